@@ -1,0 +1,74 @@
+#include "jet/error.h"
+
+#include <string_view>
+
+namespace jet {
+namespace {
+
+struct Entry {
+  int number;
+  std::string_view text;  // "|" marks where the object name goes
+};
+
+constexpr Entry kMessages[] = {
+    {kErrOverflow, "Desbordamiento"},
+    {kErrInvalidArgument, "Argumento no válido."},
+    {kErrTableLocked, "La tabla '|' ya está abierta en modo exclusivo por otro usuario, o ya está abierta a través de la interfaz de usuario y no se puede manipular mediante programación."},
+    {kErrTableExists, "La tabla '|' ya existe."},
+    {kErrObjectExists, "El objeto '|' ya existe."},
+    {kErrUpdateWithoutEdit, "Update o CancelUpdate sin AddNew o Edit."},
+    {kErrNoCurrentRecord, "No hay ningún registro activo."},
+    {kErrDuplicateKey, "Los cambios solicitados en la tabla no se realizaron correctamente porque crearían valores duplicados en el índice, clave principal o relación. Cambie los datos en el campo o los campos que contienen datos duplicados, quite el índice o vuelva a definirlo para permitir entradas duplicadas e inténtelo de nuevo."},
+    {kErrFileNotFound, "No se encuentra el archivo '|'."},
+    {kErrReadOnly, "No se puede actualizar. La base de datos o el objeto es de sólo lectura."},
+    {kErrBadPassword, "Contraseña no válida."},
+    {kErrDatabaseFull, "El sistema no tiene recursos o memoria suficiente."},
+    {kErrDiskIo, "Error de disco o de red."},
+    {kErrPathNotFound, "'|' no es una ruta válida. Asegúrese de que la ruta de acceso se ha escrito correctamente y que está conectado al servidor en el que reside el archivo."},
+    {kErrFileInUse, "No se pudo utilizar '|'; el archivo ya está en uso."},
+    {kErrRecordTooLarge, "El registro es demasiado grande."},
+    {kErrCorrupt, "No se puede abrir la base de datos '|'. Puede que no sea una base de datos que su aplicación reconozca o que el archivo esté dañado."},
+    {kErrNameInvalid, "'|' no es un nombre válido. Asegúrese de que no incluye caracteres o signos de puntuación no válidos y que no es demasiado largo."},
+    {kErrTableExists, "La tabla '|' ya existe."},
+    {kErrFieldTooSmall, "El campo es demasiado pequeño para aceptar la cantidad de datos que intentó agregar. Intente insertar o pegar menos datos."},
+    {kErrFieldCountExceeded, "Hay demasiados campos definidos."},
+    {kErrRelatedRecordsExist, "No se puede eliminar o modificar el registro porque la tabla '|' contiene registros relacionados."},
+    {kErrNoRelatedRecord, "No se puede agregar o modificar un registro porque se necesita un registro relacionado en la tabla '|'."},
+    {kErrDatabaseExists, "La base de datos ya existe."},
+    {kErrInvalidOperation, "Operación no válida."},
+    {kErrItemNotFound, "No se encontró el elemento en esta colección."},
+    {kErrRequired, "El campo '|' no puede contener un valor Null porque la propiedad Required para este campo está establecida a True. Introduzca un valor en este campo."},
+    {kErrZeroLength, "El campo '|' no puede ser una cadena de longitud cero."},
+    {kErrNotADatabase, "Formato de base de datos '|' no reconocido."},
+    {kErrLockedExclusive, "Ha intentado abrir una base de datos que ya está abierta en modo exclusivo por el usuario 'Admin' en el equipo '|'. Inténtelo de nuevo cuando la base de datos esté disponible."},
+    {kErrObjectClosed, "El objeto no es válido o no está establecido."},
+    {kErrDataTypeMismatch, "No coinciden los tipos de datos en la expresión de criterios."},
+};
+
+std::string Fill(std::string_view text, const std::string& detail) {
+  std::string out;
+  auto bar = text.find('|');
+  if (bar == std::string_view::npos) return std::string(text);
+  out.append(text.substr(0, bar));
+  out.append(detail);
+  out.append(text.substr(bar + 1));
+  return out;
+}
+
+std::string Lookup(int number, const std::string& detail) {
+  for (const auto& e : kMessages) {
+    if (e.number == number) return Fill(e.text, detail);
+  }
+  return "Error de Jet " + std::to_string(number) + ".";
+}
+
+}  // namespace
+
+std::string ErrorMessage(int number) { return Lookup(number, ""); }
+
+JetError::JetError(int number) : JetError(number, "") {}
+
+JetError::JetError(int number, const std::string& detail)
+    : std::runtime_error(Lookup(number, detail)), number_(number) {}
+
+}  // namespace jet

@@ -1,0 +1,62 @@
+// The engine's one error type: a Jet error number and the message the
+// application's users read (in Spanish, as the engine shows it to them).
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace jet {
+
+// Error numbers the engine raises. Names describe the condition.
+enum ErrorCode : int {
+  kErrFileNotFound = 3024,
+  kErrNotADatabase = 3343,         // unrecognised database format
+  kErrBadPassword = 3031,
+  kErrDatabaseExists = 3204,
+  kErrTableExists = 3010,
+  kErrItemNotFound = 3265,
+  kErrFieldTooSmall = 3163,
+  kErrFileInUse = 3045,            // could not use the file; already in use
+  kErrLockedExclusive = 3356,      // opened exclusively by another user
+  kErrTableLocked = 3008,          // table exclusively locked
+  kErrInvalidArgument = 3001,
+  kErrNoCurrentRecord = 3021,
+  kErrUpdateWithoutEdit = 3020,
+  kErrDuplicateKey = 3022,
+  kErrDataTypeMismatch = 3464,
+  kErrRequired = 3314,
+  kErrZeroLength = 3315,
+  kErrNoRelatedRecord = 3201,
+  kErrRelatedRecordsExist = 3200,
+  kErrDiskIo = 3043,
+  kErrReadOnly = 3027,
+  kErrCorrupt = 3049,             // database corrupted or not a database
+  kErrPathNotFound = 3044,
+  kErrObjectExists = 3012,
+  kErrNameInvalid = 3125,
+  kErrOverflow = 6,
+  kErrInvalidOperation = 3219,
+  kErrObjectClosed = 3420,
+  kErrFieldCountExceeded = 3190,
+  kErrRecordTooLarge = 3047,
+  kErrDatabaseFull = 3035,
+};
+
+// The engine's message for an error number (Spanish). Unknown numbers get a
+// generic text naming the number.
+std::string ErrorMessage(int number);
+
+class JetError : public std::runtime_error {
+ public:
+  explicit JetError(int number);
+  // `detail` fills the placeholder of messages that name an object
+  // ("No se encuentra el archivo '...'").
+  JetError(int number, const std::string& detail);
+
+  int number() const { return number_; }
+
+ private:
+  int number_;
+};
+
+}  // namespace jet
