@@ -31,6 +31,11 @@ struct Format {
   uint16_t offset_password;       // 0x42
   uint16_t size_password;         // 20 / 40 bytes
   int16_t offset_creation_date;   // Jet 4 only: 0x72, -1 otherwise
+  uint16_t offset_signature;      // 4: "Standard Jet DB\0"
+  uint16_t offset_version;        // 0x14: 0 Jet 3, 1 Jet 4
+  uint16_t offset_engine_build;   // 0x56 / 0x6a (masked): build of the engine that created it
+  int16_t offset_version_tag;     // Jet 4 only: 0x98 (unmasked), -1 otherwise
+  uint16_t offset_header_table;   // 0x600 / 0xe00: 16-bit words up to the page end
 
   // Data pages: type, 1, free space, owning tdef page, [4 unknown on Jet 4],
   // row count, row offset table.
@@ -40,6 +45,7 @@ struct Format {
   uint16_t data_row_table_offset;     // 10 / 14
   uint16_t max_rows_per_data_page;    // 255
   uint16_t max_row_size;              // 2012 / 4060
+  uint16_t row_offset_size;           // 2 per entry of the row offset table
 
   // Row layout
   uint16_t row_column_count_size;  // 1 / 2
@@ -87,6 +93,9 @@ struct Format {
 
   // Usage maps
   uint16_t usage_map_inline_bytes;  // 128 / 64 (table maps); see usage_map.h
+  uint16_t usage_map_row_header_size;   // 5: map type byte + 4-byte start page
+  uint16_t usage_map_page_bitmap_offset;  // 4 on a type 0x05 page
+  uint16_t global_usage_map_page;       // 1: row 0 of page 1 is the database's map
 
   // Long values
   uint16_t long_value_header_size;     // 12

@@ -34,15 +34,31 @@ enum class OpenMode {
 class Pager {
  public:
   // Opens a file or returns the Pager this process already has for it (same
-  // path after resolving it); the pager lives while any handle holds it, and
-  // flushes and unlocks the file when the last one lets go. A read-write or
-  // exclusive request on a pager opened read-only or shared upgrades it. `exclusive` locks the file against other
-  // processes; a second process gets JetError 3045 (or 3356 when the holder
-  // opened it exclusively). Errors: 3024 missing file, 3343 not a Jet file.
-  static std::shared_ptr<Pager> Open(const std::string& path, OpenMode mode, bool exclusive);
+  // canonical path); the pager lives while any handle holds it, and flushes
+  // and unlocks the file when the last one lets go. A read-write or
+  // exclusive request on a pager opened read-only or shared upgrades it.
+  //
+  // Locks are flock(2) locks on the file: shared for a normal open,
+  // exclusive for `exclusive`. Within the process every handle shares the
+  // one lock; another process is refused with JetError 3045 ("already in
+  // use") both when it asks for a file held exclusively and when it asks
+  // exclusively for a file held shared, which is what the engine reports when
+  // the file's share mode denies it. 3356 is not raised here.
+  //
+  // `password` must match the database password when the file has one
+  // (exact, case-sensitive), else 3031; a file without one ignores it. Every
+  // Open checks it, also when the pager is already open.
+  //
+  // Errors: 3024 missing file, 3343 not a Jet file (too short, no signature,
+  // unknown version), 3031 wrong password, 3045 locked by another process.
+  static std::shared_ptr<Pager> Open(const std::string& path, OpenMode mode, bool exclusive,
+                                     const std::string& password = "");
 
-  // Creates a new Jet 4 file holding only its header page. Fails with 3204
-  // when the file exists. `encrypt` picks a random non-zero database key.
+  // Creates a new Jet 4 file holding only its header page, opened
+  // read-write and shared. `header.password` becomes the database password;
+  // a zero `header.creation_date` means now (local time); `header.db_key` is
+  // ignored: `encrypt` picks a random non-zero key, otherwise it is zero.
+  // Fails with 3204 when the file exists, 3044 when its folder does not.
   static std::shared_ptr<Pager> Create(const std::string& path, const HeaderInfo& header,
                                        bool encrypt);
 
@@ -54,25 +70,37 @@ class Pager {
   virtual bool writable() const = 0;
   virtual uint32_t page_count() const = 0;
 
-  // The decrypted contents of a page; a page past the end of the file is
-  // error 3049. The reference stays valid until the next call to the pager.
+  // The decrypted contents of a page (page 0 with its header block
+  // unmasked); a page past the end of the file is error 3049. The reference
+  // stays valid until the next call to the pager. A page that is all zeros on
+  // disk (never written by the engine) reads as zeros even when the file is
+  // encrypted.
+  //
+  // A pager is not thread-safe: callers serialise their use of it.
   virtual ByteView Read(uint32_t page) = 0;
   // A copy of a page, for callers that keep it across other pager calls.
   Bytes Copy(uint32_t page) {
     ByteView v = Read(page);
     return Bytes(v.begin(), v.end());
   }
-  // Replaces a page's contents (size must be the page size). Error 3027 when
-  // the file was opened read-only.
+  // Replaces a page's contents (size must be the page size, the page must
+  // exist). Error 3027 when the file was opened read-only. A new page 0 is
+  // parsed again into header(); it may not change the database key.
   virtual void Write(uint32_t page, ByteView data) = 0;
   // Appends a zero-filled page and returns its number.
   virtual uint32_t Allocate() = 0;
   // Writes every changed page to the file.
   virtual void Flush() = 0;
 
-  // Cache budget in bytes (default 64 MiB); pages over it are evicted, the
-  // changed ones written first.
+  // Cache budget in bytes (default 64 MiB); pages over it are evicted least
+  // recently used first, the changed ones written first. The cache always
+  // keeps at least kMinCachedPages pages.
   virtual void SetCacheBudget(size_t bytes) = 0;
+  // Bytes of page images the cache holds now.
+  virtual size_t cached_bytes() const = 0;
+
+  static constexpr size_t kDefaultCacheBudget = size_t{64} << 20;
+  static constexpr size_t kMinCachedPages = 4;
 };
 
 }  // namespace jet

@@ -1,0 +1,461 @@
+#include "jet/pager.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <random>
+#include <unordered_map>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "jet/header.h"
+#include "jet/rc4.h"
+
+namespace jet {
+
+namespace {
+
+// Days between 1899-12-30, the engine's date origin, and 1970-01-01.
+constexpr double kUnixEpochDays = 25569.0;
+
+struct Frame {
+  uint32_t page = 0;
+  bool dirty = false;
+  Frame* prev = nullptr;  // towards most recently used
+  Frame* next = nullptr;
+  std::unique_ptr<uint8_t[]> data;
+};
+
+class FilePager;
+
+struct RegistryEntry {
+  std::weak_ptr<FilePager> pager;
+  FilePager* raw = nullptr;
+  pid_t pid = 0;  // a forked child must not reuse its parent's pagers
+};
+
+// Recursive: the last handle may go while Open holds the lock (a failed
+// upgrade unwinding), and the destructor takes it again.
+struct Registry {
+  std::recursive_mutex mu;
+  std::unordered_map<std::string, RegistryEntry> pagers;
+};
+
+Registry& GetRegistry() {
+  static Registry* r = new Registry;  // outlives static destruction
+  return *r;
+}
+
+bool ReadFully(int fd, uint8_t* buf, size_t n, off_t off, size_t* got) {
+  size_t done = 0;
+  while (done < n) {
+    ssize_t r = ::pread(fd, buf + done, n - done, off + static_cast<off_t>(done));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (r == 0) break;
+    done += static_cast<size_t>(r);
+  }
+  *got = done;
+  return true;
+}
+
+void WriteFully(int fd, const uint8_t* buf, size_t n, off_t off) {
+  size_t done = 0;
+  while (done < n) {
+    ssize_t r = ::pwrite(fd, buf + done, n - done, off + static_cast<off_t>(done));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      throw JetError(kErrDiskIo);
+    }
+    done += static_cast<size_t>(r);
+  }
+}
+
+bool AllZero(const uint8_t* p, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    if (p[i]) return false;
+  return true;
+}
+
+double NowAsJetDate() {
+  std::time_t t = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&t, &local);
+  return kUnixEpochDays + static_cast<double>(t + local.tm_gmtoff) / 86400.0;
+}
+
+uint32_t RandomDatabaseKey() {
+  std::random_device rd;
+  uint32_t key = 0;
+  while (key == 0) key = static_cast<uint32_t>(rd());
+  return key;
+}
+
+// Takes or converts this descriptor's flock without waiting.
+bool TryLock(int fd, bool exclusive) {
+  int op = (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
+  while (::flock(fd, op) != 0) {
+    if (errno == EINTR) continue;
+    return false;
+  }
+  return true;
+}
+
+class FilePager final : public Pager {
+ public:
+  FilePager(std::string key, int fd, bool writable, bool exclusive, const Format& f)
+      : key_(std::move(key)),
+        fd_(fd),
+        writable_(writable),
+        exclusive_(exclusive),
+        format_(&f),
+        scratch_(f.page_size) {}
+
+  ~FilePager() override {
+    std::lock_guard<std::recursive_mutex> lock(GetRegistry().mu);
+    try {
+      Flush();
+    } catch (const JetError&) {
+      // Nothing can report it from a destructor; the file keeps the last
+      // successfully written state.
+    }
+    for (Frame* f = lru_head_; f;) {
+      Frame* n = f->next;
+      delete f;
+      f = n;
+    }
+    if (fd_ >= 0) ::close(fd_);  // releases the flock
+    auto& map = GetRegistry().pagers;
+    auto it = map.find(key_);
+    if (it != map.end() && it->second.raw == this) map.erase(it);
+  }
+
+  // Reads and checks page 0, then the password.
+  void Load(const std::string& password) {
+    struct stat st{};
+    if (::fstat(fd_, &st) != 0) throw JetError(kErrDiskIo);
+    if (!S_ISREG(st.st_mode)) throw JetError(kErrNotADatabase);
+    uint8_t prefix[0x20];
+    size_t got = 0;
+    if (!ReadFully(fd_, prefix, sizeof prefix, 0, &got)) throw JetError(kErrDiskIo);
+    format_ = &DetectFormat(ByteView(prefix, got));
+    if (static_cast<uint64_t>(st.st_size) < format_->page_size) throw JetError(kErrNotADatabase);
+    page_count_ = static_cast<uint32_t>(static_cast<uint64_t>(st.st_size) / format_->page_size);
+    index_.assign(page_count_, nullptr);
+    scratch_.assign(format_->page_size, 0);
+    header_ = ParseHeader(*format_, Read(0));
+    CheckPassword(header_, password);
+  }
+
+  // A new file: writes page 0 at once so the file is a valid database.
+  void Init(const HeaderInfo& h) {
+    format_ = &Jet4Format();
+    header_ = h;
+    Bytes page0 = BuildJet4Header(h);
+    page_count_ = 1;
+    index_.assign(1, nullptr);
+    scratch_.assign(format_->page_size, 0);
+    Frame* f = AcquireFrame(0);
+    std::memcpy(f->data.get(), page0.data(), format_->page_size);
+    f->dirty = true;
+    Flush();
+  }
+
+  // Brings the pager up to what another handle asks for.
+  void Upgrade(bool want_write, bool want_exclusive) {
+    if (want_write && !writable_) {
+      int nfd = ::open(key_.c_str(), O_RDWR | O_CLOEXEC);
+      if (nfd < 0) throw JetError(errno == EACCES || errno == EROFS ? kErrReadOnly : kErrDiskIo);
+      bool excl = exclusive_ || want_exclusive;
+      // flock treats the two descriptors as rivals: drop the old lock first.
+      ::flock(fd_, LOCK_UN);
+      if (!TryLock(nfd, excl)) {
+        ::close(nfd);
+        TryLock(fd_, exclusive_);
+        throw JetError(kErrFileInUse);
+      }
+      ::close(fd_);
+      fd_ = nfd;
+      writable_ = true;
+      exclusive_ = excl;
+    }
+    if (want_exclusive && !exclusive_) {
+      if (!TryLock(fd_, true)) {
+        TryLock(fd_, false);  // a failed conversion may have dropped the shared lock
+        throw JetError(kErrFileInUse);
+      }
+      exclusive_ = true;
+    }
+  }
+
+  const Format& format() const override { return *format_; }
+  const HeaderInfo& header() const override { return header_; }
+  const std::string& path() const override { return key_; }
+  bool writable() const override { return writable_; }
+  uint32_t page_count() const override { return page_count_; }
+  size_t cached_bytes() const override { return frame_count_ * format_->page_size; }
+
+  ByteView Read(uint32_t page) override {
+    if (page == last_page_ && last_frame_) return ByteView(last_frame_->data.get(), format_->page_size);
+    if (page >= page_count_) throw JetError(kErrCorrupt);
+    Frame* f = index_[page];
+    if (f) {
+      Touch(f);
+    } else {
+      f = AcquireFrame(page);
+      LoadFrame(f);
+    }
+    last_page_ = page;
+    last_frame_ = f;
+    return ByteView(f->data.get(), format_->page_size);
+  }
+
+  void Write(uint32_t page, ByteView data) override {
+    if (!writable_) throw JetError(kErrReadOnly);
+    if (data.size() != format_->page_size) throw JetError(kErrInvalidArgument);
+    if (page >= page_count_) throw JetError(kErrInvalidArgument);
+    HeaderInfo parsed;
+    if (page == 0) {
+      parsed = ParseHeader(*format_, data);
+      if (parsed.db_key != header_.db_key) throw JetError(kErrInvalidOperation);
+    }
+    Frame* f = index_[page];
+    if (f) {
+      Touch(f);
+    } else {
+      f = AcquireFrame(page);
+    }
+    if (f->data.get() != data.data()) std::memmove(f->data.get(), data.data(), data.size());
+    f->dirty = true;
+    last_page_ = page;
+    last_frame_ = f;
+    if (page == 0) header_ = std::move(parsed);
+  }
+
+  uint32_t Allocate() override {
+    if (!writable_) throw JetError(kErrReadOnly);
+    if (page_count_ == UINT32_MAX >> 8) throw JetError(kErrDatabaseFull);
+    uint32_t page = page_count_;
+    index_.push_back(nullptr);
+    ++page_count_;
+    Frame* f = AcquireFrame(page);
+    std::memset(f->data.get(), 0, format_->page_size);
+    f->dirty = true;
+    last_page_ = page;
+    last_frame_ = f;
+    return page;
+  }
+
+  void Flush() override {
+    std::vector<Frame*> dirty;
+    for (Frame* f = lru_head_; f; f = f->next)
+      if (f->dirty) dirty.push_back(f);
+    if (dirty.empty()) return;
+    std::sort(dirty.begin(), dirty.end(), [](Frame* a, Frame* b) { return a->page < b->page; });
+    for (Frame* f : dirty) WriteBack(f);
+    if (::fdatasync(fd_) != 0 && errno != EINVAL) throw JetError(kErrDiskIo);
+  }
+
+  void SetCacheBudget(size_t bytes) override {
+    budget_ = bytes;
+    while (OverBudget(0)) Evict(lru_tail_);
+  }
+
+ private:
+  bool OverBudget(size_t extra_frames) const {
+    size_t frames = frame_count_ + extra_frames;
+    return frames > kMinCachedPages && frames * format_->page_size > budget_;
+  }
+
+  void Unlink(Frame* f) {
+    (f->prev ? f->prev->next : lru_head_) = f->next;
+    (f->next ? f->next->prev : lru_tail_) = f->prev;
+    f->prev = f->next = nullptr;
+  }
+
+  void PushFront(Frame* f) {
+    f->next = lru_head_;
+    f->prev = nullptr;
+    if (lru_head_) lru_head_->prev = f;
+    lru_head_ = f;
+    if (!lru_tail_) lru_tail_ = f;
+  }
+
+  void Touch(Frame* f) {
+    if (f == lru_head_) return;
+    Unlink(f);
+    PushFront(f);
+  }
+
+  void Evict(Frame* f) {
+    if (f->dirty) WriteBack(f);
+    Unlink(f);
+    index_[f->page] = nullptr;
+    if (last_frame_ == f) last_frame_ = nullptr;
+    --frame_count_;
+    delete f;
+  }
+
+  // A frame for `page`, registered and most recently used; its bytes are
+  // whatever the caller puts there. Reuses the least recently used frame
+  // when the cache is full.
+  Frame* AcquireFrame(uint32_t page) {
+    Frame* f = nullptr;
+    if (lru_tail_ && OverBudget(1)) {
+      f = lru_tail_;
+      if (f->dirty) WriteBack(f);
+      Unlink(f);
+      index_[f->page] = nullptr;
+      if (last_frame_ == f) last_frame_ = nullptr;
+      while (lru_tail_ && OverBudget(0)) Evict(lru_tail_);
+    } else {
+      f = new Frame;
+      f->data.reset(new uint8_t[format_->page_size]);
+      ++frame_count_;
+    }
+    f->page = page;
+    f->dirty = false;
+    index_[page] = f;
+    PushFront(f);
+    return f;
+  }
+
+  void LoadFrame(Frame* f) {
+    const size_t ps = format_->page_size;
+    size_t got = 0;
+    if (!ReadFully(fd_, f->data.get(), ps, static_cast<off_t>(f->page) * ps, &got)) {
+      DropFrame(f);
+      throw JetError(kErrDiskIo);
+    }
+    std::memset(f->data.get() + got, 0, ps - got);
+    std::span<uint8_t> bytes(f->data.get(), ps);
+    if (f->page == 0) {
+      ToggleHeaderMask(*format_, bytes);
+    } else if (header_.db_key != 0 && !AllZero(f->data.get(), ps)) {
+      Rc4XorWithKey32(header_.db_key ^ f->page, bytes);
+    }
+  }
+
+  void DropFrame(Frame* f) {
+    Unlink(f);
+    index_[f->page] = nullptr;
+    --frame_count_;
+    delete f;
+  }
+
+  void WriteBack(Frame* f) {
+    const size_t ps = format_->page_size;
+    std::memcpy(scratch_.data(), f->data.get(), ps);
+    if (f->page == 0) {
+      ToggleHeaderMask(*format_, scratch_);
+    } else if (header_.db_key != 0) {
+      Rc4XorWithKey32(header_.db_key ^ f->page, scratch_);
+    }
+    WriteFully(fd_, scratch_.data(), ps, static_cast<off_t>(f->page) * ps);
+    f->dirty = false;
+  }
+
+  const std::string key_;
+  int fd_;
+  bool writable_;
+  bool exclusive_;
+  const Format* format_;
+  HeaderInfo header_;
+  uint32_t page_count_ = 0;
+  size_t budget_ = kDefaultCacheBudget;
+  size_t frame_count_ = 0;
+  std::vector<Frame*> index_;  // page number -> cached frame or null
+  Frame* lru_head_ = nullptr;
+  Frame* lru_tail_ = nullptr;
+  uint32_t last_page_ = UINT32_MAX;
+  Frame* last_frame_ = nullptr;
+  Bytes scratch_;  // encryption buffer for write-back
+};
+
+std::string CanonicalKey(const std::string& path) {
+  std::error_code ec;
+  auto p = std::filesystem::canonical(path, ec);
+  if (ec) return {};
+  return p.string();
+}
+
+}  // namespace
+
+std::shared_ptr<Pager> Pager::Open(const std::string& path, OpenMode mode, bool exclusive,
+                                   const std::string& password) {
+  const bool want_write = mode == OpenMode::kReadWrite;
+  Registry& reg = GetRegistry();
+  std::lock_guard<std::recursive_mutex> lock(reg.mu);
+
+  std::string key = CanonicalKey(path);
+  if (key.empty()) throw JetError(kErrFileNotFound, path);
+
+  auto it = reg.pagers.find(key);
+  if (it != reg.pagers.end() && it->second.pid == ::getpid()) {
+    if (std::shared_ptr<FilePager> p = it->second.pager.lock()) {
+      CheckPassword(p->header(), password);
+      p->Upgrade(want_write, exclusive);
+      return p;
+    }
+  }
+
+  int fd = ::open(key.c_str(), (want_write ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) throw JetError(kErrFileNotFound, path);
+    if (errno == EACCES || errno == EROFS) throw JetError(want_write ? kErrReadOnly : kErrFileInUse);
+    throw JetError(kErrDiskIo);
+  }
+  if (!TryLock(fd, exclusive)) {
+    ::close(fd);
+    throw JetError(kErrFileInUse, path);
+  }
+  auto pager = std::make_shared<FilePager>(key, fd, want_write, exclusive, Jet4Format());
+  pager->Load(password);
+  reg.pagers[key] = RegistryEntry{pager, pager.get(), ::getpid()};
+  return pager;
+}
+
+std::shared_ptr<Pager> Pager::Create(const std::string& path, const HeaderInfo& header,
+                                     bool encrypt) {
+  if (header.version != 4) throw JetError(kErrInvalidArgument);
+  Registry& reg = GetRegistry();
+  std::lock_guard<std::recursive_mutex> lock(reg.mu);
+
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    if (errno == EEXIST) throw JetError(kErrDatabaseExists, path);
+    if (errno == ENOENT || errno == ENOTDIR) throw JetError(kErrPathNotFound, path);
+    if (errno == EACCES || errno == EROFS) throw JetError(kErrReadOnly);
+    throw JetError(kErrDiskIo);
+  }
+  HeaderInfo h = header;
+  if (h.creation_date == 0) h.creation_date = NowAsJetDate();
+  h.db_key = encrypt ? RandomDatabaseKey() : 0;
+
+  std::shared_ptr<FilePager> pager;
+  try {
+    if (!TryLock(fd, false)) throw JetError(kErrFileInUse, path);
+    std::string key = CanonicalKey(path);
+    pager = std::make_shared<FilePager>(key, fd, true, false, Jet4Format());
+    fd = -1;  // the pager owns it now
+    pager->Init(h);
+    reg.pagers[key] = RegistryEntry{pager, pager.get(), ::getpid()};
+  } catch (...) {
+    if (fd >= 0) ::close(fd);
+    pager.reset();
+    ::unlink(path.c_str());
+    throw;
+  }
+  return pager;
+}
+
+}  // namespace jet

@@ -1,0 +1,310 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "jet/error.h"
+#include "jet/header.h"
+#include "jet/pager.h"
+#include "jet/rc4.h"
+#include "support/fixtures.h"
+
+namespace {
+
+using jet::Bytes;
+using jet::HeaderInfo;
+using jet::JetError;
+using jet::OpenMode;
+using jet::Pager;
+namespace fs = std::filesystem;
+
+int ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const JetError& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+Bytes RawFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteRaw(const std::string& path, const Bytes& b) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+std::vector<fs::path> AllFixtures() {
+  std::vector<fs::path> v;
+  for (const char* dir : {"jet3", "jet4"})
+    for (auto& e : fs::directory_iterator(testing_support::FixturesDir() / dir))
+      if (e.path().extension() == ".mdb") v.push_back(e.path());
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+// Runs `f` in a child process and returns the Jet error it raised (0: none).
+int ErrorInChild(const std::function<void()>& f) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    int code = ErrorOf(f);
+    ::_exit(code == 0 ? 0 : code % 250 + 1);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  int code = WEXITSTATUS(status);
+  return code == 0 ? 0 : code - 1;  // error number modulo 250, plus one
+}
+
+TEST(Rc4Test, KnownVectorsAndChunking) {
+  const uint8_t key[] = {'K', 'e', 'y'};
+  uint8_t text[] = {'P', 'l', 'a', 'i', 'n', 't', 'e', 'x', 't'};
+  const uint8_t want[] = {0xbb, 0xf3, 0x16, 0xe8, 0xd9, 0x40, 0xaf, 0x0a, 0xd3};
+  jet::Rc4 rc4(jet::ByteView(key, 3));
+  rc4.Apply(std::span<uint8_t>(text, 4));  // the keystream carries across calls
+  rc4.Apply(std::span<uint8_t>(text + 4, 5));
+  EXPECT_EQ(0, std::memcmp(text, want, sizeof want));
+}
+
+TEST(HeaderTest, EveryFixtureOpensWithItsLocaleAndSanePages) {
+  REQUIRE_FIXTURES();
+  int encrypted = 0;
+  for (const fs::path& p : AllFixtures()) {
+    SCOPED_TRACE(p.string());
+    auto pager = Pager::Open(p.string(), OpenMode::kReadOnly, false);
+    const HeaderInfo& h = pager->header();
+    bool jet3 = p.parent_path().filename() == "jet3";
+    EXPECT_EQ(h.version, jet3 ? 3 : 4);
+    EXPECT_EQ(pager->format().page_size, jet3 ? 2048u : 4096u);
+    EXPECT_EQ(h.code_page, 1252);
+    EXPECT_EQ(h.sort_order, 0x409u);
+    EXPECT_EQ(h.password, "");
+    EXPECT_EQ(h.db_key != 0, p.filename().string().starts_with("encrypted"));
+    if (!jet3) {
+      EXPECT_GT(h.creation_date, 35000.0);
+    }
+    encrypted += h.db_key != 0;
+    for (uint32_t page = 1; page < pager->page_count(); ++page) {
+      jet::ByteView v = pager->Read(page);
+      bool blank = std::all_of(v.begin(), v.end(), [](uint8_t b) { return b == 0; });
+      if (blank) continue;
+      // Types 1..5, and 8/9 which unencrypted samples also hold; byte 1 is
+      // always 1. Garbage from a wrong key would fail this on most pages.
+      EXPECT_TRUE((v[0] >= 1 && v[0] <= 5) || v[0] == 8 || v[0] == 9) << "page " << page;
+      EXPECT_EQ(v[1], 1) << "page " << page;
+    }
+  }
+  EXPECT_EQ(encrypted, 2);
+}
+
+TEST(HeaderTest, NewHeaderMatchesTheEnginesByteForByte) {
+  REQUIRE_FIXTURES();
+  for (const char* name : {"adox_jet4.mdb", "emptyJet4.mdb"}) {
+    SCOPED_TRACE(name);
+    Bytes raw = RawFile((testing_support::FixturesDir() / "jet4" / name).string());
+    ASSERT_GE(raw.size(), 4096u);
+    Bytes page0(raw.begin(), raw.begin() + 4096);
+    const jet::Format& f = jet::DetectFormat(page0);
+    ASSERT_EQ(f.version, 4);
+    jet::ToggleHeaderMask(f, page0);
+    HeaderInfo h = jet::ParseHeader(f, page0);
+    Bytes built = jet::BuildJet4Header(h);
+    // Only the engine's build number may differ.
+    built[f.offset_engine_build] = page0[f.offset_engine_build];
+    built[f.offset_engine_build + 1] = page0[f.offset_engine_build + 1];
+    for (size_t i = 0; i < 4096; ++i) ASSERT_EQ(built[i], page0[i]) << "offset " << i;
+  }
+}
+
+TEST(HeaderTest, Jet4PasswordIsUcs2MaskedWithTheCreationDay) {
+  HeaderInfo h;
+  h.creation_date = 42329.9448;  // mask: 42329 = 0x0000a559
+  h.password = "Año1";
+  Bytes page = jet::BuildJet4Header(h);
+  const jet::Format& f = jet::Jet4Format();
+  const uint8_t want[8] = {'A' ^ 0x59, 0 ^ 0xa5, 0xf1 ^ 0, 0, 'o' ^ 0x59, 0 ^ 0xa5, '1', 0};
+  EXPECT_EQ(0, std::memcmp(page.data() + f.offset_password, want, 8));
+  EXPECT_EQ(page[f.offset_password + 8], 0x59);  // trailing zeros carry the mask
+  EXPECT_EQ(jet::ParseHeader(f, page).password, "Año1");
+
+  h.password = std::string(21, 'x');
+  EXPECT_EQ(ErrorOf([&] { jet::BuildJet4Header(h); }), jet::kErrInvalidArgument);
+  h.password = "\xff";
+  EXPECT_EQ(ErrorOf([&] { jet::BuildJet4Header(h); }), jet::kErrInvalidArgument);
+}
+
+TEST(PagerTest, OpenAndCreateErrors) {
+  testing_support::TempDir tmp;
+  EXPECT_EQ(ErrorOf([&] { Pager::Open(tmp.File("none.mdb"), OpenMode::kReadOnly, false); }),
+            jet::kErrFileNotFound);
+  WriteRaw(tmp.File("empty.mdb"), {});
+  WriteRaw(tmp.File("short.mdb"), Bytes(10, 0));
+  Bytes text(8192, 'x');
+  WriteRaw(tmp.File("text.mdb"), text);
+  for (const char* name : {"empty.mdb", "short.mdb", "text.mdb"})
+    EXPECT_EQ(ErrorOf([&] { Pager::Open(tmp.File(name), OpenMode::kReadOnly, false); }),
+              jet::kErrNotADatabase)
+        << name;
+
+  HeaderInfo h;
+  Pager::Create(tmp.File("a.mdb"), h, false);
+  Bytes raw = RawFile(tmp.File("a.mdb"));
+  ASSERT_EQ(raw.size(), 4096u);
+  raw[0x14] = 2;  // a later format version
+  WriteRaw(tmp.File("v2.mdb"), raw);
+  EXPECT_EQ(ErrorOf([&] { Pager::Open(tmp.File("v2.mdb"), OpenMode::kReadOnly, false); }),
+            jet::kErrNotADatabase);
+  raw[0x14] = 1;
+  raw.resize(4000);  // signature fine, page 0 truncated
+  WriteRaw(tmp.File("cut.mdb"), raw);
+  EXPECT_EQ(ErrorOf([&] { Pager::Open(tmp.File("cut.mdb"), OpenMode::kReadOnly, false); }),
+            jet::kErrNotADatabase);
+
+  EXPECT_EQ(ErrorOf([&] { Pager::Create(tmp.File("a.mdb"), h, false); }),
+            jet::kErrDatabaseExists);
+  EXPECT_EQ(ErrorOf([&] { Pager::Create(tmp.File("no/such/dir.mdb"), h, false); }),
+            jet::kErrPathNotFound);
+
+  auto p = Pager::Open(tmp.File("a.mdb"), OpenMode::kReadOnly, false);
+  EXPECT_EQ(ErrorOf([&] { p->Read(1); }), jet::kErrCorrupt);
+  EXPECT_EQ(ErrorOf([&] { p->Allocate(); }), jet::kErrReadOnly);
+  EXPECT_EQ(ErrorOf([&] { p->Write(0, p->Copy(0)); }), jet::kErrReadOnly);
+}
+
+TEST(PagerTest, PasswordAndEncryptionSurviveReopen) {
+  testing_support::TempDir tmp;
+  for (bool encrypt : {false, true}) {
+    for (const char* pwd : {"", "Secreto"}) {
+      SCOPED_TRACE(std::string(encrypt ? "encrypted " : "plain ") + pwd);
+      std::string path = tmp.File(std::string(encrypt ? "e" : "p") + pwd + ".mdb");
+      HeaderInfo h;
+      h.password = pwd;
+      Bytes page(4096);
+      for (size_t i = 0; i < page.size(); ++i) page[i] = static_cast<uint8_t>(i * 7);
+      {
+        auto p = Pager::Create(path, h, encrypt);
+        EXPECT_EQ(p->header().db_key != 0, encrypt);
+        EXPECT_GT(p->header().creation_date, 40000.0);
+        EXPECT_EQ(p->Allocate(), 1u);
+        EXPECT_EQ(p->Allocate(), 2u);
+        p->Write(2, page);
+      }
+      Bytes raw = RawFile(path);
+      ASSERT_EQ(raw.size(), 3 * 4096u);
+      bool plain_on_disk = std::equal(page.begin(), page.end(), raw.begin() + 8192);
+      EXPECT_EQ(plain_on_disk, !encrypt);
+      bool zero_on_disk = std::all_of(raw.begin() + 4096, raw.begin() + 8192,
+                                      [](uint8_t b) { return b == 0; });
+      EXPECT_EQ(zero_on_disk, !encrypt);  // allocated pages are encrypted too
+
+      if (*pwd) {
+        EXPECT_EQ(ErrorOf([&] { Pager::Open(path, OpenMode::kReadOnly, false); }),
+                  jet::kErrBadPassword);
+        EXPECT_EQ(ErrorOf([&] { Pager::Open(path, OpenMode::kReadOnly, false, "secreto"); }),
+                  jet::kErrBadPassword);
+      }
+      auto p = Pager::Open(path, OpenMode::kReadOnly, false, pwd);
+      EXPECT_EQ(p->header().password, pwd);
+      EXPECT_EQ(p->page_count(), 3u);
+      EXPECT_EQ(p->Copy(2), page);
+      EXPECT_EQ(p->Copy(1), Bytes(4096, 0));
+      // An open pager still checks each new handle's password.
+      if (*pwd) {
+        EXPECT_EQ(ErrorOf([&] { Pager::Open(path, OpenMode::kReadOnly, false, "x"); }),
+                  jet::kErrBadPassword);
+      } else {
+        EXPECT_EQ(Pager::Open(path, OpenMode::kReadOnly, false, "whatever"), p);
+      }
+    }
+  }
+}
+
+TEST(PagerTest, TinyCacheBudgetReadsAndWritesEveryPage) {
+  testing_support::TempDir tmp;
+  for (bool encrypt : {false, true}) {
+    std::string path = tmp.File(encrypt ? "e.mdb" : "p.mdb");
+    const uint32_t kPages = 300;
+    auto fill = [](uint32_t page, int round) {
+      Bytes b(4096);
+      for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(page * 31 + i + round);
+      return b;
+    };
+    {
+      auto p = Pager::Create(path, HeaderInfo{}, encrypt);
+      p->SetCacheBudget(5 * 4096);
+      for (uint32_t i = 1; i < kPages; ++i) {
+        ASSERT_EQ(p->Allocate(), i);
+        p->Write(i, fill(i, 0));
+        ASSERT_LE(p->cached_bytes(), 5 * 4096u);
+      }
+      // Rewrite every third page in scattered order, then check all.
+      for (int i = kPages - 1; i >= 1; i -= 3) p->Write(i, fill(i, 1));
+      for (uint32_t i = 1; i < kPages; ++i) {
+        int round = (kPages - 1 - i) % 3 == 0 ? 1 : 0;
+        ASSERT_EQ(p->Copy(i), fill(i, round)) << "page " << i;
+        ASSERT_LE(p->cached_bytes(), 5 * 4096u);
+      }
+      p->SetCacheBudget(0);
+      EXPECT_EQ(p->cached_bytes(), Pager::kMinCachedPages * 4096);
+    }
+    auto p = Pager::Open(path, OpenMode::kReadOnly, false);
+    ASSERT_EQ(p->page_count(), kPages);
+    for (uint32_t i = 1; i < kPages; ++i) {
+      int round = (kPages - 1 - i) % 3 == 0 ? 1 : 0;
+      ASSERT_EQ(p->Copy(i), fill(i, round)) << "page " << i;
+    }
+  }
+}
+
+TEST(PagerTest, HandlesInOneProcessShareThePager) {
+  testing_support::TempDir tmp;
+  std::string path = tmp.File("s.mdb");
+  auto a = Pager::Create(path, HeaderInfo{}, false);
+  auto b = Pager::Open(tmp.path().string() + "/./s.mdb", OpenMode::kReadOnly, false);
+  EXPECT_EQ(a, b);
+  uint32_t page = b->Allocate();
+  Bytes data(4096, 0xab);
+  a->Write(page, data);
+  EXPECT_EQ(b->Copy(page), data);
+  // Exclusive handles in the same process share it as well.
+  EXPECT_EQ(Pager::Open(path, OpenMode::kReadWrite, true), a);
+  a.reset();
+  b.reset();
+  // The last handle flushed: a fresh pager sees the page.
+  auto c = Pager::Open(path, OpenMode::kReadOnly, false);
+  EXPECT_EQ(c->Copy(page), data);
+
+  // A read-only pager upgrades in place when a handle asks to write.
+  auto d = Pager::Open(path, OpenMode::kReadWrite, false);
+  EXPECT_EQ(c, d);
+  EXPECT_TRUE(c->writable());
+  c->Write(page, Bytes(4096, 1));
+}
+
+TEST(PagerTest, OtherProcessesRespectExclusiveAndSharedLocks) {
+  testing_support::TempDir tmp;
+  std::string path = tmp.File("l.mdb");
+  Pager::Create(path, HeaderInfo{}, false);
+  auto open_shared = [&] { Pager::Open(path, OpenMode::kReadOnly, false); };
+  auto open_exclusive = [&] { Pager::Open(path, OpenMode::kReadWrite, true); };
+  {
+    auto held = Pager::Open(path, OpenMode::kReadWrite, true);
+    EXPECT_EQ(ErrorInChild(open_shared), jet::kErrFileInUse % 250);
+    EXPECT_EQ(ErrorInChild(open_exclusive), jet::kErrFileInUse % 250);
+  }
+  {
+    auto held = Pager::Open(path, OpenMode::kReadOnly, false);
+    EXPECT_EQ(ErrorInChild(open_shared), 0);
+    EXPECT_EQ(ErrorInChild(open_exclusive), jet::kErrFileInUse % 250);
+  }
+  EXPECT_EQ(ErrorInChild(open_exclusive), 0);
+}
+
+}  // namespace
