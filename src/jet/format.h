@@ -83,10 +83,14 @@ struct Format {
   uint16_t logical_idx_skip_before;     // 0 / 4
 
   // Index pages
+  uint16_t index_offset_free_space;    // 2
+  uint16_t index_offset_tdef_page;     // 4
   uint16_t index_offset_prev_page;     // 8 / 12
   uint16_t index_offset_next_page;     // 12 / 16
   uint16_t index_offset_tail_page;     // 16 / 20
   uint16_t index_offset_prefix_len;    // 20 / 24
+  uint16_t index_prefix_len_size;      // 1 / 2
+  uint16_t index_offset_node_flag;     // 21 / 26: 1 on intermediate pages
   uint16_t index_offset_entry_mask;    // 22 / 27
   uint16_t index_entry_mask_size;      // 226 / 453
   uint16_t index_first_entry_offset;   // 0xf8 / 0x1e0

@@ -1,0 +1,83 @@
+// Index B-trees as a whole: bulk building from unsorted entries, and
+// inserting or deleting one entry in an existing tree. Works through
+// callbacks, so the caller (the table layer) owns the pages: it allocates
+// them, records them in the index's usage map and writes them out.
+//
+// Layout, as the engine leaves a freshly built index: leaves filled in
+// order until the next entry would not fit (counting the prefix they share),
+// linked previous/next; each intermediate page lists the last entry of each
+// child but the last, which it names as its tail page instead; the last page
+// of every level stores no shared prefix; the root is a leaf when everything
+// fits on one page. The root's page number never changes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "jet/bytes.h"
+#include "jet/format.h"
+#include "jet/index_page.h"
+
+namespace jet {
+
+using AllocatePage = std::function<uint32_t()>;
+using WritePage = std::function<void(uint32_t page, ByteView data)>;
+using ReadPage = std::function<Bytes(uint32_t page)>;
+using ReleasePage = std::function<void(uint32_t page)>;
+
+// The pages of a tree before page numbers are assigned: levels[0] is the
+// root level, the last one the leaves. Child fields of node entries and
+// links hold indexes into the level below / the same level (-1: none).
+struct IndexLayout {
+  struct Page {
+    bool leaf = true;
+    std::vector<IndexEntry> entries;  // node entries: child = index below
+    int tail = -1;                    // index below
+    int prev = -1;
+    int next = -1;
+    uint16_t prefix_len = 0;
+  };
+  std::vector<std::vector<Page>> levels;
+};
+
+// Lays out entries already in index order (see CompareEntries).
+IndexLayout LayoutIndex(const Format& f, std::vector<IndexEntry> sorted);
+
+class IndexBuilder {
+ public:
+  IndexBuilder(const Format& f, uint32_t tdef_page) : format_(f), tdef_page_(tdef_page) {}
+
+  void Add(Bytes key, RowId row) { entries_.push_back({std::move(key), row, 0}); }
+  size_t size() const { return entries_.size(); }
+
+  // Sorts the entries (key bytes, then row pointer), writes every page and
+  // returns the root. Pages are allocated root first, then level by level.
+  // An empty index is one empty leaf.
+  uint32_t Build(const AllocatePage& allocate, const WritePage& write);
+
+ private:
+  const Format& format_;
+  uint32_t tdef_page_;
+  std::vector<IndexEntry> entries_;
+};
+
+// Writes a laid-out tree; returns the root page.
+uint32_t WriteIndexLayout(const Format& f, const IndexLayout& layout, uint32_t tdef_page,
+                          const AllocatePage& allocate, const WritePage& write);
+
+// Every leaf entry of the tree under `root`, in order (follows the leaf
+// links). Throws 3049 on a cycle or a page that is not an index page.
+std::vector<IndexEntry> ReadIndexEntries(const Format& f, uint32_t root, const ReadPage& read);
+
+// Adds one entry; a full page splits, and a full root moves its contents
+// to new pages below it.
+void InsertIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry,
+                      const ReadPage& read, const WritePage& write, const AllocatePage& allocate);
+
+// Removes the entry with this key and row; false when absent. A leaf left
+// empty (other than the root) is unlinked and handed to `release`.
+bool DeleteIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry,
+                      const ReadPage& read, const WritePage& write, const ReleasePage& release);
+
+}  // namespace jet

@@ -1,0 +1,163 @@
+#include "jet/index_page.h"
+
+#include <algorithm>
+
+#include "jet/error.h"
+#include "jet/index_key.h"
+
+namespace jet {
+namespace {
+
+constexpr size_t kRowPointerSize = 4;  // 3-byte page + row, big-endian
+constexpr size_t kChildSize = 4;
+
+uint32_t GetBig(ByteView b, size_t off, size_t n) {
+  CheckRange(b, off, n);
+  uint32_t v = 0;
+  for (size_t i = 0; i < n; ++i) v = (v << 8) | b[off + i];
+  return v;
+}
+
+void PutBig(Bytes& out, uint32_t v, size_t n) {
+  for (size_t i = n; i-- > 0;) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+}  // namespace
+
+int CompareEntries(const IndexEntry& a, const IndexEntry& b) {
+  int c = CompareKeys(a.key, b.key);
+  if (c != 0) return c;
+  if (a.row.page != b.row.page) return a.row.page < b.row.page ? -1 : 1;
+  if (a.row.row != b.row.row) return a.row.row < b.row.row ? -1 : 1;
+  return 0;
+}
+
+size_t IndexPageCapacity(const Format& f) { return f.page_size - f.index_first_entry_offset; }
+
+size_t EntrySize(const IndexEntry& e, bool leaf) {
+  return e.key.size() + kRowPointerSize + (leaf ? 0 : kChildSize);
+}
+
+Bytes EntryBytes(const IndexEntry& e, bool leaf) {
+  Bytes b = e.key;
+  PutBig(b, e.row.page, 3);
+  b.push_back(e.row.row);
+  if (!leaf) PutBig(b, e.child, kChildSize);
+  return b;
+}
+
+size_t SharedPrefix(const std::vector<IndexEntry>& entries, bool leaf) {
+  if (entries.empty()) return 0;
+  Bytes first = EntryBytes(entries.front(), leaf);
+  size_t n = first.size();
+  for (size_t i = 1; i < entries.size() && n > 0; ++i) {
+    Bytes b = EntryBytes(entries[i], leaf);
+    size_t k = 0;
+    size_t lim = std::min(n, b.size());
+    while (k < lim && first[k] == b[k]) ++k;
+    n = k;
+  }
+  return n;
+}
+
+size_t PackedSize(const std::vector<IndexEntry>& entries, bool leaf, size_t prefix) {
+  size_t total = 0;
+  for (const IndexEntry& e : entries) total += EntrySize(e, leaf) - prefix;
+  return entries.empty() ? 0 : total + prefix;
+}
+
+IndexPage ParseIndexPage(const Format& f, ByteView page) {
+  if (page.size() != f.page_size) throw JetError(kErrCorrupt);
+  IndexPage p;
+  uint8_t type = Get8(page, 0);
+  if (type != static_cast<uint8_t>(PageType::kIndexLeaf) &&
+      type != static_cast<uint8_t>(PageType::kIndexNode))
+    throw JetError(kErrCorrupt);
+  p.leaf = type == static_cast<uint8_t>(PageType::kIndexLeaf);
+  p.free_space = Get16(page, f.index_offset_free_space);
+  p.tdef_page = Get32(page, f.index_offset_tdef_page);
+  p.prev_page = Get32(page, f.index_offset_prev_page);
+  p.next_page = Get32(page, f.index_offset_next_page);
+  p.tail_page = Get32(page, f.index_offset_tail_page);
+  p.prefix_len = f.index_prefix_len_size == 1 ? Get8(page, f.index_offset_prefix_len)
+                                              : Get16(page, f.index_offset_prefix_len);
+
+  const size_t trailer = kRowPointerSize + (p.leaf ? 0 : kChildSize);
+  const size_t base = f.index_first_entry_offset;
+  const size_t capacity = IndexPageCapacity(f);
+  ByteView prefix;
+  size_t start = 0;
+  for (size_t i = 0; i < f.index_entry_mask_size; ++i) {
+    uint8_t m = Get8(page, f.index_offset_entry_mask + i);
+    for (int bit = 0; m != 0 && bit < 8; ++bit) {
+      if (!(m & (1u << bit))) continue;
+      size_t end = i * 8 + bit;
+      if (end <= start || end > capacity) throw JetError(kErrCorrupt);
+      ByteView stored = page.subspan(base + start, end - start);
+      Bytes whole;
+      if (p.entries.empty()) {
+        if (p.prefix_len > stored.size()) throw JetError(kErrCorrupt);
+        prefix = stored.first(p.prefix_len);
+        whole.assign(stored.begin(), stored.end());
+      } else {
+        whole.assign(prefix.begin(), prefix.end());
+        whole.insert(whole.end(), stored.begin(), stored.end());
+      }
+      if (whole.size() < trailer) throw JetError(kErrCorrupt);
+      IndexEntry e;
+      size_t key_len = whole.size() - trailer;
+      e.key.assign(whole.begin(), whole.begin() + key_len);
+      e.row.page = GetBig(whole, key_len, 3);
+      e.row.row = whole[key_len + 3];
+      if (!p.leaf) e.child = GetBig(whole, key_len + kRowPointerSize, kChildSize);
+      p.entries.push_back(std::move(e));
+      start = end;
+    }
+  }
+  return p;
+}
+
+Bytes WriteIndexPage(const Format& f, const IndexPage& p) {
+  const size_t prefix = p.prefix_len;
+  Bytes data;
+  std::vector<size_t> ends;
+  Bytes first;
+  for (size_t i = 0; i < p.entries.size(); ++i) {
+    Bytes b = EntryBytes(p.entries[i], p.leaf);
+    if (b.size() < prefix) throw JetError(kErrInvalidArgument);
+    if (i == 0) {
+      first = b;
+      AppendBytes(data, b);
+    } else {
+      if (!std::equal(first.begin(), first.begin() + prefix, b.begin()))
+        throw JetError(kErrInvalidArgument);
+      data.insert(data.end(), b.begin() + prefix, b.end());
+    }
+    ends.push_back(data.size());
+  }
+  if (p.entries.empty() && prefix != 0) throw JetError(kErrInvalidArgument);
+  if (data.size() > IndexPageCapacity(f) || data.size() > f.index_entry_mask_size * 8u - 1)
+    throw JetError(kErrInvalidArgument);
+
+  Bytes page(f.page_size, 0);
+  std::span<uint8_t> w(page);
+  Put8(w, 0, static_cast<uint8_t>(p.leaf ? PageType::kIndexLeaf : PageType::kIndexNode));
+  Put8(w, 1, 0x01);
+  Put16(w, f.index_offset_free_space,
+        static_cast<uint16_t>(IndexPageCapacity(f) - data.size()));
+  Put32(w, f.index_offset_tdef_page, p.tdef_page);
+  Put32(w, f.index_offset_prev_page, p.prev_page);
+  Put32(w, f.index_offset_next_page, p.next_page);
+  Put32(w, f.index_offset_tail_page, p.tail_page);
+  if (f.index_prefix_len_size == 1) Put8(w, f.index_offset_prefix_len, static_cast<uint8_t>(prefix));
+  else Put16(w, f.index_offset_prefix_len, static_cast<uint16_t>(prefix));
+  Put8(w, f.index_offset_node_flag, p.leaf ? 0 : 1);
+  for (size_t end : ends) {
+    size_t at = f.index_offset_entry_mask + end / 8;
+    Put8(w, at, static_cast<uint8_t>(page[at] | (1u << (end % 8))));
+  }
+  std::copy(data.begin(), data.end(), page.begin() + f.index_first_entry_offset);
+  return page;
+}
+
+}  // namespace jet
