@@ -1,0 +1,459 @@
+#include "jet/index_key.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "jet/error.h"
+#include "jet/sort_general.h"
+
+namespace jet {
+namespace {
+
+constexpr uint8_t kAscValue = 0x7f;
+constexpr uint8_t kAscNull = 0x00;
+constexpr uint8_t kDescValue = 0x80;
+constexpr uint8_t kDescNull = 0xff;
+
+// Text keys cover at most the 255 characters a Text column can hold, even
+// for Memo.
+constexpr size_t kMaxTextKeyChars = 255;
+constexpr uint8_t kTextEnd = 0x01;
+constexpr uint8_t kExtraEnd = 0x00;
+constexpr uint8_t kExtraPlaceholder = 0x02;  // "no accent" for an earlier char
+constexpr uint8_t kUnprintableMid = 0x06;
+constexpr uint8_t kCaseFlagsStart = 0x80;
+constexpr uint8_t kCaseFlagDefault = 0x03;
+constexpr uint8_t kCaseFlagsSuffix[] = {0xff, 0x02, 0x80, 0xff, 0x80};
+constexpr uint8_t kCaseThenUnprintable = 0xff;
+constexpr uint8_t kSurrogateExtra = 0x3f;
+
+void Flip(Bytes& b, size_t from) {
+  for (size_t i = from; i < b.size(); ++i) b[i] = static_cast<uint8_t>(~b[i]);
+}
+
+void AppendBigEndian(Bytes& out, uint64_t v, int len) {
+  for (int i = len - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+struct Code {
+  CharClass cls = CharClass::kIgnored;
+  uint32_t key = 0;
+  uint8_t key_len = 0;
+  uint16_t extra = 0;
+  uint8_t extra_len = 0;
+  uint8_t flag = 0;
+};
+
+Code Lookup(char16_t c) {
+  Code code;
+  if (c >= 0xd800 && c <= 0xdbff) {
+    // High surrogates: a fixed offset from the code unit.
+    code.cls = CharClass::kAccented;
+    code.key = static_cast<uint32_t>(c - 10238) & 0xffff;
+    code.key_len = 2;
+    code.extra = kSurrogateExtra;
+    code.extra_len = 1;
+    return code;
+  }
+  if (c >= 0xdc00 && c <= 0xdfff) {
+    // Low surrogates: the offset steps down across each 1024-unit block.
+    int pos = (c - 0xdc00) % 1024;
+    int offset = pos < 8 ? 9992 : pos < 262 ? 9990 : pos < 516 ? 9988 : pos < 770 ? 9986 : 9984;
+    code.cls = CharClass::kAccented;
+    code.key = static_cast<uint32_t>(c - offset) & 0xffff;
+    code.key_len = 2;
+    code.extra = kSurrogateExtra;
+    code.extra_len = 1;
+    return code;
+  }
+  auto runs = GeneralSortRuns();
+  auto it = std::upper_bound(runs.begin(), runs.end(), c,
+                             [](char16_t v, const CharRun& r) { return v < r.first; });
+  if (it == runs.begin()) return code;
+  const CharRun& r = *(it - 1);
+  if (c >= r.first + r.count) return code;
+  code.cls = r.cls;
+  code.key = r.key + (c - r.first);
+  code.key_len = r.key_len;
+  code.extra = r.extra;
+  code.extra_len = r.extra_len;
+  code.flag = r.flag;
+  return code;
+}
+
+// The accent bytes that follow the text: one byte (or two) per character
+// up to the last accented one, 0x02 standing for an unaccented character.
+struct ExtraCodes {
+  Bytes bytes;
+  size_t chars = 0;         // characters accounted for in `bytes`
+  size_t modifier_lead = 0; // a modifier seen before any character
+};
+
+void AddExtra(ExtraCodes& x, size_t char_pos, const Code& code) {
+  if (x.chars < char_pos) {
+    x.bytes.insert(x.bytes.end(), char_pos - x.chars, kExtraPlaceholder);
+    x.chars = char_pos;
+  }
+  if (code.cls == CharClass::kModifier) {
+    // A combining mark changes the accent byte of what precedes it.
+    uint8_t mod = static_cast<uint8_t>(code.extra);
+    if (!x.bytes.empty()) {
+      x.bytes.back() = static_cast<uint8_t>(x.bytes.back() + mod);
+    } else {
+      x.bytes.push_back(mod);
+      x.modifier_lead = 1;
+    }
+    return;
+  }
+  AppendBigEndian(x.bytes, code.extra, code.extra_len);
+  ++x.chars;
+}
+
+// UTF-8 to UTF-16; malformed sequences become U+FFFD.
+std::u16string KeyText(std::string_view s) {
+  std::u16string out;
+  out.reserve(s.size());
+  size_t i = 0;
+  while (i < s.size()) {
+    uint8_t b = static_cast<uint8_t>(s[i]);
+    uint32_t cp;
+    size_t n;
+    if (b < 0x80) {
+      cp = b;
+      n = 1;
+    } else if ((b & 0xe0) == 0xc0) {
+      cp = b & 0x1f;
+      n = 2;
+    } else if ((b & 0xf0) == 0xe0) {
+      cp = b & 0x0f;
+      n = 3;
+    } else if ((b & 0xf8) == 0xf0) {
+      cp = b & 0x07;
+      n = 4;
+    } else {
+      out.push_back(u'\ufffd');
+      ++i;
+      continue;
+    }
+    bool ok = i + n <= s.size();
+    for (size_t k = 1; ok && k < n; ++k) {
+      uint8_t c = static_cast<uint8_t>(s[i + k]);
+      if ((c & 0xc0) != 0x80) ok = false;
+      else cp = (cp << 6) | (c & 0x3f);
+    }
+    static constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (!ok || cp < kMin[n] || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) {
+      out.push_back(u'\ufffd');
+      ++i;
+      continue;
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xd800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xdc00 + (cp & 0x3ff)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+    i += n;
+  }
+  return out;
+}
+
+}  // namespace
+
+void AppendGeneralText(Bytes& out, std::u16string_view text, bool ascending) {
+  const size_t start = out.size();
+  text = text.substr(0, std::min(text.size(), kMaxTextKeyChars));
+  while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
+
+  ExtraCodes extra;
+  bool have_extra = false;
+  Bytes unprintable;
+  Bytes case_flags;
+  size_t char_pos = 0;  // counts characters with inline bytes only
+  for (char16_t c : text) {
+    const Code code = Lookup(c);
+    const size_t pos = char_pos;
+    if (code.key_len > 0) {
+      AppendBigEndian(out, code.key, code.key_len);
+      ++char_pos;
+    }
+    switch (code.cls) {
+      case CharClass::kIgnored:
+      case CharClass::kSimple:
+        break;
+      case CharClass::kAccented:
+      case CharClass::kModifier:
+        have_extra = true;
+        AddExtra(extra, pos, code);
+        break;
+      case CharClass::kAccentedCase:
+        if (code.extra_len > 0) {
+          have_extra = true;
+          AddExtra(extra, pos, code);
+        }
+        case_flags.push_back(code.flag);
+        break;
+      case CharClass::kUnprintable: {
+        // The position counts the accent bytes as they stand, plus the
+        // characters not yet given one, less a leading modifier.
+        size_t at = pos;
+        if (have_extra) at = extra.bytes.size() + (pos - extra.chars) - extra.modifier_lead;
+        uint16_t mark = static_cast<uint16_t>((7 + 4 * at) | 0x8000);
+        AppendBigEndian(unprintable, mark, 2);
+        unprintable.push_back(kUnprintableMid);
+        unprintable.push_back(static_cast<uint8_t>(code.extra));
+        break;
+      }
+    }
+  }
+  out.push_back(kTextEnd);
+
+  // Trailing "no accent" bytes carry nothing.
+  while (!extra.bytes.empty() && extra.bytes.back() <= kExtraPlaceholder) extra.bytes.pop_back();
+  AppendBytes(out, extra.bytes);
+
+  if (!case_flags.empty() || !unprintable.empty()) {
+    out.push_back(kTextEnd);
+    out.push_back(kTextEnd);
+    if (!case_flags.empty()) {
+      while (!case_flags.empty() && case_flags.back() == kCaseFlagDefault) case_flags.pop_back();
+      // Three two-bit flags per byte, under a 0x80 marker.
+      for (size_t i = 0; i < case_flags.size(); i += 3) {
+        uint8_t b = kCaseFlagsStart;
+        for (size_t k = 0; k < 3 && i + k < case_flags.size(); ++k)
+          b |= static_cast<uint8_t>(case_flags[i + k] << ((2 - k) * 2));
+        out.push_back(b);
+      }
+      out.insert(out.end(), std::begin(kCaseFlagsSuffix), std::end(kCaseFlagsSuffix));
+      if (!unprintable.empty()) out.push_back(kCaseThenUnprintable);
+    }
+    if (!unprintable.empty()) {
+      out.push_back(kTextEnd);
+      AppendBytes(out, unprintable);
+    }
+  }
+
+  if (!ascending) {
+    out.push_back(kExtraEnd);
+    Flip(out, start);
+  }
+  out.push_back(kExtraEnd);
+}
+
+bool IsGeneralSortOrder(const ColumnDef& column) {
+  return (column.sort_order == 0x409 || column.sort_order == 0) && column.sort_version == 0;
+}
+
+int CompareKeys(ByteView a, ByteView b) {
+  size_t n = std::min(a.size(), b.size());
+  if (n > 0) {
+    int c = std::memcmp(a.data(), b.data(), n);
+    if (c != 0) return c < 0 ? -1 : 1;
+  }
+  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+namespace {
+
+[[noreturn]] void Mismatch() { throw JetError(kErrDataTypeMismatch); }
+
+int64_t IntegerOf(const Value& v) {
+  if (v.is<int32_t>()) return v.as<int32_t>();
+  if (v.is<bool>()) return v.as<bool>() ? -1 : 0;
+  if (v.is<double>() || v.is<float>()) {
+    double d = v.ToDouble();
+    if (!std::isfinite(d)) Mismatch();
+    return static_cast<int64_t>(std::llround(d));
+  }
+  Mismatch();
+}
+
+double FloatOf(const Value& v) {
+  if (v.is<double>()) return v.as<double>();
+  if (v.is<float>()) return v.as<float>();
+  if (v.is<Date>()) return v.as<Date>().days;
+  if (v.is<int32_t>()) return v.as<int32_t>();
+  if (v.is<Currency>()) return static_cast<double>(v.as<Currency>().scaled) / 10000.0;
+  if (v.is<bool>()) return v.as<bool>() ? -1.0 : 0.0;
+  Mismatch();
+}
+
+// Two's complement integers: big-endian with the sign bit flipped.
+void AppendSigned(Bytes& out, int64_t v, int len, bool ascending) {
+  size_t at = out.size();
+  AppendBigEndian(out, static_cast<uint64_t>(v), len);
+  out[at] ^= 0x80;
+  if (!ascending) Flip(out, at);
+}
+
+// IEEE numbers: positives get the sign bit flipped, negatives every bit, so
+// that byte order is numeric order.
+void AppendFloat(Bytes& out, uint64_t bits, int len, bool ascending) {
+  size_t at = out.size();
+  AppendBigEndian(out, bits, len);
+  bool negative = out[at] & 0x80;
+  if (!negative) out[at] ^= 0x80;
+  if (negative == ascending) Flip(out, at);
+}
+
+// Binary and GUID: 8-byte segments, each followed by 9 when more follow or
+// by the count of bytes used in the last one (zero padded).
+void AppendSegmented(Bytes& out, ByteView data, bool ascending) {
+  size_t pos = 0;
+  while (data.size() - pos > 8) {
+    size_t at = out.size();
+    out.insert(out.end(), data.begin() + pos, data.begin() + pos + 8);
+    if (!ascending) Flip(out, at);
+    out.push_back(9);
+    pos += 8;
+  }
+  size_t rest = data.size() - pos;
+  if (rest == 0) return;
+  size_t at = out.size();
+  out.insert(out.end(), data.begin() + pos, data.end());
+  out.insert(out.end(), 8 - rest, 0);
+  out.push_back(static_cast<uint8_t>(rest));
+  if (!ascending) Flip(out, at);
+}
+
+// 128-bit magnitude, most significant word first.
+using Words = std::array<uint32_t, 4>;
+
+bool MulSmall(Words& w, uint32_t m) {
+  uint64_t carry = 0;
+  for (int i = 3; i >= 0; --i) {
+    uint64_t t = uint64_t{w[i]} * m + carry;
+    w[i] = static_cast<uint32_t>(t);
+    carry = t >> 32;
+  }
+  return carry == 0;
+}
+
+void DivSmall(Words& w, uint32_t d) {
+  uint64_t rem = 0;
+  for (int i = 0; i < 4; ++i) {
+    uint64_t t = (rem << 32) | w[i];
+    w[i] = static_cast<uint32_t>(t / d);
+    rem = t % d;
+  }
+}
+
+// Decimal: sign byte and 16-byte magnitude at the column's scale; Jet 4
+// orders them with its old rule, where the sign byte ends up 0xff for
+// positives and 0x00 for negatives whatever the direction.
+void AppendDecimal(Bytes& out, const Decimal& d, const ColumnDef& col, bool ascending) {
+  Words w{0, d.magnitude[2], d.magnitude[1], d.magnitude[0]};
+  for (int s = d.scale; s < col.scale; ++s)
+    if (!MulSmall(w, 10)) throw JetError(kErrOverflow);
+  for (int s = d.scale; s > col.scale; --s) DivSmall(w, 10);
+  bool zero = w[0] == 0 && w[1] == 0 && w[2] == 0 && w[3] == 0;
+  bool negative = d.negative && !zero;
+  size_t at = out.size();
+  out.push_back(negative ? 0x80 : 0x00);
+  for (uint32_t word : w) AppendBigEndian(out, word, 4);
+  if (negative == ascending) Flip(out, at);
+  out[at] = negative ? 0x00 : 0xff;
+}
+
+// GUIDs are stored with their first three groups little-endian; keys use
+// the text order of the groups.
+void AppendGuid(Bytes& out, const Guid& g, bool ascending) {
+  std::array<uint8_t, 16> b = g.bytes;
+  std::reverse(b.begin(), b.begin() + 4);
+  std::reverse(b.begin() + 4, b.begin() + 6);
+  std::reverse(b.begin() + 6, b.begin() + 8);
+  AppendSegmented(out, ByteView(b.data(), b.size()), ascending);
+}
+
+}  // namespace
+
+void AppendKeyColumn(Bytes& out, const Value& value, const ColumnDef& column, bool ascending) {
+  const ColumnType type = column.type;
+  if (type == ColumnType::kOle) throw JetError(kErrInvalidOperation);
+  if (type == ColumnType::kBoolean) {
+    // Yes/No columns are never null; a missing value sorts as No.
+    bool yes = false;
+    if (value.is<bool>()) yes = value.as<bool>();
+    else if (!value.is_null()) yes = IntegerOf(value) != 0;
+    out.push_back(ascending ? kAscValue : kDescValue);
+    out.push_back((yes == ascending) ? 0x00 : 0xff);
+    return;
+  }
+  if (value.is_null()) {
+    out.push_back(ascending ? kAscNull : kDescNull);
+    return;
+  }
+  const size_t flag_at = out.size();
+  out.push_back(ascending ? kAscValue : kDescValue);
+  switch (type) {
+    case ColumnType::kByte: {
+      out.push_back(static_cast<uint8_t>(IntegerOf(value)));
+      if (!ascending) Flip(out, flag_at + 1);
+      break;
+    }
+    case ColumnType::kInteger:
+      AppendSigned(out, IntegerOf(value), 2, ascending);
+      break;
+    case ColumnType::kLong:
+      AppendSigned(out, IntegerOf(value), 4, ascending);
+      break;
+    case ColumnType::kCurrency: {
+      int64_t scaled;
+      if (value.is<Currency>()) scaled = value.as<Currency>().scaled;
+      else scaled = static_cast<int64_t>(std::llround(FloatOf(value) * 10000.0));
+      AppendSigned(out, scaled, 8, ascending);
+      break;
+    }
+    case ColumnType::kSingle: {
+      float f = value.is<float>() ? value.as<float>() : static_cast<float>(FloatOf(value));
+      uint32_t bits;
+      std::memcpy(&bits, &f, sizeof bits);
+      AppendFloat(out, bits, 4, ascending);
+      break;
+    }
+    case ColumnType::kDouble:
+    case ColumnType::kDate:
+      AppendFloat(out, DoubleToBits(FloatOf(value)), 8, ascending);
+      break;
+    case ColumnType::kText:
+    case ColumnType::kMemo:
+      if (!IsGeneralSortOrder(column)) throw JetError(kErrInvalidOperation);
+      if (!value.is<std::string>()) Mismatch();
+      AppendGeneralText(out, KeyText(value.as<std::string>()), ascending);
+      break;
+    case ColumnType::kBinary:
+      if (!value.is<Binary>()) Mismatch();
+      AppendSegmented(out, value.as<Binary>(), ascending);
+      break;
+    case ColumnType::kGuid:
+      if (value.is<Guid>()) AppendGuid(out, value.as<Guid>(), ascending);
+      else Mismatch();
+      break;
+    case ColumnType::kDecimal: {
+      Decimal d;
+      if (value.is<Decimal>()) {
+        d = value.as<Decimal>();
+      } else if (value.is<int32_t>()) {
+        int64_t v = value.as<int32_t>();
+        d.negative = v < 0;
+        d.magnitude[0] = static_cast<uint32_t>(v < 0 ? -v : v);
+      } else {
+        Mismatch();
+      }
+      AppendDecimal(out, d, column, ascending);
+      break;
+    }
+    default:
+      throw JetError(kErrInvalidOperation);
+  }
+}
+
+Bytes EncodeIndexKey(std::span<const KeyPart> parts) {
+  Bytes out;
+  for (const KeyPart& p : parts) AppendKeyColumn(out, *p.value, *p.column, p.ascending);
+  return out;
+}
+
+}  // namespace jet
