@@ -1,0 +1,249 @@
+// The engine's object interface, shaped like the DAO objects the program
+// calls: one engine with workspace 0, databases, table definitions, fields,
+// indexes, relations and table-type recordsets. Names match without regard
+// to case. Objects are cheap handles onto shared state; a TableDef, Field,
+// Index or Relation made by Create... lives in memory until it is appended.
+//
+// Every failure throws jet::JetError with the engine's error number.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "jet/value.h"
+
+namespace jet {
+
+class DatabaseState;
+class RecordsetState;
+
+// DAO type codes (dbBoolean = 1 ... dbMemo = 12, dbGUID = 15, dbDecimal = 20).
+enum DaoType : int {
+  dbBoolean = 1,
+  dbByte = 2,
+  dbInteger = 3,
+  dbLong = 4,
+  dbCurrency = 5,
+  dbSingle = 6,
+  dbDouble = 7,
+  dbDate = 8,
+  dbBinary = 9,
+  dbText = 10,
+  dbLongBinary = 11,
+  dbMemo = 12,
+  dbGUID = 15,
+  dbDecimal = 20,
+};
+
+enum FieldAttributes : int {
+  dbFixedField = 1,
+  dbVariableField = 2,
+  dbAutoIncrField = 16,
+};
+
+enum RelationAttributes : int {
+  dbRelationUnique = 1,
+  dbRelationDontEnforce = 2,
+  dbRelationUpdateCascade = 256,
+  dbRelationDeleteCascade = 4096,
+};
+
+enum CreateOptions : int {
+  dbEncrypt = 2,
+};
+
+enum RecordsetType : int {
+  dbOpenTable = 1,
+};
+
+// Text size used when a Text field is created without one.
+inline constexpr int kDefaultTextSize = 255;
+
+class Field {
+ public:
+  Field();
+  const std::string& Name() const;
+  int Type() const;
+  int Size() const;
+  int Attributes() const;
+  void SetAttributes(int attributes);
+  bool Required() const;
+  void SetRequired(bool v);
+  bool AllowZeroLength() const;
+  void SetAllowZeroLength(bool v);
+  // The default value expression as text ("0", "False", "Null", "\"x\"", "").
+  const std::string& DefaultValue() const;
+  bool HasDefaultValue() const;
+  void SetDefaultValue(const std::string& v);
+  const std::string& ForeignName() const;
+  void SetForeignName(const std::string& v);
+
+  struct Data;
+  explicit Field(std::shared_ptr<Data> d) : d_(std::move(d)) {}
+  const std::shared_ptr<Data>& data() const { return d_; }
+
+ private:
+  std::shared_ptr<Data> d_;
+};
+
+class Index {
+ public:
+  Index();
+  const std::string& Name() const;
+  bool Primary() const;
+  void SetPrimary(bool v);
+  bool Unique() const;
+  void SetUnique(bool v);
+  bool Required() const;
+  void SetRequired(bool v);
+  bool IgnoreNulls() const;
+  void SetIgnoreNulls(bool v);
+  bool Foreign() const;
+  Field CreateField(const std::string& name);
+  // The index's fields; Append adds one (only before the index is appended).
+  std::vector<Field> Fields() const;
+  void AppendField(const Field& f);
+
+  struct Data;
+  explicit Index(std::shared_ptr<Data> d) : d_(std::move(d)) {}
+  const std::shared_ptr<Data>& data() const { return d_; }
+
+ private:
+  std::shared_ptr<Data> d_;
+};
+
+class Relation {
+ public:
+  Relation();
+  const std::string& Name() const;
+  const std::string& Table() const;
+  void SetTable(const std::string& v);
+  const std::string& ForeignTable() const;
+  void SetForeignTable(const std::string& v);
+  int Attributes() const;
+  void SetAttributes(int v);
+  Field CreateField(const std::string& name);
+  std::vector<Field> Fields() const;
+  void AppendField(const Field& f);
+
+  struct Data;
+  explicit Relation(std::shared_ptr<Data> d) : d_(std::move(d)) {}
+  const std::shared_ptr<Data>& data() const { return d_; }
+
+ private:
+  std::shared_ptr<Data> d_;
+};
+
+class TableDef {
+ public:
+  TableDef();
+  const std::string& Name() const;
+  // Size: Text only; -1 means "not given" (the default text size applies).
+  Field CreateField(const std::string& name, int type, int size = -1);
+  Index CreateIndex(const std::string& name);
+  std::vector<Field> Fields() const;
+  void AppendField(const Field& f);
+  std::vector<Index> Indexes() const;
+  // Before the table is appended this only records the index; afterwards it
+  // builds the index in the file.
+  void AppendIndex(const Index& i);
+  Field GetField(const std::string& name) const;  // 3265 when absent
+  int64_t RecordCount() const;
+  bool IsSystem() const;
+
+  struct Data;
+  explicit TableDef(std::shared_ptr<Data> d) : d_(std::move(d)) {}
+  const std::shared_ptr<Data>& data() const { return d_; }
+
+ private:
+  std::shared_ptr<Data> d_;
+};
+
+// A table-type recordset: rows in stored order, a current row, and an edit
+// buffer for AddNew/Edit ... Update.
+class Recordset {
+ public:
+  Recordset() = default;
+  bool IsEOF() const;
+  bool IsBOF() const;
+  int64_t RecordCount() const;
+  void MoveFirst();
+  void MoveNext();
+  // The value of a field of the current row (or of the edit buffer during
+  // AddNew/Edit; right after AddNew the auto-number is already there).
+  Value GetValue(const std::string& field) const;
+  Value GetValue(int index) const;
+  void SetValue(const std::string& field, const Value& v);
+  void SetValue(int index, const Value& v);
+  int FieldCount() const;
+  std::string FieldName(int index) const;
+  void AddNew();
+  void Edit();
+  void Update();
+  void CancelUpdate();
+  void Delete();
+  void Close();
+
+  explicit Recordset(std::shared_ptr<RecordsetState> s) : s_(std::move(s)) {}
+
+ private:
+  std::shared_ptr<RecordsetState> s_;
+};
+
+class Database {
+ public:
+  Database() = default;
+  const std::string& Name() const;
+  std::vector<TableDef> TableDefs() const;          // user and system tables
+  TableDef GetTableDef(const std::string& name) const;  // 3265 when absent
+  bool HasTable(const std::string& name) const;
+  void AppendTableDef(const TableDef& t);            // 3010 when the name exists
+  std::vector<Relation> Relations() const;
+  void AppendRelation(const Relation& r);
+  TableDef CreateTableDef(const std::string& name);
+  Relation CreateRelation(const std::string& name);
+  Recordset OpenRecordset(const std::string& name, int type = dbOpenTable);
+  void Close();
+  bool IsOpen() const;
+  // Format facts for tools: 3 or 4, encryption, password presence.
+  int JetVersion() const;
+  bool Encrypted() const;
+  bool HasPassword() const;
+
+  explicit Database(std::shared_ptr<DatabaseState> s) : s_(std::move(s)) {}
+  const std::shared_ptr<DatabaseState>& state() const { return s_; }
+
+ private:
+  std::shared_ptr<DatabaseState> s_;
+};
+
+class Workspace {
+ public:
+  // connect: ";pwd=SECRET" (key case-insensitive); empty for none.
+  Database OpenDatabase(const std::string& path, bool exclusive = false, bool read_only = false,
+                        const std::string& connect = "");
+  // locale_and_connect: ";LANGID=0x0409;CP=1252;COUNTRY=0;pwd=SECRET".
+  // options: dbEncrypt (2) encrypts the pages.
+  Database CreateDatabase(const std::string& path, const std::string& locale_and_connect,
+                          int options = 0);
+};
+
+class DBEngine {
+ public:
+  // The program's one engine, created on first use.
+  static DBEngine& Instance();
+  Workspace& Workspaces(int index);  // only 0 exists
+  Database OpenDatabase(const std::string& path, bool exclusive = false, bool read_only = false,
+                        const std::string& connect = "");
+
+ private:
+  DBEngine() = default;
+  Workspace workspace_;
+};
+
+// The password named by a connect string's pwd key ("" when none).
+std::string PasswordFromConnect(const std::string& connect);
+
+}  // namespace jet

@@ -1,0 +1,147 @@
+#include "jet/row.h"
+
+#include <algorithm>
+
+#include "jet/error.h"
+
+namespace jet {
+namespace {
+
+struct VarTable {
+  std::vector<uint32_t> offsets;  // n + 1 entries; the last is end-of-data
+};
+
+// Reads the variable-column offsets of a Jet 4 row. `tail` is the index of
+// the first null-mask byte.
+void ReadVarTable4(ByteView row, size_t tail, VarTable& t) {
+  if (tail < 2) throw JetError(kErrCorrupt);
+  uint32_t n = Get16(row, tail - 2);
+  size_t need = 2 + 2 * (size_t{n} + 1);
+  if (need > tail) throw JetError(kErrCorrupt);
+  t.offsets.resize(n + 1);
+  for (uint32_t i = 0; i <= n; ++i) t.offsets[i] = Get16(row, tail - 4 - 2 * size_t{i});
+}
+
+// Jet 3: one-byte offsets; the jump table lists, per 256-byte boundary, the
+// first variable column whose offset passes it.
+void ReadVarTable3(ByteView row, size_t tail, VarTable& t) {
+  if (tail < 1) throw JetError(kErrCorrupt);
+  uint32_t n = Get8(row, tail - 1);
+  size_t num_jumps = (row.size() - 1) / 256;
+  if (tail < 1 + num_jumps) throw JetError(kErrCorrupt);
+  size_t col_ptr = tail - 1 - num_jumps;  // one past the first offset byte
+  if (col_ptr >= 1 && (col_ptr - 1 >= n) && (col_ptr - 1 - n) / 256 < num_jumps) --num_jumps;
+  col_ptr = tail - 1 - num_jumps;
+  if (col_ptr < size_t{n} + 1) throw JetError(kErrCorrupt);
+  t.offsets.resize(n + 1);
+  size_t jumps_used = 0;
+  for (uint32_t i = 0; i <= n; ++i) {
+    while (jumps_used < num_jumps && i == Get8(row, tail - 2 - jumps_used)) ++jumps_used;
+    t.offsets[i] = Get8(row, col_ptr - 1 - i) + static_cast<uint32_t>(jumps_used * 256);
+  }
+}
+
+}  // namespace
+
+void CrackRow(const Format& f, const TableDef& def, ByteView row, std::vector<ColumnSlice>& out) {
+  out.assign(def.columns.size(), ColumnSlice{});
+  const size_t count_size = f.row_column_count_size;
+  if (row.size() < count_size) throw JetError(kErrCorrupt);
+  uint32_t ncols = count_size == 1 ? Get8(row, 0) : Get16(row, 0);
+  size_t mask_size = (size_t{ncols} + 7) / 8;
+  if (mask_size + count_size > row.size()) throw JetError(kErrCorrupt);
+  size_t tail = row.size() - mask_size;
+  ByteView mask = row.subspan(tail, mask_size);
+
+  VarTable vt;
+  bool have_var = def.var_column_count > 0;
+  if (have_var) {
+    if (f.version >= 4) {
+      ReadVarTable4(row, tail, vt);
+    } else {
+      ReadVarTable3(row, tail, vt);
+    }
+  }
+
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    const ColumnDef& c = def.columns[i];
+    if (c.number >= ncols) continue;  // column added after the row was written
+    bool bit = (mask[c.number / 8] >> (c.number % 8)) & 1;
+    ColumnSlice& s = out[i];
+    if (c.type == ColumnType::kBoolean) {
+      s.present = bit;
+      continue;
+    }
+    if (!bit) continue;
+    if (c.fixed()) {
+      size_t start = count_size + c.fixed_offset;
+      CheckRange(row, start, c.length);
+      s.present = true;
+      s.data = row.subspan(start, c.length);
+    } else {
+      if (c.var_index + 1u >= vt.offsets.size()) continue;
+      uint32_t start = vt.offsets[c.var_index];
+      uint32_t end = vt.offsets[c.var_index + 1];
+      if (start > end || end > tail) throw JetError(kErrCorrupt);
+      s.present = true;
+      s.data = row.subspan(start, end - start);
+    }
+  }
+}
+
+Bytes PackRow(const TableDef& def, const std::vector<PackedColumn>& cols) {
+  if (cols.size() != def.columns.size()) throw JetError(kErrInvalidArgument);
+  uint16_t ncols = def.max_columns;
+  for (const auto& c : def.columns) ncols = std::max<uint16_t>(ncols, static_cast<uint16_t>(c.number + 1));
+  size_t mask_size = (size_t{ncols} + 7) / 8;
+  Bytes mask(mask_size, 0);
+
+  Bytes out;
+  out.reserve(64);
+  Append16(out, ncols);
+  size_t fixed_start = out.size();
+  out.resize(fixed_start + def.fixed_area_size(), 0);
+
+  // Variable columns go in their table order; slots of deleted columns take
+  // the offset of the next value, so they read as empty.
+  uint16_t nvar = 0;
+  for (const auto& c : def.columns) {
+    if (!c.fixed()) nvar = std::max<uint16_t>(nvar, static_cast<uint16_t>(c.var_index + 1));
+  }
+  std::vector<const PackedColumn*> var_values(nvar, nullptr);
+  std::vector<bool> var_known(nvar, false);
+
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    const ColumnDef& c = def.columns[i];
+    const PackedColumn& v = cols[i];
+    if (v.present) mask[c.number / 8] |= static_cast<uint8_t>(1u << (c.number % 8));
+    if (c.type == ColumnType::kBoolean) continue;
+    if (c.fixed()) {
+      if (v.present) {
+        if (v.data.size() != c.length) throw JetError(kErrInvalidArgument);
+        std::copy(v.data.begin(), v.data.end(),
+                  out.begin() + static_cast<ptrdiff_t>(fixed_start + c.fixed_offset));
+      }
+    } else {
+      var_values[c.var_index] = &v;
+      var_known[c.var_index] = true;
+    }
+  }
+
+  if (def.var_column_count > 0) {
+    std::vector<uint16_t> offsets(nvar);
+    for (uint16_t i = 0; i < nvar; ++i) {
+      offsets[i] = static_cast<uint16_t>(out.size());
+      const PackedColumn* v = var_values[i];
+      if (v && v->present) AppendBytes(out, v->data);
+    }
+    uint16_t eod = static_cast<uint16_t>(out.size());
+    Append16(out, eod);
+    for (int i = static_cast<int>(nvar) - 1; i >= 0; --i) Append16(out, offsets[static_cast<size_t>(i)]);
+    Append16(out, nvar);
+  }
+  AppendBytes(out, mask);
+  return out;
+}
+
+}  // namespace jet

@@ -1,0 +1,162 @@
+#include "jet/tabledef.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "jet/row.h"
+#include "support/fixtures.h"
+
+namespace jet {
+namespace {
+
+// Reads pages straight from an unencrypted file.
+struct RawFile {
+  Bytes data;
+  const Format* format = nullptr;
+  explicit RawFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    format = data.at(0x14) == 0 ? &Jet3Format() : &Jet4Format();
+  }
+  PageReader reader() const {
+    return [this](uint32_t page) {
+      size_t ps = format->page_size;
+      if ((size_t{page} + 1) * ps > data.size()) throw JetError(kErrCorrupt);
+      return Bytes(data.begin() + static_cast<ptrdiff_t>(page * ps),
+                   data.begin() + static_cast<ptrdiff_t>((page + 1) * ps));
+    };
+  }
+};
+
+TEST(TableDefTest, ParsesSystemCatalogueOfEngineWrittenFile) {
+  REQUIRE_FIXTURES();
+  RawFile f(testing_support::FixturesDir() / "jet4" / "adox_jet4.mdb");
+  TableDef objects = ParseTableDef(*f.format, f.reader(), 2);
+  ASSERT_EQ(objects.columns.size(), 17u);
+  EXPECT_EQ(objects.table_type, 0x53);
+  ASSERT_NE(objects.FindColumn("lvprop"), nullptr);
+  EXPECT_EQ(objects.FindColumn("LvProp")->type, ColumnType::kOle);
+  EXPECT_EQ(objects.FindColumn("Name")->length, 510);
+  EXPECT_EQ(objects.indexes.size(), 2u);
+
+  TableDef aces = ParseTableDef(*f.format, f.reader(), 3);
+  ASSERT_EQ(aces.columns.size(), 4u);
+  EXPECT_EQ(aces.row_count, 16u);
+  ASSERT_EQ(aces.indexes.size(), 1u);
+  EXPECT_EQ(aces.indexes[0].name, "ObjectId");
+}
+
+TEST(TableDefTest, SerialisedDefinitionParsesBackAndSplitsOverPages) {
+  TableDef def;
+  def.table_type = 0x4e;
+  for (int i = 0; i < 120; ++i) {
+    ColumnDef c;
+    c.name = "Campo número " + std::to_string(i);
+    c.number = static_cast<uint16_t>(i);
+    c.type = i % 2 ? ColumnType::kLong : ColumnType::kText;
+    c.flags = i % 2 ? (kColFixed | kColNullable) : kColNullable;
+    c.length = i % 2 ? 4 : 100;
+    c.var_index = static_cast<uint16_t>(i / 2);
+    c.fixed_offset = static_cast<uint16_t>(4 * (i / 2));
+    def.columns.push_back(c);
+  }
+  def.max_columns = 120;
+  def.var_column_count = 60;
+  RealIndexDef ri;
+  ri.columns = {{1, true}, {3, true}};
+  ri.flags = kIdxUnique;
+  ri.first_page = 77;
+  def.real_indexes.push_back(ri);
+  LogicalIndexDef li;
+  li.name = "ÍndicePrincipal";
+  li.type = kIdxPrimary;
+  def.indexes.push_back(li);
+  def.long_value_maps.push_back({5, 0x1200, 0x1201});
+
+  Bytes block = SerializeTableDef(def);
+  const Format& f = Jet4Format();
+  size_t n = TableDefPagesNeeded(f, block.size());
+  ASSERT_GT(n, 1u);
+  std::vector<uint32_t> numbers;
+  for (size_t i = 0; i < n; ++i) numbers.push_back(static_cast<uint32_t>(10 + 3 * i));
+  std::vector<Bytes> pages = SplitTableDef(f, block, numbers);
+  auto reader = [&](uint32_t p) {
+    for (size_t i = 0; i < numbers.size(); ++i)
+      if (numbers[i] == p) return pages[i];
+    throw JetError(kErrCorrupt);
+  };
+  TableDef back = ParseTableDef(f, reader, 10);
+  ASSERT_EQ(back.columns.size(), 120u);
+  EXPECT_EQ(back.columns[119].name, "Campo número 119");
+  EXPECT_EQ(back.columns[7].var_index, 3);
+  EXPECT_EQ(back.indexes.at(0).name, "ÍndicePrincipal");
+  EXPECT_EQ(back.real_indexes.at(0).columns.size(), 2u);
+  EXPECT_EQ(back.real_indexes[0].first_page, 77u);
+  ASSERT_EQ(back.long_value_maps.size(), 1u);
+  EXPECT_EQ(back.long_value_maps[0].free_pages, 0x1201u);
+}
+
+TEST(TableDefTest, DamagedDefinitionIsAnErrorNotACrash) {
+  const Format& f = Jet4Format();
+  Bytes page(f.page_size, 0);
+  page[0] = 2;
+  Put16(page, f.tdef_offset_num_cols, 3000);  // names run past the page
+  auto reader = [&](uint32_t) { return page; };
+  EXPECT_THROW(ParseTableDef(f, reader, 1), JetError);
+  Put32(page, 4, 1);  // the chain points at itself
+  EXPECT_THROW(ParseTableDef(f, reader, 1), JetError);
+}
+
+TEST(RowTest, PackThenCrackKeepsFixedVariableAndNullColumns) {
+  TableDef def;
+  auto add = [&](ColumnType t, uint8_t flags, uint16_t len, uint16_t var, uint16_t fixed) {
+    ColumnDef c;
+    c.type = t;
+    c.flags = flags;
+    c.length = len;
+    c.var_index = var;
+    c.fixed_offset = fixed;
+    c.number = static_cast<uint16_t>(def.columns.size());
+    def.columns.push_back(c);
+  };
+  add(ColumnType::kLong, kColFixed | kColNullable, 4, 0, 0);
+  add(ColumnType::kText, kColNullable, 20, 0, 0);
+  add(ColumnType::kBoolean, kColFixed | kColNullable, 0, 0, 0);
+  add(ColumnType::kDouble, kColFixed | kColNullable, 8, 0, 4);
+  add(ColumnType::kText, kColNullable, 20, 1, 0);
+  add(ColumnType::kText, kColNullable, 20, 2, 0);
+  def.max_columns = 6;
+  def.var_column_count = 3;
+
+  std::vector<PackedColumn> cols(6);
+  cols[0] = {true, {1, 2, 3, 4}};
+  cols[1] = {false, {}};
+  cols[2] = {true, {}};
+  cols[3] = {false, {}};
+  cols[4] = {true, {'a', 0, 'b', 0}};
+  cols[5] = {true, {}};  // empty but present: zero-length text
+  Bytes row = PackRow(def, cols);
+  std::vector<ColumnSlice> out;
+  CrackRow(Jet4Format(), def, row, out);
+  EXPECT_TRUE(out[0].present);
+  EXPECT_EQ(Bytes(out[0].data.begin(), out[0].data.end()), (Bytes{1, 2, 3, 4}));
+  EXPECT_FALSE(out[1].present);
+  EXPECT_TRUE(out[2].present);
+  EXPECT_FALSE(out[3].present);
+  EXPECT_EQ(out[4].data.size(), 4u);
+  EXPECT_TRUE(out[5].present);
+  EXPECT_EQ(out[5].data.size(), 0u);
+
+  // A truncated row never reads outside its bytes.
+  for (size_t n = 0; n < row.size(); ++n) {
+    try {
+      CrackRow(Jet4Format(), def, ByteView(row.data(), n), out);
+    } catch (const JetError&) {
+    }
+  }
+}
+
+}  // namespace
+}  // namespace jet
