@@ -1,0 +1,83 @@
+#include "jet/text.h"
+
+#include <gtest/gtest.h>
+
+namespace jet {
+namespace {
+
+Bytes B(std::initializer_list<int> v) {
+  Bytes b;
+  for (int x : v) b.push_back(static_cast<uint8_t>(x));
+  return b;
+}
+
+TEST(TextTest, Utf8AndUtf16) {
+  EXPECT_EQ(Utf8ToUtf16("Año €"), u"Año €");
+  EXPECT_EQ(Utf16ToUtf8(u"Año €"), "Año €");
+  // Outside the BMP: two units, and back to the same four UTF-8 bytes.
+  const std::string clef = "\xF0\x9D\x84\x9E";
+  EXPECT_EQ(Utf8ToUtf16(clef), std::u16string({0xD834, 0xDD1E}));
+  EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(clef)), clef);
+  // Nothing is rejected: bad bytes and lone surrogates become U+FFFD.
+  EXPECT_EQ(Utf8ToUtf16("a\xFF" "b"), u"a\uFFFDb");
+  EXPECT_EQ(Utf8ToUtf16("\xC3"), u"\uFFFD");              // truncated
+  EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");    // overlong
+  EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
+  EXPECT_EQ(Utf16ToUtf8(std::u16string({u'x', 0xD800})), "x\xEF\xBF\xBD");
+  EXPECT_EQ(Ucs2ToUtf8(B({'h', 0, 'i', 0, 'x'})), "hi\xEF\xBF\xBD");
+  EXPECT_EQ(Utf8ToUcs2("hé"), B({'h', 0, 0xE9, 0}));
+}
+
+TEST(TextTest, Windows1252) {
+  EXPECT_EQ(Cp1252ToUtf8(B({'C', 0xF3, 'd', 0x80, 0x9F})), "Cód€Ÿ");
+  EXPECT_EQ(Utf8ToCp1252("Cód€Ÿ"), B({'C', 0xF3, 'd', 0x80, 0x9F}));
+  EXPECT_EQ(Utf8ToCp1252("日x"), B({'?', 'x'}));
+  // Every byte survives a round trip, the five undefined ones included.
+  Bytes all;
+  for (int c = 0; c < 256; ++c) all.push_back(static_cast<uint8_t>(c));
+  EXPECT_EQ(Utf8ToCp1252(Cp1252ToUtf8(all)), all);
+  EXPECT_EQ(DecodeText(B({'a', 0xF1}), 3), "añ");
+  EXPECT_EQ(EncodeText("añ", 3, true), B({'a', 0xF1}));
+}
+
+TEST(TextTest, Jet4CompressedUnicode) {
+  // Compressed only when shorter: three or more characters, all 1..255.
+  EXPECT_EQ(EncodeJet4Text("abç", true), B({0xFF, 0xFE, 'a', 'b', 0xE7}));
+  EXPECT_EQ(EncodeJet4Text("ab", true), B({'a', 0, 'b', 0}));
+  EXPECT_EQ(EncodeJet4Text("a€c", true), B({'a', 0, 0xAC, 0x20, 'c', 0}));
+  EXPECT_EQ(EncodeJet4Text("abc", false), B({'a', 0, 'b', 0, 'c', 0}));
+  EXPECT_EQ(EncodeJet4Text(std::string("a\0c", 3), true), B({'a', 0, 0, 0, 'c', 0}));
+  EXPECT_EQ(EncodeJet4Text(std::string(kMaxCompressedChars, 'x'), true).size(),
+            kMaxCompressedChars + 2);
+  EXPECT_EQ(EncodeJet4Text(std::string(kMaxCompressedChars + 1, 'x'), true).size(),
+            2 * (kMaxCompressedChars + 1));
+
+  EXPECT_EQ(DecodeJet4Text(B({0xFF, 0xFE, 'a', 'b', 0xE7})), "abç");
+  // 00 switches to two bytes per character and back.
+  EXPECT_EQ(DecodeJet4Text(B({0xFF, 0xFE, 'a', 0, 0xAC, 0x20, 0, 'b'})), "a€b");
+  EXPECT_EQ(DecodeJet4Text(B({0xFF, 0xFE})), "");
+  EXPECT_EQ(DecodeJet4Text(B({0xFF, 0xFE, 0, 'x'})), "\xEF\xBF\xBD");  // odd tail
+  EXPECT_EQ(DecodeJet4Text(B({'O', 0, 'K', 0})), "OK");
+  for (const char* s : {"", "x", "Ñandú", "a€c", "long enough text", "\xF0\x9D\x84\x9E!!"}) {
+    EXPECT_EQ(DecodeText(EncodeText(s, 4, true), 4), s);
+    EXPECT_EQ(DecodeText(EncodeText(s, 4, false), 4), s);
+  }
+}
+
+TEST(TextTest, NameComparisonIgnoresCaseNotAccents) {
+  EXPECT_TRUE(NamesEqual("Tintasu", "TIntAsu"));
+  EXPECT_TRUE(NamesEqual("año", "AÑO"));
+  EXPECT_TRUE(NamesEqual("ÿ", "Ÿ"));
+  EXPECT_TRUE(NamesEqual("Łódź", "ŁÓDŹ"));
+  EXPECT_TRUE(NamesEqual("Σοφία", "ΣΟΦΊΑ"));
+  EXPECT_TRUE(NamesEqual("дом", "ДОМ"));
+  EXPECT_FALSE(NamesEqual("e", "é"));
+  EXPECT_FALSE(NamesEqual("÷", "×"));
+  EXPECT_FALSE(NamesEqual("Clientes", "Cliente"));
+  EXPECT_EQ(CompareNames("abc", "ABD"), -1);
+  EXPECT_EQ(CompareNames("b", "A"), 1);
+  EXPECT_EQ(CompareNames("Expedientes", "EXPEDIENTES"), 0);
+}
+
+}  // namespace
+}  // namespace jet
