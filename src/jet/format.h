@@ -3,6 +3,7 @@
 // file lives here, so the code that walks pages is written once.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace jet {
@@ -111,5 +112,39 @@ struct Format {
 
 const Format& Jet3Format();
 const Format& Jet4Format();
+
+// Stored forms of values that are the same in both versions.
+struct ValueLayout {
+  // Decimal (17 bytes): sign byte (0x80 negative), then the 128-bit
+  // magnitude as four little-endian 32-bit words, most significant first.
+  static constexpr size_t kDecimalSize = 17;
+  static constexpr size_t kDecimalSignOffset = 0;
+  static constexpr uint8_t kDecimalNegative = 0x80;
+  static constexpr size_t kDecimalWordsOffset = 1;
+  static constexpr size_t kGuidSize = 16;
+};
+
+// Property blobs (MSysObjects.LvProp): a 4-byte magic, then chunks.
+struct PropertyLayout {
+  static constexpr uint8_t kMagicJet3[4] = {'K', 'K', 'D', 0};
+  static constexpr uint8_t kMagicJet4[4] = {'M', 'R', '2', 0};
+  static constexpr size_t kMagicSize = 4;
+  // Chunk: u32 length (header included), u16 chunk type.
+  static constexpr size_t kChunkHeaderSize = 6;
+  static constexpr uint16_t kChunkNames = 0x80;   // u16 length + name, repeated
+  static constexpr uint16_t kChunkObject = 0x00;  // the object's own values
+  static constexpr uint16_t kChunkColumn = 0x01;  // one column's values
+  // Value chunk: u32 length of the name block (itself included), u16 name
+  // length, name; then the values.
+  static constexpr size_t kMapNameBlockHeaderSize = 6;
+  // Value: u16 length (header included), u8 DDL flag, u8 data type, u16 name
+  // index, u16 data size, data.
+  static constexpr size_t kValueHeaderSize = 8;
+  static constexpr size_t kValueDdlOffset = 2;
+  static constexpr size_t kValueTypeOffset = 3;
+  static constexpr size_t kValueNameIndexOffset = 4;
+  static constexpr size_t kValueSizeOffset = 6;
+};
+
 
 }  // namespace jet

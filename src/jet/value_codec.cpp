@@ -561,14 +561,15 @@ Value DecodeValue(const ColumnDef& col, ByteView b, int version) {
       return Value(g);
     }
     case ColumnType::kDecimal: {
-      // Sign byte, then the 128-bit magnitude as four little-endian words,
-      // most significant first. The engine's 28 digits never reach the top
-      // word.
+      // The engine's 28 digits never reach the top word.
+      using L = ValueLayout;
       CheckRange(b, 0, kDecimalSize);
-      if (Get32(b, 1) != 0 || col.scale > kMaxDecimalScale) throw JetError(kErrCorrupt);
+      if (Get32(b, L::kDecimalWordsOffset) != 0 || col.scale > kMaxDecimalScale) {
+        throw JetError(kErrCorrupt);
+      }
       Decimal d;
-      d.magnitude = {Get32(b, 13), Get32(b, 9), Get32(b, 5)};
-      d.negative = (b[0] & 0x80) && !IsZero(d.magnitude);
+      for (int k = 0; k < 3; ++k) d.magnitude[k] = Get32(b, L::kDecimalWordsOffset + 4 * (3 - k));
+      d.negative = (b[L::kDecimalSignOffset] & L::kDecimalNegative) && !IsZero(d.magnitude);
       d.scale = col.scale;
       return Value(d);
     }
@@ -616,8 +617,8 @@ Bytes EncodeValue(const ColumnDef& col, const Value& v, int version) {
     case ColumnType::kDecimal: {
       const Decimal d = RescaleDecimal(c.as<Decimal>(), std::min<int>(col.scale, kMaxDecimalScale));
       if (col.precision != 0 && DecimalDigits(d) > col.precision) throw JetError(kErrOverflow);
-      Append8(out, d.negative ? 0x80 : 0x00);
-      Append32(out, 0);
+      Append8(out, d.negative ? ValueLayout::kDecimalNegative : 0x00);
+      Append32(out, 0);  // top word
       for (int k = 2; k >= 0; --k) Append32(out, d.magnitude[k]);
       break;
     }

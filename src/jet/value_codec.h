@@ -14,14 +14,14 @@
 #include <string_view>
 
 #include "jet/bytes.h"
+#include "jet/format.h"
 #include "jet/tabledef.h"
 #include "jet/value.h"
 
 namespace jet {
 
-// Sizes on disk of the fixed-size types.
-constexpr size_t kGuidSize = 16;
-constexpr size_t kDecimalSize = 17;  // sign byte, four 32-bit words
+constexpr size_t kGuidSize = ValueLayout::kGuidSize;
+constexpr size_t kDecimalSize = ValueLayout::kDecimalSize;
 
 // Decodes the stored bytes of column `col` (not Boolean). `version` is 3 or
 // 4 and decides how text is stored. Decimal values take the column's scale.
