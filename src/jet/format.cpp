@@ -57,6 +57,7 @@ const Format& Jet3Format() {
     x.real_idx_def_size = 39;
     x.real_idx_skip_before = 0;
     x.real_idx_skip_after = 0;
+    x.real_idx_skip_before_flags = 0;
     x.logical_idx_def_size = 20;
     x.logical_idx_skip_before = 0;
     x.index_offset_free_space = 2;
@@ -137,6 +138,7 @@ const Format& Jet4Format() {
     x.real_idx_def_size = 52;
     x.real_idx_skip_before = 4;
     x.real_idx_skip_after = 5;
+    x.real_idx_skip_before_flags = 4;
     x.logical_idx_def_size = 28;
     x.logical_idx_skip_before = 4;
     x.index_offset_free_space = 2;

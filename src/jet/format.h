@@ -80,6 +80,7 @@ struct Format {
   uint16_t real_idx_def_size;           // 39 / 52
   uint16_t real_idx_skip_before;        // 0 / 4
   uint16_t real_idx_skip_after;         // 0 / 5  (after the flags byte)
+  uint16_t real_idx_skip_before_flags;  // 0 / 4  (between root page and flags)
   uint16_t logical_idx_def_size;        // 20 / 28
   uint16_t logical_idx_skip_before;     // 0 / 4
 
@@ -145,6 +146,5 @@ struct PropertyLayout {
   static constexpr size_t kValueNameIndexOffset = 4;
   static constexpr size_t kValueSizeOffset = 6;
 };
-
 
 }  // namespace jet

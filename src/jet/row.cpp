@@ -89,7 +89,7 @@ void CrackRow(const Format& f, const TableDef& def, ByteView row, std::vector<Co
   }
 }
 
-Bytes PackRow(const TableDef& def, const std::vector<PackedColumn>& cols) {
+Bytes PackRow(const TableDef& def, const std::vector<PackedColumn>& cols, size_t min_size) {
   if (cols.size() != def.columns.size()) throw JetError(kErrInvalidArgument);
   uint16_t ncols = def.max_columns;
   for (const auto& c : def.columns) ncols = std::max<uint16_t>(ncols, static_cast<uint16_t>(c.number + 1));
@@ -128,6 +128,10 @@ Bytes PackRow(const TableDef& def, const std::vector<PackedColumn>& cols) {
     }
   }
 
+  size_t trailer = mask_size + (def.var_column_count > 0 ? 4 + 2 * size_t{nvar} : 0);
+  auto pad = [&] {
+    if (out.size() + trailer < min_size) out.resize(min_size - trailer, 0);
+  };
   if (def.var_column_count > 0) {
     std::vector<uint16_t> offsets(nvar);
     for (uint16_t i = 0; i < nvar; ++i) {
@@ -136,9 +140,12 @@ Bytes PackRow(const TableDef& def, const std::vector<PackedColumn>& cols) {
       if (v && v->present) AppendBytes(out, v->data);
     }
     uint16_t eod = static_cast<uint16_t>(out.size());
+    pad();
     Append16(out, eod);
     for (int i = static_cast<int>(nvar) - 1; i >= 0; --i) Append16(out, offsets[static_cast<size_t>(i)]);
     Append16(out, nvar);
+  } else {
+    pad();
   }
   AppendBytes(out, mask);
   return out;

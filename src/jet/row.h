@@ -36,7 +36,9 @@ struct PackedColumn {
   Bytes data;
 };
 
-// Builds a Jet 4 row from one entry per `def.columns` (same order).
-Bytes PackRow(const TableDef& def, const std::vector<PackedColumn>& cols);
+// Builds a Jet 4 row from one entry per `def.columns` (same order). A row
+// shorter than `min_size` is padded with zeros after its data, so that it
+// can replace a longer row in place.
+Bytes PackRow(const TableDef& def, const std::vector<PackedColumn>& cols, size_t min_size = 0);
 
 }  // namespace jet

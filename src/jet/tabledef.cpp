@@ -14,7 +14,10 @@ constexpr uint32_t kMaxColumns = 4096;
 constexpr uint32_t kMaxIndexes = 1024;
 constexpr size_t kMaxTableDefPages = 256;
 constexpr uint16_t kNoColumn = 0xffff;
-constexpr uint32_t kTableMagic = 0x659;  // constant the Jet 4 engine writes in definitions
+// Constants the Jet 4 engine writes at the head of column and logical index
+// definitions, and of real index definitions.
+constexpr uint32_t kTableMagic = 1625;
+constexpr uint32_t kIndexMagic = 1923;
 constexpr uint16_t kGeneralSortOrder = 0x409;
 
 std::string ReadName(const Format& f, ByteView buf, size_t& pos) {
@@ -140,7 +143,7 @@ TableDef ParseTableDef(const Format& f, const PageReader& read, uint32_t page) {
     }
     ri.used_pages = Get32(b, pos);
     ri.first_page = Get32(b, pos + 4);
-    ri.flags = Get8(b, pos + 8);
+    ri.flags = Get8(b, pos + 8 + f.real_idx_skip_before_flags);
     pos = start + f.real_idx_def_size;
   }
 
@@ -191,7 +194,7 @@ Bytes SerializeTableDef(const TableDef& def) {
   Put32(out, f.tdef_offset_free_pages, def.free_pages);
 
   for (const auto& ri : def.real_indexes) {
-    Append32(out, kTableMagic);
+    Append32(out, 0);
     Append32(out, ri.row_count);
     Append32(out, 0);
   }
@@ -220,7 +223,7 @@ Bytes SerializeTableDef(const TableDef& def) {
 
   for (const auto& ri : def.real_indexes) {
     size_t start = out.size();
-    Append32(out, kTableMagic);
+    Append32(out, kIndexMagic);
     for (size_t i = 0; i < 10; ++i) {
       if (i < ri.columns.size()) {
         Append16(out, ri.columns[i].column_number);
@@ -232,6 +235,7 @@ Bytes SerializeTableDef(const TableDef& def) {
     }
     Append32(out, ri.used_pages);
     Append32(out, ri.first_page);
+    Append32(out, 0);
     Append8(out, ri.flags);
     out.resize(start + f.real_idx_def_size, 0);
   }

@@ -70,7 +70,7 @@ struct IndexColumn {
 
 // A physical index: a B-tree of entries.
 struct RealIndexDef {
-  uint32_t row_count = 0;        // from the header slot
+  uint32_t row_count = 0;        // header slot: distinct keys the engine counted
   std::vector<IndexColumn> columns;
   uint32_t used_pages = 0;       // packed RowId of the index's usage map
   uint32_t first_page = 0;       // root page of the B-tree
