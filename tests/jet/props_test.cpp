@@ -1,0 +1,260 @@
+#include "jet/props.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "support/fixtures.h"
+
+namespace jet {
+namespace {
+
+namespace fs = std::filesystem;
+
+Bytes B(std::initializer_list<int> v) {
+  Bytes b;
+  for (int x : v) b.push_back(static_cast<uint8_t>(x));
+  return b;
+}
+
+int ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const JetError& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+std::string RunCommand(const std::string& cmd) {
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[65536];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+bool HaveMdbTools() { return !RunCommand("command -v mdb-export mdb-prop 2>/dev/null").empty(); }
+
+#define REQUIRE_MDBTOOLS()                                                 \
+  do {                                                                    \
+    if (!HaveMdbTools()) {                                                \
+      if (::testing_support::UnderCi()) FAIL() << "mdbtools missing under CI"; \
+      GTEST_SKIP() << "mdbtools is not installed";                        \
+    }                                                                     \
+  } while (0)
+
+// (object name, LvProp blob) for every MSysObjects row that has one, as
+// mdb-export reads them.
+std::vector<std::pair<std::string, Bytes>> FixtureBlobs(const fs::path& file) {
+  const std::string sep = "\x1e\n";
+  const std::string out = RunCommand("mdb-export -b hex -d '\t' -q '' -R '\x1e\n' '" + file.string() +
+                              "' MSysObjects 2>/dev/null");
+  std::vector<std::pair<std::string, Bytes>> blobs;
+  size_t name_col = SIZE_MAX, prop_col = SIZE_MAX;
+  for (size_t pos = 0; pos < out.size();) {
+    size_t end = out.find(sep, pos);
+    if (end == std::string::npos) end = out.size();
+    std::vector<std::string> fields;
+    for (size_t f = pos;;) {
+      const size_t tab = out.find('\t', f);
+      if (tab == std::string::npos || tab > end) {
+        fields.push_back(out.substr(f, end - f));
+        break;
+      }
+      fields.push_back(out.substr(f, tab - f));
+      f = tab + 1;
+    }
+    pos = end + sep.size();
+    if (name_col == SIZE_MAX) {
+      for (size_t k = 0; k < fields.size(); ++k) {
+        if (fields[k] == "Name") name_col = k;
+        if (fields[k] == "LvProp") prop_col = k;
+      }
+      if (prop_col == SIZE_MAX) return blobs;
+      continue;
+    }
+    if (prop_col >= fields.size() || fields[prop_col].empty()) continue;
+    const std::string& hex = fields[prop_col];
+    Bytes blob;
+    for (size_t k = 0; k + 1 < hex.size(); k += 2) {
+      blob.push_back(static_cast<uint8_t>(std::stoi(hex.substr(k, 2), nullptr, 16)));
+    }
+    blobs.emplace_back(fields[name_col], std::move(blob));
+  }
+  return blobs;
+}
+
+TEST(PropsTest, ColumnPropertiesBlobLayout) {
+  const Bytes blob = BuildColumnProperties({{"A", true, std::nullopt, std::nullopt}});
+  const Bytes expected = B({
+      'M', 'R', '2', 0,
+      24, 0, 0, 0, 0x80, 0,                                // name chunk
+      16, 0, 'R', 0, 'e', 0, 'q', 0, 'u', 0, 'i', 0, 'r', 0, 'e', 0, 'd', 0,
+      23, 0, 0, 0, 0x01, 0,                                // column chunk
+      8, 0, 0, 0, 2, 0, 'A', 0,                            // its name
+      9, 0, 1, 1, 0, 0, 1, 0, 1,                           // Required = yes, DDL
+  });
+  EXPECT_EQ(blob, expected);
+  EXPECT_TRUE(BuildColumnProperties({{"A", std::nullopt, std::nullopt, std::nullopt}}).empty());
+
+  const Bytes full = BuildColumnProperties({
+      {"Nombre", true, false, "\"sin nombre\""},
+      {"Sin", std::nullopt, std::nullopt, std::nullopt},
+      {"Importe", std::nullopt, std::nullopt, "0"},
+  });
+  const Properties p = ParseProperties(full, 4);
+  EXPECT_EQ(p.names, (std::vector<std::string>{"DefaultValue", "Required", "AllowZeroLength"}));
+  ASSERT_EQ(p.maps.size(), 2u);
+  EXPECT_EQ(p.Object(), nullptr);
+  const PropertyMap* nombre = p.Column("NOMBRE");
+  ASSERT_NE(nombre, nullptr);
+  ASSERT_EQ(nombre->props.size(), 3u);
+  EXPECT_EQ(nombre->props[0].name, "DefaultValue");
+  EXPECT_EQ(nombre->props[0].type, static_cast<uint8_t>(ColumnType::kMemo));
+  EXPECT_EQ(nombre->props[0].AsText(), "\"sin nombre\"");
+  EXPECT_TRUE(nombre->Find("required")->AsBool());
+  EXPECT_TRUE(nombre->Find("Required")->ddl());
+  EXPECT_FALSE(nombre->Find("AllowZeroLength")->AsBool());
+  EXPECT_EQ(p.Column("Importe")->props.size(), 1u);
+  EXPECT_EQ(p.Column("Sin"), nullptr);
+  EXPECT_EQ(SerializeProperties(p), full);
+}
+
+TEST(PropsTest, RoundTripKeepsUnusedNamesAndEmptyMaps) {
+  Properties p;
+  p.names = {"Unused", "ColumnWidth"};
+  p.maps.push_back({"", PropertyLayout::kChunkObject, {}});
+  PropertyMap col{"Año", PropertyLayout::kChunkColumn, {}};
+  col.props.push_back(Property{"ColumnWidth", static_cast<uint8_t>(ColumnType::kInteger), 0,
+                               B({0xFF, 0xFF, 0xFF, 0xFF})});
+  col.props.push_back(Property::Text("Format", "#,##0.00", ColumnType::kText));
+  col.props.push_back(Property{"DecimalPlaces", 2, 0x81, B({0xFF})});
+  p.maps.push_back(col);
+  const Properties back = ParseProperties(SerializeProperties(p), 4);
+  EXPECT_EQ(back.names,
+            (std::vector<std::string>{"Unused", "ColumnWidth", "Format", "DecimalPlaces"}));
+  EXPECT_EQ(back.maps, p.maps);
+  EXPECT_EQ(back.Column("año")->Find("ColumnWidth")->AsInt(), -1);
+  EXPECT_EQ(back.Column("AÑO")->Find("DecimalPlaces")->AsInt(), 255);
+  EXPECT_EQ(ParseProperties({}, 4), Properties{});
+  EXPECT_TRUE(SerializeProperties(Properties{}).empty());
+}
+
+TEST(PropsTest, MalformedBlobsAreCorruptNeverCrash) {
+  const Bytes good = BuildColumnProperties({{"Campo", true, true, "\"x\""}});
+  EXPECT_EQ(ErrorOf([&] { ParseProperties(good, 3); }), kErrCorrupt);  // wrong magic
+  for (size_t n = 1; n < good.size(); ++n) {
+    const int e = ErrorOf([&] { ParseProperties(ByteView(good).first(n), 4); });
+    EXPECT_TRUE(e == 0 || e == kErrCorrupt) << n;
+  }
+  // Every single-byte corruption either parses or is reported as damage.
+  for (size_t i = 0; i < good.size(); ++i) {
+    for (int v : {0x00, 0x01, 0x7F, 0xFF}) {
+      Bytes bad = good;
+      bad[i] = static_cast<uint8_t>(v);
+      const int e = ErrorOf([&] { ParseProperties(bad, 4); });
+      EXPECT_TRUE(e == 0 || e == kErrCorrupt) << i << " " << v;
+    }
+  }
+  Bytes bad_index = good;
+  bad_index[bad_index.size() - 5] = 9;  // name index of the last value
+  EXPECT_EQ(ErrorOf([&] { ParseProperties(bad_index, 4); }), kErrCorrupt);
+  // A chunk length shorter than its own header would never advance.
+  Bytes stuck = B({'M', 'R', '2', 0, 0, 0, 0, 0, 0x80, 0});
+  EXPECT_EQ(ErrorOf([&] { ParseProperties(stuck, 4); }), kErrCorrupt);
+}
+
+TEST(PropsTest, FixtureBlobsParseAndRebuildByteForByte) {
+  REQUIRE_FIXTURES();
+  REQUIRE_MDBTOOLS();
+  std::map<std::string, int> counts;
+  for (const char* dir : {"jet3", "jet4"}) {
+    const int version = dir[3] == '3' ? 3 : 4;
+    for (const auto& entry : fs::directory_iterator(testing_support::FixturesDir() / dir)) {
+      if (entry.path().filename().string().find("encrypted") != std::string::npos) continue;
+      for (const auto& [name, blob] : FixtureBlobs(entry.path())) {
+        SCOPED_TRACE(entry.path().filename().string() + " " + name);
+        Properties p;
+        ASSERT_NO_THROW(p = ParseProperties(blob, version));
+        ++counts[dir];
+        counts[std::string(dir) + " maps"] += static_cast<int>(p.maps.size());
+        if (version == 4) {
+          EXPECT_EQ(SerializeProperties(p), blob);
+          EXPECT_EQ(ParseProperties(SerializeProperties(p), 4), p);
+        }
+      }
+    }
+  }
+  EXPECT_GT(counts["jet3"], 0);
+  EXPECT_GT(counts["jet4"], 0);
+  for (const auto& [k, v] : counts) std::printf("LvProp %s: %d\n", k.c_str(), v);
+}
+
+TEST(PropsTest, WhatTheEngineStoresForColumnDeclarations) {
+  REQUIRE_FIXTURES();
+  REQUIRE_MDBTOOLS();
+  const auto blobs = FixtureBlobs(testing_support::FixturesDir() / "jet4" / "testV2000.mdb");
+  const auto it = std::find_if(blobs.begin(), blobs.end(),
+                               [](const auto& b) { return b.first == "Table1"; });
+  ASSERT_NE(it, blobs.end());
+  const Properties p = ParseProperties(it->second, 4);
+  ASSERT_NE(p.Object(), nullptr);  // the application always stores the table's own map
+  const PropertyMap* a = p.Column("A");
+  ASSERT_NE(a, nullptr);
+  for (const char* name : {"Required", "AllowZeroLength"}) {
+    const Property* prop = a->Find(name);
+    ASSERT_NE(prop, nullptr) << name;
+    EXPECT_EQ(*prop, Property::Bool(name, false)) << name;
+  }
+  const Property* def = p.Column("C")->Find("DefaultValue");
+  ASSERT_NE(def, nullptr);
+  EXPECT_EQ(*def, Property::Text("DefaultValue", "0"));
+}
+
+// Rewrites one property inside a copy of a fixture and asks mdb-prop.
+TEST(PropsTest, MdbPropReadsSerialisedBlob) {
+  REQUIRE_FIXTURES();
+  REQUIRE_MDBTOOLS();
+  const fs::path src = testing_support::FixturesDir() / "jet4" / "testV2000.mdb";
+  const auto blobs = FixtureBlobs(src);
+  const auto it = std::find_if(blobs.begin(), blobs.end(),
+                               [](const auto& b) { return b.first == "Table1"; });
+  ASSERT_NE(it, blobs.end());
+  Properties p = ParseProperties(it->second, 4);
+  PropertyMap* b = nullptr;
+  for (auto& m : p.maps) {
+    if (m.name == "B") b = &m;
+  }
+  ASSERT_NE(b, nullptr);
+  for (auto& prop : b->props) {
+    if (prop.name == "Required") prop = Property::Bool("Required", true);
+  }
+  const Bytes changed = SerializeProperties(p);
+  ASSERT_EQ(changed.size(), it->second.size());
+
+  std::ifstream in(src, std::ios::binary);
+  Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto at = std::search(file.begin(), file.end(), it->second.begin(), it->second.end());
+  if (at == file.end()) GTEST_SKIP() << "blob not stored in one piece";
+  std::copy(changed.begin(), changed.end(), at);
+  testing_support::TempDir tmp;
+  const std::string copy = tmp.File("props.mdb");
+  std::ofstream(copy, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
+                                              static_cast<std::streamsize>(file.size()));
+  const std::string out = RunCommand("mdb-prop '" + copy + "' Table1 2>&1");
+  const size_t col_b = out.find("name: B\n");
+  ASSERT_NE(col_b, std::string::npos) << out;
+  const std::string b_section = out.substr(col_b, out.find("\n\n", col_b) - col_b);
+  EXPECT_NE(b_section.find("Required: yes"), std::string::npos) << b_section;
+  EXPECT_NE(out.find("name: A\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace jet
