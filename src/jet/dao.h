@@ -15,7 +15,12 @@
 #include "jet/value.h"
 
 namespace jet {
+class FileState;
+}
 
+namespace jet::dao {
+
+using jet::Value;
 class DatabaseState;
 class RecordsetState;
 
@@ -246,4 +251,4 @@ class DBEngine {
 // The password named by a connect string's pwd key ("" when none).
 std::string PasswordFromConnect(const std::string& connect);
 
-}  // namespace jet
+}  // namespace jet::dao

@@ -42,6 +42,9 @@ constexpr Entry kMessages[] = {
     {kErrNotADatabase, "Formato de base de datos '|' no reconocido."},
     {kErrLockedExclusive, "Ha intentado abrir una base de datos que ya está abierta en modo exclusivo por el usuario 'Admin' en el equipo '|'. Inténtelo de nuevo cuando la base de datos esté disponible."},
     {kErrObjectClosed, "El objeto no es válido o no está establecido."},
+    {kErrNoSuchTable, "El motor de base de datos no puede encontrar la tabla o consulta de entrada '|'. Asegúrese de que existe y de que su nombre está escrito correctamente."},
+    {kErrPrimaryKeyExists, "Ya existe la clave principal."},
+    {kErrIndexExists, "Ya existe un índice denominado '|'."},
     {kErrDataTypeMismatch, "No coinciden los tipos de datos en la expresión de criterios."},
 };
 

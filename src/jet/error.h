@@ -40,6 +40,9 @@ enum ErrorCode : int {
   kErrFieldCountExceeded = 3190,
   kErrRecordTooLarge = 3047,
   kErrDatabaseFull = 3035,
+  kErrNoSuchTable = 3078,
+  kErrPrimaryKeyExists = 3283,
+  kErrIndexExists = 3375,
 };
 
 // The engine's message for an error number (Spanish). Unknown numbers get a

@@ -1,0 +1,663 @@
+#include "jet/dao.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "jet/database.h"
+#include "jet/error.h"
+#include "jet/text.h"
+#include "jet/value_codec.h"
+
+namespace jet::dao {
+
+// ---- object data ----
+
+struct Field::Data {
+  std::string name;
+  int type = dbText;
+  int size = -1;
+  int attributes = 0;
+  bool required = false;
+  bool allow_zero_length = false;
+  bool required_set = false;
+  bool allow_zero_length_set = false;
+  bool has_default = false;
+  std::string default_value;
+  std::string foreign_name;
+};
+
+struct Index::Data {
+  std::string name;
+  bool primary = false;
+  bool unique = false;
+  bool required = false;
+  bool ignore_nulls = false;
+  bool foreign = false;
+  std::vector<Field> fields;
+  bool appended = false;
+};
+
+struct Relation::Data {
+  std::string name;
+  std::string table;
+  std::string foreign_table;
+  int attributes = 0;
+  std::vector<Field> fields;
+};
+
+struct TableDef::Data {
+  std::string name;
+  std::vector<Field> fields;
+  std::vector<Index> indexes;
+  // Set once the table is in a database.
+  std::shared_ptr<FileState> file;
+};
+
+class DatabaseState {
+ public:
+  std::shared_ptr<FileState> file;
+  std::string name;
+  bool open = true;
+
+  FileState& Live() {
+    if (!open || !file) throw JetError(kErrObjectClosed);
+    return *file;
+  }
+};
+
+namespace {
+
+ColumnType TypeFromDao(int type) {
+  switch (type) {
+    case dbBoolean: return ColumnType::kBoolean;
+    case dbByte: return ColumnType::kByte;
+    case dbInteger: return ColumnType::kInteger;
+    case dbLong: return ColumnType::kLong;
+    case dbCurrency: return ColumnType::kCurrency;
+    case dbSingle: return ColumnType::kSingle;
+    case dbDouble: return ColumnType::kDouble;
+    case dbDate: return ColumnType::kDate;
+    case dbBinary: return ColumnType::kBinary;
+    case dbText: return ColumnType::kText;
+    case dbLongBinary: return ColumnType::kOle;
+    case dbMemo: return ColumnType::kMemo;
+    case dbGUID: return ColumnType::kGuid;
+    case dbDecimal: return ColumnType::kDecimal;
+    default: throw JetError(kErrInvalidArgument);
+  }
+}
+
+int DaoFromType(ColumnType t) {
+  switch (t) {
+    case ColumnType::kOle: return dbLongBinary;
+    case ColumnType::kGuid: return dbGUID;
+    case ColumnType::kDecimal: return dbDecimal;
+    default: return static_cast<int>(t);
+  }
+}
+
+Field FieldFromColumn(const ColumnDef& c, const FileState::ColumnProps* props) {
+  auto d = std::make_shared<Field::Data>();
+  d->name = c.name;
+  d->type = DaoFromType(c.type);
+  if (c.type == ColumnType::kText) {
+    d->size = c.length / 2;
+  } else if (IsLongValue(c.type)) {
+    d->size = 0;
+  } else {
+    d->size = c.length;
+  }
+  if (c.auto_number()) d->attributes |= dbAutoIncrField;
+  d->attributes |= c.fixed() ? dbFixedField : dbVariableField;
+  if (props) {
+    d->required = props->required;
+    d->allow_zero_length = props->allow_zero_length;
+    if (props->default_value) {
+      d->has_default = true;
+      d->default_value = *props->default_value;
+    }
+  }
+  return Field(d);
+}
+
+// The value a DefaultValue expression gives for a column: numbers, True,
+// False, Null, and quoted or bare text.
+Value EvaluateDefault(const std::string& expr, ColumnType type) {
+  std::string s = expr;
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.erase(s.begin());
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
+  if (s.empty()) return Value::Null();
+  std::string upper = s;
+  for (auto& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  if (upper == "NULL") return Value::Null();
+  if (upper == "TRUE" || upper == "YES") return Coerce(Value(true), type);
+  if (upper == "FALSE" || upper == "NO") return Coerce(Value(false), type);
+  if (s.size() >= 2 && (s.front() == '"' || s.front() == '\'') && s.back() == s.front()) {
+    std::string inner;
+    char q = s.front();
+    for (size_t i = 1; i + 1 < s.size(); ++i) {
+      inner.push_back(s[i]);
+      if (s[i] == q && i + 2 < s.size() && s[i + 1] == q) ++i;
+    }
+    return Coerce(Value(inner), type);
+  }
+  return Coerce(Value(s), type);
+}
+
+}  // namespace
+
+// ---- Field ----
+
+Field::Field() : d_(std::make_shared<Data>()) {}
+const std::string& Field::Name() const { return d_->name; }
+int Field::Type() const { return d_->type; }
+int Field::Size() const { return d_->size; }
+int Field::Attributes() const { return d_->attributes; }
+void Field::SetAttributes(int a) { d_->attributes = a; }
+bool Field::Required() const { return d_->required; }
+void Field::SetRequired(bool v) {
+  d_->required = v;
+  d_->required_set = true;
+}
+bool Field::AllowZeroLength() const { return d_->allow_zero_length; }
+void Field::SetAllowZeroLength(bool v) {
+  d_->allow_zero_length = v;
+  d_->allow_zero_length_set = true;
+}
+const std::string& Field::DefaultValue() const { return d_->default_value; }
+bool Field::HasDefaultValue() const { return d_->has_default; }
+void Field::SetDefaultValue(const std::string& v) {
+  d_->default_value = v;
+  d_->has_default = true;
+}
+const std::string& Field::ForeignName() const { return d_->foreign_name; }
+void Field::SetForeignName(const std::string& v) { d_->foreign_name = v; }
+
+// ---- Index ----
+
+Index::Index() : d_(std::make_shared<Data>()) {}
+const std::string& Index::Name() const { return d_->name; }
+bool Index::Primary() const { return d_->primary; }
+void Index::SetPrimary(bool v) { d_->primary = v; }
+bool Index::Unique() const { return d_->unique; }
+void Index::SetUnique(bool v) { d_->unique = v; }
+bool Index::Required() const { return d_->required; }
+void Index::SetRequired(bool v) { d_->required = v; }
+bool Index::IgnoreNulls() const { return d_->ignore_nulls; }
+void Index::SetIgnoreNulls(bool v) { d_->ignore_nulls = v; }
+bool Index::Foreign() const { return d_->foreign; }
+Field Index::CreateField(const std::string& name) {
+  Field f;
+  f.data()->name = name;
+  return f;
+}
+std::vector<Field> Index::Fields() const { return d_->fields; }
+void Index::AppendField(const Field& f) {
+  if (d_->appended) throw JetError(kErrInvalidOperation);
+  for (const auto& x : d_->fields) {
+    if (NamesEqual(x.Name(), f.Name())) throw JetError(kErrObjectExists, f.Name());
+  }
+  d_->fields.push_back(f);
+}
+
+// ---- Relation ----
+
+Relation::Relation() : d_(std::make_shared<Data>()) {}
+const std::string& Relation::Name() const { return d_->name; }
+const std::string& Relation::Table() const { return d_->table; }
+void Relation::SetTable(const std::string& v) { d_->table = v; }
+const std::string& Relation::ForeignTable() const { return d_->foreign_table; }
+void Relation::SetForeignTable(const std::string& v) { d_->foreign_table = v; }
+int Relation::Attributes() const { return d_->attributes; }
+void Relation::SetAttributes(int v) { d_->attributes = v; }
+Field Relation::CreateField(const std::string& name) {
+  Field f;
+  f.data()->name = name;
+  return f;
+}
+std::vector<Field> Relation::Fields() const { return d_->fields; }
+void Relation::AppendField(const Field& f) { d_->fields.push_back(f); }
+
+// ---- TableDef ----
+
+TableDef::TableDef() : d_(std::make_shared<Data>()) {}
+const std::string& TableDef::Name() const { return d_->name; }
+
+Field TableDef::CreateField(const std::string& name, int type, int size) {
+  TypeFromDao(type);  // validates the code
+  Field f;
+  f.data()->name = name;
+  f.data()->type = type;
+  if (type == dbText) {
+    f.data()->size = size < 0 ? kDefaultTextSize : size;
+  } else if (type == dbBinary) {
+    f.data()->size = size < 0 ? 255 : size;
+  } else {
+    f.data()->size = static_cast<int>(FixedSize(TypeFromDao(type)));
+  }
+  return f;
+}
+
+Index TableDef::CreateIndex(const std::string& name) {
+  Index i;
+  i.data()->name = name;
+  return i;
+}
+
+std::vector<Field> TableDef::Fields() const { return d_->fields; }
+
+void TableDef::AppendField(const Field& f) {
+  if (d_->file) throw JetError(kErrInvalidOperation);
+  for (const auto& x : d_->fields) {
+    if (NamesEqual(x.Name(), f.Name())) throw JetError(kErrObjectExists, f.Name());
+  }
+  d_->fields.push_back(f);
+}
+
+std::vector<Index> TableDef::Indexes() const { return d_->indexes; }
+
+namespace {
+NewIndex ToNewIndex(const Index& i) {
+  NewIndex n;
+  n.name = i.Name();
+  for (const auto& f : i.Fields()) n.columns.push_back(f.Name());
+  n.primary = i.Primary();
+  n.unique = i.Unique();
+  n.required = i.Required();
+  n.ignore_nulls = i.IgnoreNulls();
+  return n;
+}
+}  // namespace
+
+void TableDef::AppendIndex(const Index& i) {
+  for (const auto& x : d_->indexes) {
+    if (NamesEqual(x.Name(), i.Name())) throw JetError(kErrIndexExists, i.Name());
+  }
+  if (d_->file) {
+    d_->file->CreateIndex(d_->name, ToNewIndex(i));
+    d_->file->Flush();
+  }
+  i.data()->appended = true;
+  d_->indexes.push_back(i);
+}
+
+Field TableDef::GetField(const std::string& name) const {
+  for (const auto& f : d_->fields) {
+    if (NamesEqual(f.Name(), name)) return f;
+  }
+  throw JetError(kErrItemNotFound);
+}
+
+int64_t TableDef::RecordCount() const {
+  if (!d_->file) return 0;
+  return d_->file->GetTable(d_->name).def().row_count;
+}
+
+bool TableDef::IsSystem() const {
+  if (!d_->file) return false;
+  auto e = d_->file->FindTable(d_->name);
+  return e && e->is_system();
+}
+
+// ---- Database ----
+
+const std::string& Database::Name() const { return s_->name; }
+bool Database::IsOpen() const { return s_ && s_->open; }
+
+namespace {
+TableDef LoadTableDef(const std::shared_ptr<FileState>& file, const CatalogEntry& e) {
+  Table& t = file->TableAt(e.tdef_page(), e.name);
+  auto props = file->ColumnProperties(e.name);
+  auto d = std::make_shared<TableDef::Data>();
+  d->name = e.name;
+  d->file = file;
+  std::vector<const ColumnDef*> cols;
+  for (const auto& c : t.def().columns) cols.push_back(&c);
+  std::sort(cols.begin(), cols.end(),
+            [](const ColumnDef* a, const ColumnDef* b) { return a->number < b->number; });
+  for (const ColumnDef* c : cols) {
+    const FileState::ColumnProps* p = nullptr;
+    for (const auto& [name, cp] : props) {
+      if (NamesEqual(name, c->name)) p = &cp;
+    }
+    d->fields.push_back(FieldFromColumn(*c, p));
+  }
+  for (const auto& li : t.def().indexes) {
+    Index i;
+    i.data()->name = li.name;
+    i.data()->appended = true;
+    if (li.real_index < t.def().real_indexes.size()) {
+      const RealIndexDef& ri = t.def().real_indexes[li.real_index];
+      i.data()->primary = li.type == kIdxPrimary;
+      i.data()->foreign = li.type == kIdxForeign;
+      i.data()->unique = ri.flags & kIdxUnique;
+      i.data()->required = ri.flags & kIdxRequired;
+      i.data()->ignore_nulls = ri.flags & kIdxIgnoreNulls;
+      for (const auto& ic : ri.columns) {
+        if (const ColumnDef* c = t.def().ColumnByNumber(ic.column_number)) {
+          Field f;
+          f.data()->name = c->name;
+          i.data()->fields.push_back(f);
+        }
+      }
+    }
+    d->indexes.push_back(i);
+  }
+  return TableDef(d);
+}
+}  // namespace
+
+std::vector<TableDef> Database::TableDefs() const {
+  auto& file = s_->Live();
+  std::vector<TableDef> out;
+  for (const auto& e : file.TableEntries()) out.push_back(LoadTableDef(s_->file, e));
+  return out;
+}
+
+TableDef Database::GetTableDef(const std::string& name) const {
+  auto e = s_->Live().FindTable(name);
+  if (!e) throw JetError(kErrItemNotFound);
+  return LoadTableDef(s_->file, *e);
+}
+
+bool Database::HasTable(const std::string& name) const { return s_->Live().FindTable(name).has_value(); }
+
+void Database::AppendTableDef(const TableDef& t) {
+  FileState& file = s_->Live();
+  auto& d = *t.data();
+  if (d.file) throw JetError(kErrTableExists, d.name);
+  std::vector<NewColumn> cols;
+  for (const auto& f : d.fields) {
+    const auto& fd = *f.data();
+    NewColumn c;
+    c.name = fd.name;
+    c.type = TypeFromDao(fd.type);
+    c.size = fd.size;
+    c.auto_number = (fd.attributes & dbAutoIncrField) != 0;
+    if (fd.required_set) c.required = fd.required;
+    if (fd.allow_zero_length_set) c.allow_zero_length = fd.allow_zero_length;
+    if (fd.has_default) c.default_value = fd.default_value;
+    cols.push_back(c);
+  }
+  std::vector<NewIndex> idx;
+  for (const auto& i : d.indexes) idx.push_back(ToNewIndex(i));
+  file.CreateTable(d.name, cols, idx);
+  file.Flush();
+  d.file = s_->file;
+}
+
+std::vector<Relation> Database::Relations() const { return {}; }
+
+void Database::AppendRelation(const Relation&) { throw JetError(kErrInvalidOperation); }
+
+TableDef Database::CreateTableDef(const std::string& name) {
+  TableDef t;
+  t.data()->name = name;
+  return t;
+}
+
+Relation Database::CreateRelation(const std::string& name) {
+  Relation r;
+  r.data()->name = name;
+  return r;
+}
+
+void Database::Close() {
+  if (!s_ || !s_->open) return;
+  s_->file->Flush();
+  s_->open = false;
+  s_->file.reset();
+}
+
+int Database::JetVersion() const { return s_->Live().pager().format().version; }
+bool Database::Encrypted() const { return s_->Live().pager().header().db_key != 0; }
+bool Database::HasPassword() const { return !s_->Live().pager().header().password.empty(); }
+
+// ---- Recordset ----
+
+class RecordsetState {
+ public:
+  std::shared_ptr<DatabaseState> db;
+  Table* table = nullptr;
+  std::vector<RowId> rows;
+  size_t pos = 0;
+  bool bof = false;
+  enum class Mode { kNone, kAdd, kEdit } mode = Mode::kNone;
+  std::vector<Value> buffer;
+  std::vector<Value> original;
+  std::vector<size_t> order;  // field index -> column index, by column number
+  std::map<std::string, FileState::ColumnProps> props;
+  bool open = true;
+
+  FileState& File() { return db->Live(); }
+  void Check() const {
+    if (!open) throw JetError(kErrObjectClosed);
+  }
+  size_t ColumnFor(const std::string& name) const {
+    for (size_t i = 0; i < order.size(); ++i) {
+      if (NamesEqual(table->def().columns[order[i]].name, name)) return order[i];
+    }
+    throw JetError(kErrItemNotFound);
+  }
+  size_t ColumnFor(int index) const {
+    if (index < 0 || static_cast<size_t>(index) >= order.size()) throw JetError(kErrItemNotFound);
+    return order[static_cast<size_t>(index)];
+  }
+  const FileState::ColumnProps* Props(const ColumnDef& c) const {
+    for (const auto& [name, p] : props) {
+      if (NamesEqual(name, c.name)) return &p;
+    }
+    return nullptr;
+  }
+  bool AtRow() const { return pos < rows.size(); }
+  Value Get(size_t column) {
+    if (mode != Mode::kNone) return buffer[column];
+    if (!AtRow()) throw JetError(kErrNoCurrentRecord);
+    std::vector<Value> values = table->ReadRow(rows[pos]);
+    return values[column];
+  }
+};
+
+bool Recordset::IsEOF() const {
+  s_->Check();
+  return s_->pos >= s_->rows.size();
+}
+bool Recordset::IsBOF() const {
+  s_->Check();
+  return s_->bof || s_->rows.empty();
+}
+int64_t Recordset::RecordCount() const {
+  s_->Check();
+  return static_cast<int64_t>(s_->table->def().row_count);
+}
+void Recordset::MoveFirst() {
+  s_->Check();
+  if (s_->rows.empty()) throw JetError(kErrNoCurrentRecord);
+  s_->pos = 0;
+  s_->bof = false;
+}
+void Recordset::MoveNext() {
+  s_->Check();
+  if (s_->pos >= s_->rows.size()) throw JetError(kErrNoCurrentRecord);
+  ++s_->pos;
+  s_->bof = false;
+}
+Value Recordset::GetValue(const std::string& field) const {
+  s_->Check();
+  return s_->Get(s_->ColumnFor(field));
+}
+Value Recordset::GetValue(int index) const {
+  s_->Check();
+  return s_->Get(s_->ColumnFor(index));
+}
+void Recordset::SetValue(const std::string& field, const Value& v) {
+  s_->Check();
+  size_t c = s_->ColumnFor(field);
+  if (s_->mode == RecordsetState::Mode::kNone) throw JetError(kErrUpdateWithoutEdit);
+  const ColumnDef& col = s_->table->def().columns[c];
+  if (col.auto_number() && s_->mode == RecordsetState::Mode::kEdit) throw JetError(kErrInvalidOperation);
+  Value coerced = v.is_null() ? v : Coerce(v, col.type);
+  if (!coerced.is_null() && !IsLongValue(col.type) && col.type != ColumnType::kBoolean) {
+    EncodeValue(col, coerced, 4);  // 3163 for text longer than the field
+  }
+  s_->buffer[c] = coerced;
+}
+void Recordset::SetValue(int index, const Value& v) { SetValue(FieldName(index), v); }
+int Recordset::FieldCount() const { return static_cast<int>(s_->order.size()); }
+std::string Recordset::FieldName(int index) const {
+  return s_->table->def().columns[s_->ColumnFor(index)].name;
+}
+
+void Recordset::AddNew() {
+  s_->Check();
+  const jet::TableDef& def = s_->table->def();
+  s_->buffer.assign(def.columns.size(), Value::Null());
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    const ColumnDef& c = def.columns[i];
+    if (c.type == ColumnType::kBoolean) s_->buffer[i] = Value(false);
+    if (const auto* p = s_->Props(c); p && p->default_value) {
+      s_->buffer[i] = EvaluateDefault(*p->default_value, c.type);
+    }
+  }
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    if (def.columns[i].auto_number()) {
+      s_->buffer[i] = Value(static_cast<int32_t>(s_->table->def().next_auto_number + 1));
+    }
+  }
+  s_->mode = RecordsetState::Mode::kAdd;
+}
+
+void Recordset::Edit() {
+  s_->Check();
+  if (!s_->AtRow()) throw JetError(kErrNoCurrentRecord);
+  s_->original = s_->table->ReadRow(s_->rows[s_->pos]);
+  s_->buffer = s_->original;
+  s_->mode = RecordsetState::Mode::kEdit;
+}
+
+void Recordset::CancelUpdate() {
+  s_->Check();
+  s_->mode = RecordsetState::Mode::kNone;
+}
+
+void Recordset::Update() {
+  s_->Check();
+  if (s_->mode == RecordsetState::Mode::kNone) throw JetError(kErrUpdateWithoutEdit);
+  const jet::TableDef& def = s_->table->def();
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    const ColumnDef& c = def.columns[i];
+    const auto* p = s_->Props(c);
+    const Value& v = s_->buffer[i];
+    if (p && p->required && v.is_null()) throw JetError(kErrRequired, c.name);
+    if ((c.type == ColumnType::kText || c.type == ColumnType::kMemo) && v.is<std::string>() &&
+        v.as<std::string>().empty() && !(p && p->allow_zero_length)) {
+      throw JetError(kErrZeroLength, c.name);
+    }
+  }
+  FileState& file = s_->File();
+  if (s_->mode == RecordsetState::Mode::kAdd) {
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      if (!def.columns[i].auto_number()) continue;
+      if (s_->buffer[i].is_null()) {
+        s_->buffer[i] = Value(s_->table->NextAutoNumber());
+      } else {
+        int32_t given = s_->buffer[i].as<int32_t>();
+        if (static_cast<uint32_t>(given) == s_->table->def().next_auto_number + 1) {
+          s_->table->NextAutoNumber();
+        } else {
+          s_->table->SeeAutoNumber(given);
+        }
+      }
+    }
+    RowId id = file.InsertRow(*s_->table, s_->buffer);
+    s_->rows.push_back(id);
+  } else {
+    file.UpdateRow(*s_->table, s_->rows[s_->pos], s_->original, s_->buffer);
+  }
+  s_->mode = RecordsetState::Mode::kNone;
+}
+
+void Recordset::Delete() {
+  s_->Check();
+  if (!s_->AtRow()) throw JetError(kErrNoCurrentRecord);
+  RowId id = s_->rows[s_->pos];
+  std::vector<Value> old = s_->table->ReadRow(id);
+  s_->File().DeleteRow(*s_->table, id, old);
+  s_->rows.erase(s_->rows.begin() + static_cast<ptrdiff_t>(s_->pos));
+}
+
+void Recordset::Close() {
+  if (!s_ || !s_->open) return;
+  s_->open = false;
+}
+
+Recordset Database::OpenRecordset(const std::string& name, int type) {
+  if (type != dbOpenTable && type != 0) throw JetError(kErrInvalidArgument);
+  FileState& file = s_->Live();
+  auto rs = std::make_shared<RecordsetState>();
+  rs->db = s_;
+  rs->table = &file.GetTable(name);
+  rs->props = file.ColumnProperties(name);
+  const jet::TableDef& def = rs->table->def();
+  for (size_t i = 0; i < def.columns.size(); ++i) rs->order.push_back(i);
+  std::sort(rs->order.begin(), rs->order.end(), [&](size_t a, size_t b) {
+    return def.columns[a].number < def.columns[b].number;
+  });
+  Table::Scan scan(*rs->table);
+  while (scan.Next()) rs->rows.push_back(scan.row_id());
+  return Recordset(rs);
+}
+
+// ---- Workspace and engine ----
+
+std::string PasswordFromConnect(const std::string& connect) {
+  // Keys are separated by ';' and compared without regard to case.
+  size_t pos = 0;
+  while (pos <= connect.size()) {
+    size_t end = connect.find(';', pos);
+    if (end == std::string::npos) end = connect.size();
+    std::string part = connect.substr(pos, end - pos);
+    size_t eq = part.find('=');
+    if (eq != std::string::npos) {
+      std::string key = part.substr(0, eq);
+      for (auto& ch : key) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+      if (key == "pwd") return part.substr(eq + 1);
+    }
+    pos = end + 1;
+  }
+  return "";
+}
+
+Database Workspace::OpenDatabase(const std::string& path, bool exclusive, bool read_only,
+                                 const std::string& connect) {
+  auto s = std::make_shared<DatabaseState>();
+  s->file = FileState::Open(path, exclusive, read_only, PasswordFromConnect(connect));
+  s->name = path;
+  return Database(s);
+}
+
+Database Workspace::CreateDatabase(const std::string& path, const std::string& locale_and_connect,
+                                   int options) {
+  auto s = std::make_shared<DatabaseState>();
+  s->file = FileState::Create(path, PasswordFromConnect(locale_and_connect),
+                              (options & dbEncrypt) != 0);
+  s->name = path;
+  return Database(s);
+}
+
+DBEngine& DBEngine::Instance() {
+  static DBEngine engine;
+  return engine;
+}
+
+Workspace& DBEngine::Workspaces(int index) {
+  if (index != 0) throw JetError(kErrItemNotFound);
+  return workspace_;
+}
+
+Database DBEngine::OpenDatabase(const std::string& path, bool exclusive, bool read_only,
+                                const std::string& connect) {
+  return workspace_.OpenDatabase(path, exclusive, read_only, connect);
+}
+
+}  // namespace jet::dao

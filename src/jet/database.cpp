@@ -1,0 +1,601 @@
+#include "jet/database.h"
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <mutex>
+
+#include "jet/catalog_layout.h"
+#include "jet/data_page.h"
+#include "jet/error.h"
+#include "jet/header.h"
+#include "jet/index_builder.h"
+#include "jet/index_key.h"
+#include "jet/props.h"
+#include "jet/text.h"
+#include "jet/usage_map.h"
+#include "jet/value_codec.h"
+
+namespace jet {
+namespace {
+
+constexpr uint32_t kMSysObjectsPage = 2;
+constexpr uint32_t kMSysAcesPage = 3;
+constexpr uint8_t kUserTable = 0x4e;
+// Flag bytes of the columns the engine writes for a user table.
+constexpr uint8_t kUserFixedFlags = kColFixed | kColNullable;
+constexpr uint8_t kUserVariableFlags = kColNullable;
+
+std::mutex registry_mutex;
+std::map<Pager*, std::weak_ptr<FileState>>& Registry() {
+  static std::map<Pager*, std::weak_ptr<FileState>> r;
+  return r;
+}
+
+Date Now() {
+  std::time_t t = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&t, &local);
+  DateParts p{};
+  p.year = local.tm_year + 1900;
+  p.month = local.tm_mon + 1;
+  p.day = local.tm_mday;
+  p.hour = local.tm_hour;
+  p.minute = local.tm_min;
+  p.second = local.tm_sec;
+  return PartsToDate(p);
+}
+
+// Builds a row for `def` from column-name/value pairs; other columns null.
+std::vector<Value> RowByName(const TableDef& def,
+                             const std::vector<std::pair<std::string, Value>>& values) {
+  std::vector<Value> row(def.columns.size());
+  for (const auto& [name, v] : values) {
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      if (NamesEqual(def.columns[i].name, name)) row[i] = v;
+    }
+  }
+  return row;
+}
+
+size_t ColumnIndex(const TableDef& def, uint16_t number) {
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    if (def.columns[i].number == number) return i;
+  }
+  throw JetError(kErrCorrupt);
+}
+
+}  // namespace
+
+FileState::~FileState() {
+  try {
+    if (pager_ && pager_->writable()) Flush();
+  } catch (...) {
+    // Destructors must not throw; an explicit Flush reports failures.
+  }
+}
+
+std::shared_ptr<FileState> FileState::Open(const std::string& path, bool exclusive,
+                                           bool read_only, const std::string& password) {
+  auto pager = Pager::Open(path, read_only ? OpenMode::kReadOnly : OpenMode::kReadWrite,
+                           exclusive, password);
+  std::lock_guard<std::mutex> lock(registry_mutex);
+  auto& reg = Registry();
+  if (auto it = reg.find(pager.get()); it != reg.end()) {
+    if (auto live = it->second.lock()) return live;
+  }
+  std::shared_ptr<FileState> s(new FileState());
+  s->pager_ = pager;
+  s->LoadCatalog();
+  reg[pager.get()] = s;
+  return s;
+}
+
+void FileState::LoadCatalog() {
+  catalog_.clear();
+  Table& objects = TableAt(kMSysObjectsPage, "MSysObjects");
+  const TableDef& def = objects.def();
+  const ColumnDef* id = def.FindColumn("Id");
+  const ColumnDef* parent = def.FindColumn("ParentId");
+  const ColumnDef* name = def.FindColumn("Name");
+  const ColumnDef* type = def.FindColumn("Type");
+  const ColumnDef* flags = def.FindColumn("Flags");
+  if (!id || !parent || !name || !type || !flags) throw JetError(kErrCorrupt);
+  std::vector<ColumnSlice> slices;
+  Table::Scan scan(objects);
+  while (scan.Next()) {
+    CrackRow(objects.format(), def, scan.bytes(), slices);
+    auto value = [&](const ColumnDef* c) {
+      return objects.DecodeColumn(*c, slices[static_cast<size_t>(c - def.columns.data())]);
+    };
+    CatalogEntry e;
+    Value v = value(id);
+    if (v.is_null()) continue;
+    e.id = v.as<int32_t>();
+    Value p = value(parent);
+    e.parent_id = p.is_null() ? 0 : p.as<int32_t>();
+    Value n = value(name);
+    e.name = n.is_null() ? "" : n.as<std::string>();
+    Value t = value(type);
+    e.type = t.is_null() ? int16_t{0} : static_cast<int16_t>(t.as<int32_t>());
+    Value fl = value(flags);
+    e.flags = fl.is_null() ? 0 : fl.as<int32_t>();
+    e.row = scan.row_id();
+    catalog_.push_back(std::move(e));
+  }
+}
+
+std::vector<CatalogEntry> FileState::TableEntries() {
+  std::vector<CatalogEntry> out;
+  for (const auto& e : catalog_) {
+    if (e.parent_id == catalog::kTablesContainerId && e.type == catalog::kObjectTable) out.push_back(e);
+  }
+  return out;
+}
+
+std::optional<CatalogEntry> FileState::FindTable(const std::string& name) {
+  for (const auto& e : TableEntries()) {
+    if (NamesEqual(e.name, name)) return e;
+  }
+  return std::nullopt;
+}
+
+Table& FileState::TableAt(uint32_t tdef_page, const std::string& name) {
+  auto it = tables_.find(tdef_page);
+  if (it != tables_.end()) return *it->second;
+  if (tdef_page == 0 || tdef_page >= pager_->page_count()) throw JetError(kErrCorrupt);
+  Pager& p = *pager_;
+  TableDef def = ParseTableDef(p.format(), [&p](uint32_t pg) { return p.Copy(pg); }, tdef_page);
+  auto t = std::make_unique<Table>(pager_, std::move(def), name);
+  Table& ref = *t;
+  tables_[tdef_page] = std::move(t);
+  return ref;
+}
+
+Table& FileState::GetTable(const std::string& name) {
+  auto e = FindTable(name);
+  if (!e) throw JetError(kErrNoSuchTable, name);
+  return TableAt(e->tdef_page(), e->name);
+}
+
+std::map<std::string, FileState::ColumnProps> FileState::ColumnProperties(const std::string& table) {
+  std::map<std::string, ColumnProps> out;
+  auto e = FindTable(table);
+  if (!e) return out;
+  Table& objects = TableAt(kMSysObjectsPage, "MSysObjects");
+  const ColumnDef* lvprop = objects.def().FindColumn("LvProp");
+  if (!lvprop) return out;
+  std::vector<Value> row = objects.ReadRow(e->row);
+  const Value& blob = row[static_cast<size_t>(lvprop - objects.def().columns.data())];
+  if (blob.is_null()) return out;
+  Properties props = ParseProperties(blob.as<Binary>(), pager_->format().version);
+  for (const auto& m : props.maps) {
+    if (m.kind != PropertyLayout::kChunkColumn) continue;
+    ColumnProps cp;
+    if (const Property* p = m.Find("Required")) cp.required = p->AsBool();
+    if (const Property* p = m.Find("AllowZeroLength")) cp.allow_zero_length = p->AsBool();
+    if (const Property* p = m.Find("DefaultValue")) cp.default_value = p->AsText(pager_->format().version);
+    out[m.name] = cp;
+  }
+  return out;
+}
+
+// ---- creating a database ----
+
+std::shared_ptr<FileState> FileState::Create(const std::string& path, const std::string& password,
+                                             bool encrypt) {
+  HeaderInfo h;
+  h.version = 4;
+  h.code_page = kCodePageWestern;
+  h.sort_order = kSortGeneral;
+  h.password = password;
+  // The access-control rows below carry the security identifiers as the
+  // engine scrambles them for this header date; the two go together.
+  h.creation_date = catalog::ReferenceHeaderCreationDate();
+  auto pager = Pager::Create(path, h, encrypt);
+  const Format& f = pager->format();
+
+  // Pages 1..15 of the engine's layout; see catalog_layout.h.
+  constexpr uint32_t kPages = 16;
+  while (pager->page_count() < kPages) pager->Allocate();
+
+  Bytes global(f.page_size, 0);
+  InitDataPage(f, global, 1);
+  AppendRow(f, global, NewGlobalMapRow(f, kPages));
+  AppendRow(f, global, Bytes(NewInlineMapRow(f).size(), 0));
+  pager->Write(1, global);
+
+  std::vector<TableDef> defs = {catalog::MSysObjectsDef(), catalog::MSysACEsDef(),
+                                catalog::MSysQueriesDef(), catalog::MSysRelationshipsDef()};
+  for (auto& d : defs) {
+    catalog::PlaceAsNewDatabase(d);
+    d.row_count = 0;
+    for (auto& ri : d.real_indexes) ri.row_count = 0;
+    Bytes block = SerializeTableDef(d);
+    std::vector<Bytes> pages = SplitTableDef(f, block, {d.page});
+    pager->Write(d.page, pages[0]);
+  }
+
+  Bytes maps(f.page_size, 0);
+  InitDataPage(f, maps, 0);
+  for (const auto& r : catalog::UsageMapRows()) {
+    Bytes row = NewInlineMapRow(f);
+    for (uint32_t p : r.pages) row.at(5 + p / 8) |= static_cast<uint8_t>(1u << (p % 8));
+    if (AppendRow(f, maps, row) != r.row) throw JetError(kErrCorrupt);
+  }
+  pager->Write(6, maps);
+
+  // Data pages of MSysObjects and MSysACEs: the pages their maps list.
+  for (const auto& d : {defs[0], defs[1]}) {
+    for (uint32_t p : ReadUsageMap(*pager, RowId::FromPacked(d.owned_pages))) {
+      Bytes page(f.page_size, 0);
+      InitDataPage(f, page, d.page);
+      pager->Write(p, page);
+    }
+  }
+
+  std::shared_ptr<FileState> s(new FileState());
+  s->pager_ = pager;
+  s->usage_map_page_ = 6;
+  Table& objects = s->TableAt(defs[0].page, "MSysObjects");
+  Table& aces = s->TableAt(defs[1].page, "MSysACEs");
+  Date now = Now();
+  for (const auto& o : catalog::NewDatabaseObjects()) {
+    objects.Insert(RowByName(objects.def(), {{"Id", Value(o.id)},
+                                             {"ParentId", Value(o.parent_id)},
+                                             {"Name", Value(o.name)},
+                                             {"Type", Value(int32_t{o.type})},
+                                             {"DateCreate", Value(now)},
+                                             {"DateUpdate", Value(now)},
+                                             {"Owner", Value(catalog::SidBytes(o.owner))},
+                                             {"Flags", Value(o.flags)}}));
+  }
+  for (const auto& a : catalog::NewDatabaseAces()) {
+    aces.Insert(RowByName(aces.def(), {{"ObjectId", Value(a.object_id)},
+                                       {"SID", Value(catalog::SidBytes(a.sid))},
+                                       {"ACM", Value(a.acm)},
+                                       {"FInheritable", Value(a.inheritable)}}));
+  }
+  // Index leaves, on the pages the layout gives them.
+  for (size_t i = 0; i < defs.size(); ++i) {
+    Table& t = s->TableAt(defs[i].page, i == 0 ? "MSysObjects" : i == 1 ? "MSysACEs" : "");
+    for (auto& ri : t.mutable_def().real_indexes) {
+      std::vector<IndexEntry> entries;
+      Table::Scan scan(t);
+      std::vector<Value> values;
+      while (scan.Next()) {
+        t.DecodeRow(scan.bytes(), values);
+        entries.push_back({s->IndexKey(t.def(), ri, values), scan.row_id(), 0});
+      }
+      IndexBuilder b(f, t.def().page);
+      for (auto& e : entries) b.Add(e.key, e.row);
+      uint32_t target = ri.first_page;
+      bool used = false;
+      b.Build([&] {
+        if (used) throw JetError(kErrCorrupt);  // the system indexes fit one leaf
+        used = true;
+        return target;
+      }, [&](uint32_t pg, ByteView data) { pager->Write(pg, data); });
+    }
+    t.SaveDefinition();
+  }
+  s->LoadCatalog();
+  {
+    std::lock_guard<std::mutex> lock(registry_mutex);
+    Registry()[pager.get()] = s;
+  }
+  s->Flush();
+  return s;
+}
+
+// ---- tables ----
+
+RowId FileState::AddUsageMapRow(const Bytes& row) {
+  const Format& f = pager_->format();
+  if (usage_map_page_ == 0) {
+    // Continue on the last page holding usage maps (owner 0), as the engine
+    // keeps them together.
+    for (uint32_t p = pager_->page_count(); p-- > 1;) {
+      ByteView page = pager_->Read(p);
+      if (page[0] == static_cast<uint8_t>(PageType::kData) && OwnerPage(f, page) == 0 &&
+          !IsLongValuePage(f, page)) {
+        usage_map_page_ = p;
+        break;
+      }
+    }
+  }
+  if (usage_map_page_ != 0) {
+    Bytes page = pager_->Copy(usage_map_page_);
+    int n = AppendRow(f, page, row);
+    if (n >= 0) {
+      pager_->Write(usage_map_page_, page);
+      return RowId{usage_map_page_, static_cast<uint8_t>(n)};
+    }
+  }
+  uint32_t p = pager_->Allocate();
+  MarkPageAllocated(*pager_, p);
+  Bytes page(f.page_size, 0);
+  InitDataPage(f, page, 0);
+  int n = AppendRow(f, page, row);
+  pager_->Write(p, page);
+  usage_map_page_ = p;
+  return RowId{p, static_cast<uint8_t>(n)};
+}
+
+Bytes FileState::IndexKey(const TableDef& def, const RealIndexDef& ri,
+                          const std::vector<Value>& values) {
+  Bytes key;
+  for (const auto& ic : ri.columns) {
+    size_t i = ColumnIndex(def, ic.column_number);
+    AppendKeyColumn(key, values[i], def.columns[i], ic.ascending);
+  }
+  return key;
+}
+
+uint32_t FileState::BuildIndexPages(Table& t, RealIndexDef& ri, std::vector<IndexEntry> entries) {
+  const Format& f = pager_->format();
+  IndexBuilder b(f, t.def().page);
+  for (auto& e : entries) b.Add(std::move(e.key), e.row);
+  RowId map = RowId::FromPacked(ri.used_pages);
+  return b.Build(
+      [&] {
+        uint32_t p = pager_->Allocate();
+        MarkPageAllocated(*pager_, p);
+        if (ri.used_pages) AddPageToUsageMap(*pager_, map, p);
+        return p;
+      },
+      [&](uint32_t pg, ByteView data) { pager_->Write(pg, data); });
+}
+
+void FileState::CreateTable(const std::string& name, const std::vector<NewColumn>& columns,
+                            const std::vector<NewIndex>& indexes) {
+  if (!pager_->writable()) throw JetError(kErrReadOnly);
+  if (FindTable(name)) throw JetError(kErrTableExists, name);
+  if (name.empty() || name.size() > 64) throw JetError(kErrNameInvalid, name);
+  if (columns.empty() || columns.size() > 255) throw JetError(kErrFieldCountExceeded);
+  const Format& f = pager_->format();
+
+  TableDef def;
+  def.table_type = kUserTable;
+  def.max_columns = static_cast<uint16_t>(columns.size());
+  uint16_t fixed_offset = 0;
+  uint16_t var_count = 0;
+  std::vector<ColumnPropertySpec> props;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    const NewColumn& nc = columns[i];
+    for (size_t j = 0; j < i; ++j) {
+      if (NamesEqual(columns[j].name, nc.name)) throw JetError(kErrObjectExists, nc.name);
+    }
+    ColumnDef c;
+    c.name = nc.name;
+    c.type = nc.auto_number ? ColumnType::kLong : nc.type;
+    c.number = static_cast<uint16_t>(i);
+    c.sort_order = kSortGeneral;
+    uint16_t fixed = FixedSize(c.type);
+    if (c.type == ColumnType::kBoolean) {
+      c.flags = kUserFixedFlags;
+      c.length = 1;
+      c.var_index = var_count;
+    } else if (fixed > 0) {
+      c.flags = kUserFixedFlags;
+      c.length = fixed;
+      c.fixed_offset = fixed_offset;
+      c.var_index = var_count;
+      fixed_offset = static_cast<uint16_t>(fixed_offset + fixed);
+    } else {
+      c.flags = kUserVariableFlags;
+      c.var_index = var_count++;
+      if (c.type == ColumnType::kText) {
+        int size = nc.size < 0 ? 255 : nc.size;
+        if (size < 1 || size > 255) throw JetError(kErrInvalidArgument);
+        c.length = static_cast<uint16_t>(size * 2);
+      } else if (c.type == ColumnType::kBinary) {
+        int size = nc.size < 0 ? 255 : nc.size;
+        if (size < 1 || size > 255) throw JetError(kErrInvalidArgument);
+        c.length = static_cast<uint16_t>(size);
+      }
+    }
+    if (nc.auto_number) c.flags |= kColAutoLong;
+    def.columns.push_back(c);
+    if (nc.required || nc.allow_zero_length || nc.default_value) {
+      props.push_back({nc.name, nc.required, nc.allow_zero_length, nc.default_value});
+    }
+  }
+  def.var_column_count = var_count;
+
+  // Definition pages first, then the table's usage maps.
+  uint32_t tdef_page = pager_->Allocate();
+  MarkPageAllocated(*pager_, tdef_page);
+  def.page = tdef_page;
+  Bytes empty_map = NewInlineMapRow(f);
+  def.owned_pages = AddUsageMapRow(empty_map).Packed();
+  def.free_pages = AddUsageMapRow(empty_map).Packed();
+  {
+    // Write a first definition so the table exists when its indexes build.
+    Bytes block = SerializeTableDef(def);
+    std::vector<uint32_t> pages = {tdef_page};
+    while (pages.size() < TableDefPagesNeeded(f, block.size())) {
+      uint32_t p = pager_->Allocate();
+      MarkPageAllocated(*pager_, p);
+      pages.push_back(p);
+    }
+    auto images = SplitTableDef(f, block, pages);
+    for (size_t i = 0; i < pages.size(); ++i) pager_->Write(pages[i], images[i]);
+  }
+  Table& t = TableAt(tdef_page, name);
+  for (const auto& idx : indexes) CreateIndexOn(t, idx);
+  t.RewriteDefinition();
+
+  AddCatalogRows(name, static_cast<int32_t>(tdef_page), catalog::kObjectTable,
+                 props.empty() ? Bytes{} : BuildColumnProperties(props));
+}
+
+void FileState::CreateIndex(const std::string& table, const NewIndex& index) {
+  Table& t = GetTable(table);
+  CreateIndexOn(t, index);
+  t.RewriteDefinition();
+}
+
+void FileState::CreateIndexOn(Table& t, const NewIndex& index) {
+  if (!pager_->writable()) throw JetError(kErrReadOnly);
+  TableDef& def = t.mutable_def();
+  for (const auto& li : def.indexes) {
+    if (NamesEqual(li.name, index.name)) throw JetError(kErrIndexExists, index.name);
+    if (index.primary && li.type == kIdxPrimary) throw JetError(kErrPrimaryKeyExists);
+  }
+  if (index.columns.empty() || index.columns.size() > 10) throw JetError(kErrInvalidArgument);
+  RealIndexDef ri;
+  for (const auto& cn : index.columns) {
+    const ColumnDef* c = def.FindColumn(cn);
+    if (!c) throw JetError(kErrItemNotFound);
+    ri.columns.push_back({c->number, true});
+  }
+  bool unique = index.primary || index.unique;
+  bool required = index.primary || index.required;
+  ri.flags = catalog::kIdxJet4Marker;
+  if (unique) ri.flags |= kIdxUnique;
+  if (index.ignore_nulls) ri.flags |= kIdxIgnoreNulls;
+  if (required) ri.flags |= kIdxRequired;
+  ri.used_pages = AddUsageMapRow(NewInlineMapRow(pager_->format())).Packed();
+
+  // Entries from the rows already there; a unique index refuses duplicates
+  // and a required one refuses nulls.
+  std::vector<IndexEntry> entries;
+  std::vector<Value> values;
+  Table::Scan scan(t);
+  while (scan.Next()) {
+    t.DecodeRow(scan.bytes(), values);
+    bool any_null = false;
+    for (const auto& ic : ri.columns) any_null |= values[ColumnIndex(def, ic.column_number)].is_null();
+    if (any_null && required) throw JetError(kErrRequired, index.columns.front());
+    if (any_null && index.ignore_nulls) continue;
+    entries.push_back({IndexKey(def, ri, values), scan.row_id(), 0});
+  }
+  if (unique) {
+    std::vector<IndexEntry> sorted = entries;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const IndexEntry& a, const IndexEntry& b) { return CompareKeys(a.key, b.key) < 0; });
+    for (size_t i = 1; i < sorted.size(); ++i) {
+      if (CompareKeys(sorted[i - 1].key, sorted[i].key) == 0) throw JetError(kErrDuplicateKey);
+    }
+  }
+  ri.row_count = static_cast<uint32_t>(entries.size());
+  ri.first_page = BuildIndexPages(t, ri, std::move(entries));
+
+  LogicalIndexDef li;
+  li.name = index.name;
+  li.index_number = static_cast<uint32_t>(def.indexes.size());
+  li.real_index = static_cast<uint32_t>(def.real_indexes.size());
+  li.type = index.primary ? kIdxPrimary : kIdxNormal;
+  // What the engine leaves in the foreign-key fields of a plain index.
+  li.cascade_updates = 4;
+  li.cascade_deletes = 4;
+  def.real_indexes.push_back(std::move(ri));
+  def.indexes.push_back(std::move(li));
+}
+
+void FileState::AddCatalogRows(const std::string& name, int32_t id, int16_t type,
+                               const Bytes& lvprop) {
+  Table& objects = TableAt(kMSysObjectsPage, "MSysObjects");
+  Table& aces = TableAt(kMSysAcesPage, "MSysACEs");
+  catalog::ObjectRow o = type == catalog::kObjectTable ? catalog::NewTableObject(id, name)
+                                                       : catalog::NewRelationshipObject(id, name);
+  Date now = Now();
+  std::vector<std::pair<std::string, Value>> cols = {
+      {"Id", Value(o.id)},
+      {"ParentId", Value(o.parent_id)},
+      {"Name", Value(o.name)},
+      {"Type", Value(int32_t{o.type})},
+      {"DateCreate", Value(now)},
+      {"DateUpdate", Value(now)},
+      {"Owner", Value(catalog::SidBytes(o.owner))},
+      {"Flags", Value(o.flags)}};
+  if (!lvprop.empty()) cols.push_back({"LvProp", Value(lvprop)});
+  RowId row = InsertRow(objects, RowByName(objects.def(), cols));
+  std::vector<catalog::AceRow> new_aces =
+      type == catalog::kObjectTable ? catalog::NewTableAces(id) : catalog::NewRelationshipAces(id);
+  for (const auto& a : new_aces) {
+    InsertRow(aces, RowByName(aces.def(), {{"ObjectId", Value(a.object_id)},
+                                           {"SID", Value(catalog::SidBytes(a.sid))},
+                                           {"ACM", Value(a.acm)},
+                                           {"FInheritable", Value(a.inheritable)}}));
+  }
+  CatalogEntry e;
+  e.id = o.id;
+  e.parent_id = o.parent_id;
+  e.name = o.name;
+  e.type = o.type;
+  e.flags = o.flags;
+  e.row = row;
+  catalog_.push_back(e);
+}
+
+// ---- rows with index maintenance ----
+
+RowId FileState::InsertRow(Table& t, const std::vector<Value>& values) {
+  RowId id = t.Insert(values);
+  const Format& f = pager_->format();
+  Pager& p = *pager_;
+  for (auto& ri : t.mutable_def().real_indexes) {
+    bool any_null = false;
+    for (const auto& ic : ri.columns) any_null |= values[ColumnIndex(t.def(), ic.column_number)].is_null();
+    if (any_null && (ri.flags & kIdxIgnoreNulls)) continue;
+    IndexEntry e{IndexKey(t.def(), ri, values), id, 0};
+    RowId map = RowId::FromPacked(ri.used_pages);
+    InsertIndexEntry(
+        f, ri.first_page, e, [&p](uint32_t pg) { return p.Copy(pg); },
+        [&p](uint32_t pg, ByteView data) { p.Write(pg, data); },
+        [&] {
+          uint32_t np = p.Allocate();
+          MarkPageAllocated(p, np);
+          if (ri.used_pages) AddPageToUsageMap(p, map, np);
+          return np;
+        });
+  }
+  return id;
+}
+
+void FileState::UpdateRow(Table& t, RowId id, const std::vector<Value>& old_values,
+                          const std::vector<Value>& values) {
+  t.Update(id, values);
+  const Format& f = pager_->format();
+  Pager& p = *pager_;
+  for (auto& ri : t.mutable_def().real_indexes) {
+    Bytes old_key = IndexKey(t.def(), ri, old_values);
+    Bytes new_key = IndexKey(t.def(), ri, values);
+    if (old_key == new_key) continue;
+    DeleteIndexEntry(
+        f, ri.first_page, IndexEntry{old_key, id, 0}, [&p](uint32_t pg) { return p.Copy(pg); },
+        [&p](uint32_t pg, ByteView data) { p.Write(pg, data); }, [](uint32_t) {});
+    RowId map = RowId::FromPacked(ri.used_pages);
+    InsertIndexEntry(
+        f, ri.first_page, IndexEntry{new_key, id, 0}, [&p](uint32_t pg) { return p.Copy(pg); },
+        [&p](uint32_t pg, ByteView data) { p.Write(pg, data); },
+        [&] {
+          uint32_t np = p.Allocate();
+          MarkPageAllocated(p, np);
+          if (ri.used_pages) AddPageToUsageMap(p, map, np);
+          return np;
+        });
+  }
+}
+
+void FileState::DeleteRow(Table& t, RowId id, const std::vector<Value>& old_values) {
+  t.Delete(id);
+  const Format& f = pager_->format();
+  Pager& p = *pager_;
+  for (auto& ri : t.mutable_def().real_indexes) {
+    DeleteIndexEntry(
+        f, ri.first_page, IndexEntry{IndexKey(t.def(), ri, old_values), id, 0},
+        [&p](uint32_t pg) { return p.Copy(pg); },
+        [&p](uint32_t pg, ByteView data) { p.Write(pg, data); }, [](uint32_t) {});
+  }
+}
+
+void FileState::Flush() {
+  if (!pager_->writable()) return;
+  for (auto& [page, t] : tables_) t->SaveDefinition();
+  pager_->Flush();
+}
+
+}  // namespace jet

@@ -1,0 +1,113 @@
+// The engine's state for one open file, shared by every handle of this
+// process on that file: the pager, the catalogue (MSysObjects) and the
+// tables opened so far. It creates new databases, appends tables and indexes
+// and writes rows with index maintenance; the DAO objects in dao.h are thin
+// handles over it.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jet/index_page.h"
+#include "jet/pager.h"
+#include "jet/table.h"
+#include "jet/tabledef.h"
+#include "jet/value.h"
+
+namespace jet {
+
+// One MSysObjects row, as the catalogue needs it.
+struct CatalogEntry {
+  int32_t id = 0;
+  int32_t parent_id = 0;
+  std::string name;
+  int16_t type = 0;
+  int32_t flags = 0;
+  RowId row;
+  bool is_system() const { return (flags & 0x80000002) != 0; }
+  uint32_t tdef_page() const { return static_cast<uint32_t>(id) & 0x00ffffff; }
+};
+
+// A column as a caller describes it for a new table.
+struct NewColumn {
+  std::string name;
+  ColumnType type = ColumnType::kText;
+  int size = -1;             // Text and Binary: characters / bytes; -1 default
+  bool auto_number = false;
+  std::optional<bool> required;
+  std::optional<bool> allow_zero_length;
+  std::optional<std::string> default_value;
+};
+
+// An index as a caller describes it.
+struct NewIndex {
+  std::string name;
+  std::vector<std::string> columns;
+  bool primary = false;
+  bool unique = false;
+  bool required = false;
+  bool ignore_nulls = false;
+};
+
+class FileState {
+ public:
+  // Opens (or finds) the state of an existing file.
+  static std::shared_ptr<FileState> Open(const std::string& path, bool exclusive, bool read_only,
+                                         const std::string& password);
+  // Creates a new Jet 4 database holding the engine's catalogue.
+  static std::shared_ptr<FileState> Create(const std::string& path, const std::string& password,
+                                           bool encrypt);
+  ~FileState();
+
+  Pager& pager() { return *pager_; }
+  const std::shared_ptr<Pager>& shared_pager() { return pager_; }
+
+  // Catalogue objects whose parent is the Tables container.
+  std::vector<CatalogEntry> TableEntries();
+  std::optional<CatalogEntry> FindTable(const std::string& name);
+  // The table's runtime object; 3078 when no such table exists.
+  Table& GetTable(const std::string& name);
+  Table& TableAt(uint32_t tdef_page, const std::string& name);
+  // Column properties (Required, AllowZeroLength, DefaultValue) of a table.
+  struct ColumnProps {
+    bool required = false;
+    bool allow_zero_length = false;
+    std::optional<std::string> default_value;
+  };
+  std::map<std::string, ColumnProps> ColumnProperties(const std::string& table);
+
+  // Appends a table with its indexes. 3010 when the name exists.
+  void CreateTable(const std::string& name, const std::vector<NewColumn>& columns,
+                   const std::vector<NewIndex>& indexes);
+  // Appends an index to an existing table, built from its rows (3022 when
+  // the rows break a unique index, 3283 for a second primary key).
+  void CreateIndex(const std::string& table, const NewIndex& index);
+
+  // Row writes that keep every index of the table right.
+  RowId InsertRow(Table& t, const std::vector<Value>& values);
+  void UpdateRow(Table& t, RowId id, const std::vector<Value>& old_values,
+                 const std::vector<Value>& values);
+  void DeleteRow(Table& t, RowId id, const std::vector<Value>& old_values);
+
+  // Writes definitions and every changed page to the file.
+  void Flush();
+
+ private:
+  FileState() = default;
+  void LoadCatalog();
+  void AddCatalogRows(const std::string& name, int32_t id, int16_t type, const Bytes& lvprop);
+  RowId AddUsageMapRow(const Bytes& row);
+  Bytes IndexKey(const TableDef& def, const RealIndexDef& ri, const std::vector<Value>& values);
+  uint32_t BuildIndexPages(Table& t, RealIndexDef& ri, std::vector<IndexEntry> entries);
+  void CreateIndexOn(Table& t, const NewIndex& index);
+
+  std::shared_ptr<Pager> pager_;
+  std::map<uint32_t, std::unique_ptr<Table>> tables_;
+  std::vector<CatalogEntry> catalog_;
+  uint32_t usage_map_page_ = 0;
+};
+
+}  // namespace jet

@@ -1,0 +1,410 @@
+#include "jet/table.h"
+
+#include <algorithm>
+
+#include "jet/data_page.h"
+#include "jet/error.h"
+#include "jet/text.h"
+#include "jet/usage_map.h"
+#include "jet/value_codec.h"
+
+namespace jet {
+namespace {
+
+// Long-value header flags (top bits of the 32-bit length word).
+constexpr uint32_t kLongValueInline = 0x80000000u;
+constexpr uint32_t kLongValueSingleRow = 0x40000000u;
+constexpr uint32_t kLongValueLengthMask = 0x3fffffffu;
+// A long value is never larger than a Jet 4 file.
+constexpr uint32_t kMaxLongValue = 1u << 30;
+
+bool IsDataPageOf(const Format& f, ByteView page, uint32_t tdef) {
+  return page[0] == static_cast<uint8_t>(PageType::kData) && !IsLongValuePage(f, page) &&
+         OwnerPage(f, page) == tdef;
+}
+
+}  // namespace
+
+Table::Table(std::shared_ptr<Pager> pager, TableDef def, std::string name)
+    : pager_(std::move(pager)), def_(std::move(def)), name_(std::move(name)) {}
+
+std::vector<uint32_t> Table::OwnedPages() {
+  if (def_.owned_pages == 0) return {};
+  return ReadUsageMap(*pager_, RowId::FromPacked(def_.owned_pages));
+}
+
+// ---- scanning ----
+
+Table::Scan::Scan(Table& t) : t_(t), pages_(t.OwnedPages()) {}
+
+bool Table::Scan::Next() {
+  const Format& f = t_.format();
+  Pager& pager = *t_.pager_;
+  while (page_index_ < pages_.size()) {
+    uint32_t pg = pages_[page_index_];
+    ByteView page = pager.Read(pg);
+    if (row_ < 0) {
+      if (!IsDataPageOf(f, page, t_.def_.page)) {
+        ++page_index_;
+        continue;
+      }
+      row_count_ = RowCount(f, page);
+    }
+    while (++row_ < row_count_) {
+      RowBounds rb = GetRowBounds(f, page, static_cast<uint16_t>(row_));
+      if (rb.deleted()) continue;
+      id_ = RowId{pg, static_cast<uint8_t>(row_)};
+      if (rb.lookup()) {
+        bytes_ = t_.RowData(id_);
+      } else {
+        bytes_ = page.subspan(rb.start, rb.size());
+      }
+      return true;
+    }
+    row_ = -1;
+    ++page_index_;
+  }
+  return false;
+}
+
+ByteView Table::RowData(RowId id) {
+  const Format& f = format();
+  // A moved row leaves a pointer; the engine never chains them, but a
+  // damaged file might, so the walk is bounded.
+  for (int hop = 0; hop < 2; ++hop) {
+    if (id.page == 0 || id.page >= pager_->page_count()) throw JetError(kErrCorrupt);
+    ByteView page = pager_->Read(id.page);
+    if (page[0] != static_cast<uint8_t>(PageType::kData)) throw JetError(kErrCorrupt);
+    if (id.row >= RowCount(f, page)) throw JetError(kErrNoCurrentRecord);
+    RowBounds rb = GetRowBounds(f, page, id.row);
+    if (hop == 0 && rb.deleted()) throw JetError(kErrNoCurrentRecord);
+    if (hop == 0 && rb.lookup()) {
+      id = ReadOverflowPointer(f, page, id.row);
+      continue;
+    }
+    return page.subspan(rb.start, rb.size());
+  }
+  throw JetError(kErrCorrupt);
+}
+
+std::vector<Value> Table::ReadRow(RowId id) {
+  Bytes copy;
+  ByteView row = RowData(id);
+  copy.assign(row.begin(), row.end());  // long values read other pages
+  std::vector<Value> out;
+  DecodeRow(copy, out);
+  return out;
+}
+
+void Table::DecodeRow(ByteView row, std::vector<Value>& out) {
+  std::vector<ColumnSlice> slices;
+  CrackRow(format(), def_, row, slices);
+  out.resize(def_.columns.size());
+  for (size_t i = 0; i < def_.columns.size(); ++i) out[i] = DecodeColumn(def_.columns[i], slices[i]);
+}
+
+Value Table::DecodeColumn(const ColumnDef& col, const ColumnSlice& slice) {
+  if (col.type == ColumnType::kBoolean) return Value(slice.present);
+  if (!slice.present) return Value::Null();
+  if (IsLongValue(col.type)) {
+    Bytes payload = ReadLongValue(slice.data);
+    if (col.type == ColumnType::kMemo) return Value(DecodeText(payload, format().version));
+    return Value(std::move(payload));
+  }
+  return DecodeValue(col, slice.data, format().version);
+}
+
+Bytes Table::ReadLongValue(ByteView header) {
+  const Format& f = format();
+  if (header.size() < f.long_value_header_size) throw JetError(kErrCorrupt);
+  uint32_t word = Get32(header, 0);
+  uint32_t len = word & kLongValueLengthMask;
+  if (len > kMaxLongValue) throw JetError(kErrCorrupt);
+  if (word & kLongValueInline) {
+    CheckRange(header, f.long_value_header_size, len);
+    auto begin = header.begin() + f.long_value_header_size;
+    return Bytes(begin, begin + len);
+  }
+  RowId at = RowId::FromPacked(Get32(header, 4));
+  Bytes out;
+  if (word & kLongValueSingleRow) {
+    ByteView page = pager_->Read(at.page);
+    ByteView row = RowBytes(f, page, at.row);
+    if (row.size() < len) throw JetError(kErrCorrupt);
+    out.assign(row.begin(), row.begin() + len);
+    return out;
+  }
+  // Chained rows: each starts with the pointer to the next one.
+  out.reserve(len);
+  size_t hops = 0;
+  while (out.size() < len) {
+    if (at.page == 0 || ++hops > len / 4 + 2) throw JetError(kErrCorrupt);
+    ByteView page = pager_->Read(at.page);
+    ByteView row = RowBytes(f, page, at.row);
+    if (row.size() < 4) throw JetError(kErrCorrupt);
+    RowId next = RowId::FromPacked(Get32(row, 0));
+    size_t take = std::min<size_t>(row.size() - 4, len - out.size());
+    out.insert(out.end(), row.begin() + 4, row.begin() + 4 + static_cast<ptrdiff_t>(take));
+    at = next;
+  }
+  return out;
+}
+
+// ---- writing ----
+
+int32_t Table::NextAutoNumber() {
+  def_dirty_ = true;
+  return static_cast<int32_t>(++def_.next_auto_number);
+}
+
+void Table::SeeAutoNumber(int32_t used) {
+  if (used > 0 && static_cast<uint32_t>(used) > def_.next_auto_number) {
+    def_.next_auto_number = static_cast<uint32_t>(used);
+    def_dirty_ = true;
+  }
+}
+
+uint32_t Table::NewDataPage() {
+  const Format& f = format();
+  uint32_t pg = pager_->Allocate();
+  Bytes page(f.page_size, 0);
+  InitDataPage(f, page, def_.page);
+  pager_->Write(pg, page);
+  MarkPageAllocated(*pager_, pg);
+  if (def_.owned_pages) AddPageToUsageMap(*pager_, RowId::FromPacked(def_.owned_pages), pg);
+  if (def_.free_pages) AddPageToUsageMap(*pager_, RowId::FromPacked(def_.free_pages), pg);
+  return pg;
+}
+
+RowId Table::PlaceRow(ByteView row, uint16_t flags) {
+  const Format& f = format();
+  if (row.size() > f.max_row_size) throw JetError(kErrRecordTooLarge);
+  if (last_page_ == 0) {
+    // Continue on the table's last data page, as the engine fills pages in
+    // order; fall back to a new page.
+    std::vector<uint32_t> owned = OwnedPages();
+    for (auto it = owned.rbegin(); it != owned.rend(); ++it) {
+      if (IsDataPageOf(f, pager_->Read(*it), def_.page)) {
+        last_page_ = *it;
+        break;
+      }
+    }
+  }
+  if (last_page_ != 0 && RowFits(f, pager_->Read(last_page_), row.size())) {
+    Bytes page = pager_->Copy(last_page_);
+    int n = AppendRow(f, page, row, flags);
+    if (n >= 0) {
+      pager_->Write(last_page_, page);
+      return RowId{last_page_, static_cast<uint8_t>(n)};
+    }
+  }
+  uint32_t pg = NewDataPage();
+  Bytes page = pager_->Copy(pg);
+  int n = AppendRow(f, page, row, flags);
+  if (n < 0) throw JetError(kErrRecordTooLarge);
+  pager_->Write(pg, page);
+  last_page_ = pg;
+  return RowId{pg, static_cast<uint8_t>(n)};
+}
+
+uint32_t Table::PlaceLongValueRow(ByteView row, RowId& where) {
+  const Format& f = format();
+  if (last_lval_page_ == 0 || !RowFits(f, pager_->Read(last_lval_page_), row.size())) {
+    last_lval_page_ = pager_->Allocate();
+    Bytes fresh(f.page_size, 0);
+    InitLongValuePage(f, fresh);
+    pager_->Write(last_lval_page_, fresh);
+    MarkPageAllocated(*pager_, last_lval_page_);
+  }
+  Bytes page = pager_->Copy(last_lval_page_);
+  int n = AppendRow(f, page, row);
+  if (n < 0) throw JetError(kErrRecordTooLarge);
+  pager_->Write(last_lval_page_, page);
+  where = RowId{last_lval_page_, static_cast<uint8_t>(n)};
+  return last_lval_page_;
+}
+
+Bytes Table::WriteLongValue(const Bytes& payload, size_t row_room) {
+  const Format& f = format();
+  if (payload.size() > kMaxLongValue) throw JetError(kErrRecordTooLarge);
+  uint32_t len = static_cast<uint32_t>(payload.size());
+  Bytes header(f.long_value_header_size, 0);
+  if (len <= f.max_inline_long_value && f.long_value_header_size + len <= row_room) {
+    Put32(header, 0, len | kLongValueInline);
+    AppendBytes(header, payload);
+    return header;
+  }
+  RowId where;
+  if (len <= f.max_long_value_row_size) {
+    PlaceLongValueRow(payload, where);
+    Put32(header, 0, len | kLongValueSingleRow);
+    Put32(header, 4, where.Packed());
+    return header;
+  }
+  // Longer values go in chained rows, one per page, each naming the next;
+  // pages are taken first so every row can be written once.
+  size_t chunk = f.max_long_value_row_size - 4;
+  size_t count = (payload.size() + chunk - 1) / chunk;
+  std::vector<uint32_t> pages(count);
+  for (auto& p : pages) {
+    p = pager_->Allocate();
+    MarkPageAllocated(*pager_, p);
+  }
+  for (size_t i = 0; i < count; ++i) {
+    Bytes page(f.page_size, 0);
+    InitLongValuePage(f, page);
+    Bytes row;
+    Append32(row, i + 1 < count ? RowId{pages[i + 1], 0}.Packed() : 0);
+    size_t from = i * chunk;
+    size_t to = std::min(payload.size(), from + chunk);
+    row.insert(row.end(), payload.begin() + static_cast<ptrdiff_t>(from),
+               payload.begin() + static_cast<ptrdiff_t>(to));
+    if (AppendRow(f, page, row) != 0) throw JetError(kErrRecordTooLarge);
+    pager_->Write(pages[i], page);
+  }
+  Put32(header, 0, len);
+  Put32(header, 4, RowId{pages[0], 0}.Packed());
+  return header;
+}
+
+Bytes Table::EncodeColumn(const ColumnDef& col, const Value& v, size_t row_room) {
+  if (!IsLongValue(col.type)) return EncodeValue(col, v, 4);
+  Value c = Coerce(v, col.type);
+  Bytes payload;
+  if (col.type == ColumnType::kMemo) {
+    payload = EncodeText(c.as<std::string>(), 4, (col.ext_flags & kColCompressedUnicode) != 0);
+  } else {
+    payload = c.as<Binary>();
+  }
+  return WriteLongValue(payload, row_room);
+}
+
+RowId Table::Insert(const std::vector<Value>& values) {
+  if (values.size() != def_.columns.size()) throw JetError(kErrInvalidArgument);
+  const Format& f = format();
+  std::vector<PackedColumn> packed(def_.columns.size());
+  // Short columns first, so long values know how much room the row has left.
+  size_t used = 2 + def_.fixed_area_size() + (def_.max_columns + 7) / 8 + 4 +
+                2 * size_t{def_.var_column_count};
+  for (size_t i = 0; i < def_.columns.size(); ++i) {
+    const ColumnDef& c = def_.columns[i];
+    const Value& v = values[i];
+    if (c.type == ColumnType::kBoolean) {
+      packed[i].present = BooleanBit(v);
+      continue;
+    }
+    if (v.is_null() || IsLongValue(c.type)) continue;
+    packed[i].present = true;
+    packed[i].data = EncodeColumn(c, v, 0);
+    if (!c.fixed()) used += packed[i].data.size();
+  }
+  for (size_t i = 0; i < def_.columns.size(); ++i) {
+    const ColumnDef& c = def_.columns[i];
+    if (!IsLongValue(c.type) || values[i].is_null()) continue;
+    size_t room = used < f.max_row_size ? f.max_row_size - used : 0;
+    packed[i].present = true;
+    packed[i].data = EncodeColumn(c, values[i], room);
+    used += packed[i].data.size();
+  }
+  Bytes row = PackRow(def_, packed);
+  RowId id = PlaceRow(row, 0);
+  ++def_.row_count;
+  def_dirty_ = true;
+  return id;
+}
+
+void Table::Update(RowId id, const std::vector<Value>& values) {
+  const Format& f = format();
+  ByteView page = pager_->Read(id.page);
+  RowBounds head = GetRowBounds(f, page, id.row);
+  if (head.deleted()) throw JetError(kErrNoCurrentRecord);
+  RowId home = head.lookup() ? ReadOverflowPointer(f, page, id.row) : id;
+  size_t slot = GetRowBounds(f, pager_->Read(home.page), home.row).size();
+
+  std::vector<PackedColumn> packed(def_.columns.size());
+  size_t used = 2 + def_.fixed_area_size() + (def_.max_columns + 7) / 8 + 4 +
+                2 * size_t{def_.var_column_count};
+  for (size_t i = 0; i < def_.columns.size(); ++i) {
+    const ColumnDef& c = def_.columns[i];
+    if (c.type == ColumnType::kBoolean) {
+      packed[i].present = BooleanBit(values[i]);
+    } else if (!values[i].is_null()) {
+      size_t room = used < f.max_row_size ? f.max_row_size - used : 0;
+      packed[i].present = true;
+      packed[i].data = EncodeColumn(c, values[i], room);
+      if (!c.fixed()) used += packed[i].data.size();
+    }
+  }
+  Bytes row = PackRow(def_, packed, slot);
+  if (row.size() == slot) {
+    Bytes copy = pager_->Copy(home.page);
+    if (ReplaceRow(f, copy, home.row, row)) {
+      pager_->Write(home.page, copy);
+      return;
+    }
+  }
+  // No room in place: store the row elsewhere, hidden from scans, and turn
+  // the original slot into a pointer to it.
+  last_page_ = 0;
+  RowId moved = PlaceRow(row, kRowDeleted);
+  if (home.page != id.page || home.row != id.row) {
+    Bytes old = pager_->Copy(home.page);
+    MarkRowDeleted(f, old, home.row);
+    pager_->Write(home.page, old);
+  }
+  Bytes hp = pager_->Copy(id.page);
+  if (!WriteOverflowPointer(f, hp, id.row, moved)) throw JetError(kErrRecordTooLarge);
+  pager_->Write(id.page, hp);
+}
+
+void Table::Delete(RowId id) {
+  const Format& f = format();
+  Bytes page = pager_->Copy(id.page);
+  RowBounds rb = GetRowBounds(f, page, id.row);
+  if (rb.deleted()) throw JetError(kErrNoCurrentRecord);
+  if (rb.lookup()) {
+    RowId home = ReadOverflowPointer(f, page, id.row);
+    if (home.page != id.page) {
+      Bytes other = pager_->Copy(home.page);
+      MarkRowDeleted(f, other, home.row);
+      pager_->Write(home.page, other);
+    } else {
+      MarkRowDeleted(f, page, home.row);
+    }
+  }
+  MarkRowDeleted(f, page, id.row);
+  pager_->Write(id.page, page);
+  if (def_.row_count > 0) --def_.row_count;
+  def_dirty_ = true;
+}
+
+void Table::SaveDefinition() {
+  if (!def_dirty_) return;
+  const Format& f = format();
+  Bytes page = pager_->Copy(def_.page);
+  Put32(page, f.tdef_offset_num_rows, def_.row_count);
+  Put32(page, f.tdef_offset_next_autonum, def_.next_auto_number);
+  pager_->Write(def_.page, page);
+  def_dirty_ = false;
+}
+
+void Table::RewriteDefinition() {
+  const Format& f = format();
+  Bytes block = SerializeTableDef(def_);
+  std::vector<uint32_t> pages;
+  uint32_t next = def_.page;
+  while (next != 0 && pages.size() < TableDefPagesNeeded(f, block.size())) {
+    pages.push_back(next);
+    next = Get32(pager_->Read(next), 4);
+  }
+  while (pages.size() < TableDefPagesNeeded(f, block.size())) {
+    uint32_t p = pager_->Allocate();
+    MarkPageAllocated(*pager_, p);
+    pages.push_back(p);
+  }
+  std::vector<Bytes> images = SplitTableDef(f, block, pages);
+  for (size_t i = 0; i < pages.size(); ++i) pager_->Write(pages[i], images[i]);
+  def_dirty_ = false;
+}
+
+}  // namespace jet

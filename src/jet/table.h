@@ -1,0 +1,102 @@
+// A table's rows on its data pages: full scans in stored order, reading a
+// row's values (long values resolved), and the raw row operations (insert,
+// update, delete) on which integrity checks and index maintenance are built.
+//
+// A Table keeps its definition in memory; row count and auto-number changes
+// reach the TDEF page when SaveDefinition runs (the owner calls it before
+// the pager flushes). Callers serialise access, as for the pager.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "jet/bytes.h"
+#include "jet/pager.h"
+#include "jet/row.h"
+#include "jet/tabledef.h"
+#include "jet/value.h"
+
+namespace jet {
+
+class Table {
+ public:
+  Table(std::shared_ptr<Pager> pager, TableDef def, std::string name);
+
+  const std::string& name() const { return name_; }
+  const TableDef& def() const { return def_; }
+  TableDef& mutable_def() { return def_; }
+  Pager& pager() { return *pager_; }
+  const Format& format() const { return pager_->format(); }
+
+  // Walks the live rows in stored order: owned data pages ascending, rows in
+  // page order. Moved rows are read at their new home.
+  class Scan {
+   public:
+    explicit Scan(Table& t);
+    // Advances to the next live row; false at the end.
+    bool Next();
+    RowId row_id() const { return id_; }
+    // The current row's bytes; valid until the next call on the table.
+    ByteView bytes() const { return bytes_; }
+
+   private:
+    Table& t_;
+    std::vector<uint32_t> pages_;
+    size_t page_index_ = 0;
+    int row_ = -1;
+    uint16_t row_count_ = 0;
+    RowId id_;
+    ByteView bytes_;
+  };
+
+  // The bytes of a live row (following a lookup row to its new home);
+  // 3021 when the row is deleted or does not exist.
+  ByteView RowData(RowId id);
+  // One value per definition column (same order), long values read.
+  std::vector<Value> ReadRow(RowId id);
+  void DecodeRow(ByteView row, std::vector<Value>& out);
+  // The value of one column of a cracked row.
+  Value DecodeColumn(const ColumnDef& col, const ColumnSlice& slice);
+
+  // Stores a row of one value per definition column (values already of the
+  // column types; nulls allowed) and returns where it went. No checks beyond
+  // the row's size: integrity lives above.
+  RowId Insert(const std::vector<Value>& values);
+  // Rewrites a row in place, or moves it and leaves a lookup row behind.
+  void Update(RowId id, const std::vector<Value>& values);
+  void Delete(RowId id);
+
+  // Hands out the next auto-number value.
+  int32_t NextAutoNumber();
+  // Moves the counter past a value given explicitly.
+  void SeeAutoNumber(int32_t used);
+
+  // Writes row count and auto-number back to the TDEF page when changed.
+  void SaveDefinition();
+  // Rewrites the whole definition (after indexes or columns change); the
+  // TDEF keeps its pages, growing the chain when it needs more.
+  void RewriteDefinition();
+
+  // Pages the table owns (data pages, and any others recorded there).
+  std::vector<uint32_t> OwnedPages();
+
+ private:
+  Bytes EncodeColumn(const ColumnDef& col, const Value& v, size_t row_room);
+  Bytes WriteLongValue(const Bytes& payload, size_t row_room);
+  Bytes ReadLongValue(ByteView header);
+  RowId PlaceRow(ByteView row, uint16_t flags);
+  uint32_t NewDataPage();
+  uint32_t PlaceLongValueRow(ByteView row, RowId& where);
+
+  std::shared_ptr<Pager> pager_;
+  TableDef def_;
+  std::string name_;
+  bool def_dirty_ = false;
+  uint32_t last_page_ = 0;        // data page that took the last insert
+  uint32_t last_lval_page_ = 0;   // long-value page with room
+  std::vector<ColumnSlice> slices_;
+  Bytes scratch_;
+};
+
+}  // namespace jet
