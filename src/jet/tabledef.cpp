@@ -139,7 +139,7 @@ TableDef ParseTableDef(const Format& f, const PageReader& read, uint32_t page) {
       uint16_t col = Get16(b, pos);
       uint8_t order = Get8(b, pos + 2);
       pos += 3;
-      if (col != kNoColumn) ri.columns.push_back({col, order != 0x02});
+      if (col != kNoColumn) ri.columns.push_back({col, (order & 0x01) != 0});
     }
     ri.used_pages = Get32(b, pos);
     ri.first_page = Get32(b, pos + 4);
@@ -227,7 +227,7 @@ Bytes SerializeTableDef(const TableDef& def) {
     for (size_t i = 0; i < 10; ++i) {
       if (i < ri.columns.size()) {
         Append16(out, ri.columns[i].column_number);
-        Append8(out, ri.columns[i].ascending ? 0x01 : 0x02);
+        Append8(out, ri.columns[i].ascending ? 0x01 : 0x00);
       } else {
         Append16(out, kNoColumn);
         Append8(out, 0);
