@@ -5,6 +5,7 @@
 
 #include "jet/database.h"
 #include "jet/error.h"
+#include "jet/sql.h"
 #include "jet/text.h"
 #include "jet/value_codec.h"
 
@@ -58,6 +59,7 @@ class DatabaseState {
   std::shared_ptr<FileState> file;
   std::string name;
   bool open = true;
+  int64_t records_affected = 0;
 
   FileState& Live() {
     if (!open || !file) throw JetError(kErrObjectClosed);
@@ -118,30 +120,6 @@ Field FieldFromColumn(const ColumnDef& c, const FileState::ColumnProps* props) {
     }
   }
   return Field(d);
-}
-
-// The value a DefaultValue expression gives for a column: numbers, True,
-// False, Null, and quoted or bare text.
-Value EvaluateDefault(const std::string& expr, ColumnType type) {
-  std::string s = expr;
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.erase(s.begin());
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
-  if (s.empty()) return Value::Null();
-  std::string upper = s;
-  for (auto& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-  if (upper == "NULL") return Value::Null();
-  if (upper == "TRUE" || upper == "YES") return Coerce(Value(true), type);
-  if (upper == "FALSE" || upper == "NO") return Coerce(Value(false), type);
-  if (s.size() >= 2 && (s.front() == '"' || s.front() == '\'') && s.back() == s.front()) {
-    std::string inner;
-    char q = s.front();
-    for (size_t i = 1; i + 1 < s.size(); ++i) {
-      inner.push_back(s[i]);
-      if (s[i] == q && i + 2 < s.size() && s[i + 1] == q) ++i;
-    }
-    return Coerce(Value(inner), type);
-  }
-  return Coerce(Value(s), type);
 }
 
 }  // namespace
@@ -401,6 +379,15 @@ Relation Database::CreateRelation(const std::string& name) {
   r.data()->name = name;
   return r;
 }
+
+void Database::Execute(const std::string& statement, int options) {
+  FileState& file = s_->Live();
+  s_->records_affected = 0;
+  s_->records_affected = sql::Execute(file, statement, options);
+  file.Flush();
+}
+
+int64_t Database::RecordsAffected() const { return s_->records_affected; }
 
 void Database::Close() {
   if (!s_ || !s_->open) return;

@@ -59,6 +59,13 @@ enum CreateOptions : int {
   dbEncrypt = 2,
 };
 
+enum ExecuteOptions : int {
+  dbDenyWrite = 1,
+  dbSQLPassThrough = 64,
+  dbFailOnError = 128,
+  dbSeeChanges = 512,
+};
+
 enum RecordsetType : int {
   dbOpenTable = 1,
 };
@@ -210,6 +217,12 @@ class Database {
   TableDef CreateTableDef(const std::string& name);
   Relation CreateRelation(const std::string& name);
   Recordset OpenRecordset(const std::string& name, int type = dbOpenTable);
+  // Runs one SQL statement. options: dbFailOnError (128) makes a failing
+  // row undo the whole statement and raise its error; without it failing
+  // rows are skipped. RecordsAffected tells how many rows the last one
+  // changed.
+  void Execute(const std::string& sql, int options = 0);
+  int64_t RecordsAffected() const;
   void Close();
   bool IsOpen() const;
   // Format facts for tools: 3 or 4, encryption, password presence.

@@ -592,6 +592,16 @@ void FileState::DeleteRow(Table& t, RowId id, const std::vector<Value>& old_valu
   }
 }
 
+void FileState::CreateRelation(const NewRelation&) { throw JetError(kErrInvalidOperation); }
+
+std::vector<FileState::RelationInfo> FileState::Relations() { return {}; }
+
+void FileState::DropTable(const std::string&) { throw JetError(kErrInvalidOperation); }
+
+void FileState::DropIndex(const std::string&, const std::string&) {
+  throw JetError(kErrInvalidOperation);
+}
+
 void FileState::Flush() {
   if (!pager_->writable()) return;
   for (auto& [page, t] : tables_) t->SaveDefinition();

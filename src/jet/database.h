@@ -86,7 +86,32 @@ class FileState {
   // the rows break a unique index, 3283 for a second primary key).
   void CreateIndex(const std::string& table, const NewIndex& index);
 
-  // Row writes that keep every index of the table right.
+  // A relationship between two tables, enforced as the engine does: an
+  // MSysRelationships row per field pair, the catalogue object, and the
+  // foreign-key logical indexes on both tables. `attributes` as DAO's
+  // (256 cascade updates, 4096 cascade deletes, 2 not enforced).
+  struct NewRelation {
+    std::string name;
+    std::string table;          // referenced (one) side
+    std::string foreign_table;  // referencing (many) side
+    std::vector<std::pair<std::string, std::string>> fields;  // (field, foreign field)
+    int attributes = 0;
+  };
+  void CreateRelation(const NewRelation& relation);
+  struct RelationInfo {
+    std::string name;
+    std::string table;
+    std::string foreign_table;
+    std::vector<std::pair<std::string, std::string>> fields;
+    int attributes = 0;
+  };
+  std::vector<RelationInfo> Relations();
+  void DropTable(const std::string& name);
+  void DropIndex(const std::string& table, const std::string& index);
+
+  // Row writes that keep every index of the table right and enforce the
+  // table's integrity rules (required fields, zero-length text, unique
+  // indexes, relations with their cascades).
   RowId InsertRow(Table& t, const std::vector<Value>& values);
   void UpdateRow(Table& t, RowId id, const std::vector<Value>& old_values,
                  const std::vector<Value>& values);

@@ -241,6 +241,14 @@ class FilePager final : public Pager {
     if (page == 0) header_ = std::move(parsed);
   }
 
+  std::span<uint8_t> Modify(uint32_t page) override {
+    if (!writable_) throw JetError(kErrReadOnly);
+    if (page == 0) throw JetError(kErrInvalidArgument);
+    Read(page);
+    last_frame_->dirty = true;
+    return std::span<uint8_t>(last_frame_->data.get(), format_->page_size);
+  }
+
   uint32_t Allocate() override {
     if (!writable_) throw JetError(kErrReadOnly);
     if (page_count_ == UINT32_MAX >> 8) throw JetError(kErrDatabaseFull);

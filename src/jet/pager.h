@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "jet/bytes.h"
@@ -87,6 +88,10 @@ class Pager {
   // exist). Error 3027 when the file was opened read-only. A new page 0 is
   // parsed again into header(); it may not change the database key.
   virtual void Write(uint32_t page, ByteView data) = 0;
+  // The cached image of a page (not page 0), marked changed, for callers
+  // that edit it in place; same lifetime as Read's view. 3027 when the file
+  // was opened read-only.
+  virtual std::span<uint8_t> Modify(uint32_t page) = 0;
   // Appends a zero-filled page and returns its number.
   virtual uint32_t Allocate() = 0;
   // Writes every changed page to the file.

@@ -167,9 +167,7 @@ void Table::SeeAutoNumber(int32_t used) {
 uint32_t Table::NewDataPage() {
   const Format& f = format();
   uint32_t pg = pager_->Allocate();
-  Bytes page(f.page_size, 0);
-  InitDataPage(f, page, def_.page);
-  pager_->Write(pg, page);
+  InitDataPage(f, pager_->Modify(pg), def_.page);
   MarkPageAllocated(*pager_, pg);
   if (def_.owned_pages) AddPageToUsageMap(*pager_, RowId::FromPacked(def_.owned_pages), pg);
   if (def_.free_pages) AddPageToUsageMap(*pager_, RowId::FromPacked(def_.free_pages), pg);
@@ -191,18 +189,12 @@ RowId Table::PlaceRow(ByteView row, uint16_t flags) {
     }
   }
   if (last_page_ != 0 && RowFits(f, pager_->Read(last_page_), row.size())) {
-    Bytes page = pager_->Copy(last_page_);
-    int n = AppendRow(f, page, row, flags);
-    if (n >= 0) {
-      pager_->Write(last_page_, page);
-      return RowId{last_page_, static_cast<uint8_t>(n)};
-    }
+    int n = AppendRow(f, pager_->Modify(last_page_), row, flags);
+    if (n >= 0) return RowId{last_page_, static_cast<uint8_t>(n)};
   }
   uint32_t pg = NewDataPage();
-  Bytes page = pager_->Copy(pg);
-  int n = AppendRow(f, page, row, flags);
+  int n = AppendRow(f, pager_->Modify(pg), row, flags);
   if (n < 0) throw JetError(kErrRecordTooLarge);
-  pager_->Write(pg, page);
   last_page_ = pg;
   return RowId{pg, static_cast<uint8_t>(n)};
 }

@@ -1,5 +1,7 @@
 #include "jet/value_codec.h"
 
+#include <cctype>
+
 #include <algorithm>
 #include <bit>
 #include <cfloat>
@@ -647,5 +649,30 @@ Bytes EncodeValue(const ColumnDef& col, const Value& v, int version) {
   }
   return out;
 }
+
+// The value a DefaultValue expression gives for a column: numbers, True,
+// False, Null, and quoted or bare text.
+Value EvaluateDefault(const std::string& expr, ColumnType type) {
+  std::string s = expr;
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.erase(s.begin());
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
+  if (s.empty()) return Value::Null();
+  std::string upper = s;
+  for (auto& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  if (upper == "NULL") return Value::Null();
+  if (upper == "TRUE" || upper == "YES") return Coerce(Value(true), type);
+  if (upper == "FALSE" || upper == "NO") return Coerce(Value(false), type);
+  if (s.size() >= 2 && (s.front() == '"' || s.front() == '\'') && s.back() == s.front()) {
+    std::string inner;
+    char q = s.front();
+    for (size_t i = 1; i + 1 < s.size(); ++i) {
+      inner.push_back(s[i]);
+      if (s[i] == q && i + 2 < s.size() && s[i + 1] == q) ++i;
+    }
+    return Coerce(Value(inner), type);
+  }
+  return Coerce(Value(s), type);
+}
+
 
 }  // namespace jet

@@ -46,6 +46,10 @@ bool BooleanBit(const Value& v);  // coerces; Null reads as False
 // Null stays Null. Impossible conversions throw kErrDataTypeMismatch.
 Value Coerce(const Value& v, ColumnType t);
 
+// The value a column's DefaultValue expression gives it: numbers, True,
+// False, Yes, No, Null, and quoted ("..." or '...') or bare text.
+Value EvaluateDefault(const std::string& expr, ColumnType type);
+
 // Calendar form of a date, to the second.
 struct DateParts {
   int year = 1899, month = 12, day = 30;
