@@ -1,0 +1,21 @@
+// The modern command line: one registration function per command word. Each
+// command lives in its own file and adds a subcommand with its options and
+// callback; main() only lists them here and in main.cpp.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace maquetor {
+
+// The password the program protects its databases with.
+inline constexpr const char* kProgramPassword = "KTRW_BLM";
+
+// Exit codes shared by every command.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitJetError = 1;
+inline constexpr int kExitNotACommand = 2;
+
+// inspect DB [--password PWD] [--json] [--rows]
+void AddInspectCommand(CLI::App& app);
+
+}  // namespace maquetor
