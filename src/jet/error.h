@@ -43,6 +43,30 @@ enum ErrorCode : int {
   kErrNoSuchTable = 3078,
   kErrPrimaryKeyExists = 3283,
   kErrIndexExists = 3375,
+  // SQL statements
+  kErrDivisionByZero = 11,
+  kErrTooFewParameters = 3061,
+  kErrSyntaxExpression = 3075,     // syntax error (missing operator) in query expression
+  kErrUndefinedFunction = 3085,
+  kErrFieldNotUpdatable = 3113,
+  kErrSyntaxInsert = 3134,
+  kErrInsertUnknownField = 3127,
+  kErrInvalidSqlStatement = 3129,
+  kErrSyntaxFrom = 3131,
+  kErrSyntaxOrderBy = 3138,
+  kErrSyntaxSelect = 3141,
+  kErrSyntaxUpdate = 3144,
+  kErrInvalidFieldType = 3259,
+  kErrIndexAlreadyExists = 3284,
+  kErrSyntaxConstraint = 3289,
+  kErrSyntaxCreateTable = 3290,
+  kErrSyntaxCreateIndex = 3291,
+  kErrSyntaxFieldDefinition = 3292,
+  kErrSyntaxAlterTable = 3293,
+  kErrSyntaxDrop = 3295,
+  kErrValueCountMismatch = 3346,
+  kErrNoTableOrConstraint = 3371,
+  kErrTableNotFound = 3376,
 };
 
 // The engine's message for an error number (Spanish). Unknown numbers get a
