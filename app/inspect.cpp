@@ -177,6 +177,11 @@ std::string CellText(const json& v) {
   if (v.is_null()) return "Null";
   if (v.is_string()) return v.get<std::string>();
   if (v.is_boolean()) return v.get<bool>() ? "True" : "False";
+  if (v.is_number_float()) {
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, v.get<double>());
+    return std::string(buf, r.ptr);
+  }
   return v.dump();
 }
 
@@ -267,7 +272,9 @@ void AddInspectCommand(CLI::App& app) {
       "Examples:\n"
       "  maquetor inspect datos.mdb\n"
       "  maquetor inspect datos.mdb --json --rows > datos.json\n"
-      "  maquetor inspect otro.mdb --password \"\"");
+      "  maquetor inspect otro.mdb --password \"\"\n"
+      "With --json --rows, Currency and Decimal values are strings (\"12.3400\") so no\n"
+      "digit is lost; dates are \"YYYY-MM-DD HH:MM:SS\", binary and OLE upper-case hex.");
   cmd->callback([opts] {
     const std::string connect = opts->password.empty() ? "" : ";pwd=" + opts->password;
     auto db = jet::dao::DBEngine::Instance().Workspaces(0).OpenDatabase(opts->path, false, true, connect);

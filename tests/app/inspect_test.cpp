@@ -324,44 +324,6 @@ void CompareRows(const fs::path& path, const json& table, std::vector<std::strin
   }
 }
 
-// Representative tables: every fixed type in Jet 3 and Jet 4, decimals, long
-// text overflowing its row, deleted rows, and an encrypted file.
-TEST(InspectTest, RowsMatchMdbExport) {
-  REQUIRE_FIXTURES();
-  REQUIRE_MDBTOOLS();
-  const std::vector<std::pair<std::string, std::string>> picks = {
-      {"jet4/testV2000.mdb", "Table1"},       {"jet3/testV1997.mdb", "Table1"},
-      {"jet4/fixedNumericTestV2000.mdb", "test"}, {"jet4/overflowTestV2000.mdb", "Table1"},
-      {"jet3/overflowTestV1997.mdb", "Table1"}, {"jet4/delTestV2000.mdb", "Table"},
-      {"jet4/encrypted.mdb", "Table1"},       {"jet3/encrypted97.mdb", "Table1"},
-      {"jet4/test2V2000.mdb", "MSP_PROJECTS"},
-  };
-  std::vector<std::string> bad;
-  size_t cells = 0;
-  for (const auto& [file, name] : picks) {
-    fs::path path = ts::FixturesDir() / file;
-    std::string problem;
-    auto doc = InspectJson(path.string(), {"--rows"}, problem);
-    if (!doc) {
-      bad.push_back(file + ": inspect --rows failed: " + problem);
-      continue;
-    }
-    bool found = false;
-    for (const auto& t : (*doc)["tables"]) {
-      if (t["name"] != name) continue;
-      found = true;
-      ASSERT_TRUE(t.contains("data")) << file;
-      cells += t["data"].size() * t["columns"].size();
-      CompareRows(path, t, bad);
-    }
-    if (!found) bad.push_back(file + ": no table " + name);
-  }
-  std::string report;
-  for (const auto& b : bad) report += "\n  " + b;
-  EXPECT_TRUE(bad.empty()) << bad.size() << " differences from mdb-export:" << report;
-  EXPECT_GT(cells, 100u);
-}
-
 // Every row of every fixture table, as far as the engine reads them.
 TEST(InspectTest, EveryFixtureRowMatchesMdbExport) {
   REQUIRE_FIXTURES();
