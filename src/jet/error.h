@@ -43,9 +43,17 @@ enum ErrorCode : int {
   kErrNoSuchTable = 3078,
   kErrPrimaryKeyExists = 3283,
   kErrIndexExists = 3375,
+  // Relations and row integrity
+  kErrObjectNotFound = 3011,
+  kErrIndexNull = 3058,            // index or primary key cannot contain a null
+  kErrNoUniqueIndex = 3173,        // referenced fields of the primary table
+  kErrIndexInRelation = 3281,      // current index or used in a relationship
+  kErrRelationFieldsMismatch = 3368,
+  kErrRelationDataViolation = 3379,  // existing rows break the new relationship
   // SQL statements
   kErrDivisionByZero = 11,
   kErrTooFewParameters = 3061,
+  kErrCannotExecuteSelect = 3065,
   kErrSyntaxExpression = 3075,     // syntax error (missing operator) in query expression
   kErrUndefinedFunction = 3085,
   kErrFieldNotUpdatable = 3113,

@@ -1,14 +1,473 @@
 #include "jet/sql.h"
 
+#include <algorithm>
 #include <cctype>
+#include <functional>
 
+#include "jet/database.h"
 #include "jet/error.h"
+#include "jet/sql_expr.h"
+#include "jet/sql_parser.h"
+#include "jet/text.h"
+#include "jet/value_codec.h"
 
 namespace jet::sql {
+namespace {
 
-int64_t Execute(FileState&, const std::string&, int) { throw JetError(kErrInvalidOperation); }
+void RequireNoParameters(const std::vector<std::string>& parameters) {
+  if (!parameters.empty()) throw JetError(kErrTooFewParameters, std::to_string(parameters.size()));
+}
 
-ResultSet Query(FileState&, const std::string&) { throw JetError(kErrInvalidOperation); }
+int Slot(const jet::TableDef& def, const std::string& name) {
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    if (NamesEqual(def.columns[i].name, name)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+// Column slots in the order the table shows its fields.
+std::vector<int> SlotsByNumber(const jet::TableDef& def) {
+  std::vector<int> slots(def.columns.size());
+  for (size_t i = 0; i < slots.size(); ++i) slots[i] = static_cast<int>(i);
+  std::stable_sort(slots.begin(), slots.end(), [&](int a, int b) {
+    return def.columns[static_cast<size_t>(a)].number < def.columns[static_cast<size_t>(b)].number;
+  });
+  return slots;
+}
+
+// The value a statement stores: coerced to the column type, and text cut to
+// the field size (SQL cuts where a recordset refuses with 3163). A Yes/No
+// field cannot hold Null and stores No.
+Value ForColumn(const ColumnDef& col, const Value& v, int version) {
+  if (v.is_null()) return col.type == ColumnType::kBoolean ? Value(false) : v;
+  Value out = Coerce(v, col.type);
+  if (col.type == ColumnType::kText && out.is<std::string>()) {
+    const size_t chars = version >= 4 ? col.length / 2u : col.length;
+    std::u16string units = Utf8ToUtf16(out.as<std::string>());
+    if (units.size() > chars) {
+      units.resize(chars);
+      out = Value(Utf16ToUtf8(units));
+    }
+  }
+  return out;
+}
+
+// The row changes one statement made, so a failure under kFailOnError can
+// put the table back as it was.
+class UndoLog {
+ public:
+  UndoLog(FileState& db, Table& t) : db_(db), t_(t) {}
+
+  void Inserted(RowId id, std::vector<Value> values) {
+    changes_.push_back({Kind::kInserted, id, {}, std::move(values)});
+  }
+  void Updated(RowId id, std::vector<Value> before, std::vector<Value> after) {
+    changes_.push_back({Kind::kUpdated, id, std::move(before), std::move(after)});
+  }
+  void Deleted(std::vector<Value> before) {
+    changes_.push_back({Kind::kDeleted, RowId{}, std::move(before), {}});
+  }
+
+  void Undo() {
+    while (!changes_.empty()) {
+      Change c = std::move(changes_.back());
+      changes_.pop_back();
+      switch (c.kind) {
+        case Kind::kInserted: db_.DeleteRow(t_, c.id, c.after); break;
+        case Kind::kUpdated: db_.UpdateRow(t_, c.id, c.after, c.before); break;
+        case Kind::kDeleted: db_.InsertRow(t_, c.before); break;
+      }
+    }
+  }
+
+ private:
+  enum class Kind { kInserted, kUpdated, kDeleted };
+  struct Change {
+    Kind kind;
+    RowId id;
+    std::vector<Value> before, after;
+  };
+  FileState& db_;
+  Table& t_;
+  std::vector<Change> changes_;
+};
+
+// Runs one row's change. A failing row is skipped, or with kFailOnError
+// undoes the statement and raises.
+bool RunRow(int options, UndoLog& log, const std::function<void()>& change) {
+  try {
+    change();
+    return true;
+  } catch (const JetError&) {
+    if (!(options & kFailOnError)) return false;
+    log.Undo();
+    throw;
+  } catch (...) {
+    log.Undo();
+    throw;
+  }
+}
+
+// Rows of `t` that match a bound WHERE (all rows without one), with their
+// values.
+std::vector<std::pair<RowId, std::vector<Value>>> Matching(Table& t, const Expr* where) {
+  std::vector<std::pair<RowId, std::vector<Value>>> out;
+  Table::Scan scan(t);
+  std::vector<Value> values;
+  while (scan.Next()) {
+    // Decoding the bytes misses long values kept outside the row; ReadRow
+    // gets them.
+    values = t.ReadRow(scan.row_id());
+    if (where && !IsTrue(Evaluate(*where, values))) continue;
+    out.emplace_back(scan.row_id(), values);
+  }
+  return out;
+}
+
+ResultSet RunSelect(FileState& db, Select& s) {
+  Table& t = db.GetTable(s.table);
+  const jet::TableDef& def = t.def();
+  std::vector<std::string> parameters;
+  for (auto& item : s.items) {
+    if (item.expr) Bind(*item.expr, def, t.name(), s.table_alias, parameters);
+  }
+  if (s.where) Bind(*s.where, def, t.name(), s.table_alias, parameters);
+  for (auto& o : s.order) Bind(*o.expr, def, t.name(), s.table_alias, parameters);
+  RequireNoParameters(parameters);
+
+  ResultSet rs;
+  std::vector<const Expr*> outputs;  // null: a column slot from `star_slots`
+  std::vector<int> star_slots;
+  int expr_number = 1000;
+  for (const auto& item : s.items) {
+    if (item.star) {
+      for (int slot : SlotsByNumber(def)) {
+        rs.columns.push_back(def.columns[static_cast<size_t>(slot)].name);
+        outputs.push_back(nullptr);
+        star_slots.push_back(slot);
+      }
+      continue;
+    }
+    std::string name = item.alias;
+    if (name.empty() && item.expr->kind == Expr::Kind::kColumn) {
+      name = def.columns[static_cast<size_t>(item.expr->column)].name;
+    }
+    if (name.empty()) name = "Expr" + std::to_string(expr_number++);
+    rs.columns.push_back(name);
+    outputs.push_back(item.expr.get());
+    star_slots.push_back(-1);
+  }
+
+  struct Out {
+    std::vector<Value> row;
+    std::vector<Value> keys;
+  };
+  std::vector<Out> rows;
+  for (auto& [id, values] : Matching(t, s.where.get())) {
+    Out o;
+    for (size_t i = 0; i < outputs.size(); ++i) {
+      o.row.push_back(outputs[i] ? Evaluate(*outputs[i], values)
+                                 : values[static_cast<size_t>(star_slots[i])]);
+    }
+    for (const auto& k : s.order) o.keys.push_back(Evaluate(*k.expr, values));
+    rows.push_back(std::move(o));
+  }
+  if (!s.order.empty()) {
+    std::stable_sort(rows.begin(), rows.end(), [&](const Out& a, const Out& b) {
+      for (size_t i = 0; i < s.order.size(); ++i) {
+        int c = OrderCompare(a.keys[i], b.keys[i]);
+        if (c != 0) return s.order[i].descending ? c > 0 : c < 0;
+      }
+      return false;
+    });
+  }
+  for (auto& o : rows) {
+    if (s.distinct) {
+      const bool seen = std::any_of(rs.rows.begin(), rs.rows.end(), [&](const std::vector<Value>& r) {
+        for (size_t i = 0; i < r.size(); ++i) {
+          if (OrderCompare(r[i], o.row[i]) != 0) return false;
+        }
+        return true;
+      });
+      if (seen) continue;
+    }
+    if (s.top && static_cast<int64_t>(rs.rows.size()) >= *s.top) break;
+    rs.rows.push_back(std::move(o.row));
+  }
+  return rs;
+}
+
+int64_t RunInsert(FileState& db, Insert& ins, int options) {
+  Table& t = db.GetTable(ins.table);
+  const jet::TableDef& def = t.def();
+  std::vector<int> slots;
+  if (ins.columns.empty()) {
+    slots = SlotsByNumber(def);
+  } else {
+    for (const auto& name : ins.columns) {
+      const int slot = Slot(def, name);
+      if (slot < 0) throw JetError(kErrInsertUnknownField, name);
+      slots.push_back(slot);
+    }
+  }
+
+  std::vector<std::vector<Value>> sources;
+  if (ins.select) {
+    ResultSet rs = RunSelect(db, *ins.select);
+    if (rs.columns.size() != slots.size()) throw JetError(kErrValueCountMismatch);
+    sources = std::move(rs.rows);
+  } else {
+    if (ins.values.size() != slots.size()) throw JetError(kErrValueCountMismatch);
+    jet::TableDef none;
+    std::vector<std::string> parameters;
+    for (auto& v : ins.values) Bind(*v, none, "", "", parameters);
+    RequireNoParameters(parameters);
+    std::vector<Value> row;
+    for (const auto& v : ins.values) row.push_back(Evaluate(*v, {}));
+    sources.push_back(std::move(row));
+  }
+
+  const int version = t.format().version;
+  const auto props = db.ColumnProperties(t.name());
+  auto default_of = [&](const ColumnDef& c) -> Value {
+    for (const auto& [name, p] : props) {
+      if (NamesEqual(name, c.name) && p.default_value) return EvaluateDefault(*p.default_value, c.type);
+    }
+    return c.type == ColumnType::kBoolean ? Value(false) : Value::Null();
+  };
+
+  UndoLog log(db, t);
+  int64_t affected = 0;
+  for (const auto& source : sources) {
+    const bool ok = RunRow(options, log, [&] {
+      std::vector<Value> row(def.columns.size());
+      std::vector<bool> given(def.columns.size(), false);
+      for (size_t i = 0; i < slots.size(); ++i) {
+        const auto slot = static_cast<size_t>(slots[i]);
+        row[slot] = ForColumn(def.columns[slot], source[i], version);
+        given[slot] = true;
+      }
+      for (size_t i = 0; i < def.columns.size(); ++i) {
+        const ColumnDef& c = def.columns[i];
+        if (c.auto_number()) {
+          if (!given[i] || row[i].is_null()) {
+            row[i] = Value(t.NextAutoNumber());
+          } else if (static_cast<uint32_t>(row[i].as<int32_t>()) == t.def().next_auto_number + 1) {
+            t.NextAutoNumber();
+          } else {
+            t.SeeAutoNumber(row[i].as<int32_t>());
+          }
+        } else if (!given[i]) {
+          row[i] = ForColumn(c, default_of(c), version);
+        }
+      }
+      RowId id = db.InsertRow(t, row);
+      log.Inserted(id, std::move(row));
+    });
+    if (ok) ++affected;
+  }
+  return affected;
+}
+
+int64_t RunUpdate(FileState& db, Update& u, int options) {
+  Table& t = db.GetTable(u.table);
+  const jet::TableDef& def = t.def();
+  std::vector<std::string> parameters;
+  std::vector<int> slots;
+  for (auto& a : u.sets) {
+    const int slot = Slot(def, a.column);
+    if (slot < 0) {
+      Expr target;
+      target.kind = Expr::Kind::kColumn;
+      target.name = a.column;
+      Bind(target, def, t.name(), "", parameters);
+    } else if (def.columns[static_cast<size_t>(slot)].auto_number()) {
+      throw JetError(kErrFieldNotUpdatable, def.columns[static_cast<size_t>(slot)].name);
+    }
+    slots.push_back(slot);
+    Bind(*a.value, def, t.name(), "", parameters);
+  }
+  if (u.where) Bind(*u.where, def, t.name(), "", parameters);
+  RequireNoParameters(parameters);
+
+  const int version = t.format().version;
+  UndoLog log(db, t);
+  int64_t affected = 0;
+  for (auto& [id, matched] : Matching(t, u.where.get())) {
+    const bool ok = RunRow(options, log, [&, id = id] {
+      std::vector<Value> before = t.ReadRow(id);
+      std::vector<Value> after = before;
+      for (size_t i = 0; i < u.sets.size(); ++i) {
+        const auto slot = static_cast<size_t>(slots[i]);
+        after[slot] = ForColumn(def.columns[slot], Evaluate(*u.sets[i].value, before), version);
+      }
+      db.UpdateRow(t, id, before, after);
+      log.Updated(id, std::move(before), std::move(after));
+    });
+    if (ok) ++affected;
+  }
+  return affected;
+}
+
+int64_t RunDelete(FileState& db, Delete& d, int options) {
+  Table& t = db.GetTable(d.table);
+  std::vector<std::string> parameters;
+  if (d.where) Bind(*d.where, t.def(), t.name(), "", parameters);
+  RequireNoParameters(parameters);
+  UndoLog log(db, t);
+  int64_t affected = 0;
+  for (auto& [id, matched] : Matching(t, d.where.get())) {
+    const bool ok = RunRow(options, log, [&, id = id] {
+      std::vector<Value> before = t.ReadRow(id);
+      db.DeleteRow(t, id, before);
+      log.Deleted(std::move(before));
+    });
+    if (ok) ++affected;
+  }
+  return affected;
+}
+
+// ---- definitions ----
+
+Table& TableForDefinition(FileState& db, const std::string& name) {
+  if (!db.FindTable(name)) throw JetError(kErrNoTableOrConstraint);
+  return db.GetTable(name);
+}
+
+NewIndex IndexFor(const Constraint& k, const std::string& table) {
+  NewIndex ix;
+  ix.columns = k.columns;
+  ix.primary = k.kind == Constraint::Kind::kPrimaryKey;
+  ix.unique = true;
+  ix.name = k.name;
+  if (ix.name.empty()) ix.name = ix.primary ? "PrimaryKey" : table + "_" + k.columns.front();
+  return ix;
+}
+
+FileState::NewRelation RelationFor(FileState& db, const Constraint& k, const std::string& table) {
+  Table& mine = TableForDefinition(db, table);
+  Table& referenced = TableForDefinition(db, k.ref_table);
+  std::vector<std::string> ref_columns = k.ref_columns;
+  if (ref_columns.empty()) {
+    const jet::TableDef& rd = referenced.def();
+    for (const auto& li : rd.indexes) {
+      if (li.type != kIdxPrimary) continue;
+      for (const auto& ic : rd.real_indexes.at(li.real_index).columns) {
+        ref_columns.push_back(rd.ColumnByNumber(ic.column_number)->name);
+      }
+    }
+    if (ref_columns.empty()) throw JetError(kErrNoTableOrConstraint);
+  }
+  if (ref_columns.size() != k.columns.size()) throw JetError(kErrSyntaxConstraint);
+  FileState::NewRelation r;
+  r.name = k.name.empty() ? referenced.name() + mine.name() : k.name;
+  r.table = referenced.name();
+  r.foreign_table = mine.name();
+  for (size_t i = 0; i < k.columns.size(); ++i) {
+    const ColumnDef* ref = referenced.def().FindColumn(ref_columns[i]);
+    const ColumnDef* own = mine.def().FindColumn(k.columns[i]);
+    if (!ref) throw JetError(kErrItemNotFound, ref_columns[i]);
+    if (!own) throw JetError(kErrItemNotFound, k.columns[i]);
+    r.fields.emplace_back(ref->name, own->name);
+  }
+  r.attributes = (k.cascade_update ? 256 : 0) | (k.cascade_delete ? 4096 : 0);
+  return r;
+}
+
+void RunCreateTable(FileState& db, CreateTable& ct) {
+  std::vector<NewColumn> columns = ct.columns;
+  for (auto& c : columns) {
+    // Text fields made by DDL accept zero-length strings.
+    if (c.type == ColumnType::kText || c.type == ColumnType::kMemo) c.allow_zero_length = true;
+  }
+  std::vector<NewIndex> indexes;
+  std::vector<const Constraint*> foreign;
+  for (const auto& k : ct.constraints) {
+    if (k.kind == Constraint::Kind::kForeignKey) {
+      foreign.push_back(&k);
+      continue;
+    }
+    for (const auto& name : k.columns) {
+      const bool known = std::any_of(columns.begin(), columns.end(),
+                                     [&](const NewColumn& c) { return NamesEqual(c.name, name); });
+      if (!known) throw JetError(kErrItemNotFound, name);
+    }
+    indexes.push_back(IndexFor(k, ct.table));
+  }
+  db.CreateTable(ct.table, columns, indexes);
+  try {
+    for (const Constraint* k : foreign) db.CreateRelation(RelationFor(db, *k, ct.table));
+  } catch (...) {
+    try {
+      db.DropTable(ct.table);
+    } catch (const JetError&) {
+      // The table stays; the relation's error is the one to report.
+    }
+    throw;
+  }
+}
+
+void RunCreateIndex(FileState& db, CreateIndex& ci) {
+  Table& t = TableForDefinition(db, ci.table);
+  NewIndex ix;
+  ix.name = ci.name;
+  ix.columns = ci.columns;
+  ix.primary = ci.primary;
+  ix.unique = ci.unique || ci.primary;
+  ix.required = ci.disallow_null;
+  ix.ignore_nulls = ci.ignore_null;
+  db.CreateIndex(t.name(), ix);
+}
+
+void RunAlterTable(FileState& db, AlterTable& at) {
+  Table& t = TableForDefinition(db, at.table);
+  const Constraint& k = at.constraint;
+  if (k.kind == Constraint::Kind::kForeignKey) {
+    db.CreateRelation(RelationFor(db, k, t.name()));
+  } else {
+    db.CreateIndex(t.name(), IndexFor(k, t.name()));
+  }
+}
+
+void RunDropIndex(FileState& db, DropIndex& d) {
+  Table& t = TableForDefinition(db, d.table);
+  const auto& indexes = t.def().indexes;
+  auto it = std::find_if(indexes.begin(), indexes.end(),
+                         [&](const LogicalIndexDef& li) { return NamesEqual(li.name, d.name); });
+  if (it == indexes.end()) throw JetError(kErrNoTableOrConstraint);
+  db.DropIndex(t.name(), it->name);
+}
+
+}  // namespace
+
+int64_t Execute(FileState& db, const std::string& statement, int options) {
+  Statement st = Parse(statement);
+  struct Runner {
+    FileState& db;
+    int options;
+    int64_t operator()(Select&) { throw JetError(kErrCannotExecuteSelect); }
+    int64_t operator()(Insert& s) { return RunInsert(db, s, options); }
+    int64_t operator()(Update& s) { return RunUpdate(db, s, options); }
+    int64_t operator()(Delete& s) { return RunDelete(db, s, options); }
+    int64_t operator()(CreateTable& s) { return RunCreateTable(db, s), 0; }
+    int64_t operator()(CreateIndex& s) { return RunCreateIndex(db, s), 0; }
+    int64_t operator()(AlterTable& s) { return RunAlterTable(db, s), 0; }
+    int64_t operator()(DropTable& s) {
+      if (!db.FindTable(s.table)) throw JetError(kErrTableNotFound, s.table);
+      db.DropTable(s.table);
+      return 0;
+    }
+    int64_t operator()(DropIndex& s) { return RunDropIndex(db, s), 0; }
+  };
+  return std::visit(Runner{db, options}, st);
+}
+
+ResultSet Query(FileState& db, const std::string& statement) {
+  Statement st = Parse(statement);
+  auto* select = std::get_if<Select>(&st);
+  if (!select) throw JetError(kErrInvalidOperation);
+  return RunSelect(db, *select);
+}
 
 bool IsSelect(const std::string& statement) {
   size_t i = 0;
