@@ -110,6 +110,36 @@ Schema ParseSchema(const std::string& ddl) {
   return schema;
 }
 
+// Each table's indexes as mdbtools' MySQL DDL states them, keyed by index
+// name ("PRIMARY" for the primary key) with "unique (a, b)"-style values.
+// Foreign-key indexes are not in it; descending order is dropped, and an empty
+// column list means mdbtools could not name the columns.
+//   ALTER TABLE `T` ADD [UNIQUE ]INDEX `name` (`a`, `b` DESC);
+//   ALTER TABLE `T` ADD PRIMARY KEY (`a`);
+std::map<std::string, std::map<std::string, std::string>> ParseMysqlIndexes(const std::string& ddl) {
+  std::map<std::string, std::map<std::string, std::string>> indexes;
+  std::istringstream in(ddl);
+  std::string line;
+  auto quoted = [](const std::string& s, size_t& pos) {
+    size_t open = s.find('`', pos), close = s.find('`', open + 1);
+    pos = close + 1;
+    return s.substr(open + 1, close - open - 1);
+  };
+  while (std::getline(in, line)) {
+    if (!line.starts_with("ALTER TABLE `")) continue;
+    size_t pos = 0;
+    std::string table = quoted(line, pos);
+    bool primary = line.find(" ADD PRIMARY KEY ", pos) != std::string::npos;
+    bool unique = primary || line.find(" ADD UNIQUE INDEX ", pos) != std::string::npos;
+    std::string name = primary ? "PRIMARY" : quoted(line, pos);
+    std::string cols;
+    size_t end = line.rfind(')');
+    while (line.find('`', pos) < end) cols += (cols.empty() ? "" : ", ") + quoted(line, pos);
+    indexes[table][name] = std::string(unique ? "unique" : "index") + " (" + cols + ")";
+  }
+  return indexes;
+}
+
 std::string Names(const std::vector<std::string>& names) {
   std::string s;
   for (const auto& n : names) s += (s.empty() ? "" : ", ") + n;
@@ -136,14 +166,14 @@ void CompareProps(const std::string& where, const json& col,
   }
 }
 
-// Every fixture: same user tables, row counts, column
-// names, types, text sizes and column properties as mdbtools. Collects every
-// difference so one run tells the whole story.
+// Every fixture: same user tables, row counts, indexes, column names, types,
+// text sizes and column properties as mdbtools. Collects every difference so
+// one run tells the whole story.
 TEST(InspectTest, EveryFixtureMatchesMdbtools) {
   REQUIRE_FIXTURES();
   REQUIRE_MDBTOOLS();
   std::vector<std::string> bad;
-  int files = 0, tables = 0, columns = 0;
+  int files = 0, tables = 0, columns = 0, index_count = 0;
   long long rows = 0;
   for (const auto& path : AllFixtures()) {
     const std::string file = Label(path);
@@ -175,6 +205,8 @@ TEST(InspectTest, EveryFixtureMatchesMdbtools) {
     }
 
     Schema schema = ParseSchema(ts::MdbSchema(path.string()));
+    auto indexes = ParseMysqlIndexes(ts::RunProcess({"mdb-schema", "--indexes", "--no-relations",
+                                                     path.string(), "mysql"}).out);
     for (const auto& t : (*doc)["tables"]) {
       const std::string name = t["name"];
       const std::string where = file + " " + name;
@@ -185,6 +217,27 @@ TEST(InspectTest, EveryFixtureMatchesMdbtools) {
       rows += count;
       if (t["rows"] != count) {
         bad.push_back(where + ": rows " + t["rows"].dump() + ", mdb-count " + std::to_string(count));
+      }
+      auto& their_indexes = indexes[name];
+      for (const auto& i : t["indexes"]) {
+        if (i["foreignKey"] == true && i["primary"] == false) continue;
+        std::string key = i["primary"] == true ? "PRIMARY" : i["name"].get<std::string>();
+        std::string cols;
+        for (const auto& c : i["columns"]) cols += (cols.empty() ? "" : ", ") + c.get<std::string>();
+        std::string ours_index = std::string(i["unique"] == true ? "unique" : "index") + " (" + cols + ")";
+        auto it = their_indexes.find(key);
+        if (it == their_indexes.end()) {
+          bad.push_back(where + ": index " + key + " " + ours_index + " not in mdb-schema");
+          continue;
+        }
+        if (it->second != ours_index && !it->second.ends_with("()")) {
+          bad.push_back(where + ": index " + key + " " + ours_index + ", mdb-schema " + it->second);
+        }
+        their_indexes.erase(it);
+        ++index_count;
+      }
+      for (const auto& [key, desc] : their_indexes) {
+        bad.push_back(where + ": index " + key + " " + desc + " missing (mdb-schema)");
       }
       const auto& cols = t["columns"];
       const auto& theirs_cols = st->second;
@@ -220,7 +273,7 @@ TEST(InspectTest, EveryFixtureMatchesMdbtools) {
   EXPECT_TRUE(bad.empty()) << bad.size() << " differences from mdbtools:" << report;
   EXPECT_EQ(files, static_cast<int>(AllFixtures().size()));
   std::cout << "[ compared ] " << files << " files, " << tables << " tables, " << columns
-            << " columns, " << rows << " rows counted\n";
+            << " columns, " << index_count << " indexes, " << rows << " rows counted\n";
 }
 
 std::string FromHex(const std::string& hex) {
