@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# Sets everything up and runs every test: the optimised build and its test
+# suite, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer,
+# then the reader fuzz target under libFuzzer for a bounded time. Exits
+# non-zero when any stage fails. Prints how long each stage took.
+#
+#   tools/run-tests.sh [--no-setup] [--no-sanitize] [--no-fuzz]
+#
+# Environment: MAQUETOR_BUILD_DIR (default build; the sanitizer and fuzz builds
+# go to <dir>-sanitize and <dir>-fuzz), JOBS (default 2), FUZZ_SECONDS
+# (default 90), CTEST_ARGS (extra ctest arguments, e.g. "-R Oracles").
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+
+setup=1 sanitize=1 fuzz=1
+for arg in "$@"; do
+  case "$arg" in
+    --no-setup) setup=0 ;;
+    --no-sanitize) sanitize=0 ;;
+    --no-fuzz) fuzz=0 ;;
+    -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
+    *) echo "run-tests.sh: unknown argument $arg" >&2; exit 2 ;;
+  esac
+done
+
+build="${MAQUETOR_BUILD_DIR:-build}"
+jobs="${JOBS:-2}"
+fuzz_seconds="${FUZZ_SECONDS:-90}"
+read -r -a ctest_args <<<"${CTEST_ARGS:-}"
+
+summary=()
+passed=0 failed=0
+stage_start=0 stage=""
+begin() {
+  stage="$1" stage_start=$SECONDS
+  printf '\n==== %s ====\n' "$1"
+}
+end() {
+  summary+=("$(printf '%-28s %4ds' "$1" $((SECONDS - stage_start)))")
+  stage=""
+}
+
+# Runs ctest in a build folder and adds its counts to the totals.
+run_ctest() {
+  local dir="$1" log
+  log="$(mktemp)"
+  set +e
+  (cd "$dir" && ctest --output-on-failure --no-tests=error -j "$jobs" "${ctest_args[@]}") 2>&1 | tee "$log"
+  local status=${PIPESTATUS[0]}
+  set -e
+  local line
+  line="$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1 || true)"
+  rm -f "$log"
+  if [[ -n "$line" ]]; then
+    local bad total
+    bad="$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")"
+    total="$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$line")"
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+  fi
+  return "$status"
+}
+
+finish() {
+  local status=$?
+  printf '\n==== timings ====\n'
+  printf '%s\n' "${summary[@]}"
+  printf 'total                        %4ds\n' "$SECONDS"
+  if [[ -n "$stage" ]]; then printf '%-28s %4ds (stopped here)\n' "$stage" $((SECONDS - stage_start)); fi
+  if [[ $status -ne 0 ]]; then echo "run-tests.sh: FAILED (exit $status)"; fi
+  # One closing line over every ctest run.
+  echo "tests: $passed passed, $failed failed"
+  exit "$status"
+}
+trap finish EXIT
+
+if ((setup)); then
+  begin "setup"
+  tools/setup.sh
+  end "setup"
+fi
+
+begin "build ($build)"
+cmake -S . -B "$build" -DMAQUETOR_SANITIZE=OFF -DMAQUETOR_TESTS=ON -DMAQUETOR_BENCH=ON -DMAQUETOR_FUZZ=ON >/dev/null
+cmake --build "$build" -j "$jobs"
+end "build"
+
+begin "tests"
+run_ctest "$build"
+end "tests"
+
+if ((sanitize)); then
+  begin "sanitizer build ($build-sanitize)"
+  # -O1 keeps the instrumented suite quick; assertions stay on.
+  cmake -S . -B "$build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
+    -DMAQUETOR_SANITIZE=ON -DMAQUETOR_TESTS=ON -DMAQUETOR_BENCH=OFF -DMAQUETOR_FUZZ=ON >/dev/null
+  cmake --build "$build-sanitize" -j "$jobs"
+  end "sanitizer build"
+
+  begin "sanitizer tests"
+  ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_string_checks=1}" \
+  UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}" \
+    run_ctest "$build-sanitize"
+  end "sanitizer tests"
+fi
+
+if ((fuzz)); then
+  begin "fuzz build ($build-fuzz)"
+  cmake -S . -B "$build-fuzz" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DMAQUETOR_SANITIZE=ON -DMAQUETOR_TESTS=OFF -DMAQUETOR_BENCH=OFF -DMAQUETOR_FUZZ=ON >/dev/null
+  targets=()
+  for src in fuzz/*_fuzz.cpp; do
+    [[ -e "$src" ]] && targets+=("$(basename "$src" .cpp)")
+  done
+  if ((${#targets[@]} == 0)); then
+    echo "no fuzz targets" >&2
+    exit 1
+  fi
+  cmake --build "$build-fuzz" -j "$jobs" --target "${targets[@]}"
+  end "fuzz build"
+
+  fixtures="$root/../shared/fixtures"
+  for target in "${targets[@]}"; do
+    begin "fuzz $target (${fuzz_seconds}s)"
+    corpus="$build-fuzz/corpus/$target"
+    artifacts="$build-fuzz/artifacts/$target"
+    mkdir -p "$corpus" "$artifacts"
+    seeds=0
+    if [[ -d "$fixtures" ]]; then
+      while IFS= read -r -d '' f; do
+        install -m 644 "$f" "$corpus/seed-$(basename "$(dirname "$f")")-$(basename "$f")"
+        seeds=$((seeds + 1))
+      done < <(find "$fixtures" -type f -name '*.mdb' -print0)
+    elif [[ "${CI:-}" == true ]]; then
+      echo "fixtures folder missing under CI: $fixtures" >&2
+      exit 1
+    fi
+    extra=()
+    [[ -d "fuzz/regressions/$target" ]] && extra+=("fuzz/regressions/$target")
+    echo "corpus: $seeds fixture files${extra:+ and ${extra[*]}}"
+    # Memory and per-input limits turn leaks and hangs into failures; a crash
+    # leaves its input in $artifacts and fails the run.
+    ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}" \
+      "$build-fuzz/fuzz/$target" "$corpus" "${extra[@]}" \
+      -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4194304 \
+      -artifact_prefix="$artifacts/" -print_final_stats=1 </dev/null
+    end "fuzz $target"
+  done
+fi
