@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
+#include <optional>
 
 #include "jet/database.h"
 #include "jet/error.h"
@@ -44,6 +46,7 @@ struct Relation::Data {
   std::string foreign_table;
   int attributes = 0;
   std::vector<Field> fields;
+  bool appended = false;  // in a database's Relations collection
 };
 
 struct TableDef::Data {
@@ -364,9 +367,40 @@ void Database::AppendTableDef(const TableDef& t) {
   d.file = s_->file;
 }
 
-std::vector<Relation> Database::Relations() const { return {}; }
+std::vector<Relation> Database::Relations() const {
+  std::vector<Relation> out;
+  for (const auto& info : s_->Live().Relations()) {
+    Relation r;
+    auto& d = *r.data();
+    d.name = info.name;
+    d.table = info.table;
+    d.foreign_table = info.foreign_table;
+    d.attributes = info.attributes;
+    d.appended = true;
+    for (const auto& [field, foreign] : info.fields) {
+      auto fd = std::make_shared<Field::Data>();
+      fd->name = field;
+      fd->foreign_name = foreign;
+      d.fields.emplace_back(fd);
+    }
+    out.push_back(r);
+  }
+  return out;
+}
 
-void Database::AppendRelation(const Relation&) { throw JetError(kErrInvalidOperation); }
+void Database::AppendRelation(const Relation& r) {
+  FileState& file = s_->Live();
+  auto& d = *r.data();
+  if (d.appended) throw JetError(kErrObjectExists, d.name);
+  FileState::NewRelation nr;
+  nr.name = d.name;
+  nr.table = d.table;
+  nr.foreign_table = d.foreign_table;
+  nr.attributes = d.attributes;
+  for (const auto& f : d.fields) nr.fields.push_back({f.Name(), f.ForeignName()});
+  file.CreateRelation(nr);
+  d.appended = true;
+}
 
 TableDef Database::CreateTableDef(const std::string& name) {
   TableDef t;
@@ -406,14 +440,20 @@ class RecordsetState {
  public:
   std::shared_ptr<DatabaseState> db;
   Table* table = nullptr;
-  std::vector<RowId> rows;
-  size_t pos = 0;
-  bool bof = false;
+  // Rows are read as the cursor reaches them, so a recordset holds one row
+  // in memory whatever the table's size.
+  std::optional<Table::Scan> scan;
+  bool at_row = false;
+  bool bof = true;
+  RowId current;
+  bool cached = false;
+  std::vector<Value> row;
   enum class Mode { kNone, kAdd, kEdit } mode = Mode::kNone;
   std::vector<Value> buffer;
   std::vector<Value> original;
   std::vector<size_t> order;  // field index -> column index, by column number
   std::map<std::string, FileState::ColumnProps> props;
+  std::vector<const FileState::ColumnProps*> column_props;  // by column index
   bool open = true;
 
   FileState& File() { return db->Live(); }
@@ -430,28 +470,52 @@ class RecordsetState {
     if (index < 0 || static_cast<size_t>(index) >= order.size()) throw JetError(kErrItemNotFound);
     return order[static_cast<size_t>(index)];
   }
-  const FileState::ColumnProps* Props(const ColumnDef& c) const {
-    for (const auto& [name, p] : props) {
-      if (NamesEqual(name, c.name)) return &p;
-    }
-    return nullptr;
+  void Restart() {
+    scan.emplace(*table);
+    Advance();
+    bof = false;
   }
-  bool AtRow() const { return pos < rows.size(); }
-  Value Get(size_t column) {
+  void Advance() {
+    at_row = scan->Next();
+    if (at_row) current = scan->row_id();
+    cached = false;
+  }
+  const std::vector<Value>& Current() {
+    if (!at_row) throw JetError(kErrNoCurrentRecord);
+    if (!cached) {
+      table->DecodeRow(table->RowData(current), row);
+      cached = true;
+    }
+    return row;
+  }
+  const Value& Get(size_t column) {
     if (mode != Mode::kNone) return buffer[column];
-    if (!AtRow()) throw JetError(kErrNoCurrentRecord);
-    std::vector<Value> values = table->ReadRow(rows[pos]);
-    return values[column];
+    return Current()[column];
+  }
+  void Set(size_t c, const Value& v) {
+    if (mode == Mode::kNone) throw JetError(kErrUpdateWithoutEdit);
+    const ColumnDef& col = table->def().columns[c];
+    if (col.auto_number() && mode == Mode::kEdit) throw JetError(kErrInvalidOperation);
+    Value coerced = v.is_null() ? v : Coerce(v, col.type);
+    if (col.type == ColumnType::kText && coerced.is<std::string>() &&
+        Utf8ToUtf16(coerced.as<std::string>()).size() * 2 > col.length) {
+      throw JetError(kErrFieldTooSmall);
+    }
+    if (col.type == ColumnType::kBinary && coerced.is<Binary>() &&
+        coerced.as<Binary>().size() > col.length) {
+      throw JetError(kErrFieldTooSmall);
+    }
+    buffer[c] = std::move(coerced);
   }
 };
 
 bool Recordset::IsEOF() const {
   s_->Check();
-  return s_->pos >= s_->rows.size();
+  return !s_->at_row;
 }
 bool Recordset::IsBOF() const {
   s_->Check();
-  return s_->bof || s_->rows.empty();
+  return s_->bof || (!s_->at_row && s_->table->def().row_count == 0);
 }
 int64_t Recordset::RecordCount() const {
   s_->Check();
@@ -459,14 +523,15 @@ int64_t Recordset::RecordCount() const {
 }
 void Recordset::MoveFirst() {
   s_->Check();
-  if (s_->rows.empty()) throw JetError(kErrNoCurrentRecord);
-  s_->pos = 0;
-  s_->bof = false;
+  s_->mode = RecordsetState::Mode::kNone;
+  s_->Restart();
+  if (!s_->at_row) throw JetError(kErrNoCurrentRecord);
 }
 void Recordset::MoveNext() {
   s_->Check();
-  if (s_->pos >= s_->rows.size()) throw JetError(kErrNoCurrentRecord);
-  ++s_->pos;
+  if (!s_->at_row) throw JetError(kErrNoCurrentRecord);
+  s_->mode = RecordsetState::Mode::kNone;
+  s_->Advance();
   s_->bof = false;
 }
 Value Recordset::GetValue(const std::string& field) const {
@@ -479,17 +544,12 @@ Value Recordset::GetValue(int index) const {
 }
 void Recordset::SetValue(const std::string& field, const Value& v) {
   s_->Check();
-  size_t c = s_->ColumnFor(field);
-  if (s_->mode == RecordsetState::Mode::kNone) throw JetError(kErrUpdateWithoutEdit);
-  const ColumnDef& col = s_->table->def().columns[c];
-  if (col.auto_number() && s_->mode == RecordsetState::Mode::kEdit) throw JetError(kErrInvalidOperation);
-  Value coerced = v.is_null() ? v : Coerce(v, col.type);
-  if (!coerced.is_null() && !IsLongValue(col.type) && col.type != ColumnType::kBoolean) {
-    EncodeValue(col, coerced, 4);  // 3163 for text longer than the field
-  }
-  s_->buffer[c] = coerced;
+  s_->Set(s_->ColumnFor(field), v);
 }
-void Recordset::SetValue(int index, const Value& v) { SetValue(FieldName(index), v); }
+void Recordset::SetValue(int index, const Value& v) {
+  s_->Check();
+  s_->Set(s_->ColumnFor(index), v);
+}
 int Recordset::FieldCount() const { return static_cast<int>(s_->order.size()); }
 std::string Recordset::FieldName(int index) const {
   return s_->table->def().columns[s_->ColumnFor(index)].name;
@@ -502,22 +562,18 @@ void Recordset::AddNew() {
   for (size_t i = 0; i < def.columns.size(); ++i) {
     const ColumnDef& c = def.columns[i];
     if (c.type == ColumnType::kBoolean) s_->buffer[i] = Value(false);
-    if (const auto* p = s_->Props(c); p && p->default_value) {
+    if (const auto* p = s_->column_props[i]; p && p->default_value) {
       s_->buffer[i] = EvaluateDefault(*p->default_value, c.type);
     }
-  }
-  for (size_t i = 0; i < def.columns.size(); ++i) {
-    if (def.columns[i].auto_number()) {
-      s_->buffer[i] = Value(static_cast<int32_t>(s_->table->def().next_auto_number + 1));
-    }
+    // The counter's next value is visible before Update, as the engine shows it.
+    if (c.auto_number()) s_->buffer[i] = Value(static_cast<int32_t>(def.next_auto_number + 1));
   }
   s_->mode = RecordsetState::Mode::kAdd;
 }
 
 void Recordset::Edit() {
   s_->Check();
-  if (!s_->AtRow()) throw JetError(kErrNoCurrentRecord);
-  s_->original = s_->table->ReadRow(s_->rows[s_->pos]);
+  s_->original = s_->Current();
   s_->buffer = s_->original;
   s_->mode = RecordsetState::Mode::kEdit;
 }
@@ -533,7 +589,7 @@ void Recordset::Update() {
   const jet::TableDef& def = s_->table->def();
   for (size_t i = 0; i < def.columns.size(); ++i) {
     const ColumnDef& c = def.columns[i];
-    const auto* p = s_->Props(c);
+    const auto* p = s_->column_props[i];
     const Value& v = s_->buffer[i];
     if (p && p->required && v.is_null()) throw JetError(kErrRequired, c.name);
     if ((c.type == ColumnType::kText || c.type == ColumnType::kMemo) && v.is<std::string>() &&
@@ -549,28 +605,26 @@ void Recordset::Update() {
         s_->buffer[i] = Value(s_->table->NextAutoNumber());
       } else {
         int32_t given = s_->buffer[i].as<int32_t>();
-        if (static_cast<uint32_t>(given) == s_->table->def().next_auto_number + 1) {
+        if (static_cast<uint32_t>(given) == def.next_auto_number + 1) {
           s_->table->NextAutoNumber();
         } else {
           s_->table->SeeAutoNumber(given);
         }
       }
     }
-    RowId id = file.InsertRow(*s_->table, s_->buffer);
-    s_->rows.push_back(id);
+    file.InsertRow(*s_->table, s_->buffer);
   } else {
-    file.UpdateRow(*s_->table, s_->rows[s_->pos], s_->original, s_->buffer);
+    file.UpdateRow(*s_->table, s_->current, s_->original, s_->buffer);
+    s_->cached = false;
   }
   s_->mode = RecordsetState::Mode::kNone;
 }
 
 void Recordset::Delete() {
   s_->Check();
-  if (!s_->AtRow()) throw JetError(kErrNoCurrentRecord);
-  RowId id = s_->rows[s_->pos];
-  std::vector<Value> old = s_->table->ReadRow(id);
-  s_->File().DeleteRow(*s_->table, id, old);
-  s_->rows.erase(s_->rows.begin() + static_cast<ptrdiff_t>(s_->pos));
+  std::vector<Value> old = s_->Current();
+  s_->File().DeleteRow(*s_->table, s_->current, old);
+  s_->cached = false;
 }
 
 void Recordset::Close() {
@@ -586,12 +640,19 @@ Recordset Database::OpenRecordset(const std::string& name, int type) {
   rs->table = &file.GetTable(name);
   rs->props = file.ColumnProperties(name);
   const jet::TableDef& def = rs->table->def();
-  for (size_t i = 0; i < def.columns.size(); ++i) rs->order.push_back(i);
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    rs->order.push_back(i);
+    const FileState::ColumnProps* p = nullptr;
+    for (const auto& [col, cp] : rs->props) {
+      if (NamesEqual(col, def.columns[i].name)) p = &cp;
+    }
+    rs->column_props.push_back(p);
+  }
   std::sort(rs->order.begin(), rs->order.end(), [&](size_t a, size_t b) {
     return def.columns[a].number < def.columns[b].number;
   });
-  Table::Scan scan(*rs->table);
-  while (scan.Next()) rs->rows.push_back(scan.row_id());
+  rs->Restart();
+  rs->bof = !rs->at_row;
   return Recordset(rs);
 }
 

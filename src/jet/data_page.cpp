@@ -19,11 +19,10 @@ void CheckPage(const Format& f, ByteView page) {
   if (page.size() != f.page_size) throw JetError(kErrCorrupt);
 }
 
+// Rows are packed downward in row order, so the last row starts lowest.
 uint16_t LowestStart(const Format& f, ByteView page, uint16_t count) {
-  uint16_t lowest = static_cast<uint16_t>(f.page_size);
-  for (uint16_t r = 0; r < count; ++r)
-    lowest = std::min<uint16_t>(lowest, Get16(page, EntryOffset(f, r)) & kRowOffsetMask);
-  return lowest;
+  if (count == 0) return static_cast<uint16_t>(f.page_size);
+  return Get16(page, EntryOffset(f, count - 1)) & kRowOffsetMask;
 }
 
 void StoreFreeSpace(const Format& f, std::span<uint8_t> page) {
@@ -101,8 +100,7 @@ int AppendRow(const Format& f, std::span<uint8_t> page, ByteView row, uint16_t f
   uint16_t count = RowCount(f, page);
   // The new row ends where the last one starts. Valid bounds for every row
   // make the last row the lowest, so nothing lies below it.
-  uint16_t above = static_cast<uint16_t>(f.page_size);
-  for (uint16_t r = 0; r < count; ++r) above = GetRowBounds(f, page, r).start;
+  uint16_t above = count == 0 ? static_cast<uint16_t>(f.page_size) : GetRowBounds(f, page, count - 1).start;
   uint16_t start = static_cast<uint16_t>(above - row.size());
   std::memcpy(page.data() + start, row.data(), row.size());
   Put16(page, EntryOffset(f, count), static_cast<uint16_t>(start | (flags & ~kRowOffsetMask)));

@@ -90,14 +90,22 @@ void CrackRow(const Format& f, const TableDef& def, ByteView row, std::vector<Co
 }
 
 Bytes PackRow(const TableDef& def, const std::vector<PackedColumn>& cols, size_t min_size) {
+  Bytes out;
+  PackRowInto(def, cols, min_size, out);
+  return out;
+}
+
+void PackRowInto(const TableDef& def, const std::vector<PackedColumn>& cols, size_t min_size,
+                 Bytes& out) {
   if (cols.size() != def.columns.size()) throw JetError(kErrInvalidArgument);
   uint16_t ncols = def.max_columns;
   for (const auto& c : def.columns) ncols = std::max<uint16_t>(ncols, static_cast<uint16_t>(c.number + 1));
   size_t mask_size = (size_t{ncols} + 7) / 8;
-  Bytes mask(mask_size, 0);
+  uint8_t mask_small[32] = {};
+  if (mask_size > sizeof mask_small) throw JetError(kErrFieldCountExceeded);
+  std::span<uint8_t> mask(mask_small, mask_size);
 
-  Bytes out;
-  out.reserve(64);
+  out.clear();
   Append16(out, ncols);
   size_t fixed_start = out.size();
   out.resize(fixed_start + def.fixed_area_size(), 0);
@@ -108,8 +116,9 @@ Bytes PackRow(const TableDef& def, const std::vector<PackedColumn>& cols, size_t
   for (const auto& c : def.columns) {
     if (!c.fixed()) nvar = std::max<uint16_t>(nvar, static_cast<uint16_t>(c.var_index + 1));
   }
-  std::vector<const PackedColumn*> var_values(nvar, nullptr);
-  std::vector<bool> var_known(nvar, false);
+  const PackedColumn* var_small[256] = {};
+  if (nvar > 256) throw JetError(kErrFieldCountExceeded);
+  std::span<const PackedColumn*> var_values(var_small, nvar);
 
   for (size_t i = 0; i < def.columns.size(); ++i) {
     const ColumnDef& c = def.columns[i];
@@ -124,7 +133,6 @@ Bytes PackRow(const TableDef& def, const std::vector<PackedColumn>& cols, size_t
       }
     } else {
       var_values[c.var_index] = &v;
-      var_known[c.var_index] = true;
     }
   }
 
@@ -133,7 +141,8 @@ Bytes PackRow(const TableDef& def, const std::vector<PackedColumn>& cols, size_t
     if (out.size() + trailer < min_size) out.resize(min_size - trailer, 0);
   };
   if (def.var_column_count > 0) {
-    std::vector<uint16_t> offsets(nvar);
+    uint16_t offsets_small[256];
+    std::span<uint16_t> offsets(offsets_small, nvar);
     for (uint16_t i = 0; i < nvar; ++i) {
       offsets[i] = static_cast<uint16_t>(out.size());
       const PackedColumn* v = var_values[i];
@@ -147,8 +156,7 @@ Bytes PackRow(const TableDef& def, const std::vector<PackedColumn>& cols, size_t
   } else {
     pad();
   }
-  AppendBytes(out, mask);
-  return out;
+  out.insert(out.end(), mask.begin(), mask.end());
 }
 
 }  // namespace jet

@@ -33,12 +33,15 @@ void CrackRow(const Format& f, const TableDef& def, ByteView row, std::vector<Co
 // values (Memo, OLE) `data` is the 12-byte long-value header.
 struct PackedColumn {
   bool present = false;
-  Bytes data;
+  ByteView data;
 };
 
 // Builds a Jet 4 row from one entry per `def.columns` (same order). A row
 // shorter than `min_size` is padded with zeros after its data, so that it
 // can replace a longer row in place.
 Bytes PackRow(const TableDef& def, const std::vector<PackedColumn>& cols, size_t min_size = 0);
+// The same into `out`, reusing its storage.
+void PackRowInto(const TableDef& def, const std::vector<PackedColumn>& cols, size_t min_size,
+                 Bytes& out);
 
 }  // namespace jet

@@ -88,19 +88,38 @@ ByteView Table::RowData(RowId id) {
 }
 
 std::vector<Value> Table::ReadRow(RowId id) {
-  Bytes copy;
-  ByteView row = RowData(id);
-  copy.assign(row.begin(), row.end());  // long values read other pages
   std::vector<Value> out;
-  DecodeRow(copy, out);
+  DecodeRow(RowData(id), out);
   return out;
 }
 
 void Table::DecodeRow(ByteView row, std::vector<Value>& out) {
-  std::vector<ColumnSlice> slices;
-  CrackRow(format(), def_, row, slices);
+  // Long values read other pages, which may recycle the page `row` points
+  // into: decode from a copy.
+  scratch_.assign(row.begin(), row.end());
+  CrackRow(format(), def_, scratch_, slices_);
   out.resize(def_.columns.size());
-  for (size_t i = 0; i < def_.columns.size(); ++i) out[i] = DecodeColumn(def_.columns[i], slices[i]);
+  const bool jet4 = format().version >= 4;
+  for (size_t i = 0; i < def_.columns.size(); ++i) {
+    const ColumnDef& c = def_.columns[i];
+    const ColumnSlice& sl = slices_[i];
+    // The common types decode in place; the rest go through the codec.
+    if (c.type == ColumnType::kBoolean) {
+      out[i] = Value(sl.present);
+    } else if (!sl.present) {
+      out[i] = Value::Null();
+    } else if (c.type == ColumnType::kLong) {
+      out[i] = Value(static_cast<int32_t>(Get32(sl.data, 0)));
+    } else if (c.type == ColumnType::kDouble) {
+      out[i] = Value(BitsToDouble(Get64(sl.data, 0)));
+    } else if (c.type == ColumnType::kDate) {
+      out[i] = Value(Date{BitsToDouble(Get64(sl.data, 0))});
+    } else if (c.type == ColumnType::kText && jet4) {
+      DecodeJet4TextInto(sl.data, out[i].EmplaceString());
+    } else {
+      out[i] = DecodeColumn(c, sl);
+    }
+  }
 }
 
 Value Table::DecodeColumn(const ColumnDef& col, const ColumnSlice& slice) {
@@ -271,35 +290,50 @@ Bytes Table::EncodeColumn(const ColumnDef& col, const Value& v, size_t row_room)
   return WriteLongValue(payload, row_room);
 }
 
-RowId Table::Insert(const std::vector<Value>& values) {
+void Table::EncodeRow(const std::vector<Value>& values, size_t min_size) {
   if (values.size() != def_.columns.size()) throw JetError(kErrInvalidArgument);
   const Format& f = format();
-  std::vector<PackedColumn> packed(def_.columns.size());
+  const size_t n = def_.columns.size();
+  arena_.clear();
+  spans_.assign(n, {0, 0});
+  packed_.assign(n, PackedColumn{});
   // Short columns first, so long values know how much room the row has left.
   size_t used = 2 + def_.fixed_area_size() + (def_.max_columns + 7) / 8 + 4 +
                 2 * size_t{def_.var_column_count};
-  for (size_t i = 0; i < def_.columns.size(); ++i) {
+  for (size_t i = 0; i < n; ++i) {
     const ColumnDef& c = def_.columns[i];
     const Value& v = values[i];
     if (c.type == ColumnType::kBoolean) {
-      packed[i].present = BooleanBit(v);
+      packed_[i].present = BooleanBit(v);
       continue;
     }
     if (v.is_null() || IsLongValue(c.type)) continue;
-    packed[i].present = true;
-    packed[i].data = EncodeColumn(c, v, 0);
-    if (!c.fixed()) used += packed[i].data.size();
+    size_t start = arena_.size();
+    AppendEncodedValue(c, v, 4, arena_);
+    if (c.fixed() && arena_.size() - start != c.length) throw JetError(kErrInvalidArgument);
+    spans_[i] = {start, arena_.size() - start};
+    packed_[i].present = true;
+    if (!c.fixed()) used += arena_.size() - start;
   }
-  for (size_t i = 0; i < def_.columns.size(); ++i) {
+  for (size_t i = 0; i < n; ++i) {
     const ColumnDef& c = def_.columns[i];
     if (!IsLongValue(c.type) || values[i].is_null()) continue;
     size_t room = used < f.max_row_size ? f.max_row_size - used : 0;
-    packed[i].present = true;
-    packed[i].data = EncodeColumn(c, values[i], room);
-    used += packed[i].data.size();
+    Bytes header = EncodeColumn(c, values[i], room);
+    spans_[i] = {arena_.size(), header.size()};
+    arena_.insert(arena_.end(), header.begin(), header.end());
+    packed_[i].present = true;
+    used += header.size();
   }
-  Bytes row = PackRow(def_, packed);
-  RowId id = PlaceRow(row, 0);
+  for (size_t i = 0; i < n; ++i) {
+    if (packed_[i].present) packed_[i].data = ByteView(arena_.data() + spans_[i].first, spans_[i].second);
+  }
+  PackRowInto(def_, packed_, min_size, row_);
+}
+
+RowId Table::Insert(const std::vector<Value>& values) {
+  EncodeRow(values, 0);
+  RowId id = PlaceRow(row_, 0);
   ++def_.row_count;
   def_dirty_ = true;
   return id;
@@ -313,40 +347,18 @@ void Table::Update(RowId id, const std::vector<Value>& values) {
   RowId home = head.lookup() ? ReadOverflowPointer(f, page, id.row) : id;
   size_t slot = GetRowBounds(f, pager_->Read(home.page), home.row).size();
 
-  std::vector<PackedColumn> packed(def_.columns.size());
-  size_t used = 2 + def_.fixed_area_size() + (def_.max_columns + 7) / 8 + 4 +
-                2 * size_t{def_.var_column_count};
-  for (size_t i = 0; i < def_.columns.size(); ++i) {
-    const ColumnDef& c = def_.columns[i];
-    if (c.type == ColumnType::kBoolean) {
-      packed[i].present = BooleanBit(values[i]);
-    } else if (!values[i].is_null()) {
-      size_t room = used < f.max_row_size ? f.max_row_size - used : 0;
-      packed[i].present = true;
-      packed[i].data = EncodeColumn(c, values[i], room);
-      if (!c.fixed()) used += packed[i].data.size();
-    }
-  }
-  Bytes row = PackRow(def_, packed, slot);
-  if (row.size() == slot) {
-    Bytes copy = pager_->Copy(home.page);
-    if (ReplaceRow(f, copy, home.row, row)) {
-      pager_->Write(home.page, copy);
-      return;
-    }
+  EncodeRow(values, slot);
+  if (row_.size() == slot) {
+    if (ReplaceRow(f, pager_->Modify(home.page), home.row, row_)) return;
   }
   // No room in place: store the row elsewhere, hidden from scans, and turn
   // the original slot into a pointer to it.
   last_page_ = 0;
-  RowId moved = PlaceRow(row, kRowDeleted);
-  if (home.page != id.page || home.row != id.row) {
-    Bytes old = pager_->Copy(home.page);
-    MarkRowDeleted(f, old, home.row);
-    pager_->Write(home.page, old);
+  RowId moved = PlaceRow(row_, kRowDeleted);
+  if (home.page != id.page || home.row != id.row) MarkRowDeleted(f, pager_->Modify(home.page), home.row);
+  if (!WriteOverflowPointer(f, pager_->Modify(id.page), id.row, moved)) {
+    throw JetError(kErrRecordTooLarge);
   }
-  Bytes hp = pager_->Copy(id.page);
-  if (!WriteOverflowPointer(f, hp, id.row, moved)) throw JetError(kErrRecordTooLarge);
-  pager_->Write(id.page, hp);
 }
 
 void Table::Delete(RowId id) {

@@ -95,8 +95,15 @@ class Table {
   bool def_dirty_ = false;
   uint32_t last_page_ = 0;        // data page that took the last insert
   uint32_t last_lval_page_ = 0;   // long-value page with room
+  // Encodes `values` into packed_ (views into arena_) and the row into row_.
+  void EncodeRow(const std::vector<Value>& values, size_t min_size);
+
   std::vector<ColumnSlice> slices_;
   Bytes scratch_;
+  Bytes arena_;
+  std::vector<std::pair<size_t, size_t>> spans_;
+  std::vector<PackedColumn> packed_;
+  Bytes row_;
 };
 
 }  // namespace jet

@@ -1,5 +1,7 @@
 #include "jet/text.h"
 
+#include <cctype>
+
 #include <array>
 
 namespace jet {
@@ -120,7 +122,11 @@ bool Compressible(std::u16string_view u) {
 std::u16string Utf8ToUtf16(std::string_view s) {
   std::u16string out;
   out.reserve(s.size());
-  for (size_t i = 0; i < s.size();) {
+  size_t ascii = 0;
+  while (ascii < s.size() && static_cast<unsigned char>(s[ascii]) < 0x80) ++ascii;
+  out.resize(ascii);
+  for (size_t i = 0; i < ascii; ++i) out[i] = static_cast<char16_t>(s[i]);
+  for (size_t i = ascii; i < s.size();) {
     char32_t cp = NextUtf8(s, i);
     if (cp >= 0x10000) {
       cp -= 0x10000;
@@ -150,12 +156,24 @@ std::string Utf16ToUtf8(std::u16string_view s) {
 }
 
 Bytes Utf8ToUcs2(std::string_view s) {
-  Bytes out;
-  for (char16_t c : Utf8ToUtf16(s)) Append16(out, c);
+  std::u16string u = Utf8ToUtf16(s);
+  Bytes out(u.size() * 2);
+  for (size_t i = 0; i < u.size(); ++i) {
+    out[2 * i] = static_cast<uint8_t>(u[i]);
+    out[2 * i + 1] = static_cast<uint8_t>(u[i] >> 8);
+  }
   return out;
 }
 
 std::string Ucs2ToUtf8(ByteView b) {
+  // Fast path: text that is all ASCII, as most stored text is.
+  std::string ascii(b.size() / 2, '\0');
+  size_t i = 0;
+  for (; i + 1 < b.size(); i += 2) {
+    if (b[i + 1] != 0 || b[i] >= 0x80) break;
+    ascii[i / 2] = static_cast<char>(b[i]);
+  }
+  if (i + 1 >= b.size() && b.size() % 2 == 0) return ascii;
   std::u16string u;
   u.reserve(b.size() / 2 + 1);
   for (size_t i = 0; i + 1 < b.size(); i += 2) u.push_back(Get16(b, i));
@@ -180,6 +198,19 @@ Bytes Utf8ToCp1252(std::string_view s) {
     out.push_back(b < 0 ? uint8_t{'?'} : static_cast<uint8_t>(b));
   }
   return out;
+}
+
+void DecodeJet4TextInto(ByteView b, std::string& out) {
+  if (b.size() % 2 == 0 && !(b.size() >= 2 && b[0] == 0xFF && b[1] == 0xFE)) {
+    out.resize(b.size() / 2);
+    size_t i = 0;
+    for (; i < b.size(); i += 2) {
+      if (b[i + 1] != 0 || b[i] >= 0x80) break;
+      out[i / 2] = static_cast<char>(b[i]);
+    }
+    if (i == b.size()) return;
+  }
+  out = DecodeJet4Text(b);
 }
 
 std::string DecodeJet4Text(ByteView b) {
@@ -234,7 +265,25 @@ std::u16string FoldName(std::string_view name) {
   return u;
 }
 
-bool NamesEqual(std::string_view a, std::string_view b) { return FoldName(a) == FoldName(b); }
+bool NamesEqual(std::string_view a, std::string_view b) {
+  // Most names are ASCII: compare those without building folded copies.
+  if (a.size() == b.size()) {
+    size_t i = 0;
+    for (; i < a.size(); ++i) {
+      unsigned char x = static_cast<unsigned char>(a[i]);
+      unsigned char y = static_cast<unsigned char>(b[i]);
+      if ((x | y) >= 0x80) break;
+      if (x != y && std::tolower(x) != std::tolower(y)) return false;
+    }
+    if (i == a.size()) return true;
+  } else {
+    bool ascii = true;
+    for (char c : a) ascii &= static_cast<unsigned char>(c) < 0x80;
+    for (char c : b) ascii &= static_cast<unsigned char>(c) < 0x80;
+    if (ascii) return false;
+  }
+  return FoldName(a) == FoldName(b);
+}
 
 int CompareNames(std::string_view a, std::string_view b) {
   const int c = FoldName(a).compare(FoldName(b));

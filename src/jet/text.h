@@ -33,6 +33,8 @@ Bytes Utf8ToCp1252(std::string_view s);
 // alternate, at each 00 byte, between one byte per character (high byte
 // zero) and two, starting with one.
 std::string DecodeJet4Text(ByteView b);
+// The same into `out`, reusing its storage.
+void DecodeJet4TextInto(ByteView b, std::string& out);
 
 // Encodes a Jet 4 text value. With `compress` (the column's compressed
 // Unicode flag), the value is stored compressed when that is shorter: more

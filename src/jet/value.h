@@ -89,6 +89,12 @@ class Value {
   template <typename T>
   const T& as() const { return std::get<T>(v_); }
   const Storage& storage() const { return v_; }
+  // Makes this a text value and returns its storage, reusing the string
+  // already held so that decoding row after row allocates nothing.
+  std::string& EmplaceString() {
+    if (!is<std::string>()) v_.emplace<std::string>();
+    return std::get<std::string>(v_);
+  }
 
   // Conversions used by callers that print or compare values.
   // Text form: numbers in C locale, dates as "YYYY-MM-DD HH:MM:SS",

@@ -585,6 +585,56 @@ Value DecodeValue(const ColumnDef& col, ByteView b, int version) {
   return Value(Binary(b.begin(), b.end()));
 }
 
+namespace {
+
+// Values that already have the column's type, the usual case for rows the
+// engine writes, are appended without a conversion or temporary copies.
+bool AppendExact(const ColumnDef& col, const Value& v, int version, Bytes& out) {
+  switch (col.type) {
+    case ColumnType::kLong:
+      if (!v.is<int32_t>()) return false;
+      Append32(out, static_cast<uint32_t>(v.as<int32_t>()));
+      return true;
+    case ColumnType::kDouble:
+      if (!v.is<double>()) return false;
+      Append64(out, DoubleToBits(v.as<double>()));
+      return true;
+    case ColumnType::kDate:
+      if (!v.is<Date>()) return false;
+      Append64(out, DoubleToBits(v.as<Date>().days));
+      return true;
+    case ColumnType::kCurrency:
+      if (!v.is<Currency>()) return false;
+      Append64(out, static_cast<uint64_t>(v.as<Currency>().scaled));
+      return true;
+    case ColumnType::kText: {
+      if (!v.is<std::string>() || version < 4 || (col.ext_flags & kColCompressedUnicode)) return false;
+      const std::string& s = v.as<std::string>();
+      for (unsigned char ch : s) {
+        if (ch >= 0x80) return false;
+      }
+      if (col.length != 0 && s.size() > col.length / 2u) throw JetError(kErrFieldTooSmall);
+      size_t at = out.size();
+      out.resize(at + 2 * s.size());
+      for (size_t i = 0; i < s.size(); ++i) {
+        out[at + 2 * i] = static_cast<uint8_t>(s[i]);
+        out[at + 2 * i + 1] = 0;
+      }
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+void AppendEncodedValue(const ColumnDef& col, const Value& v, int version, Bytes& out) {
+  if (AppendExact(col, v, version, out)) return;
+  Bytes b = EncodeValue(col, v, version);
+  out.insert(out.end(), b.begin(), b.end());
+}
+
 Bytes EncodeValue(const ColumnDef& col, const Value& v, int version) {
   const Value c = Coerce(v, col.type);
   if (c.is_null() || col.type == ColumnType::kBoolean) throw JetError(kErrInvalidArgument);

@@ -35,6 +35,10 @@ Value DecodeValue(const ColumnDef& col, ByteView stored, int version);
 // than its precision), kErrDataTypeMismatch when no conversion exists.
 Bytes EncodeValue(const ColumnDef& col, const Value& v, int version);
 
+// EncodeValue appending to `out`, without temporaries when `v` already has
+// the column's type.
+void AppendEncodedValue(const ColumnDef& col, const Value& v, int version, Bytes& out);
+
 // Boolean columns: set bit means True.
 inline Value BooleanFromBit(bool bit) { return Value(bit); }
 bool BooleanBit(const Value& v);  // coerces; Null reads as False

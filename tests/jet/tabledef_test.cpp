@@ -130,12 +130,14 @@ TEST(RowTest, PackThenCrackKeepsFixedVariableAndNullColumns) {
   def.max_columns = 6;
   def.var_column_count = 3;
 
+  const Bytes long_value = {1, 2, 3, 4};
+  const Bytes text = {'a', 0, 'b', 0};
   std::vector<PackedColumn> cols(6);
-  cols[0] = {true, {1, 2, 3, 4}};
+  cols[0] = {true, long_value};
   cols[1] = {false, {}};
   cols[2] = {true, {}};
   cols[3] = {false, {}};
-  cols[4] = {true, {'a', 0, 'b', 0}};
+  cols[4] = {true, text};
   cols[5] = {true, {}};  // empty but present: zero-length text
   Bytes row = PackRow(def, cols);
   std::vector<ColumnSlice> out;
