@@ -1,6 +1,6 @@
 // `maquetor inspect` run as a program and checked against mdbtools on every
-// fixture: tables, row counts, column names, types and properties, and the
-// row values of --rows against mdb-export.
+// fixture: tables, row counts, indexes, column names, types and properties,
+// and the row values of --rows against mdb-export.
 #include <gtest/gtest.h>
 
 #include <algorithm>
