@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <limits>
 
@@ -101,7 +102,14 @@ Value Arithmetic(const std::string& op, const Value& a, const Value& b) {
 std::string TextOf(const Value& v) {
   if (v.is_null()) return "";
   if (v.is<bool>()) return v.as<bool>() ? "-1" : "0";
-  if (v.is<Currency>()) return Value(static_cast<double>(Wide(v))).ToString();
+  if (v.is<Currency>() || v.is<double>() || v.is<float>()) {
+    // As the engine prints numbers: up to 15 significant digits (7 for
+    // Single), an exponent only beyond them.
+    char buf[40];
+    const double x = v.is<float>() ? v.as<float>() : static_cast<double>(Wide(Numeric(v)));
+    std::snprintf(buf, sizeof buf, v.is<float>() ? "%.7G" : "%.15G", x);
+    return buf;
+  }
   return v.ToString();
 }
 

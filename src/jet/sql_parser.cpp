@@ -17,7 +17,8 @@ constexpr std::string_view kReserved[] = {
     "SELECT", "FROM",  "WHERE",  "ORDER", "GROUP",   "HAVING", "BY",   "AND",  "OR",
     "NOT",    "IS",    "NULL",   "TRUE",  "FALSE",   "LIKE",   "IN",   "BETWEEN",
     "AS",     "ASC",   "DESC",   "MOD",   "XOR",     "ON",     "SET",  "VALUES",
-    "INTO",   "DISTINCT", "TOP", "INSERT", "UPDATE", "DELETE", "CONSTRAINT"};
+    "INTO",   "DISTINCT", "TOP", "INSERT", "UPDATE", "DELETE", "CONSTRAINT",
+    "UNION",  "JOIN",  "INNER",  "OUTER", "WITH"};
 
 bool IsReserved(const Token& t) {
   for (auto w : kReserved) {
@@ -535,6 +536,7 @@ class Parser {
     if (IsSymbol("(")) ins.columns = ParseNameList();
     if (IsWord(Peek(), "SELECT")) {
       ins.select = std::make_unique<Select>(ParseSelect());
+      error_ = kErrSyntaxInsert;
       Finish();
       return ins;
     }
