@@ -11,6 +11,7 @@
 #include "jet/header.h"
 #include "jet/index_builder.h"
 #include "jet/index_key.h"
+#include "jet/integrity.h"
 #include "jet/props.h"
 #include "jet/text.h"
 #include "jet/usage_map.h"
@@ -533,6 +534,25 @@ void FileState::AddCatalogRows(const std::string& name, int32_t id, int16_t type
 // ---- rows with index maintenance ----
 
 RowId FileState::InsertRow(Table& t, const std::vector<Value>& values) {
+  integrity().CheckInsert(t, values);
+  return WriteInsert(t, values);
+}
+
+void FileState::UpdateRow(Table& t, RowId id, const std::vector<Value>& old_values,
+                          const std::vector<Value>& values) {
+  integrity().Update(t, id, old_values, values);
+}
+
+void FileState::DeleteRow(Table& t, RowId id, const std::vector<Value>& old_values) {
+  integrity().Delete(t, id, old_values);
+}
+
+Integrity& FileState::integrity() {
+  if (!integrity_) integrity_ = std::make_shared<Integrity>(*this);
+  return *integrity_;
+}
+
+RowId FileState::WriteInsert(Table& t, const std::vector<Value>& values) {
   RowId id = t.Insert(values);
   const Format& f = pager_->format();
   Pager& p = *pager_;
@@ -555,18 +575,31 @@ RowId FileState::InsertRow(Table& t, const std::vector<Value>& values) {
   return id;
 }
 
-void FileState::UpdateRow(Table& t, RowId id, const std::vector<Value>& old_values,
-                          const std::vector<Value>& values) {
+void FileState::WriteUpdate(Table& t, RowId id, const std::vector<Value>& old_values,
+                            const std::vector<Value>& values) {
   t.Update(id, values);
   const Format& f = pager_->format();
   Pager& p = *pager_;
   for (auto& ri : t.mutable_def().real_indexes) {
+    // An index that ignores nulls holds no entry for a key with a null.
+    auto listed = [&](const std::vector<Value>& v) {
+      if (!(ri.flags & kIdxIgnoreNulls)) return true;
+      for (const auto& ic : ri.columns) {
+        if (v[ColumnIndex(t.def(), ic.column_number)].is_null()) return false;
+      }
+      return true;
+    };
+    bool old_listed = listed(old_values);
+    bool new_listed = listed(values);
     Bytes old_key = IndexKey(t.def(), ri, old_values);
     Bytes new_key = IndexKey(t.def(), ri, values);
-    if (old_key == new_key) continue;
-    DeleteIndexEntry(
-        f, ri.first_page, IndexEntry{old_key, id, 0}, [&p](uint32_t pg) { return p.Copy(pg); },
-        [&p](uint32_t pg, ByteView data) { p.Write(pg, data); }, [](uint32_t) {});
+    if (old_listed == new_listed && old_key == new_key) continue;
+    if (old_listed) {
+      DeleteIndexEntry(
+          f, ri.first_page, IndexEntry{old_key, id, 0}, [&p](uint32_t pg) { return p.Copy(pg); },
+          [&p](uint32_t pg, ByteView data) { p.Write(pg, data); }, [](uint32_t) {});
+    }
+    if (!new_listed) continue;
     RowId map = RowId::FromPacked(ri.used_pages);
     InsertIndexEntry(
         f, ri.first_page, IndexEntry{new_key, id, 0}, [&p](uint32_t pg) { return p.Copy(pg); },
@@ -580,11 +613,14 @@ void FileState::UpdateRow(Table& t, RowId id, const std::vector<Value>& old_valu
   }
 }
 
-void FileState::DeleteRow(Table& t, RowId id, const std::vector<Value>& old_values) {
+void FileState::WriteDelete(Table& t, RowId id, const std::vector<Value>& old_values) {
   t.Delete(id);
   const Format& f = pager_->format();
   Pager& p = *pager_;
   for (auto& ri : t.mutable_def().real_indexes) {
+    bool any_null = false;
+    for (const auto& ic : ri.columns) any_null |= old_values[ColumnIndex(t.def(), ic.column_number)].is_null();
+    if (any_null && (ri.flags & kIdxIgnoreNulls)) continue;
     DeleteIndexEntry(
         f, ri.first_page, IndexEntry{IndexKey(t.def(), ri, old_values), id, 0},
         [&p](uint32_t pg) { return p.Copy(pg); },
@@ -592,15 +628,7 @@ void FileState::DeleteRow(Table& t, RowId id, const std::vector<Value>& old_valu
   }
 }
 
-void FileState::CreateRelation(const NewRelation&) { throw JetError(kErrInvalidOperation); }
-
-std::vector<FileState::RelationInfo> FileState::Relations() { return {}; }
-
-void FileState::DropTable(const std::string&) { throw JetError(kErrInvalidOperation); }
-
-void FileState::DropIndex(const std::string&, const std::string&) {
-  throw JetError(kErrInvalidOperation);
-}
+// CreateRelation, Relations, DropTable and DropIndex: relations.cpp.
 
 void FileState::Flush() {
   if (!pager_->writable()) return;

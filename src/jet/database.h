@@ -19,6 +19,8 @@
 
 namespace jet {
 
+class Integrity;
+
 // One MSysObjects row, as the catalogue needs it.
 struct CatalogEntry {
   int32_t id = 0;
@@ -128,6 +130,17 @@ class FileState {
   Bytes IndexKey(const TableDef& def, const RealIndexDef& ri, const std::vector<Value>& values);
   uint32_t BuildIndexPages(Table& t, RealIndexDef& ri, std::vector<IndexEntry> entries);
   void CreateIndexOn(Table& t, const NewIndex& index);
+
+  // Relations and row integrity live in relations.cpp and integrity.cpp.
+  friend class Integrity;
+  friend class RelationStore;
+  // Row writes with index maintenance only, after the checks passed.
+  RowId WriteInsert(Table& t, const std::vector<Value>& values);
+  void WriteUpdate(Table& t, RowId id, const std::vector<Value>& old_values,
+                   const std::vector<Value>& values);
+  void WriteDelete(Table& t, RowId id, const std::vector<Value>& old_values);
+  Integrity& integrity();
+  std::shared_ptr<Integrity> integrity_;
 
   std::shared_ptr<Pager> pager_;
   std::map<uint32_t, std::unique_ptr<Table>> tables_;

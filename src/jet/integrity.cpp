@@ -1,0 +1,360 @@
+#include "jet/integrity.h"
+
+#include <algorithm>
+#include <set>
+#include <utility>
+
+#include "jet/database.h"
+#include "jet/error.h"
+#include "jet/format.h"
+#include "jet/index_key.h"
+#include "jet/tabledef.h"
+#include "jet/text.h"
+
+namespace jet {
+namespace {
+
+constexpr size_t kRowPointerSize = 4;  // 3-byte page, row number
+constexpr size_t kChildPointerSize = 4;
+
+uint32_t BigEndian(const uint8_t* p, size_t n) {
+  uint32_t v = 0;
+  for (size_t i = 0; i < n; ++i) v = (v << 8) | p[i];
+  return v;
+}
+
+size_t ColumnSlot(const TableDef& def, uint16_t number) {
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    if (def.columns[i].number == number) return i;
+  }
+  throw JetError(kErrCorrupt);
+}
+
+bool AnyNull(const TableDef& def, const std::vector<uint16_t>& columns,
+             const std::vector<Value>& values) {
+  for (uint16_t c : columns) {
+    if (values[ColumnSlot(def, c)].is_null()) return true;
+  }
+  return false;
+}
+
+bool IndexHasNull(const TableDef& def, const RealIndexDef& ri, const std::vector<Value>& values) {
+  for (const auto& ic : ri.columns) {
+    if (values[ColumnSlot(def, ic.column_number)].is_null()) return true;
+  }
+  return false;
+}
+
+Bytes OwnKey(const TableDef& def, const RealIndexDef& ri, const std::vector<Value>& values) {
+  Bytes key;
+  for (const auto& ic : ri.columns) {
+    size_t i = ColumnSlot(def, ic.column_number);
+    AppendKeyColumn(key, values[i], def.columns[i], ic.ascending);
+  }
+  return key;
+}
+
+// The key of `to_index` on `to` holding the values that `from_columns` have
+// in a row of `from`; the two column lists pair up by position.
+Bytes MappedKey(const TableDef& to, const RealIndexDef& to_index,
+                const std::vector<uint16_t>& to_columns, const TableDef& from,
+                const std::vector<uint16_t>& from_columns, const std::vector<Value>& values) {
+  Bytes key;
+  for (const auto& ic : to_index.columns) {
+    auto it = std::find(to_columns.begin(), to_columns.end(), ic.column_number);
+    if (it == to_columns.end()) throw JetError(kErrCorrupt);
+    size_t pair = static_cast<size_t>(it - to_columns.begin());
+    const Value& v = values[ColumnSlot(from, from_columns[pair])];
+    AppendKeyColumn(key, v, to.columns[ColumnSlot(to, ic.column_number)], ic.ascending);
+  }
+  return key;
+}
+
+// Whether two rows hold the same values in `columns`, compared as index keys.
+bool SameValues(const TableDef& def, const std::vector<uint16_t>& columns,
+                const std::vector<Value>& a, const std::vector<Value>& b) {
+  for (uint16_t c : columns) {
+    size_t i = ColumnSlot(def, c);
+    Bytes ka, kb;
+    AppendKeyColumn(ka, a[i], def.columns[i], true);
+    AppendKeyColumn(kb, b[i], def.columns[i], true);
+    if (ka != kb) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<RowId> SeekIndex(Pager& pager, uint32_t root, ByteView key, size_t limit) {
+  const Format& f = pager.format();
+  std::vector<RowId> out;
+  Bytes whole;
+  Bytes prefix;
+  uint32_t page = root;
+  for (size_t hops = 0; page != 0; ++hops) {
+    if (hops > 1000000) throw JetError(kErrCorrupt);
+    ByteView b = pager.Read(page);
+    if (b.size() != f.page_size) throw JetError(kErrCorrupt);
+    const bool leaf = b[0] == static_cast<uint8_t>(PageType::kIndexLeaf);
+    if (!leaf && b[0] != static_cast<uint8_t>(PageType::kIndexNode)) throw JetError(kErrCorrupt);
+    const size_t prefix_len = f.index_prefix_len_size == 1 ? Get8(b, f.index_offset_prefix_len)
+                                                           : Get16(b, f.index_offset_prefix_len);
+    const size_t trailer = kRowPointerSize + (leaf ? 0 : kChildPointerSize);
+    const size_t base = f.index_first_entry_offset;
+    const size_t capacity = f.page_size - base;
+    uint32_t next = 0;
+    bool descended = false;
+    size_t start = 0;
+    bool first = true;
+    for (size_t i = 0; i < f.index_entry_mask_size && !descended; ++i) {
+      uint8_t m = b[f.index_offset_entry_mask + i];
+      for (int bit = 0; m != 0 && bit < 8; ++bit) {
+        if (!(m & (1u << bit))) continue;
+        size_t end = i * 8 + static_cast<size_t>(bit);
+        if (end <= start || end > capacity) throw JetError(kErrCorrupt);
+        const uint8_t* stored = b.data() + base + start;
+        size_t stored_len = end - start;
+        start = end;
+        if (first) {
+          if (prefix_len > stored_len) throw JetError(kErrCorrupt);
+          prefix.assign(stored, stored + prefix_len);
+          whole.assign(stored, stored + stored_len);
+          first = false;
+        } else {
+          whole.assign(prefix.begin(), prefix.end());
+          whole.insert(whole.end(), stored, stored + stored_len);
+        }
+        if (whole.size() < trailer) throw JetError(kErrCorrupt);
+        size_t key_len = whole.size() - trailer;
+        int c = CompareKeys(ByteView(whole.data(), key_len), key);
+        if (!leaf) {
+          if (c >= 0) {
+            next = BigEndian(whole.data() + key_len + kRowPointerSize, kChildPointerSize);
+            descended = true;
+            break;
+          }
+          continue;
+        }
+        if (c < 0) continue;
+        if (c > 0) return out;
+        RowId r;
+        r.page = BigEndian(whole.data() + key_len, 3);
+        r.row = whole[key_len + 3];
+        out.push_back(r);
+        if (out.size() >= limit) return out;
+      }
+    }
+    if (!leaf) {
+      page = descended ? next : Get32(b, f.index_offset_tail_page);
+      continue;
+    }
+    // Equal keys may go on past this leaf; a leaf that ended below the key
+    // also hands over to the next one.
+    page = Get32(b, f.index_offset_next_page);
+  }
+  return out;
+}
+
+// ---- cached catalogue facts ----
+
+void Integrity::Invalidate() {
+  loaded_ = false;
+  links_.clear();
+  rules_.clear();
+}
+
+const std::vector<RelationLink>& Integrity::Links() {
+  if (!loaded_) {
+    links_ = LoadRelationLinks(file_);
+    loaded_ = true;
+  }
+  return links_;
+}
+
+const std::vector<Integrity::ColumnRule>& Integrity::Rules(Table& t) {
+  auto it = rules_.find(t.def().page);
+  if (it != rules_.end()) return it->second;
+  std::vector<ColumnRule> rules(t.def().columns.size());
+  // System tables carry no field properties; their rows follow the engine.
+  if (t.def().table_type == 0x4e) {
+    auto props = file_.ColumnProperties(t.name());
+    for (size_t i = 0; i < t.def().columns.size(); ++i) {
+      for (const auto& [name, p] : props) {
+        if (!NamesEqual(name, t.def().columns[i].name)) continue;
+        rules[i].required = p.required;
+        rules[i].allow_zero_length = p.allow_zero_length;
+      }
+    }
+  } else {
+    for (auto& r : rules) r.allow_zero_length = true;
+  }
+  return rules_.emplace(t.def().page, std::move(rules)).first->second;
+}
+
+Table& Integrity::TableOf(uint32_t tdef_page, const std::string& name) {
+  return file_.TableAt(tdef_page, name);
+}
+
+// ---- checks ----
+
+void Integrity::CheckValues(Table& t, const std::vector<Value>& values) {
+  const TableDef& def = t.def();
+  const auto& rules = Rules(t);
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    const Value& v = values[i];
+    if (rules[i].required && v.is_null()) throw JetError(kErrRequired, def.columns[i].name);
+    ColumnType type = def.columns[i].type;
+    if ((type == ColumnType::kText || type == ColumnType::kMemo) && !rules[i].allow_zero_length &&
+        v.is<std::string>() && v.as<std::string>().empty()) {
+      throw JetError(kErrZeroLength, def.columns[i].name);
+    }
+  }
+  for (const auto& ri : def.real_indexes) {
+    if ((ri.flags & kIdxRequired) && IndexHasNull(def, ri, values)) throw JetError(kErrIndexNull);
+  }
+}
+
+void Integrity::CheckUnique(Table& t, const std::vector<Value>& values,
+                            const std::vector<Value>* old, RowId self) {
+  const TableDef& def = t.def();
+  for (const auto& ri : def.real_indexes) {
+    if (!(ri.flags & kIdxUnique)) continue;
+    // Nulls never collide: a unique index takes any number of them.
+    if (IndexHasNull(def, ri, values)) continue;
+    Bytes key = OwnKey(def, ri, values);
+    if (old && !IndexHasNull(def, ri, *old) && OwnKey(def, ri, *old) == key) continue;
+    for (RowId r : SeekIndex(t.pager(), ri.first_page, key, 2)) {
+      if (!(r == self)) throw JetError(kErrDuplicateKey);
+    }
+  }
+}
+
+void Integrity::CheckReferenced(Table& t, const std::vector<Value>& values,
+                                const std::vector<Value>* old, const RelationLink* cascading) {
+  for (const auto& link : Links()) {
+    if (link.child_page != t.def().page || &link == cascading) continue;
+    // A null foreign key refers to nothing and needs no row.
+    if (AnyNull(t.def(), link.child_columns, values)) continue;
+    if (old && SameValues(t.def(), link.child_columns, values, *old)) continue;
+    Table& parent = TableOf(link.parent_page, link.parent_name);
+    bool found = false;
+    if (link.parent_index >= 0) {
+      const RealIndexDef& ri = parent.def().real_indexes[static_cast<size_t>(link.parent_index)];
+      Bytes key = MappedKey(parent.def(), ri, link.parent_columns, t.def(), link.child_columns, values);
+      found = !SeekIndex(parent.pager(), ri.first_page, key, 1).empty();
+    }
+    if (!found) throw JetError(kErrNoRelatedRecord, link.parent_name);
+  }
+}
+
+std::vector<RowId> Integrity::FindReferencing(const RelationLink& link,
+                                              const std::vector<Value>& parent_values,
+                                              size_t limit) {
+  Table& parent = TableOf(link.parent_page, link.parent_name);
+  Table& child = TableOf(link.child_page, link.child_name);
+  if (AnyNull(parent.def(), link.parent_columns, parent_values)) return {};
+  if (link.child_index >= 0) {
+    const RealIndexDef& ri = child.def().real_indexes[static_cast<size_t>(link.child_index)];
+    Bytes key = MappedKey(child.def(), ri, link.child_columns, parent.def(), link.parent_columns,
+                          parent_values);
+    return SeekIndex(child.pager(), ri.first_page, key, limit);
+  }
+  // No index on the referencing fields (files from elsewhere): compare rows.
+  std::vector<RowId> out;
+  std::vector<Value> row;
+  Table::Scan scan(child);
+  while (scan.Next() && out.size() < limit) {
+    child.DecodeRow(scan.bytes(), row);
+    bool same = true;
+    for (size_t k = 0; k < link.child_columns.size() && same; ++k) {
+      size_t ci = ColumnSlot(child.def(), link.child_columns[k]);
+      size_t pi = ColumnSlot(parent.def(), link.parent_columns[k]);
+      Bytes a, b;
+      AppendKeyColumn(a, row[ci], child.def().columns[ci], true);
+      AppendKeyColumn(b, parent_values[pi], child.def().columns[ci], true);
+      same = a == b;
+    }
+    if (same) out.push_back(scan.row_id());
+  }
+  return out;
+}
+
+// ---- planning and writing ----
+
+void Integrity::PlanDelete(Table& t, RowId id, const std::vector<Value>& old_values,
+                           std::vector<Change>& plan) {
+  for (const auto& c : plan) {
+    if (c.table == &t && c.id == id) return;  // reached again through a cycle
+  }
+  plan.push_back({&t, id, old_values, {}, true});
+  for (const auto& link : Links()) {
+    if (link.parent_page != t.def().page) continue;
+    bool cascade = link.cascade_deletes();
+    auto rows = FindReferencing(link, old_values, cascade ? SIZE_MAX : 1);
+    if (rows.empty()) continue;
+    if (!cascade) throw JetError(kErrRelatedRecordsExist, link.child_name);
+    Table& child = TableOf(link.child_page, link.child_name);
+    for (RowId r : rows) PlanDelete(child, r, child.ReadRow(r), plan);
+  }
+}
+
+void Integrity::PlanUpdate(Table& t, RowId id, const std::vector<Value>& old_values,
+                           const std::vector<Value>& values, const RelationLink* cascading,
+                           std::vector<Change>& plan) {
+  for (const auto& c : plan) {
+    if (c.table == &t && c.id == id) return;
+  }
+  CheckValues(t, values);
+  CheckUnique(t, values, &old_values, id);
+  CheckReferenced(t, values, &old_values, cascading);
+  plan.push_back({&t, id, old_values, values, false});
+  for (const auto& link : Links()) {
+    if (link.parent_page != t.def().page) continue;
+    if (SameValues(t.def(), link.parent_columns, old_values, values)) continue;
+    bool cascade = link.cascade_updates();
+    auto rows = FindReferencing(link, old_values, cascade ? SIZE_MAX : 1);
+    if (rows.empty()) continue;
+    if (!cascade) throw JetError(kErrRelatedRecordsExist, link.child_name);
+    Table& child = TableOf(link.child_page, link.child_name);
+    for (RowId r : rows) {
+      std::vector<Value> child_old = child.ReadRow(r);
+      std::vector<Value> child_new = child_old;
+      for (size_t k = 0; k < link.child_columns.size(); ++k) {
+        child_new[ColumnSlot(child.def(), link.child_columns[k])] =
+            values[ColumnSlot(t.def(), link.parent_columns[k])];
+      }
+      PlanUpdate(child, r, child_old, child_new, &link, plan);
+    }
+  }
+}
+
+void Integrity::Apply(const std::vector<Change>& plan) {
+  for (const auto& c : plan) {
+    if (c.remove) {
+      file_.WriteDelete(*c.table, c.id, c.old_values);
+    } else {
+      file_.WriteUpdate(*c.table, c.id, c.old_values, c.new_values);
+    }
+  }
+}
+
+void Integrity::CheckInsert(Table& t, const std::vector<Value>& values) {
+  CheckValues(t, values);
+  CheckUnique(t, values, nullptr, RowId{});
+  CheckReferenced(t, values, nullptr, nullptr);
+}
+
+void Integrity::Update(Table& t, RowId id, const std::vector<Value>& old_values,
+                       const std::vector<Value>& values) {
+  std::vector<Change> plan;
+  PlanUpdate(t, id, old_values, values, nullptr, plan);
+  Apply(plan);
+}
+
+void Integrity::Delete(Table& t, RowId id, const std::vector<Value>& old_values) {
+  std::vector<Change> plan;
+  PlanDelete(t, id, old_values, plan);
+  Apply(plan);
+}
+
+}  // namespace jet

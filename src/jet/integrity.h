@@ -1,0 +1,81 @@
+// The rules a row change must satisfy before anything reaches the file:
+// Required fields, zero-length text, unique and required indexes, and the
+// enforced relationships (a referencing row needs its referenced row; a
+// referenced row with referencing rows is deleted or changed only by
+// cascading). Every check runs first and the writes follow, so a refused
+// change leaves the tables as they were. Lookups descend index B-trees from
+// their root; no check scans a table that has an index to use.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "jet/bytes.h"
+#include "jet/pager.h"
+#include "jet/relations.h"
+#include "jet/table.h"
+#include "jet/value.h"
+
+namespace jet {
+
+class FileState;
+
+// Rows listed under exactly `key` in the index B-tree rooted at `root`, in
+// index order, at most `limit` of them. Reads the pages from the root down
+// to the first matching leaf entry, then along the leaf chain.
+std::vector<RowId> SeekIndex(Pager& pager, uint32_t root, ByteView key, size_t limit);
+
+class Integrity {
+ public:
+  explicit Integrity(FileState& file) : file_(file) {}
+
+  // Throws the engine's error when the new row may not go in.
+  void CheckInsert(Table& t, const std::vector<Value>& values);
+  // Check, cascade and write an update / a delete.
+  void Update(Table& t, RowId id, const std::vector<Value>& old_values,
+              const std::vector<Value>& values);
+  void Delete(Table& t, RowId id, const std::vector<Value>& old_values);
+
+  // Enforced relationships as the catalogue holds them now.
+  const std::vector<RelationLink>& Links();
+  // Forgets what was read from the catalogue (after schema changes).
+  void Invalidate();
+
+ private:
+  struct ColumnRule {
+    bool required = false;
+    bool allow_zero_length = false;
+  };
+  struct Change {
+    Table* table = nullptr;
+    RowId id;
+    std::vector<Value> old_values;
+    std::vector<Value> new_values;
+    bool remove = false;
+  };
+
+  const std::vector<ColumnRule>& Rules(Table& t);
+  void CheckValues(Table& t, const std::vector<Value>& values);
+  void CheckUnique(Table& t, const std::vector<Value>& values, const std::vector<Value>* old,
+                   RowId self);
+  void CheckReferenced(Table& t, const std::vector<Value>& values,
+                       const std::vector<Value>* old, const RelationLink* cascading);
+  void PlanDelete(Table& t, RowId id, const std::vector<Value>& old_values,
+                  std::vector<Change>& plan);
+  void PlanUpdate(Table& t, RowId id, const std::vector<Value>& old_values,
+                  const std::vector<Value>& values, const RelationLink* cascading,
+                  std::vector<Change>& plan);
+  std::vector<RowId> FindReferencing(const RelationLink& link,
+                                     const std::vector<Value>& parent_values, size_t limit);
+  void Apply(const std::vector<Change>& plan);
+  Table& TableOf(uint32_t tdef_page, const std::string& name);
+
+  FileState& file_;
+  bool loaded_ = false;
+  std::vector<RelationLink> links_;
+  std::map<uint32_t, std::vector<ColumnRule>> rules_;
+};
+
+}  // namespace jet

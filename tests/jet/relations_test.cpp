@@ -1,0 +1,351 @@
+// Relationships written as the engine writes them: the foreign-key logical
+// indexes compared with a fixture's, the MSysRelationships rows and the
+// catalogue object, the refusals with their numbers, dropping indexes and
+// tables, and the files read back by mdbtools, mdb-reader and ourselves.
+#include <gtest/gtest.h>
+
+#include "jet/catalog_layout.h"
+#include "jet/dao.h"
+#include "jet/database.h"
+#include "jet/error.h"
+#include "jet/text.h"
+#include "support/fixtures.h"
+#include "support/oracles.h"
+
+namespace jet {
+namespace {
+
+using testing_support::TempDir;
+
+int ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const JetError& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+NewColumn Col(const std::string& name, ColumnType type, int size = -1) {
+  NewColumn c;
+  c.name = name;
+  c.type = type;
+  c.size = size;
+  return c;
+}
+
+NewIndex Idx(const std::string& name, std::vector<std::string> cols, bool primary = false,
+             bool unique = false) {
+  NewIndex i;
+  i.name = name;
+  i.columns = std::move(cols);
+  i.primary = primary;
+  i.unique = unique;
+  return i;
+}
+
+// The tables of the fixture's two relationships: Table1.otherfk1 refers to
+// Table2.id (cascade deletes), Table1.otherfk2 to Table3.id (cascade updates).
+void BuildIndexTestSchema(FileState& fs) {
+  for (const char* name : {"Table2", "Table3"}) {
+    fs.CreateTable(name, {Col("id", ColumnType::kLong), Col("data", ColumnType::kText, 50)},
+                   {Idx("id", {"id"}), Idx("PrimaryKey", {"id"}, true)});
+  }
+  fs.CreateTable("Table1",
+                 {Col("id", ColumnType::kLong), Col("otherfk1", ColumnType::kLong),
+                  Col("otherfk2", ColumnType::kLong), Col("data", ColumnType::kText, 50),
+                  Col("otherfk3", ColumnType::kLong)},
+                 {Idx("id", {"id"}), Idx("PrimaryKey", {"id"}, true)});
+  fs.CreateRelation({"Table2Table1", "Table2", "Table1", {{"id", "otherfk1"}}, 4096});
+  fs.CreateRelation({"Table3Table1", "Table3", "Table1", {{"id", "otherfk2"}}, 256});
+}
+
+const TableDef& DefOf(FileState& fs, const std::string& name) { return fs.GetTable(name).def(); }
+
+// Every foreign-key entry names a partner that names it back.
+void ExpectPairedForeignKeys(FileState& fs) {
+  for (const auto& e : fs.TableEntries()) {
+    const TableDef& d = fs.TableAt(e.tdef_page(), e.name).def();
+    for (size_t i = 0; i < d.indexes.size(); ++i) {
+      EXPECT_EQ(d.indexes[i].index_number < d.indexes.size(), true) << e.name;
+      const LogicalIndexDef& li = d.indexes[i];
+      if (li.type != kIdxForeign) continue;
+      std::string other_name;
+      for (const auto& o : fs.TableEntries()) {
+        if (o.tdef_page() == li.rel_table_page) other_name = o.name;
+      }
+      ASSERT_FALSE(other_name.empty()) << li.name;
+      const TableDef& o = fs.GetTable(other_name).def();
+      bool found = false;
+      for (const auto& ol : o.indexes) {
+        if (ol.type == kIdxForeign && ol.index_number == static_cast<uint32_t>(li.rel_index_number) &&
+            ol.rel_table_page == d.page) {
+          found = true;
+          EXPECT_EQ(static_cast<uint32_t>(ol.rel_index_number), li.index_number) << li.name;
+          EXPECT_EQ(ol.rel_table_type + li.rel_table_type, 3) << li.name;
+        }
+      }
+      EXPECT_TRUE(found) << e.name << "." << li.name;
+    }
+  }
+}
+
+TEST(Relations, ForeignKeyIndexesMatchTheFixture) {
+  REQUIRE_FIXTURES();
+  auto ref = FileState::Open((testing_support::FixturesDir() / "jet4/indexTestV2000.mdb").string(),
+                             false, true, "");
+  TempDir dir;
+  auto fs = FileState::Create((dir.path() / "r.mdb").string(), "", false);
+  BuildIndexTestSchema(*fs);
+
+  for (const char* table : {"Table1", "Table2", "Table3"}) {
+    const TableDef& want = DefOf(*ref, table);
+    const TableDef& got = DefOf(*fs, table);
+    ASSERT_EQ(got.indexes.size(), want.indexes.size()) << table;
+    ASSERT_EQ(got.real_indexes.size(), want.real_indexes.size()) << table;
+    for (size_t i = 0; i < want.real_indexes.size(); ++i) {
+      EXPECT_EQ(got.real_indexes[i].flags, want.real_indexes[i].flags) << table << " real " << i;
+      ASSERT_EQ(got.real_indexes[i].columns.size(), want.real_indexes[i].columns.size());
+      // Column numbers differ (the fixture's count from 1); names do not.
+      EXPECT_EQ(got.ColumnByNumber(got.real_indexes[i].columns[0].column_number)->name,
+                want.ColumnByNumber(want.real_indexes[i].columns[0].column_number)->name);
+    }
+    for (size_t i = 0; i < want.indexes.size(); ++i) {
+      const LogicalIndexDef& w = want.indexes[i];
+      const LogicalIndexDef& g = got.indexes[i];
+      SCOPED_TRACE(std::string(table) + "." + w.name);
+      EXPECT_EQ(g.name, w.name);
+      EXPECT_EQ(g.index_number, w.index_number);
+      EXPECT_EQ(g.real_index, w.real_index);
+      EXPECT_EQ(g.type, w.type);
+      EXPECT_EQ(g.rel_table_type, w.rel_table_type);
+      EXPECT_EQ(g.rel_index_number, w.rel_index_number);
+      EXPECT_EQ(g.cascade_updates, w.cascade_updates);
+      EXPECT_EQ(g.cascade_deletes, w.cascade_deletes);
+      // The other table's TDEF page, whatever page it has in each file.
+      auto other = [](FileState& f, uint32_t page) {
+        for (const auto& e : f.TableEntries()) {
+          if (e.tdef_page() == page) return e.name;
+        }
+        return std::string();
+      };
+      EXPECT_EQ(other(*fs, g.rel_table_page), other(*ref, w.rel_table_page));
+    }
+  }
+  ExpectPairedForeignKeys(*fs);
+}
+
+TEST(Relations, StoredRowsCatalogueAndReadBack) {
+  TempDir dir;
+  std::string path = (dir.path() / "r.mdb").string();
+  {
+    auto fs = FileState::Create(path, "", false);
+    BuildIndexTestSchema(*fs);
+    fs->CreateTable("Orders", {Col("year", ColumnType::kInteger), Col("num", ColumnType::kLong)},
+                    {Idx("PrimaryKey", {"year", "num"}, true)});
+    fs->CreateTable("Lines", {Col("y", ColumnType::kInteger), Col("n", ColumnType::kLong)}, {});
+    fs->CreateRelation({"OrdersLines", "Orders", "Lines", {{"year", "y"}, {"num", "n"}}, 0});
+    fs->CreateRelation({"Loose", "Table2", "Table3", {{"data", "data"}}, 2});
+  }
+  auto fs = FileState::Open(path, false, false, "");
+  auto rels = fs->Relations();
+  ASSERT_EQ(rels.size(), 4u);
+  EXPECT_EQ(rels[0].name, "Loose");
+  EXPECT_EQ(rels[0].attributes, 2);
+  EXPECT_EQ(rels[1].name, "OrdersLines");
+  EXPECT_EQ(rels[1].table, "Orders");
+  EXPECT_EQ(rels[1].foreign_table, "Lines");
+  using Pairs = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(rels[1].fields, (Pairs{{"year", "y"}, {"num", "n"}}));
+  EXPECT_EQ(rels[2].name, "Table2Table1");
+  EXPECT_EQ(rels[2].attributes, 4096);  // exactly what was asked for
+  EXPECT_EQ(rels[3].attributes, 256);
+  EXPECT_EQ(rels[3].fields, (Pairs{{"id", "otherfk2"}}));
+
+  // Not enforced: no foreign-key index anywhere for "Loose".
+  for (const auto& li : DefOf(*fs, "Table3").indexes) EXPECT_NE(li.name, "Loose");
+  // Composite: one new real index over both referencing fields.
+  const TableDef& lines = DefOf(*fs, "Lines");
+  ASSERT_EQ(lines.real_indexes.size(), 1u);
+  EXPECT_EQ(lines.real_indexes[0].columns.size(), 2u);
+  EXPECT_EQ(lines.real_indexes[0].flags, catalog::kIdxJet4Marker);
+  ExpectPairedForeignKeys(*fs);
+
+  // Catalogue objects: type 8 under Relationships, ids counting up from
+  // the first non-table id, two ACEs each.
+  Table& objects = fs->GetTable("MSysObjects");
+  std::vector<int32_t> ids;
+  Table::Scan scan(objects);
+  std::vector<Value> v;
+  const auto& od = objects.def();
+  auto slot = [&](const char* n) { return static_cast<size_t>(od.FindColumn(n) - od.columns.data()); };
+  while (scan.Next()) {
+    objects.DecodeRow(scan.bytes(), v);
+    if (v[slot("Type")].as<int32_t>() != catalog::kObjectRelationship) continue;
+    EXPECT_EQ(v[slot("ParentId")].as<int32_t>(), catalog::kRelationshipsContainerId);
+    EXPECT_EQ(v[slot("Flags")].as<int32_t>(), 0);
+    ids.push_back(v[slot("Id")].as<int32_t>());
+  }
+  std::sort(ids.begin(), ids.end());
+  ASSERT_EQ(ids.size(), 4u);
+  for (size_t i = 0; i < ids.size(); ++i) {
+    EXPECT_EQ(ids[i], catalog::kFirstNonTableObjectId + static_cast<int32_t>(i));
+  }
+  Table& aces = fs->GetTable("MSysACEs");
+  size_t rel_aces = 0;
+  Table::Scan as(aces);
+  while (as.Next()) {
+    aces.DecodeRow(as.bytes(), v);
+    const auto& ad = aces.def();
+    int32_t id = v[static_cast<size_t>(ad.FindColumn("ObjectId") - ad.columns.data())].as<int32_t>();
+    if (id < 0) ++rel_aces;
+  }
+  EXPECT_EQ(rel_aces, 2 * ids.size());
+}
+
+TEST(Relations, RefusalsCarryTheEngineNumbers) {
+  TempDir dir;
+  auto fs = FileState::Create((dir.path() / "r.mdb").string(), "", false);
+  fs->CreateTable("P", {Col("id", ColumnType::kLong), Col("code", ColumnType::kText, 10)},
+                  {Idx("PrimaryKey", {"id"}, true), Idx("code", {"code"})});
+  fs->CreateTable("C", {Col("pid", ColumnType::kLong), Col("ptext", ColumnType::kText, 10)}, {});
+  auto rel = [&](FileState::NewRelation r) { return ErrorOf([&] { fs->CreateRelation(r); }); };
+  EXPECT_EQ(rel({"R", "Nada", "C", {{"id", "pid"}}, 0}), kErrObjectNotFound);
+  EXPECT_EQ(rel({"R", "P", "Nada", {{"id", "pid"}}, 0}), kErrObjectNotFound);
+  EXPECT_EQ(rel({"R", "P", "C", {{"nada", "pid"}}, 0}), kErrItemNotFound);
+  EXPECT_EQ(rel({"R", "P", "C", {{"id", "nada"}}, 0}), kErrItemNotFound);
+  EXPECT_EQ(rel({"R", "P", "C", {{"id", "ptext"}}, 0}), kErrRelationFieldsMismatch);
+  EXPECT_EQ(rel({"R", "P", "C", {{"code", "ptext"}}, 0}), kErrNoUniqueIndex);
+  // Not enforced: no unique index needed.
+  EXPECT_EQ(rel({"Suelta", "P", "C", {{"code", "ptext"}}, 2}), 0);
+  EXPECT_EQ(rel({"suelta", "P", "C", {{"id", "pid"}}, 0}), kErrObjectExists);
+
+  // Existing rows must satisfy an enforced relationship; nulls need nothing.
+  Table& p = fs->GetTable("P");
+  Table& c = fs->GetTable("C");
+  fs->InsertRow(p, {Value(int32_t{1}), Value("a")});
+  fs->InsertRow(c, {Value(int32_t{1}), Value::Null()});
+  fs->InsertRow(c, {Value::Null(), Value::Null()});
+  RowId orphan = fs->InsertRow(c, {Value(int32_t{7}), Value::Null()});
+  EXPECT_EQ(rel({"R", "P", "C", {{"id", "pid"}}, 0}), kErrRelationDataViolation);
+  EXPECT_EQ(fs->Relations().size(), 1u);  // nothing of R was written
+  EXPECT_TRUE(DefOf(*fs, "C").indexes.empty());
+  fs->DeleteRow(c, orphan, c.ReadRow(orphan));
+  EXPECT_EQ(rel({"R", "P", "C", {{"id", "pid"}}, 0}), 0);
+  EXPECT_EQ(fs->Relations().size(), 2u);
+}
+
+TEST(Relations, DropIndexAndDropTableKeepForeignKeysPaired) {
+  TempDir dir;
+  std::string path = (dir.path() / "r.mdb").string();
+  {
+    auto fs = FileState::Create(path, "", false);
+    BuildIndexTestSchema(*fs);
+    EXPECT_EQ(ErrorOf([&] { fs->DropIndex("Table2", "PrimaryKey"); }), kErrIndexInRelation);
+    EXPECT_EQ(ErrorOf([&] { fs->DropIndex("Table1", "Table2Table1"); }), kErrIndexInRelation);
+    EXPECT_EQ(ErrorOf([&] { fs->DropIndex("Table1", "nada"); }), kErrItemNotFound);
+    // Dropping index number 0 renumbers the rest and the partners' links.
+    fs->DropIndex("Table1", "id");
+    const TableDef& t1 = DefOf(*fs, "Table1");
+    EXPECT_EQ(t1.indexes.size(), 3u);
+    EXPECT_EQ(t1.real_indexes.size(), 3u);
+    ExpectPairedForeignKeys(*fs);
+  }
+  {
+    auto fs = FileState::Open(path, false, false, "");
+    ExpectPairedForeignKeys(*fs);
+    fs->DropTable("Table3");
+    EXPECT_EQ(fs->Relations().size(), 1u);
+    EXPECT_FALSE(fs->FindTable("Table3"));
+    for (const auto& li : DefOf(*fs, "Table1").indexes) EXPECT_NE(li.name, "Table3Table1");
+    ExpectPairedForeignKeys(*fs);
+    fs->DropTable("Table1");
+    EXPECT_TRUE(fs->Relations().empty());
+    EXPECT_EQ(DefOf(*fs, "Table2").indexes.size(), 2u);  // ".rC" gone
+    EXPECT_EQ(ErrorOf([&] { fs->DropTable("Table1"); }), kErrItemNotFound);
+  }
+  auto fs = FileState::Open(path, false, true, "");
+  EXPECT_EQ(fs->TableEntries().size(), 5u);  // four system tables and Table2
+  if (testing_support::HaveMdbtools()) {
+    EXPECT_EQ(testing_support::MdbTables(path), std::vector<std::string>{"Table2"});
+    EXPECT_EQ(testing_support::MdbExport(path, "MSysRelationships").rows.size(), 0u);
+  }
+}
+
+TEST(Relations, IndependentReadersSeeThem) {
+  REQUIRE_MDBTOOLS();
+  TempDir dir;
+  // One relationship per file: mdb-schema lists relationships of a file
+  // one at a time from the first row on.
+  struct Case {
+    int attributes;
+    std::string clause;
+  };
+  for (const Case& k : {Case{4096, " ON DELETE CASCADE"}, Case{256, " ON UPDATE CASCADE"},
+                        Case{0, ""}}) {
+    std::string path = (dir.path() / ("r" + std::to_string(k.attributes) + ".mdb")).string();
+    {
+      auto fs = FileState::Create(path, "", false);
+      fs->CreateTable("Clientes", {Col("Id", ColumnType::kLong), Col("Nombre", ColumnType::kText, 40)},
+                      {Idx("PrimaryKey", {"Id"}, true)});
+      fs->CreateTable("Asuntos", {Col("Num", ColumnType::kLong), Col("Cliente", ColumnType::kLong)},
+                      {Idx("PrimaryKey", {"Num"}, true)});
+      fs->CreateRelation({"ClientesAsuntos", "Clientes", "Asuntos", {{"Id", "Cliente"}}, k.attributes});
+      fs->InsertRow(fs->GetTable("Clientes"), {Value(int32_t{1}), Value("Pérez")});
+      fs->InsertRow(fs->GetTable("Asuntos"), {Value(int32_t{10}), Value(int32_t{1})});
+    }
+    std::string schema = testing_support::MdbSchema(path, "postgres");
+    std::string want = "ALTER TABLE \"Asuntos\" ADD CONSTRAINT \"asuntos_cliente_fk\" FOREIGN KEY "
+                       "(\"cliente\") REFERENCES \"Clientes\"(\"id\")" + k.clause + " DEFERRABLE";
+    EXPECT_NE(schema.find(want), std::string::npos) << schema;
+    auto rels = testing_support::MdbExport(path, "MSysRelationships");
+    ASSERT_EQ(rels.rows.size(), 1u);
+    EXPECT_EQ(rels.At(0, "grbit"), std::to_string(k.attributes));
+    EXPECT_EQ(rels.At(0, "szReferencedColumn"), "Id");
+    EXPECT_EQ(testing_support::MdbExport(path, "Asuntos").rows.size(), 1u);
+    if (testing_support::HaveMdbReader()) {
+      auto dump = testing_support::MdbReaderDump(path, std::nullopt, true);
+      EXPECT_NE(dump.dump().find("ClientesAsuntos"), std::string::npos);
+      EXPECT_NE(dump.dump().find("Asuntos"), std::string::npos);
+    }
+  }
+}
+
+TEST(Relations, DaoAppendAndList) {
+  TempDir dir;
+  using namespace jet::dao;
+  Database db = DBEngine::Instance().Workspaces(0).CreateDatabase(
+      (dir.path() / "d.mdb").string(), ";LANGID=0x0409;CP=1252;COUNTRY=0");
+  for (const char* name : {"Padre", "Hijo"}) {
+    dao::TableDef t = db.CreateTableDef(name);
+    t.AppendField(t.CreateField("Id", dbLong));
+    t.AppendField(t.CreateField("PadreId", dbLong));
+    Index pk = t.CreateIndex("PrimaryKey");
+    pk.SetPrimary(true);
+    pk.AppendField(pk.CreateField("Id"));
+    t.AppendIndex(pk);
+    db.AppendTableDef(t);
+  }
+  Relation r = db.CreateRelation("PadreHijo");
+  r.SetTable("Padre");
+  r.SetForeignTable("Hijo");
+  r.SetAttributes(dbRelationDeleteCascade);
+  Field f = r.CreateField("Id");
+  f.SetForeignName("PadreId");
+  r.AppendField(f);
+  db.AppendRelation(r);
+  EXPECT_EQ(ErrorOf([&] { db.AppendRelation(r); }), kErrObjectExists);
+  auto rels = db.Relations();
+  ASSERT_EQ(rels.size(), 1u);
+  EXPECT_EQ(rels[0].Name(), "PadreHijo");
+  EXPECT_EQ(rels[0].Table(), "Padre");
+  EXPECT_EQ(rels[0].ForeignTable(), "Hijo");
+  EXPECT_EQ(rels[0].Attributes(), dbRelationDeleteCascade);
+  ASSERT_EQ(rels[0].Fields().size(), 1u);
+  EXPECT_EQ(rels[0].Fields()[0].Name(), "Id");
+  EXPECT_EQ(rels[0].Fields()[0].ForeignName(), "PadreId");
+  db.Close();
+}
+
+}  // namespace
+}  // namespace jet
