@@ -375,11 +375,9 @@ FileState::NewRelation RelationFor(FileState& db, const Constraint& k, const std
 }
 
 void RunCreateTable(FileState& db, CreateTable& ct) {
-  std::vector<NewColumn> columns = ct.columns;
-  for (auto& c : columns) {
-    // Text fields made by DDL accept zero-length strings.
-    if (c.type == ColumnType::kText || c.type == ColumnType::kMemo) c.allow_zero_length = true;
-  }
+  // No AllowZeroLength property: the engine writes none for DDL fields and
+  // then accepts zero-length strings in them.
+  const std::vector<NewColumn>& columns = ct.columns;
   std::vector<NewIndex> indexes;
   std::vector<const Constraint*> foreign;
   for (const auto& k : ct.constraints) {

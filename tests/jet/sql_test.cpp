@@ -124,6 +124,17 @@ TEST_F(SqlTest, CreateTableMapsTypesSizesAndConstraints) {
   EXPECT_FALSE(db_.HasTable("Otra"));
 }
 
+// Needs the integrity rules to leave zero-length text alone when the field
+// has no AllowZeroLength property at all.
+TEST_F(SqlTest, DdlTextFieldsTakeZeroLengthStrings) {
+  Exec("CREATE TABLE T (Nombre TEXT(10), Notas MEMO)");
+  // The engine writes no AllowZeroLength property for DDL fields: DAO reads
+  // False, yet zero-length strings go in.
+  EXPECT_FALSE(db_.GetTableDef("T").GetField("Nombre").AllowZeroLength());
+  EXPECT_EQ(Exec("INSERT INTO T VALUES ('', '')", kFailOnError), 1);
+  EXPECT_EQ(Rows("SELECT Len(Nombre), Len(Notas) FROM T"), (std::vector<std::string>{"0|0"}));
+}
+
 TEST_F(SqlTest, CreateIndexOptionsAndAlterTableConstraints) {
   Exec("CREATE TABLE T (A LONG, B TEXT(10), C LONG)");
   Exec("INSERT INTO T VALUES (1, 'x', 5)");
