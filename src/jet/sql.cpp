@@ -53,19 +53,19 @@ Value ForColumn(const ColumnDef& col, const Value& v, int version) {
 }
 
 // The row changes one statement made, so a failure under kFailOnError can
-// put the table back as it was.
+// put the tables back as they were.
 class UndoLog {
  public:
-  UndoLog(FileState& db, Table& t) : db_(db), t_(t) {}
+  explicit UndoLog(FileState& db) : db_(db) {}
 
-  void Inserted(RowId id, std::vector<Value> values) {
-    changes_.push_back({Kind::kInserted, id, {}, std::move(values)});
+  void Inserted(Table& t, RowId id, std::vector<Value> values) {
+    changes_.push_back({Kind::kInserted, &t, id, {}, std::move(values)});
   }
-  void Updated(RowId id, std::vector<Value> before, std::vector<Value> after) {
-    changes_.push_back({Kind::kUpdated, id, std::move(before), std::move(after)});
+  void Updated(Table& t, RowId id, std::vector<Value> before, std::vector<Value> after) {
+    changes_.push_back({Kind::kUpdated, &t, id, std::move(before), std::move(after)});
   }
-  void Deleted(std::vector<Value> before) {
-    changes_.push_back({Kind::kDeleted, RowId{}, std::move(before), {}});
+  void Deleted(Table& t, std::vector<Value> before) {
+    changes_.push_back({Kind::kDeleted, &t, RowId{}, std::move(before), {}});
   }
 
   void Undo() {
@@ -73,9 +73,9 @@ class UndoLog {
       Change c = std::move(changes_.back());
       changes_.pop_back();
       switch (c.kind) {
-        case Kind::kInserted: db_.DeleteRow(t_, c.id, c.after); break;
-        case Kind::kUpdated: db_.UpdateRow(t_, c.id, c.after, c.before); break;
-        case Kind::kDeleted: db_.InsertRow(t_, c.before); break;
+        case Kind::kInserted: db_.DeleteRow(*c.table, c.id, c.after); break;
+        case Kind::kUpdated: db_.UpdateRow(*c.table, c.id, c.after, c.before); break;
+        case Kind::kDeleted: db_.InsertRow(*c.table, c.before); break;
       }
     }
   }
@@ -84,13 +84,46 @@ class UndoLog {
   enum class Kind { kInserted, kUpdated, kDeleted };
   struct Change {
     Kind kind;
+    Table* table;
     RowId id;
     std::vector<Value> before, after;
   };
   FileState& db_;
-  Table& t_;
   std::vector<Change> changes_;
 };
+
+// Rows a delete of `values` from `t` takes with it through cascading
+// relations, deepest first, so that putting them back after the parent in
+// reverse order keeps every relation satisfied.
+void CascadeVictims(FileState& db, Table& t, const std::vector<Value>& values,
+                    std::vector<std::pair<Table*, std::vector<Value>>>& out, int depth = 0) {
+  if (depth > 32) return;  // relations that cycle
+  for (const auto& r : db.Relations()) {
+    if (!(r.attributes & 4096) || !NamesEqual(r.table, t.name())) continue;
+    Table& child = db.GetTable(r.foreign_table);
+    std::vector<std::pair<int, int>> pairs;
+    for (const auto& [field, foreign] : r.fields) {
+      pairs.emplace_back(Slot(t.def(), field), Slot(child.def(), foreign));
+    }
+    Table::Scan scan(child);
+    std::vector<RowId> ids;
+    std::vector<Value> row;
+    while (scan.Next()) {
+      row = child.ReadRow(scan.row_id());
+      const bool related = std::all_of(pairs.begin(), pairs.end(), [&](const auto& p) {
+        if (p.first < 0 || p.second < 0) return false;
+        const auto c = Compare(values[static_cast<size_t>(p.first)], row[static_cast<size_t>(p.second)]);
+        return c && *c == 0;
+      });
+      if (related) ids.push_back(scan.row_id());
+    }
+    for (RowId id : ids) {
+      row = child.ReadRow(id);
+      CascadeVictims(db, child, row, out, depth + 1);
+      out.emplace_back(&child, row);
+    }
+  }
+}
 
 // Runs one row's change. A failing row is skipped, or with kFailOnError
 // undoes the statement and raises.
@@ -236,7 +269,7 @@ int64_t RunInsert(FileState& db, Insert& ins, int options) {
     return c.type == ColumnType::kBoolean ? Value(false) : Value::Null();
   };
 
-  UndoLog log(db, t);
+  UndoLog log(db);
   int64_t affected = 0;
   for (const auto& source : sources) {
     const bool ok = RunRow(options, log, [&] {
@@ -262,7 +295,7 @@ int64_t RunInsert(FileState& db, Insert& ins, int options) {
         }
       }
       RowId id = db.InsertRow(t, row);
-      log.Inserted(id, std::move(row));
+      log.Inserted(t, id, std::move(row));
     });
     if (ok) ++affected;
   }
@@ -291,7 +324,7 @@ int64_t RunUpdate(FileState& db, Update& u, int options) {
   RequireNoParameters(parameters);
 
   const int version = t.format().version;
-  UndoLog log(db, t);
+  UndoLog log(db);
   int64_t affected = 0;
   for (auto& [id, matched] : Matching(t, u.where.get())) {
     const bool ok = RunRow(options, log, [&, id = id] {
@@ -302,7 +335,7 @@ int64_t RunUpdate(FileState& db, Update& u, int options) {
         after[slot] = ForColumn(def.columns[slot], Evaluate(*u.sets[i].value, before), version);
       }
       db.UpdateRow(t, id, before, after);
-      log.Updated(id, std::move(before), std::move(after));
+      log.Updated(t, id, std::move(before), std::move(after));
     });
     if (ok) ++affected;
   }
@@ -314,13 +347,16 @@ int64_t RunDelete(FileState& db, Delete& d, int options) {
   std::vector<std::string> parameters;
   if (d.where) Bind(*d.where, t.def(), t.name(), "", parameters);
   RequireNoParameters(parameters);
-  UndoLog log(db, t);
+  UndoLog log(db);
   int64_t affected = 0;
   for (auto& [id, matched] : Matching(t, d.where.get())) {
     const bool ok = RunRow(options, log, [&, id = id] {
       std::vector<Value> before = t.ReadRow(id);
+      std::vector<std::pair<Table*, std::vector<Value>>> victims;
+      if (options & kFailOnError) CascadeVictims(db, t, before, victims);
       db.DeleteRow(t, id, before);
-      log.Deleted(std::move(before));
+      for (auto& [table, values] : victims) log.Deleted(*table, std::move(values));
+      log.Deleted(t, std::move(before));
     });
     if (ok) ++affected;
   }

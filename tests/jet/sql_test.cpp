@@ -325,6 +325,30 @@ TEST_F(SqlTest, IntegrityFailuresSkipRowsOrUndoTheStatement) {
   EXPECT_EQ(Rows("SELECT Id FROM P"), (std::vector<std::string>{"2"}));
 }
 
+// Needs relations with cascading deletes in FileState.
+TEST_F(SqlTest, UndoPutsBackRowsThatCascadesDeleted) {
+  Exec("CREATE TABLE P (Id LONG CONSTRAINT PK PRIMARY KEY)");
+  Exec("CREATE TABLE H (Id COUNTER CONSTRAINT PKH PRIMARY KEY, P LONG, "
+       "CONSTRAINT FKH FOREIGN KEY (P) REFERENCES P (Id) ON DELETE CASCADE)");
+  Exec("CREATE TABLE N (H LONG, CONSTRAINT FKN FOREIGN KEY (H) REFERENCES H (Id) ON DELETE CASCADE)");
+  Exec("CREATE TABLE G (P LONG, CONSTRAINT FKG FOREIGN KEY (P) REFERENCES P (Id))");
+  Exec("INSERT INTO P VALUES (1)");
+  Exec("INSERT INTO P VALUES (2)");
+  for (int p : {1, 1, 2}) Exec("INSERT INTO H (P) VALUES (" + std::to_string(p) + ")");
+  Exec("INSERT INTO N VALUES (1)");
+  Exec("INSERT INTO N VALUES (3)");
+  Exec("INSERT INTO G VALUES (2)");
+
+  EXPECT_EQ(ExecError("DELETE FROM P", kFailOnError), jet::kErrRelatedRecordsExist);
+  EXPECT_EQ(Rows("SELECT Id FROM P ORDER BY Id"), (std::vector<std::string>{"1", "2"}));
+  EXPECT_EQ(Rows("SELECT Id, P FROM H ORDER BY Id"), (std::vector<std::string>{"1|1", "2|1", "3|2"}));
+  EXPECT_EQ(Rows("SELECT H FROM N ORDER BY H"), (std::vector<std::string>{"1", "3"}));
+
+  EXPECT_EQ(Exec("DELETE FROM P"), 1);
+  EXPECT_EQ(Rows("SELECT P FROM H"), (std::vector<std::string>{"2"}));
+  EXPECT_EQ(Rows("SELECT H FROM N"), (std::vector<std::string>{"3"}));
+}
+
 // ---- queries and expressions ----
 
 TEST_F(SqlTest, SelectFiltersOrdersAndNamesColumns) {
