@@ -101,12 +101,13 @@ int DaoFromType(ColumnType t) {
   }
 }
 
-Field FieldFromColumn(const ColumnDef& c, const FileState::ColumnProps* props) {
+Field FieldFromColumn(const ColumnDef& c, const FileState::ColumnProps* props, int version) {
   auto d = std::make_shared<Field::Data>();
   d->name = c.name;
   d->type = DaoFromType(c.type);
   if (c.type == ColumnType::kText) {
-    d->size = c.length / 2;
+    // Jet 4 stores two bytes per character, Jet 3 one.
+    d->size = version >= 4 ? c.length / 2 : c.length;
   } else if (IsLongValue(c.type)) {
     d->size = 0;
   } else {
@@ -301,7 +302,7 @@ TableDef LoadTableDef(const std::shared_ptr<FileState>& file, const CatalogEntry
     for (const auto& [name, cp] : props) {
       if (NamesEqual(name, c->name)) p = &cp;
     }
-    d->fields.push_back(FieldFromColumn(*c, p));
+    d->fields.push_back(FieldFromColumn(*c, p, file->pager().format().version));
   }
   for (const auto& li : t.def().indexes) {
     Index i;
@@ -679,7 +680,21 @@ std::string PasswordFromConnect(const std::string& connect) {
 Database Workspace::OpenDatabase(const std::string& path, bool exclusive, bool read_only,
                                  const std::string& connect) {
   auto s = std::make_shared<DatabaseState>();
-  s->file = FileState::Open(path, exclusive, read_only, PasswordFromConnect(connect));
+  try {
+    s->file = FileState::Open(path, exclusive, read_only, PasswordFromConnect(connect));
+  } catch (const JetError& e) {
+    // These messages name the file; the layers below do not know it.
+    switch (e.number()) {
+      case kErrFileNotFound:
+      case kErrNotADatabase:
+      case kErrCorrupt:
+      case kErrPathNotFound:
+      case kErrFileInUse:
+        throw JetError(e.number(), path);
+      default:
+        throw;
+    }
+  }
   s->name = path;
   return Database(s);
 }

@@ -22,22 +22,23 @@ void ReadVarTable4(ByteView row, size_t tail, VarTable& t) {
   for (uint32_t i = 0; i <= n; ++i) t.offsets[i] = Get16(row, tail - 4 - 2 * size_t{i});
 }
 
-// Jet 3: one-byte offsets; the jump table lists, per 256-byte boundary, the
-// first variable column whose offset passes it.
+// Jet 3: one-byte offsets; the jump table, between them and the column
+// count, lists per 256-byte boundary the first variable column whose offset
+// passes it. Its size follows the row length, so the last entry may be a
+// dummy that only takes room.
 void ReadVarTable3(ByteView row, size_t tail, VarTable& t) {
   if (tail < 1) throw JetError(kErrCorrupt);
   uint32_t n = Get8(row, tail - 1);
   size_t num_jumps = (row.size() - 1) / 256;
-  if (tail < 1 + num_jumps) throw JetError(kErrCorrupt);
-  size_t col_ptr = tail - 1 - num_jumps;  // one past the first offset byte
-  if (col_ptr >= 1 && (col_ptr - 1 >= n) && (col_ptr - 1 - n) / 256 < num_jumps) --num_jumps;
-  col_ptr = tail - 1 - num_jumps;
-  if (col_ptr < size_t{n} + 1) throw JetError(kErrCorrupt);
+  if (tail < num_jumps + 2) throw JetError(kErrCorrupt);
+  size_t first = tail - num_jumps - 2;  // offset of variable column 0
+  if (first < n) throw JetError(kErrCorrupt);
+  if (num_jumps > 0 && (first - n) / 256 < num_jumps) --num_jumps;
   t.offsets.resize(n + 1);
   size_t jumps_used = 0;
   for (uint32_t i = 0; i <= n; ++i) {
     while (jumps_used < num_jumps && i == Get8(row, tail - 2 - jumps_used)) ++jumps_used;
-    t.offsets[i] = Get8(row, col_ptr - 1 - i) + static_cast<uint32_t>(jumps_used * 256);
+    t.offsets[i] = Get8(row, first - i) + static_cast<uint32_t>(jumps_used * 256);
   }
 }
 
