@@ -403,12 +403,11 @@ TEST(InspectTest, EveryFixtureRowMatchesMdbExport) {
   std::cout << "[ compared ] " << tables << " tables, " << rows << " rows, " << cells << " cells\n";
 }
 
-// Engine faults the fixture comparisons above found, each cut down to the
-// one fact that shows it; they fail until the engine is fixed.
+// Faults the fixture comparisons above once found, each cut down to the one
+// fact that showed it.
 
-// A Jet 3 Text column's size comes out as its byte length halved, as if the
-// file stored two bytes per character as Jet 4 does.
-TEST(InspectFaultTest, Jet3TextSizeIsHalved) {
+// Jet 3 stores one byte per text character, Jet 4 two: sizes are characters.
+TEST(InspectFaultTest, Jet3TextSizeCountsCharacters) {
   REQUIRE_FIXTURES();
   std::string problem;
   auto doc = InspectJson((ts::FixturesDir() / "jet3" / "testV1997.mdb").string(), {}, problem);
@@ -418,9 +417,10 @@ TEST(InspectFaultTest, Jet3TextSizeIsHalved) {
   EXPECT_EQ(b["size"], 100) << "mdb-schema and mdb-reader: Text (100)";
 }
 
-// The one row of MSP_PROJECTS (74 columns, memos among them) raises 3049 for
-// every column; mdb-export reads PROJ_ID 1, PROJ_NAME "Project1".
-TEST(InspectFaultTest, Jet3RowOfTest2V1997Raises3049) {
+// The one row of MSP_PROJECTS (74 columns, memos among them) is over 256
+// bytes, so its offsets need the Jet 3 jump table with a dummy entry;
+// mdb-export reads PROJ_ID 1, PROJ_NAME "Project1".
+TEST(InspectFaultTest, Jet3LongRowReadsThroughItsJumpTable) {
   REQUIRE_FIXTURES();
   std::string problem;
   auto doc = InspectJson((ts::FixturesDir() / "jet3" / "test2V1997.mdb").string(), {"--rows"}, problem);
