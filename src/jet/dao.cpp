@@ -456,33 +456,57 @@ class RecordsetState {
   std::map<std::string, FileState::ColumnProps> props;
   std::vector<const FileState::ColumnProps*> column_props;  // by column index
   bool open = true;
+  // A SELECT's rows, read-only.
+  std::optional<sql::ResultSet> result;
+  size_t pos = 0;
 
   FileState& File() { return db->Live(); }
   void Check() const {
     if (!open) throw JetError(kErrObjectClosed);
   }
   size_t ColumnFor(const std::string& name) const {
+    if (result) {
+      for (size_t i = 0; i < result->columns.size(); ++i) {
+        if (NamesEqual(result->columns[i], name)) return i;
+      }
+      throw JetError(kErrItemNotFound);
+    }
     for (size_t i = 0; i < order.size(); ++i) {
       if (NamesEqual(table->def().columns[order[i]].name, name)) return order[i];
     }
     throw JetError(kErrItemNotFound);
   }
   size_t ColumnFor(int index) const {
+    if (result) {
+      if (index < 0 || static_cast<size_t>(index) >= result->columns.size()) throw JetError(kErrItemNotFound);
+      return static_cast<size_t>(index);
+    }
     if (index < 0 || static_cast<size_t>(index) >= order.size()) throw JetError(kErrItemNotFound);
     return order[static_cast<size_t>(index)];
   }
   void Restart() {
+    if (result) {
+      pos = 0;
+      at_row = !result->rows.empty();
+      bof = false;
+      return;
+    }
     scan.emplace(*table);
     Advance();
     bof = false;
   }
   void Advance() {
+    if (result) {
+      at_row = ++pos < result->rows.size();
+      return;
+    }
     at_row = scan->Next();
     if (at_row) current = scan->row_id();
     cached = false;
   }
   const std::vector<Value>& Current() {
     if (!at_row) throw JetError(kErrNoCurrentRecord);
+    if (result) return result->rows[pos];
     if (!cached) {
       table->DecodeRow(table->RowData(current), row);
       cached = true;
@@ -494,6 +518,7 @@ class RecordsetState {
     return Current()[column];
   }
   void Set(size_t c, const Value& v) {
+    if (result) throw JetError(kErrReadOnly);
     if (mode == Mode::kNone) throw JetError(kErrUpdateWithoutEdit);
     const ColumnDef& col = table->def().columns[c];
     if (col.auto_number() && mode == Mode::kEdit) throw JetError(kErrInvalidOperation);
@@ -516,10 +541,12 @@ bool Recordset::IsEOF() const {
 }
 bool Recordset::IsBOF() const {
   s_->Check();
+  if (s_->result) return s_->bof || s_->result->rows.empty();
   return s_->bof || (!s_->at_row && s_->table->def().row_count == 0);
 }
 int64_t Recordset::RecordCount() const {
   s_->Check();
+  if (s_->result) return static_cast<int64_t>(s_->result->rows.size());
   return static_cast<int64_t>(s_->table->def().row_count);
 }
 void Recordset::MoveFirst() {
@@ -551,13 +578,23 @@ void Recordset::SetValue(int index, const Value& v) {
   s_->Check();
   s_->Set(s_->ColumnFor(index), v);
 }
-int Recordset::FieldCount() const { return static_cast<int>(s_->order.size()); }
+int Recordset::FieldCount() const {
+  if (s_->result) return static_cast<int>(s_->result->columns.size());
+  return static_cast<int>(s_->order.size());
+}
 std::string Recordset::FieldName(int index) const {
+  if (s_->result) {
+    if (index < 0 || static_cast<size_t>(index) >= s_->result->columns.size()) {
+      throw JetError(kErrItemNotFound);
+    }
+    return s_->result->columns[static_cast<size_t>(index)];
+  }
   return s_->table->def().columns[s_->ColumnFor(index)].name;
 }
 
 void Recordset::AddNew() {
   s_->Check();
+  if (s_->result) throw JetError(kErrReadOnly);
   const jet::TableDef& def = s_->table->def();
   s_->buffer.assign(def.columns.size(), Value::Null());
   for (size_t i = 0; i < def.columns.size(); ++i) {
@@ -574,6 +611,7 @@ void Recordset::AddNew() {
 
 void Recordset::Edit() {
   s_->Check();
+  if (s_->result) throw JetError(kErrReadOnly);
   s_->original = s_->Current();
   s_->buffer = s_->original;
   s_->mode = RecordsetState::Mode::kEdit;
@@ -623,6 +661,7 @@ void Recordset::Update() {
 
 void Recordset::Delete() {
   s_->Check();
+  if (s_->result) throw JetError(kErrReadOnly);
   std::vector<Value> old = s_->Current();
   s_->File().DeleteRow(*s_->table, s_->current, old);
   s_->cached = false;
@@ -634,10 +673,16 @@ void Recordset::Close() {
 }
 
 Recordset Database::OpenRecordset(const std::string& name, int type) {
-  if (type != dbOpenTable && type != 0) throw JetError(kErrInvalidArgument);
   FileState& file = s_->Live();
   auto rs = std::make_shared<RecordsetState>();
   rs->db = s_;
+  if (sql::IsSelect(name)) {
+    rs->result = sql::Query(file, name);
+    rs->Restart();
+    rs->bof = !rs->at_row;
+    return Recordset(rs);
+  }
+  if (type != dbOpenTable && type != 0) throw JetError(kErrInvalidArgument);
   rs->table = &file.GetTable(name);
   rs->props = file.ColumnProperties(name);
   const jet::TableDef& def = rs->table->def();

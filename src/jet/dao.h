@@ -216,6 +216,8 @@ class Database {
   void AppendRelation(const Relation& r);
   TableDef CreateTableDef(const std::string& name);
   Relation CreateRelation(const std::string& name);
+  // A table name opens a table-type recordset; a SELECT statement opens a
+  // read-only one over its result.
   Recordset OpenRecordset(const std::string& name, int type = dbOpenTable);
   // Runs one SQL statement. options: dbFailOnError (128) makes a failing
   // row undo the whole statement and raise its error; without it failing
