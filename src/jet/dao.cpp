@@ -7,6 +7,7 @@
 
 #include "jet/database.h"
 #include "jet/error.h"
+#include "jet/row.h"
 #include "jet/sql.h"
 #include "jet/text.h"
 #include "jet/value_codec.h"
@@ -448,6 +449,9 @@ class RecordsetState {
   bool bof = true;
   RowId current;
   bool cached = false;
+  Bytes raw;
+  std::vector<ColumnSlice> slices;
+  std::vector<uint8_t> decoded;
   std::vector<Value> row;
   enum class Mode { kNone, kAdd, kEdit } mode = Mode::kNone;
   std::vector<Value> buffer;
@@ -504,18 +508,39 @@ class RecordsetState {
     if (at_row) current = scan->row_id();
     cached = false;
   }
-  const std::vector<Value>& Current() {
+  // The current row is cracked once and its columns decoded as they are
+  // asked for.
+  void Load() {
     if (!at_row) throw JetError(kErrNoCurrentRecord);
-    if (result) return result->rows[pos];
-    if (!cached) {
-      table->DecodeRow(table->RowData(current), row);
-      cached = true;
+    if (cached) return;
+    ByteView r = table->RowData(current);
+    raw.assign(r.begin(), r.end());
+    CrackRow(table->format(), table->def(), raw, slices);
+    row.resize(slices.size());
+    decoded.assign(slices.size(), 0);
+    cached = true;
+  }
+  const Value& Column(size_t c) {
+    Load();
+    if (!decoded[c]) {
+      table->DecodeColumnInto(table->def().columns[c], slices[c], row[c]);
+      decoded[c] = 1;
     }
+    return row[c];
+  }
+  const std::vector<Value>& Current() {
+    if (result) {
+      if (!at_row) throw JetError(kErrNoCurrentRecord);
+      return result->rows[pos];
+    }
+    Load();
+    for (size_t c = 0; c < row.size(); ++c) Column(c);
     return row;
   }
   const Value& Get(size_t column) {
     if (mode != Mode::kNone) return buffer[column];
-    return Current()[column];
+    if (result) return Current()[column];
+    return Column(column);
   }
   void Set(size_t c, const Value& v) {
     if (result) throw JetError(kErrReadOnly);

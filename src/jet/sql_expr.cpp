@@ -295,7 +295,7 @@ std::optional<int> Compare(const Value& a, const Value& b) {
   if (a.is_null() || b.is_null()) return std::nullopt;
   if (a.is<std::string>() && b.is<std::string>()) return TextCompare(a.as<std::string>(), b.as<std::string>());
   if (a.is<Binary>() || b.is<Binary>() || a.is<Guid>() || b.is<Guid>()) {
-    if (a.is<Binary>() && b.is<Binary>()) return Sign(a.as<Binary>(), b.as<Binary>());
+    if (a.is<Binary>() && b.is<Binary>()) return CompareKeys(a.as<Binary>(), b.as<Binary>());
     if (a.is<Guid>() && b.is<Guid>()) return Sign(a.as<Guid>().bytes, b.as<Guid>().bytes);
     throw JetError(kErrDataTypeMismatch);
   }

@@ -99,26 +99,25 @@ void Table::DecodeRow(ByteView row, std::vector<Value>& out) {
   scratch_.assign(row.begin(), row.end());
   CrackRow(format(), def_, scratch_, slices_);
   out.resize(def_.columns.size());
-  const bool jet4 = format().version >= 4;
-  for (size_t i = 0; i < def_.columns.size(); ++i) {
-    const ColumnDef& c = def_.columns[i];
-    const ColumnSlice& sl = slices_[i];
-    // The common types decode in place; the rest go through the codec.
-    if (c.type == ColumnType::kBoolean) {
-      out[i] = Value(sl.present);
-    } else if (!sl.present) {
-      out[i] = Value::Null();
-    } else if (c.type == ColumnType::kLong) {
-      out[i] = Value(static_cast<int32_t>(Get32(sl.data, 0)));
-    } else if (c.type == ColumnType::kDouble) {
-      out[i] = Value(BitsToDouble(Get64(sl.data, 0)));
-    } else if (c.type == ColumnType::kDate) {
-      out[i] = Value(Date{BitsToDouble(Get64(sl.data, 0))});
-    } else if (c.type == ColumnType::kText && jet4) {
-      DecodeJet4TextInto(sl.data, out[i].EmplaceString());
-    } else {
-      out[i] = DecodeColumn(c, sl);
-    }
+  for (size_t i = 0; i < def_.columns.size(); ++i) DecodeColumnInto(def_.columns[i], slices_[i], out[i]);
+}
+
+void Table::DecodeColumnInto(const ColumnDef& c, const ColumnSlice& sl, Value& out) {
+  // The common types decode in place; the rest go through the codec.
+  if (c.type == ColumnType::kBoolean) {
+    out = Value(sl.present);
+  } else if (!sl.present) {
+    out = Value::Null();
+  } else if (c.type == ColumnType::kLong) {
+    out = Value(static_cast<int32_t>(Get32(sl.data, 0)));
+  } else if (c.type == ColumnType::kDouble) {
+    out = Value(BitsToDouble(Get64(sl.data, 0)));
+  } else if (c.type == ColumnType::kDate) {
+    out = Value(Date{BitsToDouble(Get64(sl.data, 0))});
+  } else if (c.type == ColumnType::kText && format().version >= 4) {
+    DecodeJet4TextInto(sl.data, out.EmplaceString());
+  } else {
+    out = DecodeColumn(c, sl);
   }
 }
 

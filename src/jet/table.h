@@ -58,6 +58,8 @@ class Table {
   void DecodeRow(ByteView row, std::vector<Value>& out);
   // The value of one column of a cracked row.
   Value DecodeColumn(const ColumnDef& col, const ColumnSlice& slice);
+  // The same into `out`, reusing the storage it holds.
+  void DecodeColumnInto(const ColumnDef& col, const ColumnSlice& slice, Value& out);
 
   // Stores a row of one value per definition column (values already of the
   // column types; nulls allowed) and returns where it went. No checks beyond

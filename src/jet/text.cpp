@@ -202,13 +202,25 @@ Bytes Utf8ToCp1252(std::string_view s) {
 
 void DecodeJet4TextInto(ByteView b, std::string& out) {
   if (b.size() % 2 == 0 && !(b.size() >= 2 && b[0] == 0xFF && b[1] == 0xFE)) {
-    out.resize(b.size() / 2);
-    size_t i = 0;
-    for (; i < b.size(); i += 2) {
-      if (b[i + 1] != 0 || b[i] >= 0x80) break;
-      out[i / 2] = static_cast<char>(b[i]);
+    // Uncompressed UCS-2 straight to UTF-8, reusing `out`'s storage.
+    out.clear();
+    for (size_t i = 0; i < b.size(); i += 2) {
+      char32_t c = static_cast<char32_t>(b[i] | (b[i + 1] << 8));
+      if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+        continue;
+      }
+      if (IsHighSurrogate(c) && i + 3 < b.size()) {
+        char32_t lo = static_cast<char32_t>(b[i + 2] | (b[i + 3] << 8));
+        if (IsLowSurrogate(lo)) {
+          c = 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00);
+          i += 2;
+        }
+      }
+      if (IsHighSurrogate(c) || IsLowSurrogate(c)) c = kReplacement;
+      AppendUtf8(out, c);
     }
-    if (i == b.size()) return;
+    return;
   }
   out = DecodeJet4Text(b);
 }
