@@ -1,6 +1,8 @@
 #include "jet/integrity.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <set>
 #include <utility>
 
@@ -8,6 +10,7 @@
 #include "jet/error.h"
 #include "jet/format.h"
 #include "jet/index_key.h"
+#include "jet/props.h"
 #include "jet/tabledef.h"
 #include "jet/text.h"
 
@@ -16,12 +19,6 @@ namespace {
 
 constexpr size_t kRowPointerSize = 4;  // 3-byte page, row number
 constexpr size_t kChildPointerSize = 4;
-
-uint32_t BigEndian(const uint8_t* p, size_t n) {
-  uint32_t v = 0;
-  for (size_t i = 0; i < n; ++i) v = (v << 8) | p[i];
-  return v;
-}
 
 size_t ColumnSlot(const TableDef& def, uint16_t number) {
   for (size_t i = 0; i < def.columns.size(); ++i) {
@@ -83,14 +80,43 @@ bool SameValues(const TableDef& def, const std::vector<uint16_t>& columns,
   return true;
 }
 
+
+// One entry of an index page as it sits there: the page's shared prefix
+// (empty for the first entry, which is stored whole) and its own bytes.
+struct StoredEntry {
+  ByteView head;
+  ByteView tail;
+  size_t size() const { return head.size() + tail.size(); }
+  uint8_t at(size_t i) const { return i < head.size() ? head[i] : tail[i - head.size()]; }
+};
+
+// Compares the first `len` bytes of an entry with a key, as CompareKeys does.
+int CompareStored(const StoredEntry& e, size_t len, ByteView key) {
+  ByteView a = e.head.first(std::min(len, e.head.size()));
+  ByteView b = e.tail.first(len - a.size());
+  size_t n = std::min(a.size(), key.size());
+  if (n > 0) {
+    if (int c = std::memcmp(a.data(), key.data(), n)) return c < 0 ? -1 : 1;
+  }
+  if (key.size() > a.size()) {
+    ByteView rest = key.subspan(a.size());
+    size_t m = std::min(b.size(), rest.size());
+    if (m > 0) {
+      if (int c = std::memcmp(b.data(), rest.data(), m)) return c < 0 ? -1 : 1;
+    }
+  }
+  return len < key.size() ? -1 : len > key.size() ? 1 : 0;
+}
+
 }  // namespace
 
 std::vector<RowId> SeekIndex(Pager& pager, uint32_t root, ByteView key, size_t limit) {
   const Format& f = pager.format();
   std::vector<RowId> out;
-  Bytes whole;
-  Bytes prefix;
+  // Reused between calls: a page holds hundreds of entries.
+  thread_local std::vector<StoredEntry> entries;
   uint32_t page = root;
+  bool in_run = false;  // a leaf before this one ended on the key
   for (size_t hops = 0; page != 0; ++hops) {
     if (hops > 1000000) throw JetError(kErrCorrupt);
     ByteView b = pager.Read(page);
@@ -102,54 +128,69 @@ std::vector<RowId> SeekIndex(Pager& pager, uint32_t root, ByteView key, size_t l
     const size_t trailer = kRowPointerSize + (leaf ? 0 : kChildPointerSize);
     const size_t base = f.index_first_entry_offset;
     const size_t capacity = f.page_size - base;
-    uint32_t next = 0;
-    bool descended = false;
+    // Entry boundaries from the bitmask: a set bit marks where one ends.
+    entries.clear();
+    ByteView prefix;
     size_t start = 0;
-    bool first = true;
-    for (size_t i = 0; i < f.index_entry_mask_size && !descended; ++i) {
-      uint8_t m = b[f.index_offset_entry_mask + i];
-      for (int bit = 0; m != 0 && bit < 8; ++bit) {
-        if (!(m & (1u << bit))) continue;
-        size_t end = i * 8 + static_cast<size_t>(bit);
+    for (size_t i = 0; i < f.index_entry_mask_size; i += 8) {
+      // Eight mask bytes at a time, visiting only the set bits.
+      uint64_t m = 0;
+      size_t n = std::min<size_t>(8, f.index_entry_mask_size - i);
+      for (size_t k = 0; k < n; ++k) m |= uint64_t{b[f.index_offset_entry_mask + i + k]} << (8 * k);
+      for (; m != 0; m &= m - 1) {
+        size_t end = i * 8 + static_cast<size_t>(std::countr_zero(m));
         if (end <= start || end > capacity) throw JetError(kErrCorrupt);
-        const uint8_t* stored = b.data() + base + start;
-        size_t stored_len = end - start;
-        start = end;
-        if (first) {
-          if (prefix_len > stored_len) throw JetError(kErrCorrupt);
-          prefix.assign(stored, stored + prefix_len);
-          whole.assign(stored, stored + stored_len);
-          first = false;
+        ByteView stored = b.subspan(base + start, end - start);
+        if (entries.empty()) {
+          if (prefix_len > stored.size()) throw JetError(kErrCorrupt);
+          prefix = stored.first(prefix_len);
+          entries.push_back({ByteView(), stored});
         } else {
-          whole.assign(prefix.begin(), prefix.end());
-          whole.insert(whole.end(), stored, stored + stored_len);
+          entries.push_back({prefix, stored});
         }
-        if (whole.size() < trailer) throw JetError(kErrCorrupt);
-        size_t key_len = whole.size() - trailer;
-        int c = CompareKeys(ByteView(whole.data(), key_len), key);
-        if (!leaf) {
-          if (c >= 0) {
-            next = BigEndian(whole.data() + key_len + kRowPointerSize, kChildPointerSize);
-            descended = true;
-            break;
-          }
-          continue;
+        if (entries.back().size() < trailer) throw JetError(kErrCorrupt);
+        start = end;
+      }
+    }
+    auto compare = [&](size_t i) {
+      return CompareStored(entries[i], entries[i].size() - trailer, key);
+    };
+    // First entry not below the key (binary search: entries are in order).
+    size_t lo = 0, hi = entries.size();
+    if (!in_run) {
+      while (lo < hi) {
+        size_t mid = (lo + hi) / 2;
+        if (compare(mid) < 0) {
+          lo = mid + 1;
+        } else {
+          hi = mid;
         }
-        if (c < 0) continue;
-        if (c > 0) return out;
-        RowId r;
-        r.page = BigEndian(whole.data() + key_len, 3);
-        r.row = whole[key_len + 3];
-        out.push_back(r);
-        if (out.size() >= limit) return out;
       }
     }
     if (!leaf) {
-      page = descended ? next : Get32(b, f.index_offset_tail_page);
+      if (lo < entries.size()) {
+        const StoredEntry& e = entries[lo];
+        size_t at = e.size() - kChildPointerSize;
+        page = (uint32_t{e.at(at)} << 24) | (uint32_t{e.at(at + 1)} << 16) |
+               (uint32_t{e.at(at + 2)} << 8) | e.at(at + 3);
+      } else {
+        page = Get32(b, f.index_offset_tail_page);
+      }
       continue;
+    }
+    for (size_t i = lo; i < entries.size(); ++i) {
+      if (compare(i) != 0) return out;
+      const StoredEntry& e = entries[i];
+      size_t at = e.size() - kRowPointerSize;
+      RowId r;
+      r.page = (uint32_t{e.at(at)} << 16) | (uint32_t{e.at(at + 1)} << 8) | e.at(at + 2);
+      r.row = e.at(at + 3);
+      out.push_back(r);
+      if (out.size() >= limit) return out;
     }
     // Equal keys may go on past this leaf; a leaf that ended below the key
     // also hands over to the next one.
+    in_run = !out.empty();
     page = Get32(b, f.index_offset_next_page);
   }
   return out;
@@ -176,17 +217,25 @@ const std::vector<Integrity::ColumnRule>& Integrity::Rules(Table& t) {
   if (it != rules_.end()) return it->second;
   std::vector<ColumnRule> rules(t.def().columns.size());
   // System tables carry no field properties; their rows follow the engine.
-  if (t.def().table_type == 0x4e) {
-    auto props = file_.ColumnProperties(t.name());
-    for (size_t i = 0; i < t.def().columns.size(); ++i) {
-      for (const auto& [name, p] : props) {
-        if (!NamesEqual(name, t.def().columns[i].name)) continue;
-        rules[i].required = p.required;
-        rules[i].allow_zero_length = p.allow_zero_length;
+  // A field without a stored AllowZeroLength (DDL fields) takes "" as the
+  // engine does; only a stored False refuses it.
+  for (auto& r : rules) r.allow_zero_length = true;
+  auto entry = file_.FindTable(t.name());
+  if (t.def().table_type == 0x4e && entry) {
+    Table& objects = file_.GetTable("MSysObjects");
+    const ColumnDef* lvprop = objects.def().FindColumn("LvProp");
+    std::vector<Value> row = objects.ReadRow(entry->row);
+    const Value* blob =
+        lvprop ? &row[static_cast<size_t>(lvprop - objects.def().columns.data())] : nullptr;
+    if (blob && !blob->is_null()) {
+      Properties props = ParseProperties(blob->as<Binary>(), t.format().version);
+      for (size_t i = 0; i < t.def().columns.size(); ++i) {
+        const PropertyMap* m = props.Column(t.def().columns[i].name);
+        if (!m) continue;
+        if (const Property* p = m->Find("Required")) rules[i].required = p->AsBool();
+        if (const Property* p = m->Find("AllowZeroLength")) rules[i].allow_zero_length = p->AsBool();
       }
     }
-  } else {
-    for (auto& r : rules) r.allow_zero_length = true;
   }
   return rules_.emplace(t.def().page, std::move(rules)).first->second;
 }
