@@ -549,7 +549,7 @@ class RecordsetState {
     if (col.auto_number() && mode == Mode::kEdit) throw JetError(kErrInvalidOperation);
     Value coerced = v.is_null() ? v : Coerce(v, col.type);
     if (col.type == ColumnType::kText && coerced.is<std::string>() &&
-        Utf8ToUtf16(coerced.as<std::string>()).size() * 2 > col.length) {
+        Utf16Length(coerced.as<std::string>()) * 2 > col.length) {
       throw JetError(kErrFieldTooSmall);
     }
     if (col.type == ColumnType::kBinary && coerced.is<Binary>() &&

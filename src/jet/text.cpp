@@ -155,6 +155,38 @@ std::string Utf16ToUtf8(std::u16string_view s) {
   return out;
 }
 
+void AppendUcs2(std::string_view s, Bytes& out) {
+  out.reserve(out.size() + 2 * s.size());
+  for (size_t i = 0; i < s.size();) {
+    char32_t cp = static_cast<unsigned char>(s[i]);
+    if (cp < 0x80) {
+      ++i;
+    } else {
+      cp = NextUtf8(s, i);
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      Append16(out, static_cast<uint16_t>(0xD800 + (cp >> 10)));
+      Append16(out, static_cast<uint16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      Append16(out, static_cast<uint16_t>(cp));
+    }
+  }
+}
+
+size_t Utf16Length(std::string_view s) {
+  size_t n = 0;
+  for (size_t i = 0; i < s.size();) {
+    if (static_cast<unsigned char>(s[i]) < 0x80) {
+      ++i;
+      ++n;
+      continue;
+    }
+    n += NextUtf8(s, i) >= 0x10000 ? 2 : 1;
+  }
+  return n;
+}
+
 Bytes Utf8ToUcs2(std::string_view s) {
   std::u16string u = Utf8ToUtf16(s);
   Bytes out(u.size() * 2);

@@ -21,6 +21,10 @@ std::string Utf16ToUtf8(std::u16string_view s);
 
 // UCS-2 little-endian bytes, uncompressed.
 Bytes Utf8ToUcs2(std::string_view s);
+// Appends the UCS-2 form of `s` to `out`.
+void AppendUcs2(std::string_view s, Bytes& out);
+// Code units the UTF-16 form of `s` takes, without building it.
+size_t Utf16Length(std::string_view s);
 std::string Ucs2ToUtf8(ByteView b);
 
 // Windows-1252. Characters the code page lacks encode as '?'. The five bytes

@@ -610,16 +610,9 @@ bool AppendExact(const ColumnDef& col, const Value& v, int version, Bytes& out) 
     case ColumnType::kText: {
       if (!v.is<std::string>() || version < 4 || (col.ext_flags & kColCompressedUnicode)) return false;
       const std::string& s = v.as<std::string>();
-      for (unsigned char ch : s) {
-        if (ch >= 0x80) return false;
-      }
-      if (col.length != 0 && s.size() > col.length / 2u) throw JetError(kErrFieldTooSmall);
       size_t at = out.size();
-      out.resize(at + 2 * s.size());
-      for (size_t i = 0; i < s.size(); ++i) {
-        out[at + 2 * i] = static_cast<uint8_t>(s[i]);
-        out[at + 2 * i + 1] = 0;
-      }
+      AppendUcs2(s, out);
+      if (col.length != 0 && out.size() - at > col.length) throw JetError(kErrFieldTooSmall);
       return true;
     }
     default:
