@@ -358,7 +358,13 @@ void Database::AppendTableDef(const TableDef& t) {
     c.size = fd.size;
     c.auto_number = (fd.attributes & dbAutoIncrField) != 0;
     if (fd.required_set) c.required = fd.required;
-    if (fd.allow_zero_length_set) c.allow_zero_length = fd.allow_zero_length;
+    if (fd.allow_zero_length_set) {
+      c.allow_zero_length = fd.allow_zero_length;
+    } else if (c.type == ColumnType::kText || c.type == ColumnType::kMemo) {
+      // DAO's text fields refuse zero-length strings unless told otherwise,
+      // and say so in their properties (SQL-made ones carry none and take them).
+      c.allow_zero_length = false;
+    }
     if (fd.has_default) c.default_value = fd.default_value;
     cols.push_back(c);
   }

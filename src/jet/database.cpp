@@ -109,18 +109,22 @@ void FileState::LoadCatalog() {
     auto value = [&](const ColumnDef* c) {
       return objects.DecodeColumn(*c, slices[static_cast<size_t>(c - def.columns.data())]);
     };
+    // A damaged catalogue may give columns other types than the engine's.
+    auto number = [&](const ColumnDef* c) -> int32_t {
+      Value v = value(c);
+      if (v.is_null()) return 0;
+      if (!v.is<int32_t>()) throw JetError(kErrCorrupt);
+      return v.as<int32_t>();
+    };
     CatalogEntry e;
-    Value v = value(id);
-    if (v.is_null()) continue;
-    e.id = v.as<int32_t>();
-    Value p = value(parent);
-    e.parent_id = p.is_null() ? 0 : p.as<int32_t>();
+    if (value(id).is_null()) continue;
+    e.id = number(id);
+    e.parent_id = number(parent);
     Value n = value(name);
+    if (!n.is_null() && !n.is<std::string>()) throw JetError(kErrCorrupt);
     e.name = n.is_null() ? "" : n.as<std::string>();
-    Value t = value(type);
-    e.type = t.is_null() ? int16_t{0} : static_cast<int16_t>(t.as<int32_t>());
-    Value fl = value(flags);
-    e.flags = fl.is_null() ? 0 : fl.as<int32_t>();
+    e.type = static_cast<int16_t>(number(type));
+    e.flags = number(flags);
     e.row = scan.row_id();
     catalog_.push_back(std::move(e));
   }

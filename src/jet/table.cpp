@@ -152,8 +152,9 @@ Bytes Table::ReadLongValue(ByteView header) {
     out.assign(row.begin(), row.begin() + len);
     return out;
   }
-  // Chained rows: each starts with the pointer to the next one.
-  out.reserve(len);
+  // Chained rows: each starts with the pointer to the next one. The stated
+  // length is only trusted as far as the file could hold it.
+  out.reserve(std::min<size_t>(len, size_t{pager_->page_count()} * f.page_size));
   size_t hops = 0;
   while (out.size() < len) {
     if (at.page == 0 || ++hops > len / 4 + 2) throw JetError(kErrCorrupt);

@@ -7,6 +7,8 @@
 #include <variant>
 #include <vector>
 
+#include "jet/error.h"
+
 namespace jet {
 
 enum class ColumnType : uint8_t {
@@ -86,8 +88,13 @@ class Value {
   bool is_null() const { return std::holds_alternative<std::monostate>(v_); }
   template <typename T>
   bool is() const { return std::holds_alternative<T>(v_); }
+  // The value as T; a value of another kind is a type mismatch (3464), so a
+  // damaged file that gives a column an unexpected type fails cleanly.
   template <typename T>
-  const T& as() const { return std::get<T>(v_); }
+  const T& as() const {
+    if (const T* p = std::get_if<T>(&v_)) return *p;
+    throw JetError(kErrDataTypeMismatch);
+  }
   const Storage& storage() const { return v_; }
   // Makes this a text value and returns its storage, reusing the string
   // already held so that decoding row after row allocates nothing.
