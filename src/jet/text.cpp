@@ -156,8 +156,19 @@ std::string Utf16ToUtf8(std::u16string_view s) {
 }
 
 void AppendUcs2(std::string_view s, Bytes& out) {
-  out.reserve(out.size() + 2 * s.size());
-  for (size_t i = 0; i < s.size();) {
+  // ASCII runs are widened in place; the rest goes character by character.
+  size_t at = out.size();
+  out.resize(at + 2 * s.size());
+  size_t i = 0;
+  for (; i < s.size(); ++i) {
+    auto ch = static_cast<unsigned char>(s[i]);
+    if (ch >= 0x80) break;
+    out[at + 2 * i] = ch;
+    out[at + 2 * i + 1] = 0;
+  }
+  out.resize(at + 2 * i);
+  if (i == s.size()) return;
+  while (i < s.size()) {
     char32_t cp = static_cast<unsigned char>(s[i]);
     if (cp < 0x80) {
       ++i;
