@@ -7,6 +7,8 @@
 #include <CLI/CLI.hpp>
 
 #include "commands.h"
+#include "create_command.h"
+#include "table_command.h"
 #include "jet/error.h"
 
 namespace {
@@ -15,6 +17,8 @@ constexpr const char* kVersion = "maquetor 0.1.0";
 
 void RegisterCommands(CLI::App& app) {
   maquetor::AddInspectCommand(app);
+  maquetor::AddCreateCommand(app);
+  maquetor::AddTableCommand(app);
   // Later commands register here, each from its own file through commands.h:
   // create, table, sql, setup, migrate, euros, attach-docs.
 }
