@@ -1,5 +1,6 @@
 #include "create_command.h"
 
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -14,7 +15,8 @@ void AddCreateCommand(CLI::App& app) {
       "create", "Create the law-office database: its 38 tables, relations and seed rows.");
   cmd->add_option("DB", *path, "Path of the new database")->required();
   cmd->callback([path] {
-    if (!schema::CrearBaseCompleta(*path)) {
+    // The configuration row records the document folder by its full path.
+    if (!schema::CrearBaseCompleta(std::filesystem::absolute(*path).string())) {
       std::cerr << "La base de datos ya existe; no se ha modificado: " << *path << '\n';
     }
   });

@@ -1,5 +1,6 @@
 #include "table_command.h"
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,7 +24,8 @@ void AddTableCommand(CLI::App& app) {
         return schema::FindButton(name) ? std::string() : "unknown button '" + name + "'";
       });
   cmd->callback([args] {
-    for (const auto& name : args->buttons) schema::FindButton(name)(args->path);
+    const std::string path = std::filesystem::absolute(args->path).string();
+    for (const auto& name : args->buttons) schema::FindButton(name)(path);
   });
 }
 

@@ -8,11 +8,38 @@
 namespace maquetor::schema {
 namespace {
 
+// Every relation finds the tables it names already built.
 constexpr std::array kCreationOrder = {
+    NamedButton{"CmdConfig", CmdConfig},
     NamedButton{"Paises", Paises},
     NamedButton{"Abogados", Abogados},
     NamedButton{"Procuradores", Procuradores},
     NamedButton{"Juzgados", Juzgados},
+    NamedButton{"Documentos", Documentos},
+    NamedButton{"clienteAsunto", clienteAsunto},
+    NamedButton{"Poder", Poder},
+    NamedButton{"CLIENTEPODER", CLIENTEPODER},
+    NamedButton{"ContrarioAsunto", ContrarioAsunto},
+    NamedButton{"Contrarios", Contrarios},
+    NamedButton{"IntervinienteAsunto", IntervinienteAsunto},
+    NamedButton{"Intervinientes", Intervinientes},
+    NamedButton{"Clientes", Clientes},
+    NamedButton{"CmdDocAsun", CmdDocAsun},
+    NamedButton{"Materias", Materias},
+    NamedButton{"SubMaterias", SubMaterias},
+    NamedButton{"Asuntos", Asuntos},
+    NamedButton{"Minuta", Minuta},
+    NamedButton{"Derechos", Derechos},
+    NamedButton{"contable", contable},
+    NamedButton{"historico", historico},
+    NamedButton{"GNJudiciales", GNJudiciales},
+    NamedButton{"GCobros", GCobros},
+    NamedButton{"GProvi", GProvi},
+    NamedButton{"GNoJudicial", GNoJudicial},
+    NamedButton{"Gastos", Gastos},
+    NamedButton{"cContable", cContable},
+    NamedButton{"EProcesales", EProcesales},
+    NamedButton{"Laboral", Laboral},
 };
 
 constexpr std::array kOtherButtons = {

@@ -2,6 +2,8 @@
 // builds: a blank cell is `_`, the engine's type names stand for their codes.
 #pragma once
 
+#include <string>
+
 #include "db/table_builder.h"
 #include "jet/dao.h"
 
@@ -32,5 +34,11 @@ inline constexpr int CascadeUpdates = jet::dao::dbRelationUpdateCascade;
 inline constexpr int CascadeDeletes = jet::dao::dbRelationDeleteCascade;
 
 inline constexpr IndexTiming WithTable = IndexTiming::kWithTable;
+
+// A button that builds one table under its base name and lets the database
+// go when it ends.
+inline void Press(const std::string& BDatosTrabajo, const char* base, const TableSpec& table) {
+  db::TableBuilder(BDatosTrabajo, base).Build(table);
+}
 
 }  // namespace maquetor::schema
