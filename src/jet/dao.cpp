@@ -433,7 +433,7 @@ int64_t Database::RecordsAffected() const { return s_->records_affected; }
 
 void Database::Close() {
   if (!s_ || !s_->open) return;
-  s_->file->Flush();
+  s_->file->Flush(true);
   s_->open = false;
   s_->file.reset();
 }

@@ -70,7 +70,7 @@ size_t ColumnIndex(const TableDef& def, uint16_t number) {
 
 FileState::~FileState() {
   try {
-    if (pager_ && pager_->writable()) Flush();
+    if (pager_ && pager_->writable()) Flush(true);
   } catch (...) {
     // Destructors must not throw; an explicit Flush reports failures.
   }
@@ -556,25 +556,48 @@ Integrity& FileState::integrity() {
   return *integrity_;
 }
 
+namespace {
+
+// An index's pages straight from the pager's cache: reads and in-place
+// edits without copies. New pages are marked allocated and listed in the
+// index's usage map.
+class IndexPagesOf final : public IndexPages {
+ public:
+  IndexPagesOf(Pager& p, const RealIndexDef& ri) : p_(p), ri_(ri) {}
+  ByteView Read(uint32_t page) override { return p_.Read(page); }
+  std::span<uint8_t> Modify(uint32_t page) override { return p_.Modify(page); }
+  uint32_t Allocate() override {
+    uint32_t np = p_.Allocate();
+    MarkPageAllocated(p_, np);
+    if (ri_.used_pages) AddPageToUsageMap(p_, RowId::FromPacked(ri_.used_pages), np);
+    return np;
+  }
+  // Emptied pages stay allocated and listed, as before.
+  void Release(uint32_t) override {}
+
+ private:
+  Pager& p_;
+  const RealIndexDef& ri_;
+};
+
+bool Listed(const TableDef& def, const RealIndexDef& ri, const std::vector<Value>& values) {
+  if (!(ri.flags & kIdxIgnoreNulls)) return true;
+  for (const auto& ic : ri.columns) {
+    if (values[ColumnIndex(def, ic.column_number)].is_null()) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 RowId FileState::WriteInsert(Table& t, const std::vector<Value>& values) {
   RowId id = t.Insert(values);
   const Format& f = pager_->format();
-  Pager& p = *pager_;
   for (auto& ri : t.mutable_def().real_indexes) {
-    bool any_null = false;
-    for (const auto& ic : ri.columns) any_null |= values[ColumnIndex(t.def(), ic.column_number)].is_null();
-    if (any_null && (ri.flags & kIdxIgnoreNulls)) continue;
-    IndexEntry e{IndexKey(t.def(), ri, values), id, 0};
-    RowId map = RowId::FromPacked(ri.used_pages);
-    InsertIndexEntry(
-        f, ri.first_page, e, [&p](uint32_t pg) { return p.Copy(pg); },
-        [&p](uint32_t pg, ByteView data) { p.Write(pg, data); },
-        [&] {
-          uint32_t np = p.Allocate();
-          MarkPageAllocated(p, np);
-          if (ri.used_pages) AddPageToUsageMap(p, map, np);
-          return np;
-        });
+    // An index that ignores nulls holds no entry for a key with a null.
+    if (!Listed(t.def(), ri, values)) continue;
+    IndexPagesOf pages(*pager_, ri);
+    InsertIndexEntry(f, ri.first_page, IndexEntry{IndexKey(t.def(), ri, values), id, 0}, pages);
   }
   return id;
 }
@@ -583,61 +606,34 @@ void FileState::WriteUpdate(Table& t, RowId id, const std::vector<Value>& old_va
                             const std::vector<Value>& values) {
   t.Update(id, values);
   const Format& f = pager_->format();
-  Pager& p = *pager_;
   for (auto& ri : t.mutable_def().real_indexes) {
-    // An index that ignores nulls holds no entry for a key with a null.
-    auto listed = [&](const std::vector<Value>& v) {
-      if (!(ri.flags & kIdxIgnoreNulls)) return true;
-      for (const auto& ic : ri.columns) {
-        if (v[ColumnIndex(t.def(), ic.column_number)].is_null()) return false;
-      }
-      return true;
-    };
-    bool old_listed = listed(old_values);
-    bool new_listed = listed(values);
+    bool old_listed = Listed(t.def(), ri, old_values);
+    bool new_listed = Listed(t.def(), ri, values);
     Bytes old_key = IndexKey(t.def(), ri, old_values);
     Bytes new_key = IndexKey(t.def(), ri, values);
     if (old_listed == new_listed && old_key == new_key) continue;
-    if (old_listed) {
-      DeleteIndexEntry(
-          f, ri.first_page, IndexEntry{old_key, id, 0}, [&p](uint32_t pg) { return p.Copy(pg); },
-          [&p](uint32_t pg, ByteView data) { p.Write(pg, data); }, [](uint32_t) {});
-    }
-    if (!new_listed) continue;
-    RowId map = RowId::FromPacked(ri.used_pages);
-    InsertIndexEntry(
-        f, ri.first_page, IndexEntry{new_key, id, 0}, [&p](uint32_t pg) { return p.Copy(pg); },
-        [&p](uint32_t pg, ByteView data) { p.Write(pg, data); },
-        [&] {
-          uint32_t np = p.Allocate();
-          MarkPageAllocated(p, np);
-          if (ri.used_pages) AddPageToUsageMap(p, map, np);
-          return np;
-        });
+    IndexPagesOf pages(*pager_, ri);
+    if (old_listed) DeleteIndexEntry(f, ri.first_page, IndexEntry{std::move(old_key), id, 0}, pages);
+    if (new_listed) InsertIndexEntry(f, ri.first_page, IndexEntry{std::move(new_key), id, 0}, pages);
   }
 }
 
 void FileState::WriteDelete(Table& t, RowId id, const std::vector<Value>& old_values) {
   t.Delete(id);
   const Format& f = pager_->format();
-  Pager& p = *pager_;
   for (auto& ri : t.mutable_def().real_indexes) {
-    bool any_null = false;
-    for (const auto& ic : ri.columns) any_null |= old_values[ColumnIndex(t.def(), ic.column_number)].is_null();
-    if (any_null && (ri.flags & kIdxIgnoreNulls)) continue;
-    DeleteIndexEntry(
-        f, ri.first_page, IndexEntry{IndexKey(t.def(), ri, old_values), id, 0},
-        [&p](uint32_t pg) { return p.Copy(pg); },
-        [&p](uint32_t pg, ByteView data) { p.Write(pg, data); }, [](uint32_t) {});
+    if (!Listed(t.def(), ri, old_values)) continue;
+    IndexPagesOf pages(*pager_, ri);
+    DeleteIndexEntry(f, ri.first_page, IndexEntry{IndexKey(t.def(), ri, old_values), id, 0}, pages);
   }
 }
 
 // CreateRelation, Relations, DropTable and DropIndex: relations.cpp.
 
-void FileState::Flush() {
+void FileState::Flush(bool sync) {
   if (!pager_->writable()) return;
   for (auto& [page, t] : tables_) t->SaveDefinition();
-  pager_->Flush();
+  pager_->Flush(sync);
 }
 
 }  // namespace jet

@@ -120,7 +120,9 @@ class FileState {
   void DeleteRow(Table& t, RowId id, const std::vector<Value>& old_values);
 
   // Writes definitions and every changed page to the file.
-  void Flush();
+  // Writes definitions and changed pages to the file; `sync` waits until
+  // they are on disk, which closing a database does.
+  void Flush(bool sync = false);
 
  private:
   FileState() = default;

@@ -1,9 +1,14 @@
 #include "jet/index_builder.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
+#include <map>
+#include <memory>
 #include <set>
 
 #include "jet/error.h"
+#include "jet/index_key.h"
 
 namespace jet {
 namespace {
@@ -59,10 +64,6 @@ uint16_t ChoosePrefix(const Format& f, const std::vector<IndexEntry>& entries, b
                       bool last_on_level) {
   if (last_on_level && PackedSize(entries, leaf, 0) <= MaxPacked(f)) return 0;
   return static_cast<uint16_t>(SharedPrefix(entries, leaf));
-}
-
-bool Fits(const Format& f, const std::vector<IndexEntry>& entries, bool leaf) {
-  return PackedSize(entries, leaf, SharedPrefix(entries, leaf)) <= MaxPacked(f);
 }
 
 }  // namespace
@@ -185,184 +186,639 @@ std::vector<IndexEntry> ReadIndexEntries(const Format& f, uint32_t root, const R
 
 namespace {
 
-struct PathStep {
-  uint32_t page;
-  IndexPage node;
-  int slot;  // entry followed from this node; -1: its tail
-};
-
+constexpr size_t kRowPointerSize = 4;  // 3-byte page + row, big-endian
+constexpr size_t kChildSize = 4;
 constexpr size_t kMaxDepth = 32;
 
-// The route from the root to the leaf where `e` belongs.
-std::vector<PathStep> Descend(const Format& f, uint32_t root, const IndexEntry& e,
-                              const ReadPage& read, IndexPage& leaf) {
-  std::vector<PathStep> path;
-  uint32_t page = root;
-  IndexPage p = ParseIndexPage(f, read(page));
-  while (!p.leaf) {
-    if (path.size() >= kMaxDepth) throw JetError(kErrCorrupt);
-    int slot = -1;
-    for (size_t i = 0; i < p.entries.size(); ++i) {
-      if (CompareEntries(p.entries[i], e) >= 0) {
-        slot = static_cast<int>(i);
-        break;
-      }
-    }
-    if (slot < 0 && p.tail_page == 0) {
-      if (p.entries.empty()) throw JetError(kErrCorrupt);
-      slot = static_cast<int>(p.entries.size() - 1);
-    }
-    uint32_t child = slot >= 0 ? p.entries[slot].child : p.tail_page;
-    path.push_back({page, std::move(p), slot});
-    page = child;
-    p = ParseIndexPage(f, read(page));
+size_t Trailer(bool leaf) { return kRowPointerSize + (leaf ? 0 : kChildSize); }
+
+// The entry being inserted or deleted: key and row pointer as stored.
+struct Probe {
+  Bytes whole;  // key, then the 4-byte row pointer
+  size_t key_len = 0;
+
+  explicit Probe(const IndexEntry& e) : whole(e.key), key_len(e.key.size()) {
+    whole.push_back(static_cast<uint8_t>(e.row.page >> 16));
+    whole.push_back(static_cast<uint8_t>(e.row.page >> 8));
+    whole.push_back(static_cast<uint8_t>(e.row.page));
+    whole.push_back(e.row.row);
   }
-  path.push_back({page, std::move(p), -1});
-  leaf = path.back().node;
-  return path;
+};
+
+// Index order (as CompareEntries) between a stored entry and the probe;
+// node entries carry a child pointer that takes no part.
+int CompareWhole(ByteView w, size_t trailer, const Probe& x) {
+  if (w.size() < trailer) throw JetError(kErrCorrupt);
+  size_t klen = w.size() - trailer;
+  int c = CompareKeys(w.first(klen), ByteView(x.whole).first(x.key_len));
+  if (c != 0) return c;
+  c = std::memcmp(w.data() + klen, x.whole.data() + x.key_len, kRowPointerSize);
+  return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
-void Store(const Format& f, uint32_t page, IndexPage& p, const WritePage& write) {
-  p.prefix_len = ChoosePrefix(f, p.entries, p.leaf, p.next_page == 0);
-  write(page, WriteIndexPage(f, p));
+uint32_t ChildOf(ByteView w) {
+  if (w.size() < kRowPointerSize + kChildSize) throw JetError(kErrCorrupt);
+  size_t at = w.size() - kChildSize;
+  return (uint32_t{w[at]} << 24) | (uint32_t{w[at + 1]} << 16) | (uint32_t{w[at + 2]} << 8) |
+         w[at + 3];
 }
 
-}  // namespace
+// ---- pages decoded for rewriting ----
 
-void InsertIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry,
-                      const ReadPage& read, const WritePage& write, const AllocatePage& allocate) {
-  IndexPage unused;
-  std::vector<PathStep> path = Descend(f, root, entry, read, unused);
-  IndexEntry leaf_entry{entry.key, entry.row, 0};
+// A page's entries whole and back to back: no allocation per entry.
+struct FlatPage {
+  bool leaf = true;
+  uint32_t tdef_page = 0;
+  uint32_t prev_page = 0;
+  uint32_t next_page = 0;
+  uint32_t tail_page = 0;
+  Bytes data;
+  std::vector<uint32_t> ends;
+
+  size_t count() const { return ends.size(); }
+  size_t start(size_t i) const { return i == 0 ? 0 : ends[i - 1]; }
+  ByteView entry(size_t i) const {
+    return ByteView(data).subspan(start(i), ends[i] - start(i));
+  }
+  void Clear() {
+    data.clear();
+    ends.clear();
+  }
+  void Insert(size_t i, ByteView bytes) {
+    size_t at = start(i);
+    data.insert(data.begin() + static_cast<ptrdiff_t>(at), bytes.begin(), bytes.end());
+    ends.insert(ends.begin() + static_cast<ptrdiff_t>(i), static_cast<uint32_t>(at));
+    for (size_t k = i; k < ends.size(); ++k) ends[k] += static_cast<uint32_t>(bytes.size());
+  }
+  void Erase(size_t i) {
+    size_t at = start(i), n = ends[i] - at;
+    data.erase(data.begin() + static_cast<ptrdiff_t>(at),
+               data.begin() + static_cast<ptrdiff_t>(at + n));
+    ends.erase(ends.begin() + static_cast<ptrdiff_t>(i));
+    for (size_t k = i; k < ends.size(); ++k) ends[k] -= static_cast<uint32_t>(n);
+  }
+  // A node entry takes the probe's key and row and keeps its child.
+  void Raise(size_t i, const Probe& x) {
+    uint32_t child = ChildOf(entry(i));
+    Bytes b = x.whole;
+    for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<uint8_t>(child >> s));
+    Erase(i);
+    Insert(i, b);
+  }
+  // Entries from `keep` on move to `right` (which holds none).
+  void SplitInto(size_t keep, FlatPage& right) {
+    size_t at = start(keep);
+    right.data.assign(data.begin() + static_cast<ptrdiff_t>(at), data.end());
+    right.ends.clear();
+    for (size_t k = keep; k < ends.size(); ++k) right.ends.push_back(ends[k] - static_cast<uint32_t>(at));
+    data.resize(at);
+    ends.resize(keep);
+  }
+  // First entry not below the probe; count() when none.
+  size_t LowerBound(const Probe& x) const {
+    size_t lo = 0, hi = count();
+    while (lo < hi) {
+      size_t mid = (lo + hi) / 2;
+      if (CompareWhole(entry(mid), Trailer(leaf), x) < 0) lo = mid + 1;
+      else hi = mid;
+    }
+    return lo;
+  }
+};
+
+void LoadFlat(const Format& f, ByteView page, FlatPage& p) {
+  if (page.size() != f.page_size) throw JetError(kErrCorrupt);
+  uint8_t type = page[0];
+  if (type != static_cast<uint8_t>(PageType::kIndexLeaf) &&
+      type != static_cast<uint8_t>(PageType::kIndexNode))
+    throw JetError(kErrCorrupt);
+  p.leaf = type == static_cast<uint8_t>(PageType::kIndexLeaf);
+  p.tdef_page = Get32(page, f.index_offset_tdef_page);
+  p.prev_page = Get32(page, f.index_offset_prev_page);
+  p.next_page = Get32(page, f.index_offset_next_page);
+  p.tail_page = Get32(page, f.index_offset_tail_page);
+  size_t prefix = f.index_prefix_len_size == 1 ? Get8(page, f.index_offset_prefix_len)
+                                               : Get16(page, f.index_offset_prefix_len);
+  p.Clear();
+  const size_t trailer = Trailer(p.leaf);
+  const size_t base = f.index_first_entry_offset;
+  const size_t capacity = IndexPageCapacity(f);
+  size_t start = 0;
+  for (size_t i = 0; i < f.index_entry_mask_size; ++i) {
+    uint8_t m = page[f.index_offset_entry_mask + i];
+    for (; m != 0; m &= static_cast<uint8_t>(m - 1)) {
+      size_t end = i * 8 + static_cast<size_t>(std::countr_zero(m));
+      if (end <= start || end > capacity) throw JetError(kErrCorrupt);
+      size_t before = p.data.size();
+      if (p.ends.empty()) {
+        if (prefix > end - start) throw JetError(kErrCorrupt);
+      } else {
+        p.data.insert(p.data.end(), p.data.begin(), p.data.begin() + static_cast<ptrdiff_t>(prefix));
+      }
+      p.data.insert(p.data.end(), page.begin() + static_cast<ptrdiff_t>(base + start),
+                    page.begin() + static_cast<ptrdiff_t>(base + end));
+      if (p.data.size() - before < trailer) throw JetError(kErrCorrupt);
+      p.ends.push_back(static_cast<uint32_t>(p.data.size()));
+      start = end;
+    }
+  }
+}
+
+size_t SharedPrefix(const FlatPage& p) {
+  if (p.count() == 0) return 0;
+  ByteView first = p.entry(0);
+  size_t n = first.size();
+  for (size_t i = 1; i < p.count() && n > 0; ++i) {
+    ByteView b = p.entry(i);
+    size_t lim = std::min(n, b.size());
+    size_t k = 0;
+    while (k < lim && first[k] == b[k]) ++k;
+    n = k;
+  }
+  return n;
+}
+
+size_t Packed(const FlatPage& p, size_t prefix) {
+  return p.count() == 0 ? 0 : p.data.size() - (p.count() - 1) * prefix;
+}
+
+bool Fits(const Format& f, const FlatPage& p) { return Packed(p, SharedPrefix(p)) <= MaxPacked(f); }
+
+// The page image WriteIndexPage makes, with the prefix Store chooses: the
+// last page of a level keeps its entries whole when they fit that way.
+void Store(const Format& f, IndexPages& pages, uint32_t page, const FlatPage& p) {
+  size_t prefix = p.next_page == 0 && Packed(p, 0) <= MaxPacked(f) ? 0 : SharedPrefix(p);
+  size_t size = Packed(p, prefix);
+  if (size > MaxPacked(f)) throw JetError(kErrInvalidArgument);
+  std::span<uint8_t> w = pages.Modify(page);
+  std::fill(w.begin(), w.end(), uint8_t{0});
+  Put8(w, 0, static_cast<uint8_t>(p.leaf ? PageType::kIndexLeaf : PageType::kIndexNode));
+  Put8(w, 1, 0x01);
+  Put16(w, f.index_offset_free_space, static_cast<uint16_t>(IndexPageCapacity(f) - size));
+  Put32(w, f.index_offset_tdef_page, p.tdef_page);
+  Put32(w, f.index_offset_prev_page, p.prev_page);
+  Put32(w, f.index_offset_next_page, p.next_page);
+  Put32(w, f.index_offset_tail_page, p.tail_page);
+  if (f.index_prefix_len_size == 1) Put8(w, f.index_offset_prefix_len, static_cast<uint8_t>(prefix));
+  else Put16(w, f.index_offset_prefix_len, static_cast<uint16_t>(prefix));
+  Put8(w, f.index_offset_node_flag, p.leaf ? 0 : 1);
+  uint8_t* out = w.data() + f.index_first_entry_offset;
+  size_t at = 0;
+  for (size_t i = 0; i < p.count(); ++i) {
+    ByteView e = p.entry(i);
+    if (i > 0) e = e.subspan(prefix);
+    std::memcpy(out + at, e.data(), e.size());
+    at += e.size();
+    w[f.index_offset_entry_mask + at / 8] |= static_cast<uint8_t>(1u << (at % 8));
+  }
+}
+
+// Decoded pages reused from one change to the next.
+FlatPage& Scratch(size_t i) {
+  thread_local std::vector<std::unique_ptr<FlatPage>> pool;
+  while (pool.size() <= i) pool.push_back(std::make_unique<FlatPage>());
+  return *pool[i];
+}
+
+struct Step {
+  uint32_t page;
+  FlatPage* node;
+  int slot;  // entry followed from this node; -1: its tail
+  bool dirty = false;
+};
+
+// The route from the root to the leaf where `x` belongs, pages decoded
+// into scratch pages from `first_scratch` on.
+void Descend(const Format& f, uint32_t root, const Probe& x, IndexPages& pages,
+             std::vector<Step>& path, size_t first_scratch) {
+  path.clear();
+  uint32_t page = root;
+  while (true) {
+    if (path.size() >= kMaxDepth) throw JetError(kErrCorrupt);
+    FlatPage& p = Scratch(first_scratch + path.size());
+    LoadFlat(f, pages.Read(page), p);
+    if (p.leaf) {
+      path.push_back({page, &p, -1});
+      return;
+    }
+    size_t i = p.LowerBound(x);
+    int slot = i < p.count() ? static_cast<int>(i) : -1;
+    if (slot < 0 && p.tail_page == 0) {
+      if (p.count() == 0) throw JetError(kErrCorrupt);
+      slot = static_cast<int>(p.count() - 1);
+    }
+    uint32_t child = slot >= 0 ? ChildOf(p.entry(static_cast<size_t>(slot))) : p.tail_page;
+    path.push_back({page, &p, slot});
+    page = child;
+  }
+}
+
+// Points a page's previous-page link elsewhere, leaving the rest as it is.
+void SetPrev(const Format& f, IndexPages& pages, uint32_t page, uint32_t prev) {
+  std::span<uint8_t> w = pages.Modify(page);
+  if (w.size() != f.page_size) throw JetError(kErrCorrupt);
+  Put32(w, f.index_offset_prev_page, prev);
+}
+
+void InsertByRewrite(const Format& f, uint32_t root, const Probe& x, IndexPages& pages) {
+  thread_local std::vector<Step> path;
+  Descend(f, root, x, pages, path, 0);
+  size_t scratch = path.size();
   {
-    auto& es = path.back().node.entries;
-    auto at = std::lower_bound(es.begin(), es.end(), leaf_entry,
-                               [](const IndexEntry& a, const IndexEntry& b) {
-                                 return CompareEntries(a, b) < 0;
-                               });
-    if (at != es.end() && CompareEntries(*at, leaf_entry) == 0) throw JetError(kErrDuplicateKey);
-    es.insert(at, leaf_entry);
+    FlatPage& leaf = *path.back().node;
+    size_t at = leaf.LowerBound(x);
+    if (at < leaf.count() && CompareWhole(leaf.entry(at), kRowPointerSize, x) == 0)
+      throw JetError(kErrDuplicateKey);
+    leaf.Insert(at, x.whole);
+    path.back().dirty = true;
   }
   // A parent entry is the maximum of its child's subtree; raise it when the
   // new entry goes past it.
   for (size_t l = 0; l + 1 < path.size(); ++l) {
-    PathStep& s = path[l];
-    if (s.slot >= 0 && CompareEntries(s.node.entries[s.slot], entry) < 0) {
-      s.node.entries[s.slot].key = entry.key;
-      s.node.entries[s.slot].row = entry.row;
+    Step& s = path[l];
+    if (s.slot >= 0 && CompareWhole(s.node->entry(static_cast<size_t>(s.slot)), kRowPointerSize +
+                                    kChildSize, x) < 0) {
+      s.node->Raise(static_cast<size_t>(s.slot), x);
+      s.dirty = true;
     }
   }
 
   for (size_t l = path.size(); l-- > 0;) {
-    PathStep& s = path[l];
-    IndexPage& p = s.node;
-    if (Fits(f, p.entries, p.leaf)) {
-      Store(f, s.page, p, write);
-      // Ancestors may hold a raised maximum.
-      for (size_t u = l; u-- > 0;) Store(f, path[u].page, path[u].node, write);
+    if (Fits(f, *path[l].node)) {
+      for (size_t u = l + 1; u-- > 0;)
+        if (path[u].dirty) Store(f, pages, path[u].page, *path[u].node);
       return;
     }
-    if (p.entries.size() < 2) throw JetError(kErrInvalidArgument);
+    if (path[l].node->count() < 2) throw JetError(kErrInvalidArgument);
     if (l == 0) {
       // The root keeps its page number: its contents move one level down.
-      uint32_t moved = allocate();
-      IndexPage new_root;
+      uint32_t moved = pages.Allocate();
+      FlatPage& new_root = Scratch(scratch++);
+      new_root.Clear();
       new_root.leaf = false;
-      new_root.tdef_page = p.tdef_page;
+      new_root.tdef_page = path[0].node->tdef_page;
+      new_root.prev_page = new_root.next_page = 0;
       new_root.tail_page = moved;
-      PathStep root_step{s.page, std::move(new_root), -1};
-      s.page = moved;
-      path.insert(path.begin(), std::move(root_step));
+      path[0].page = moved;
+      path.insert(path.begin(), Step{root, &new_root, -1, true});
       l = 1;
     }
-    PathStep& cur = path[l];
-    IndexPage& full = cur.node;
+    Step& cur = path[l];
+    FlatPage& full = *cur.node;
     // Appending at the end of a level moves just the last entry; otherwise
     // the page splits in half.
-    size_t keep = full.entries.size() / 2;
+    size_t keep = full.count() / 2;
     bool appended = full.next_page == 0 &&
-                    CompareEntries(full.entries.back(), IndexEntry{entry.key, entry.row, 0}) == 0;
-    if (appended) keep = full.entries.size() - 1;
-    IndexPage right;
+                    CompareWhole(full.entry(full.count() - 1), Trailer(full.leaf), x) == 0;
+    if (appended) keep = full.count() - 1;
+    FlatPage& right = Scratch(scratch++);
     right.leaf = full.leaf;
     right.tdef_page = full.tdef_page;
-    right.entries.assign(full.entries.begin() + keep, full.entries.end());
-    full.entries.resize(keep);
+    full.SplitInto(keep, right);
     right.tail_page = full.tail_page;
     full.tail_page = 0;
-    uint32_t right_page = allocate();
+    uint32_t right_page = pages.Allocate();
     right.prev_page = cur.page;
     right.next_page = full.next_page;
     full.next_page = right_page;
-    if (right.next_page != 0) {
-      IndexPage after = ParseIndexPage(f, read(right.next_page));
-      after.prev_page = right_page;
-      write(right.next_page, WriteIndexPage(f, after));
-    }
-    Store(f, right_page, right, write);
-    Store(f, cur.page, full, write);
+    if (right.next_page != 0) SetPrev(f, pages, right.next_page, right_page);
+    Store(f, pages, right_page, right);
+    Store(f, pages, cur.page, full);
+    cur.dirty = false;
 
     // The parent now needs an entry for the left half, and its old slot
     // names the right half.
-    PathStep& parent = path[l - 1];
-    IndexEntry left_max = full.entries.back();
-    left_max.child = cur.page;
+    Step& parent = path[l - 1];
+    FlatPage& pn = *parent.node;
+    Bytes left_max(full.entry(full.count() - 1).begin(), full.entry(full.count() - 1).end());
+    if (!full.leaf) left_max.resize(left_max.size() - kChildSize);
+    for (int s = 24; s >= 0; s -= 8) left_max.push_back(static_cast<uint8_t>(cur.page >> s));
     size_t insert_at;
     if (parent.slot >= 0) {
-      parent.node.entries[parent.slot].child = right_page;
-      insert_at = static_cast<size_t>(parent.slot);
+      size_t slot = static_cast<size_t>(parent.slot);
+      ByteView old = pn.entry(slot);
+      Bytes renamed(old.begin(), old.end() - kChildSize);
+      for (int s = 24; s >= 0; s -= 8) renamed.push_back(static_cast<uint8_t>(right_page >> s));
+      pn.Erase(slot);
+      pn.Insert(slot, renamed);
+      insert_at = slot;
     } else {
-      parent.node.tail_page = right_page;
-      insert_at = parent.node.entries.size();
+      pn.tail_page = right_page;
+      insert_at = pn.count();
     }
-    parent.node.entries.insert(parent.node.entries.begin() + insert_at, std::move(left_max));
+    pn.Insert(insert_at, left_max);
+    parent.dirty = true;
   }
+}
+
+// ---- in-place edits ----
+
+// An index page as it sits in the cache.
+class PageView {
+ public:
+  PageView(const Format& f, ByteView b) : f_(f), b_(b) {
+    if (b.size() != f.page_size) throw JetError(kErrCorrupt);
+    uint8_t type = b[0];
+    if (type != static_cast<uint8_t>(PageType::kIndexLeaf) &&
+        type != static_cast<uint8_t>(PageType::kIndexNode))
+      throw JetError(kErrCorrupt);
+    leaf_ = type == static_cast<uint8_t>(PageType::kIndexLeaf);
+    prefix_ = f.index_prefix_len_size == 1 ? Get8(b, f.index_offset_prefix_len)
+                                           : Get16(b, f.index_offset_prefix_len);
+    size_t free_space = Get16(b, f.index_offset_free_space);
+    size_t capacity = IndexPageCapacity(f);
+    // The free-space count must agree with the mask for the page to be
+    // edited in place; otherwise the page is decoded and written whole.
+    if (free_space > capacity) return;
+    used_ = capacity - free_space;
+    if (used_ > MaxPacked(f)) return;
+    if (used_ == 0) {
+      sound_ = prefix_ == 0;
+      return;
+    }
+    if (!Bit(used_)) return;
+    first_end_ = NextEnd(1);
+    sound_ = prefix_ <= first_end_;
+  }
+
+  bool sound() const { return sound_; }
+  bool leaf() const { return leaf_; }
+  size_t prefix() const { return prefix_; }
+  size_t used() const { return used_; }
+  size_t trailer() const { return Trailer(leaf_); }
+  uint32_t next() const { return Get32(b_, f_.index_offset_next_page); }
+  uint32_t tail() const { return Get32(b_, f_.index_offset_tail_page); }
+  const uint8_t* data() const { return b_.data() + f_.index_first_entry_offset; }
+
+  bool Bit(size_t pos) const {
+    return (b_[f_.index_offset_entry_mask + pos / 8] >> (pos % 8)) & 1u;
+  }
+  // First entry end at or after `pos` (used() at most).
+  size_t NextEnd(size_t pos) const {
+    const uint8_t* mask = b_.data() + f_.index_offset_entry_mask;
+    while (pos < used_) {
+      unsigned m = mask[pos / 8] >> (pos % 8);
+      if (m != 0) return std::min(pos + static_cast<size_t>(std::countr_zero(m)), used_);
+      pos = (pos | 7) + 1;
+    }
+    return used_;
+  }
+  // Last entry end before `pos`; 0 (the start of the entries) when none.
+  size_t PrevEnd(size_t pos) const {
+    const uint8_t* mask = b_.data() + f_.index_offset_entry_mask;
+    while (pos > 0) {
+      size_t q = pos - 1;
+      unsigned m = mask[q / 8] & ((2u << (q % 8)) - 1);
+      if (m != 0) return (q & ~size_t{7}) + static_cast<size_t>(std::bit_width(m)) - 1;
+      pos = q & ~size_t{7};
+    }
+    return 0;
+  }
+  // The entry [start, end) with the shared prefix put back.
+  ByteView Whole(size_t start, size_t end, Bytes& buf) const {
+    if (start == 0) return ByteView(data(), end);
+    buf.assign(data(), data() + prefix_);
+    buf.insert(buf.end(), data() + start, data() + end);
+    return buf;
+  }
+  // Start of the first entry for which `below(whole entry)` is false
+  // (used() when none); the search halves byte ranges and finds entry
+  // bounds in the mask near the middle, so the page is never decoded.
+  template <typename Below>
+  size_t LowerBound(const Below& below, Bytes& buf) const {
+    size_t lo = 0, hi = used_;
+    // Keys often arrive in order: past the last entry is one comparison.
+    if (used_ > 0 && below(Whole(PrevEnd(used_), used_, buf))) return used_;
+    while (lo < hi) {
+      size_t mid = lo + (hi - lo) / 2;
+      size_t s = PrevEnd(mid + 1), e = NextEnd(mid + 1);
+      if (s < lo) s = lo;
+      if (below(Whole(s, e, buf))) lo = e;
+      else hi = s;
+    }
+    return lo;
+  }
+
+ private:
+  const Format& f_;
+  ByteView b_;
+  bool leaf_ = true;
+  bool sound_ = false;
+  size_t prefix_ = 0;
+  size_t used_ = 0;
+  size_t first_end_ = 0;
+};
+
+// Inserts into the leaf in place when that gives the page Store would
+// write: no parent entry changes, the leaf has room, and the prefix it
+// shares stays what it is. False when the tree must be rewritten instead.
+bool InsertInPlace(const Format& f, uint32_t root, const Probe& x, IndexPages& pages) {
+  thread_local Bytes buf;
+  uint32_t page = root;
+  for (size_t depth = 0;; ++depth) {
+    if (depth >= kMaxDepth) return false;
+    PageView v(f, pages.Read(page));
+    if (!v.sound()) return false;
+    size_t at = v.LowerBound(
+        [&](ByteView w) { return CompareWhole(w, v.trailer(), x) < 0; }, buf);
+    if (!v.leaf()) {
+      if (at < v.used()) page = ChildOf(v.Whole(at, v.NextEnd(at + 1), buf));
+      else if (v.tail() != 0) page = v.tail();
+      else return false;  // a parent entry would be raised
+      if (page == 0) throw JetError(kErrCorrupt);
+      continue;
+    }
+    if (at < v.used() && CompareWhole(v.Whole(at, v.NextEnd(at + 1), buf), kRowPointerSize, x) == 0)
+      throw JetError(kErrDuplicateKey);
+    const size_t prefix = v.prefix();
+    size_t from = 0;
+    if (prefix > 0) {
+      // The new entry must share the prefix and not become the first.
+      if (at == 0 || x.whole.size() <= prefix ||
+          std::memcmp(v.data(), x.whole.data(), prefix) != 0)
+        return false;
+      from = prefix;
+    }
+    const size_t k = x.whole.size() - from;
+    const size_t used = v.used();
+    if (used + k > MaxPacked(f)) return false;
+    // A last page stores a prefix only once its entries no longer fit
+    // whole, and one more entry keeps it so: no check needed.
+    // Ends after the insertion point move along with their entries.
+    thread_local std::vector<uint32_t> moved;
+    moved.clear();
+    for (size_t pos = v.NextEnd(at + 1); pos <= used && at < used; pos = v.NextEnd(pos + 1)) {
+      moved.push_back(static_cast<uint32_t>(pos));
+      if (pos == used) break;
+    }
+    std::span<uint8_t> w = pages.Modify(page);
+    uint8_t* d = w.data() + f.index_first_entry_offset;
+    std::memmove(d + at + k, d + at, used - at);
+    std::memcpy(d + at, x.whole.data() + from, k);
+    uint8_t* mask = w.data() + f.index_offset_entry_mask;
+    for (uint32_t pos : moved) mask[pos / 8] &= static_cast<uint8_t>(~(1u << (pos % 8)));
+    for (uint32_t pos : moved) mask[(pos + k) / 8] |= static_cast<uint8_t>(1u << ((pos + k) % 8));
+    mask[(at + k) / 8] |= static_cast<uint8_t>(1u << ((at + k) % 8));
+    Put16(w, f.index_offset_free_space, static_cast<uint16_t>(IndexPageCapacity(f) - used - k));
+    return true;
+  }
+}
+
+// Whole-page callbacks seen as IndexPages: pages are read once, edited in
+// memory and written back by Commit.
+class CallbackPages final : public IndexPages {
+ public:
+  CallbackPages(const ReadPage* read, const WritePage& write, const AllocatePage* allocate,
+                const ReleasePage* release)
+      : read_(read), write_(write), allocate_(allocate), release_(release) {}
+
+  ByteView Read(uint32_t page) override { return Get(page); }
+  std::span<uint8_t> Modify(uint32_t page) override {
+    Bytes& b = Get(page);
+    changed_.insert(page);
+    return b;
+  }
+  uint32_t Allocate() override {
+    if (!allocate_) throw JetError(kErrInvalidArgument);
+    uint32_t page = (*allocate_)();
+    pages_[page].assign(size_, 0);
+    changed_.insert(page);
+    return page;
+  }
+  void Release(uint32_t page) override {
+    if (release_) (*release_)(page);
+    pages_.erase(page);
+    changed_.erase(page);
+  }
+  void Commit() {
+    for (uint32_t page : changed_) write_(page, pages_.at(page));
+  }
+
+ private:
+  Bytes& Get(uint32_t page) {
+    auto it = pages_.find(page);
+    if (it == pages_.end()) {
+      it = pages_.emplace(page, (*read_)(page)).first;
+      if (size_ == 0) size_ = it->second.size();
+    }
+    return it->second;
+  }
+
+  const ReadPage* read_;
+  const WritePage& write_;
+  const AllocatePage* allocate_;
+  const ReleasePage* release_;
+  std::map<uint32_t, Bytes> pages_;
+  std::set<uint32_t> changed_;
+  size_t size_ = 0;
+};
+
+}  // namespace
+
+std::vector<RowId> FindIndexRows(Pager& pager, uint32_t root, ByteView key, size_t limit) {
+  const Format& f = pager.format();
+  std::vector<RowId> out;
+  thread_local Bytes buf;
+  uint32_t page = root;
+  bool in_run = false;  // a leaf before this one ended on the key
+  for (size_t hops = 0; page != 0 && out.size() < limit; ++hops) {
+    if (hops > 1000000) throw JetError(kErrCorrupt);
+    PageView v(f, pager.Read(page));
+    // The engine keeps the free-space count and the mask in step.
+    if (!v.sound()) throw JetError(kErrCorrupt);
+    const size_t trailer = v.trailer();
+    auto key_of = [&](ByteView w) {
+      if (w.size() < trailer) throw JetError(kErrCorrupt);
+      return w.first(w.size() - trailer);
+    };
+    size_t at = in_run ? 0 : v.LowerBound([&](ByteView w) { return CompareKeys(key_of(w), key) < 0; }, buf);
+    if (!v.leaf()) {
+      if (hops >= kMaxDepth) throw JetError(kErrCorrupt);
+      page = at < v.used() ? ChildOf(v.Whole(at, v.NextEnd(at + 1), buf)) : v.tail();
+      continue;
+    }
+    while (at < v.used() && out.size() < limit) {
+      size_t end = v.NextEnd(at + 1);
+      ByteView w = v.Whole(at, end, buf);
+      if (CompareKeys(key_of(w), key) != 0) return out;
+      const uint8_t* r = w.data() + w.size() - kRowPointerSize;
+      out.push_back(RowId{(uint32_t{r[0]} << 16) | (uint32_t{r[1]} << 8) | r[2], r[3]});
+      at = end;
+    }
+    // The run may go on into the next leaf.
+    in_run = true;
+    page = v.next();
+  }
+  return out;
+}
+
+void InsertIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry, IndexPages& pages) {
+  Probe x(entry);
+  if (InsertInPlace(f, root, x, pages)) return;
+  InsertByRewrite(f, root, x, pages);
+}
+
+bool DeleteIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry, IndexPages& pages) {
+  Probe x(entry);
+  thread_local std::vector<Step> path;
+  Descend(f, root, x, pages, path, 0);
+  size_t scratch = path.size();
+  {
+    FlatPage& leaf = *path.back().node;
+    size_t at = leaf.LowerBound(x);
+    if (at >= leaf.count() || CompareWhole(leaf.entry(at), kRowPointerSize, x) != 0) return false;
+    leaf.Erase(at);
+  }
+  for (size_t l = path.size(); l-- > 0;) {
+    Step& s = path[l];
+    FlatPage& p = *s.node;
+    bool empty = p.count() == 0 && p.tail_page == 0;
+    if (!empty || l == 0) {
+      if (l == 0 && empty) p.leaf = true;
+      Store(f, pages, s.page, p);
+      return true;
+    }
+    // Unlink the empty page from its level and from its parent.
+    FlatPage& other = Scratch(scratch);
+    if (p.prev_page != 0) {
+      LoadFlat(f, pages.Read(p.prev_page), other);
+      other.next_page = p.next_page;
+      Store(f, pages, p.prev_page, other);
+    }
+    if (p.next_page != 0) {
+      LoadFlat(f, pages.Read(p.next_page), other);
+      other.prev_page = p.prev_page;
+      Store(f, pages, p.next_page, other);
+    }
+    pages.Release(s.page);
+    FlatPage& parent = *path[l - 1].node;
+    int slot = path[l - 1].slot;
+    if (slot >= 0) {
+      parent.Erase(static_cast<size_t>(slot));
+    } else if (parent.count() > 0) {
+      // The last listed child becomes the tail.
+      parent.tail_page = ChildOf(parent.entry(parent.count() - 1));
+      parent.Erase(parent.count() - 1);
+    } else {
+      parent.tail_page = 0;
+    }
+  }
+  return true;
+}
+
+void InsertIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry,
+                      const ReadPage& read, const WritePage& write, const AllocatePage& allocate) {
+  CallbackPages pages(&read, write, &allocate, nullptr);
+  InsertIndexEntry(f, root, entry, pages);
+  pages.Commit();
 }
 
 bool DeleteIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry,
                       const ReadPage& read, const WritePage& write, const ReleasePage& release) {
-  IndexPage unused;
-  IndexEntry target{entry.key, entry.row, 0};
-  std::vector<PathStep> path = Descend(f, root, target, read, unused);
-  auto& es = path.back().node.entries;
-  auto at = std::find_if(es.begin(), es.end(),
-                         [&](const IndexEntry& e) { return CompareEntries(e, target) == 0; });
-  if (at == es.end()) return false;
-  es.erase(at);
-
-  for (size_t l = path.size(); l-- > 0;) {
-    PathStep& s = path[l];
-    IndexPage& p = s.node;
-    bool empty = p.entries.empty() && p.tail_page == 0;
-    if (!empty || l == 0) {
-      if (l == 0 && empty) p.leaf = true;
-      Store(f, s.page, p, write);
-      return true;
-    }
-    // Unlink the empty page from its level and from its parent.
-    if (p.prev_page != 0) {
-      IndexPage before = ParseIndexPage(f, read(p.prev_page));
-      before.next_page = p.next_page;
-      Store(f, p.prev_page, before, write);
-    }
-    if (p.next_page != 0) {
-      IndexPage after = ParseIndexPage(f, read(p.next_page));
-      after.prev_page = p.prev_page;
-      Store(f, p.next_page, after, write);
-    }
-    release(s.page);
-    PathStep& parent = path[l - 1];
-    if (parent.slot >= 0) {
-      parent.node.entries.erase(parent.node.entries.begin() + parent.slot);
-    } else if (!parent.node.entries.empty()) {
-      // The last listed child becomes the tail.
-      parent.node.tail_page = parent.node.entries.back().child;
-      parent.node.entries.pop_back();
-    } else {
-      parent.node.tail_page = 0;
-    }
-  }
-  return true;
+  CallbackPages pages(&read, write, nullptr, &release);
+  bool found = DeleteIndexEntry(f, root, entry, pages);
+  pages.Commit();
+  return found;
 }
 
 }  // namespace jet

@@ -13,11 +13,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <vector>
 
 #include "jet/bytes.h"
 #include "jet/format.h"
 #include "jet/index_page.h"
+#include "jet/pager.h"
 
 namespace jet {
 
@@ -70,13 +72,38 @@ uint32_t WriteIndexLayout(const Format& f, const IndexLayout& layout, uint32_t t
 // links). Throws 3049 on a cycle or a page that is not an index page.
 std::vector<IndexEntry> ReadIndexEntries(const Format& f, uint32_t root, const ReadPage& read);
 
+// Page access for editing a tree in place. A view stays valid until the
+// next call on the same object.
+class IndexPages {
+ public:
+  virtual ~IndexPages() = default;
+  virtual ByteView Read(uint32_t page) = 0;
+  // The page's image for editing; the change is kept.
+  virtual std::span<uint8_t> Modify(uint32_t page) = 0;
+  // A new zero-filled page.
+  virtual uint32_t Allocate() = 0;
+  virtual void Release(uint32_t page) = 0;
+};
+
+// Rows listed under exactly `key` in the tree under `root`, in index order,
+// at most `limit` of them. Pages are searched where they sit in the cache,
+// never decoded whole.
+std::vector<RowId> FindIndexRows(Pager& pager, uint32_t root, ByteView key, size_t limit);
+
 // Adds one entry; a full page splits, and a full root moves its contents
-// to new pages below it.
-void InsertIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry,
-                      const ReadPage& read, const WritePage& write, const AllocatePage& allocate);
+// to new pages below it. An entry that fits its leaf is written into the
+// page where it stands; pages keep the layout the engine gives them (see
+// above), and pages the change does not touch are not written.
+void InsertIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry, IndexPages& pages);
 
 // Removes the entry with this key and row; false when absent. A leaf left
-// empty (other than the root) is unlinked and handed to `release`.
+// empty (other than the root) is unlinked and handed to Release.
+bool DeleteIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry, IndexPages& pages);
+
+// The same over whole-page callbacks; pages are written when the change
+// is complete.
+void InsertIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry,
+                      const ReadPage& read, const WritePage& write, const AllocatePage& allocate);
 bool DeleteIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry,
                       const ReadPage& read, const WritePage& write, const ReleasePage& release);
 

@@ -263,14 +263,14 @@ class FilePager final : public Pager {
     return page;
   }
 
-  void Flush() override {
+  void Flush(bool sync = true) override {
     std::vector<Frame*> dirty;
     for (Frame* f = lru_head_; f; f = f->next)
       if (f->dirty) dirty.push_back(f);
     if (dirty.empty()) return;
     std::sort(dirty.begin(), dirty.end(), [](Frame* a, Frame* b) { return a->page < b->page; });
     for (Frame* f : dirty) WriteBack(f);
-    if (::fdatasync(fd_) != 0 && errno != EINVAL) throw JetError(kErrDiskIo);
+    if (sync && ::fdatasync(fd_) != 0 && errno != EINVAL) throw JetError(kErrDiskIo);
   }
 
   void SetCacheBudget(size_t bytes) override {

@@ -95,7 +95,8 @@ class Pager {
   // Appends a zero-filled page and returns its number.
   virtual uint32_t Allocate() = 0;
   // Writes every changed page to the file.
-  virtual void Flush() = 0;
+  // With `sync` the data also reaches the disk (fdatasync) before it returns.
+  virtual void Flush(bool sync = true) = 0;
 
   // Cache budget in bytes (default 64 MiB); pages over it are evicted least
   // recently used first, the changed ones written first. The cache always

@@ -9,12 +9,15 @@
 #include <random>
 #include <set>
 
+#include "jet/database.h"
 #include "jet/error.h"
 #include "jet/format.h"
 #include "jet/index_builder.h"
 #include "jet/index_key.h"
 #include "jet/index_page.h"
+#include "jet/integrity.h"
 #include "support/fixtures.h"
+#include "support/oracles.h"
 
 namespace {
 
@@ -224,6 +227,203 @@ Bytes LongKey(int32_t v, size_t pad = 0) {
   return k;
 }
 
+// The previous insertion and deletion, which decoded every page on the path
+// and wrote each one whole: the model the in-place edits must match page
+// for page.
+namespace ref {
+
+size_t RefMax(const jet::Format& f) {
+  return std::min<size_t>(jet::IndexPageCapacity(f), f.index_entry_mask_size * 8u - 1);
+}
+uint16_t RefChoosePrefix(const jet::Format& f, const std::vector<IndexEntry>& entries, bool leaf,
+                         bool last_on_level) {
+  if (last_on_level && jet::PackedSize(entries, leaf, 0) <= RefMax(f)) return 0;
+  return static_cast<uint16_t>(jet::SharedPrefix(entries, leaf));
+}
+bool RefFits(const jet::Format& f, const std::vector<IndexEntry>& entries, bool leaf) {
+  return jet::PackedSize(entries, leaf, jet::SharedPrefix(entries, leaf)) <= RefMax(f);
+}
+
+struct PathStep {
+  uint32_t page;
+  jet::IndexPage node;
+  int slot;  // entry followed from this node; -1: its tail
+};
+
+constexpr size_t kMaxDepth = 32;
+
+// The route from the root to the leaf where `e` belongs.
+std::vector<PathStep> Descend(const jet::Format& f, uint32_t root, const jet::IndexEntry& e,
+                              const jet::ReadPage& read, jet::IndexPage& leaf) {
+  std::vector<PathStep> path;
+  uint32_t page = root;
+  jet::IndexPage p = jet::ParseIndexPage(f, read(page));
+  while (!p.leaf) {
+    if (path.size() >= kMaxDepth) throw jet::JetError(jet::kErrCorrupt);
+    int slot = -1;
+    for (size_t i = 0; i < p.entries.size(); ++i) {
+      if (jet::CompareEntries(p.entries[i], e) >= 0) {
+        slot = static_cast<int>(i);
+        break;
+      }
+    }
+    if (slot < 0 && p.tail_page == 0) {
+      if (p.entries.empty()) throw jet::JetError(jet::kErrCorrupt);
+      slot = static_cast<int>(p.entries.size() - 1);
+    }
+    uint32_t child = slot >= 0 ? p.entries[slot].child : p.tail_page;
+    path.push_back({page, std::move(p), slot});
+    page = child;
+    p = jet::ParseIndexPage(f, read(page));
+  }
+  path.push_back({page, std::move(p), -1});
+  leaf = path.back().node;
+  return path;
+}
+
+void Store(const jet::Format& f, uint32_t page, jet::IndexPage& p, const jet::WritePage& write) {
+  p.prefix_len = RefChoosePrefix(f, p.entries, p.leaf, p.next_page == 0);
+  write(page, jet::WriteIndexPage(f, p));
+}
+
+void RefInsert(const jet::Format& f, uint32_t root, const jet::IndexEntry& entry,
+                      const jet::ReadPage& read, const jet::WritePage& write, const jet::AllocatePage& allocate) {
+  jet::IndexPage unused;
+  std::vector<PathStep> path = Descend(f, root, entry, read, unused);
+  jet::IndexEntry leaf_entry{entry.key, entry.row, 0};
+  {
+    auto& es = path.back().node.entries;
+    auto at = std::lower_bound(es.begin(), es.end(), leaf_entry,
+                               [](const jet::IndexEntry& a, const jet::IndexEntry& b) {
+                                 return jet::CompareEntries(a, b) < 0;
+                               });
+    if (at != es.end() && jet::CompareEntries(*at, leaf_entry) == 0) throw jet::JetError(jet::kErrDuplicateKey);
+    es.insert(at, leaf_entry);
+  }
+  // A parent entry is the maximum of its child's subtree; raise it when the
+  // new entry goes past it.
+  for (size_t l = 0; l + 1 < path.size(); ++l) {
+    PathStep& s = path[l];
+    if (s.slot >= 0 && jet::CompareEntries(s.node.entries[s.slot], entry) < 0) {
+      s.node.entries[s.slot].key = entry.key;
+      s.node.entries[s.slot].row = entry.row;
+    }
+  }
+
+  for (size_t l = path.size(); l-- > 0;) {
+    PathStep& s = path[l];
+    jet::IndexPage& p = s.node;
+    if (RefFits(f, p.entries, p.leaf)) {
+      Store(f, s.page, p, write);
+      // Ancestors may hold a raised maximum.
+      for (size_t u = l; u-- > 0;) Store(f, path[u].page, path[u].node, write);
+      return;
+    }
+    if (p.entries.size() < 2) throw jet::JetError(jet::kErrInvalidArgument);
+    if (l == 0) {
+      // The root keeps its page number: its contents move one level down.
+      uint32_t moved = allocate();
+      jet::IndexPage new_root;
+      new_root.leaf = false;
+      new_root.tdef_page = p.tdef_page;
+      new_root.tail_page = moved;
+      PathStep root_step{s.page, std::move(new_root), -1};
+      s.page = moved;
+      path.insert(path.begin(), std::move(root_step));
+      l = 1;
+    }
+    PathStep& cur = path[l];
+    jet::IndexPage& full = cur.node;
+    // Appending at the end of a level moves just the last entry; otherwise
+    // the page splits in half.
+    size_t keep = full.entries.size() / 2;
+    bool appended = full.next_page == 0 &&
+                    jet::CompareEntries(full.entries.back(), jet::IndexEntry{entry.key, entry.row, 0}) == 0;
+    if (appended) keep = full.entries.size() - 1;
+    jet::IndexPage right;
+    right.leaf = full.leaf;
+    right.tdef_page = full.tdef_page;
+    right.entries.assign(full.entries.begin() + keep, full.entries.end());
+    full.entries.resize(keep);
+    right.tail_page = full.tail_page;
+    full.tail_page = 0;
+    uint32_t right_page = allocate();
+    right.prev_page = cur.page;
+    right.next_page = full.next_page;
+    full.next_page = right_page;
+    if (right.next_page != 0) {
+      jet::IndexPage after = jet::ParseIndexPage(f, read(right.next_page));
+      after.prev_page = right_page;
+      write(right.next_page, jet::WriteIndexPage(f, after));
+    }
+    Store(f, right_page, right, write);
+    Store(f, cur.page, full, write);
+
+    // The parent now needs an entry for the left half, and its old slot
+    // names the right half.
+    PathStep& parent = path[l - 1];
+    jet::IndexEntry left_max = full.entries.back();
+    left_max.child = cur.page;
+    size_t insert_at;
+    if (parent.slot >= 0) {
+      parent.node.entries[parent.slot].child = right_page;
+      insert_at = static_cast<size_t>(parent.slot);
+    } else {
+      parent.node.tail_page = right_page;
+      insert_at = parent.node.entries.size();
+    }
+    parent.node.entries.insert(parent.node.entries.begin() + insert_at, std::move(left_max));
+  }
+}
+
+bool RefDelete(const jet::Format& f, uint32_t root, const jet::IndexEntry& entry,
+                      const jet::ReadPage& read, const jet::WritePage& write, const jet::ReleasePage& release) {
+  jet::IndexPage unused;
+  jet::IndexEntry target{entry.key, entry.row, 0};
+  std::vector<PathStep> path = Descend(f, root, target, read, unused);
+  auto& es = path.back().node.entries;
+  auto at = std::find_if(es.begin(), es.end(),
+                         [&](const jet::IndexEntry& e) { return jet::CompareEntries(e, target) == 0; });
+  if (at == es.end()) return false;
+  es.erase(at);
+
+  for (size_t l = path.size(); l-- > 0;) {
+    PathStep& s = path[l];
+    jet::IndexPage& p = s.node;
+    bool empty = p.entries.empty() && p.tail_page == 0;
+    if (!empty || l == 0) {
+      if (l == 0 && empty) p.leaf = true;
+      Store(f, s.page, p, write);
+      return true;
+    }
+    // Unlink the empty page from its level and from its parent.
+    if (p.prev_page != 0) {
+      jet::IndexPage before = jet::ParseIndexPage(f, read(p.prev_page));
+      before.next_page = p.next_page;
+      Store(f, p.prev_page, before, write);
+    }
+    if (p.next_page != 0) {
+      jet::IndexPage after = jet::ParseIndexPage(f, read(p.next_page));
+      after.prev_page = p.prev_page;
+      Store(f, p.next_page, after, write);
+    }
+    release(s.page);
+    PathStep& parent = path[l - 1];
+    if (parent.slot >= 0) {
+      parent.node.entries.erase(parent.node.entries.begin() + parent.slot);
+    } else if (!parent.node.entries.empty()) {
+      // The last listed child becomes the tail.
+      parent.node.tail_page = parent.node.entries.back().child;
+      parent.node.entries.pop_back();
+    } else {
+      parent.node.tail_page = 0;
+    }
+  }
+  return true;
+}
+
+}  // namespace ref
+
 // Structure checks: order within and across pages, node entries bounding
 // their children, links consistent, every page reachable once.
 void CheckTree(const jet::Format& f, MemPages& m, uint32_t root) {
@@ -318,6 +518,193 @@ TEST(IndexBuilderTest, InsertsAndDeletesKeepTheTreeValid) {
     IndexPage r = jet::ParseIndexPage(f, m.read(root));
     EXPECT_TRUE(r.entries.empty());
     EXPECT_EQ(m.pages.size(), 1u) << "only the root is left";
+  }
+}
+
+// Pages edited where they sit, as the pager hands them out.
+struct MemIndexPages final : jet::IndexPages {
+  MemPages& m;
+  explicit MemIndexPages(MemPages& mem) : m(mem) {}
+  jet::ByteView Read(uint32_t n) override { return m.pages.at(n); }
+  std::span<uint8_t> Modify(uint32_t n) override { return m.pages.at(n); }
+  uint32_t Allocate() override {
+    uint32_t n = m.allocate();
+    m.pages[n] = Bytes(size, 0);
+    return n;
+  }
+  void Release(uint32_t n) override { m.release(n); }
+  size_t size = 0;
+};
+
+// Keys of many lengths sharing leading bytes, as text keys do.
+Bytes NameKey(std::mt19937& rng) {
+  static const char* const kStems[] = {"FERNANDEZ", "FERNANDO", "GOMEZ", "GOMEZ DE LA", "G", "MARTIN",
+                                       "MARTINEZ", "MARTINEZ DE", "RUIZ", "RUIZ-PEREZ"};
+  Bytes k{0x7f};
+  for (const char* c = kStems[rng() % 10]; *c; ++c) k.push_back(static_cast<uint8_t>(*c));
+  for (size_t n = rng() % 25; n > 0; --n) k.push_back(static_cast<uint8_t>('A' + rng() % 26));
+  k.push_back(0x01);
+  return k;
+}
+
+TEST(IndexBuilderTest, InPlaceEditsWriteWhatWholePageRewritesWrote) {
+  // Long keys make few entries a page, so the trees grow several levels
+  // and intermediate pages split too.
+  enum Order { kAscending, kAscendingLong, kDescending, kRandom, kNames, kSameKey };
+  for (const jet::Format* f : {&jet::Jet4Format(), &jet::Jet3Format()}) {
+    for (Order order : {kAscending, kAscendingLong, kDescending, kRandom, kNames, kSameKey}) {
+      SCOPED_TRACE(testing::Message() << "page size " << f->page_size << " order " << order);
+      MemPages model, ours;
+      jet::IndexBuilder(*f, 2).Build(model.allocate, model.write);
+      jet::IndexBuilder(*f, 2).Build(ours.allocate, ours.write);
+      MemIndexPages pages(ours);
+      pages.size = f->page_size;
+      std::mt19937 rng(static_cast<unsigned>(order) + 11);
+      std::vector<IndexEntry> inserted;
+      auto insert = [&](int i) {
+        IndexEntry e;
+        switch (order) {
+          case kAscending: e.key = LongKey(i, i % 3); break;
+          case kAscendingLong: e.key = LongKey(i, 150); break;
+          case kDescending: e.key = LongKey(-i, 100); break;
+          case kRandom: e.key = LongKey(static_cast<int32_t>(rng() % 1000000), 120); break;
+          case kNames: e.key = NameKey(rng); break;
+          case kSameKey: e.key = LongKey(7, 60); break;
+        }
+        e.row = {uint32_t(300 + i / 30), uint8_t(i % 30)};
+        bool model_refused = false, ours_refused = false;
+        try {
+          ref::RefInsert(*f, 10, e, model.read, model.write, model.allocate);
+        } catch (const jet::JetError&) {
+          model_refused = true;
+        }
+        try {
+          jet::InsertIndexEntry(*f, 10, e, pages);
+        } catch (const jet::JetError&) {
+          ours_refused = true;
+        }
+        ASSERT_EQ(model_refused, ours_refused);
+        if (!ours_refused) inserted.push_back(e);
+      };
+      const int n = order == kAscending || order == kNames ? 3000 : 1500;
+      for (int i = 0; i < n; ++i) {
+        insert(i);
+        if (i % 499 == 0) {
+          ASSERT_EQ(ours.pages, model.pages) << "after insert " << i;
+        }
+      }
+      ASSERT_EQ(ours.pages, model.pages);
+      CheckTree(*f, ours, 10);
+      // Deletes (some emptying leaves), then inserts into the thinned tree.
+      std::shuffle(inserted.begin(), inserted.end(), rng);
+      for (size_t i = 0; i < inserted.size() * 2 / 3; ++i) {
+        bool a = ref::RefDelete(*f, 10, inserted[i], model.read, model.write, model.release);
+        bool b = jet::DeleteIndexEntry(*f, 10, inserted[i], pages);
+        ASSERT_TRUE(a);
+        ASSERT_TRUE(b);
+      }
+      ASSERT_EQ(ours.pages, model.pages);
+      for (int i = n; i < n + n / 2; ++i) insert(i);
+      ASSERT_EQ(ours.pages, model.pages);
+      // Deep enough that intermediate pages split.
+      if (order == kAscendingLong || order == kRandom) {
+        EXPECT_FALSE(jet::ParseIndexPage(*f, ours.read(jet::ParseIndexPage(*f, ours.read(10)).tail_page)).leaf);
+      }
+      EXPECT_EQ(ours.released, model.released);
+      CheckTree(*f, ours, 10);
+    }
+  }
+}
+
+// A duplicate is refused before any page changes.
+TEST(IndexBuilderTest, ADuplicateLeavesEveryPageAsItWas) {
+  const jet::Format& f = jet::Jet4Format();
+  MemPages m;
+  jet::IndexBuilder(f, 2).Build(m.allocate, m.write);
+  for (int i = 0; i < 3000; ++i)
+    jet::InsertIndexEntry(f, 10, IndexEntry{LongKey(i * 2), {100, uint8_t(i % 200)}, 0}, m.read,
+                          m.write, m.allocate);
+  auto before = m.pages;
+  for (int i : {0, 1500, 2999}) {
+    try {
+      jet::InsertIndexEntry(f, 10, IndexEntry{LongKey(i * 2), {100, uint8_t(i % 200)}, 0}, m.read,
+                            m.write, m.allocate);
+      ADD_FAILURE() << "duplicate " << i << " taken";
+    } catch (const jet::JetError& e) {
+      EXPECT_EQ(e.number(), jet::kErrDuplicateKey);
+    }
+  }
+  EXPECT_EQ(m.pages, before);
+}
+
+// A table of 100,000 rows written by the engine: mdbtools lists its
+// indexes, and both seeks find every row under its own key.
+TEST(IndexEngineTest, HundredThousandRowsAreFoundThroughTheirIndexes) {
+  testing_support::TempDir dir;
+  std::string path = dir.File("indices.mdb");
+  std::vector<std::pair<Bytes, RowId>> pk_rows, name_rows;
+  {
+    auto file = jet::FileState::Create(path, "", false);
+    std::vector<jet::NewColumn> columns(3);
+    columns[0].name = "IdExpediente";
+    columns[0].type = jet::ColumnType::kLong;
+    columns[1].name = "Linea";
+    columns[1].type = jet::ColumnType::kLong;
+    columns[2].name = "Cliente";
+    columns[2].size = 40;
+    std::vector<jet::NewIndex> indexes(2);
+    indexes[0].name = "PrimaryKey";
+    indexes[0].columns = {"IdExpediente", "Linea"};
+    indexes[0].primary = true;
+    indexes[1].name = "Cliente";
+    indexes[1].columns = {"Cliente"};
+    indexes[1].unique = true;
+    file->CreateTable("TActuaciones", columns, indexes);
+    jet::Table& t = file->GetTable("TActuaciones");
+    const jet::TableDef& def = t.def();
+    std::mt19937 rng(5);
+    for (int i = 0; i < 100000; ++i) {
+      // Names in no particular order, kept distinct by the number.
+      std::string name = "Cliente " + std::to_string(rng() % 1000) + " " + std::to_string(i);
+      std::vector<jet::Value> row{jet::Value(int32_t{i / 10}), jet::Value(int32_t{i % 10}),
+                                  jet::Value(name)};
+      RowId id = file->InsertRow(t, row);
+      Bytes pk, nk;
+      jet::AppendKeyColumn(pk, row[0], def.columns[0], true);
+      jet::AppendKeyColumn(pk, row[1], def.columns[1], true);
+      jet::AppendKeyColumn(nk, row[2], def.columns[2], true);
+      pk_rows.emplace_back(std::move(pk), id);
+      name_rows.emplace_back(std::move(nk), id);
+    }
+    file->Flush();
+  }
+  {
+    auto file = jet::FileState::Open(path, false, true, "");
+    jet::Table& t = file->GetTable("TActuaciones");
+    ASSERT_EQ(t.def().real_indexes.size(), 2u);
+    for (size_t k = 0; k < 2; ++k) {
+      uint32_t root = t.def().real_indexes[k].first_page;
+      auto& rows = k == 0 ? pk_rows : name_rows;
+      auto entries = jet::ReadIndexEntries(t.pager().format(), root,
+                                           [&](uint32_t pg) { return t.pager().Copy(pg); });
+      EXPECT_EQ(entries.size(), rows.size());
+      for (size_t i = 0; i < rows.size(); ++i) {
+        auto found = jet::FindIndexRows(t.pager(), root, rows[i].first, 2);
+        ASSERT_EQ(found, std::vector<RowId>{rows[i].second}) << "index " << k << " row " << i;
+        if (i % 7 == 0) {
+          ASSERT_EQ(jet::SeekIndex(t.pager(), root, rows[i].first, 2), found);
+        }
+      }
+      Bytes absent;
+      jet::AppendKeyColumn(absent, jet::Value(int32_t{-1}), t.def().columns[0], true);
+      EXPECT_TRUE(jet::FindIndexRows(t.pager(), root, absent, 1).empty());
+    }
+  }
+  if (testing_support::HaveMdbtools() || testing_support::UnderCi()) {
+    EXPECT_EQ(testing_support::MdbCount(path, "TActuaciones"), 100000);
+    std::string ddl = testing_support::MdbSchema(path, "postgres");
+    EXPECT_NE(ddl.find("PRIMARY KEY (\"idexpediente\", \"linea\")"), std::string::npos) << ddl;
+    EXPECT_NE(ddl.find("CREATE UNIQUE INDEX \"tactuaciones_cliente_idx\""), std::string::npos) << ddl;
   }
 }
 

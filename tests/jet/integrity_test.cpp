@@ -3,7 +3,6 @@
 // index seek is checked against a full read of a multi-level B-tree.
 #include <gtest/gtest.h>
 
-#include <chrono>
 
 #include "jet/database.h"
 #include "jet/error.h"
@@ -263,14 +262,11 @@ TEST(IndexSeek, FindsEveryKeyOfAMultiLevelTree) {
                   {Idx("PrimaryKey", {"Id"}, true), Idx("Grupo", {"Grupo"})});
   Table& t = fs->GetTable("T");
   constexpr int32_t kRows = 12000;
-  auto start = std::chrono::steady_clock::now();
   for (int32_t i = 0; i < kRows; ++i) {
     // Keys arrive out of order so pages split everywhere.
     int32_t id = static_cast<int32_t>((static_cast<int64_t>(i) * 7919) % kRows);
     fs->InsertRow(t, {L(id), L(id % 13)});
   }
-  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  EXPECT_LT(seconds, 60.0);
   Pager& p = fs->pager();
   const RealIndexDef& pk = t.def().real_indexes[0];
   const RealIndexDef& grupo = t.def().real_indexes[1];

@@ -1,0 +1,205 @@
+// Index maintenance and lookups: a million rows inserted through the DAO
+// recordset with a two-Long primary key (keys ascending), the same with a
+// unique index on a name column too (keys in no particular order), and a
+// million primary-key seeks. Prints rows or seeks per second of wall-clock
+// and of CPU time (the machine is shared) and the peak memory of each run.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+#include <random>
+#include <string>
+
+#include "jet/dao.h"
+#include "jet/database.h"
+#include "jet/index_builder.h"
+#include "jet/index_key.h"
+#include "jet/integrity.h"
+#include "jet/value_codec.h"
+
+namespace {
+
+using namespace jet::dao;
+
+constexpr int kLinesPerCase = 10;  // second key column: line within a case
+
+// MAQUETOR_BENCH_ROWS overrides the row count (for profiling short runs).
+const int kRows = [] {
+  const char* v = std::getenv("MAQUETOR_BENCH_ROWS");
+  return v ? std::max(kLinesPerCase, std::atoi(v)) : 1000000;
+}();
+
+std::string BenchPath(const char* name) {
+  auto dir = std::filesystem::temp_directory_path() / "maquetor-bench";
+  std::filesystem::create_directories(dir);
+  return (dir / name).string();
+}
+
+long PeakRssKb() {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+// Starts the peak over, so each benchmark reports its own.
+void ResetPeakRss() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+double CpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// "Fernández Gómez, María José 000123": distinct for distinct numbers, and
+// in an order unrelated to the number.
+std::string SpanishName(int i) {
+  static const char* const kGiven[] = {
+      "María José", "Antonio", "Carmen", "José Luis", "Ana Isabel", "Francisco Javier", "Lucía",
+      "Manuel",     "Pilar",   "Jesús",  "Dolores",   "Alejandro",  "Inmaculada",       "Raúl",
+      "Begoña",     "Íñigo",   "Rocío",  "Álvaro",    "Montserrat", "Ángel"};
+  static const char* const kSurname[] = {
+      "Fernández", "Gómez",    "García", "Martínez", "López",  "Sánchez", "Pérez",
+      "Martín",    "Jiménez",  "Ruiz",   "Hernández", "Díaz",   "Moreno",  "Muñoz",
+      "Álvarez",   "Romero",   "Alonso", "Gutiérrez", "Navarro", "Torres", "Domínguez",
+      "Vázquez",   "Ramos",    "Gil",    "Ramírez",  "Serrano", "Blanco",  "Suárez",
+      "Molina",    "Castro",   "Ortega", "Rubio",    "Núñez",   "Iglesias", "Peña"};
+  constexpr uint32_t kG = sizeof kGiven / sizeof *kGiven;
+  constexpr uint32_t kS = sizeof kSurname / sizeof *kSurname;
+  uint32_t h = static_cast<uint32_t>(i) * 2654435761u;
+  h ^= h >> 15;
+  char num[16];
+  std::snprintf(num, sizeof num, " %06d", i);
+  return std::string(kSurname[h % kS]) + " " + kSurname[(h / kS) % kS] + ", " +
+         kGiven[(h / kS / kS) % kG] + num;
+}
+
+void CreateTable(Database& db, bool name_index) {
+  TableDef t = db.CreateTableDef("TActuaciones");
+  t.AppendField(t.CreateField("IdExpediente", dbLong));
+  t.AppendField(t.CreateField("Linea", dbLong));
+  t.AppendField(t.CreateField("Codigo", dbText, 12));
+  t.AppendField(t.CreateField("Cliente", dbText, 50));
+  t.AppendField(t.CreateField("Importe", dbDouble));
+  t.AppendField(t.CreateField("Fecha", dbDate));
+  Index pk = t.CreateIndex("PrimaryKey");
+  pk.SetPrimary(true);
+  pk.AppendField(pk.CreateField("IdExpediente"));
+  pk.AppendField(pk.CreateField("Linea"));
+  t.AppendIndex(pk);
+  if (name_index) {
+    Index byname = t.CreateIndex("Cliente");
+    byname.SetUnique(true);
+    byname.AppendField(byname.CreateField("Cliente"));
+    t.AppendIndex(byname);
+  }
+  db.AppendTableDef(t);
+}
+
+std::string Fill(const char* name, bool name_index) {
+  std::string path = BenchPath(name);
+  std::filesystem::remove(path);
+  Database db = DBEngine::Instance().Workspaces(0).CreateDatabase(
+      path, ";LANGID=0x0409;CP=1252;COUNTRY=0");
+  CreateTable(db, name_index);
+  Recordset rs = db.OpenRecordset("TActuaciones");
+  jet::Date base = jet::PartsToDate({2001, 1, 1, 0, 0, 0});
+  char code[16];
+  for (int i = 0; i < kRows; ++i) {
+    rs.AddNew();
+    rs.SetValue(0, Value(int32_t{i / kLinesPerCase}));
+    rs.SetValue(1, Value(int32_t{i % kLinesPerCase}));
+    std::snprintf(code, sizeof code, "EXP-%07d", i / kLinesPerCase);
+    rs.SetValue(2, Value(std::string(code)));
+    rs.SetValue(3, Value(SpanishName(i)));
+    rs.SetValue(4, Value(i * 0.25));
+    rs.SetValue(5, Value(jet::Date{base.days + i % 3650}));
+    rs.Update();
+  }
+  rs.Close();
+  db.Close();
+  return path;
+}
+
+void Report(benchmark::State& state, double items, double cpu, const char* what) {
+  state.counters[what] = benchmark::Counter(items, benchmark::Counter::kIsRate);
+  state.counters[std::string(what) + "_cpu"] = items / cpu;
+  state.counters["peak_rss_MiB"] = static_cast<double>(PeakRssKb()) / 1024.0;
+}
+
+void BM_InsertPrimaryKey(benchmark::State& state) {
+  ResetPeakRss();
+  double cpu = 0;
+  for (auto _ : state) {
+    double c0 = CpuSeconds();
+    Fill("index_pk.mdb", false);
+    cpu += CpuSeconds() - c0;
+  }
+  Report(state, static_cast<double>(kRows) * static_cast<double>(state.iterations()), cpu, "rows/s");
+}
+BENCHMARK(BM_InsertPrimaryKey)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+void BM_InsertPrimaryKeyAndUniqueName(benchmark::State& state) {
+  ResetPeakRss();
+  double cpu = 0;
+  for (auto _ : state) {
+    double c0 = CpuSeconds();
+    Fill("index_pk_name.mdb", true);
+    cpu += CpuSeconds() - c0;
+  }
+  Report(state, static_cast<double>(kRows) * static_cast<double>(state.iterations()), cpu, "rows/s");
+}
+BENCHMARK(BM_InsertPrimaryKeyAndUniqueName)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+// Every primary key looked up once, in random order.
+template <typename Seek>
+void SeekEveryKey(benchmark::State& state, const Seek& seek) {
+  std::string path = BenchPath("index_pk.mdb");
+  if (!std::filesystem::exists(path)) Fill("index_pk.mdb", false);
+  ResetPeakRss();
+  auto file = jet::FileState::Open(path, false, true, "");
+  jet::Table& t = file->GetTable("TActuaciones");
+  const jet::TableDef& def = t.def();
+  const jet::RealIndexDef& pk = def.real_indexes.at(0);
+  std::vector<jet::Bytes> keys(static_cast<size_t>(kRows));
+  for (int i = 0; i < kRows; ++i) {
+    jet::Bytes& k = keys[static_cast<size_t>(i)];
+    jet::AppendKeyColumn(k, Value(int32_t{i / kLinesPerCase}), def.columns[0], true);
+    jet::AppendKeyColumn(k, Value(int32_t{i % kLinesPerCase}), def.columns[1], true);
+  }
+  std::shuffle(keys.begin(), keys.end(), std::mt19937(42));
+  int64_t seeks = 0, found = 0;
+  double cpu = 0;
+  for (auto _ : state) {
+    double c0 = CpuSeconds();
+    for (const jet::Bytes& k : keys) found += seek(t.pager(), pk.first_page, k) ? 1 : 0;
+    cpu += CpuSeconds() - c0;
+    seeks += kRows;
+  }
+  if (found != seeks) state.SkipWithError("a key was not found");
+  Report(state, static_cast<double>(seeks), cpu, "seeks/s");
+}
+
+// The seek the integrity checks use (unique keys, related rows).
+void BM_SeekPrimaryKey(benchmark::State& state) {
+  SeekEveryKey(state, [](jet::Pager& p, uint32_t root, const jet::Bytes& k) {
+    return !jet::SeekIndex(p, root, k, 1).empty();
+  });
+}
+BENCHMARK(BM_SeekPrimaryKey)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+
+// The index module's seek, which searches pages without decoding them.
+void BM_FindIndexRowsPrimaryKey(benchmark::State& state) {
+  SeekEveryKey(state, [](jet::Pager& p, uint32_t root, const jet::Bytes& k) {
+    return !jet::FindIndexRows(p, root, k, 1).empty();
+  });
+}
+BENCHMARK(BM_FindIndexRowsPrimaryKey)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+
+}  // namespace
