@@ -18,4 +18,7 @@ inline constexpr int kExitNotACommand = 2;
 // inspect DB [--password PWD] [--json] [--rows]
 void AddInspectCommand(CLI::App& app);
 
+// sql DB [--create] [--password PWD] [--verbose] [STATEMENT]
+void AddSqlCommand(CLI::App& app);
+
 }  // namespace maquetor

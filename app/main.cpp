@@ -19,8 +19,9 @@ void RegisterCommands(CLI::App& app) {
   maquetor::AddInspectCommand(app);
   maquetor::AddCreateCommand(app);
   maquetor::AddTableCommand(app);
+  maquetor::AddSqlCommand(app);
   // Later commands register here, each from its own file through commands.h:
-  // create, table, sql, setup, migrate, euros, attach-docs.
+  // create, table, setup, migrate, euros, attach-docs.
 }
 
 bool IsCommandWord(const CLI::App& app, const std::string& word) {
@@ -44,6 +45,7 @@ int main(int argc, char** argv) {
       "Examples:\n"
       "  maquetor inspect datos.mdb                 tables, columns and indexes\n"
       "  maquetor inspect datos.mdb --json --rows   everything, rows included, as JSON\n"
+      "  maquetor sql datos.mdb \"SELECT * FROM T\"   a query's rows as CSV\n"
       "Run 'maquetor COMMAND --help' for a command's options.");
   RegisterCommands(app);
 
