@@ -21,7 +21,7 @@ void RegisterCommands(CLI::App& app) {
   maquetor::AddTableCommand(app);
   maquetor::AddSqlCommand(app);
   // Later commands register here, each from its own file through commands.h:
-  // create, table, setup, migrate, euros, attach-docs.
+  // setup, migrate, euros, attach-docs.
 }
 
 bool IsCommandWord(const CLI::App& app, const std::string& word) {
