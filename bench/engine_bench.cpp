@@ -2,6 +2,8 @@
 // Text, a Double and a Date (no index), and the peak memory of the process.
 #include <benchmark/benchmark.h>
 
+#include "bench_util.h"
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -12,24 +14,12 @@
 
 namespace {
 
+using bench::BenchPath;
+using bench::PeakRssKb;
+
 using namespace jet::dao;
 
 constexpr int kRows = 1000000;
-
-std::string BenchPath(const char* name) {
-  auto dir = std::filesystem::temp_directory_path() / "maquetor-bench";
-  std::filesystem::create_directories(dir);
-  return (dir / name).string();
-}
-
-long PeakRssKb() {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
-}
 
 void CreateTable(Database& db) {
   TableDef t = db.CreateTableDef("TFilas");

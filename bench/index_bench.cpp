@@ -5,6 +5,8 @@
 // and of CPU time (the machine is shared) and the peak memory of each run.
 #include <benchmark/benchmark.h>
 
+#include "bench_util.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
@@ -23,6 +25,10 @@
 
 namespace {
 
+using bench::BenchPath;
+using bench::PeakRssKb;
+using bench::ResetPeakRss;
+
 using namespace jet::dao;
 
 constexpr int kLinesPerCase = 10;  // second key column: line within a case
@@ -32,24 +38,6 @@ const int kRows = [] {
   const char* v = std::getenv("MAQUETOR_BENCH_ROWS");
   return v ? std::max(kLinesPerCase, std::atoi(v)) : 1000000;
 }();
-
-std::string BenchPath(const char* name) {
-  auto dir = std::filesystem::temp_directory_path() / "maquetor-bench";
-  std::filesystem::create_directories(dir);
-  return (dir / name).string();
-}
-
-long PeakRssKb() {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
-}
-
-// Starts the peak over, so each benchmark reports its own.
-void ResetPeakRss() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
 double CpuSeconds() {
   timespec ts{};
