@@ -1,5 +1,7 @@
 #include "jet/integrity.h"
 
+#include "jet/index_builder.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -16,9 +18,6 @@
 
 namespace jet {
 namespace {
-
-constexpr size_t kRowPointerSize = 4;  // 3-byte page, row number
-constexpr size_t kChildPointerSize = 4;
 
 size_t ColumnSlot(const TableDef& def, uint16_t number) {
   for (size_t i = 0; i < def.columns.size(); ++i) {
@@ -81,119 +80,10 @@ bool SameValues(const TableDef& def, const std::vector<uint16_t>& columns,
 }
 
 
-// One entry of an index page as it sits there: the page's shared prefix
-// (empty for the first entry, which is stored whole) and its own bytes.
-struct StoredEntry {
-  ByteView head;
-  ByteView tail;
-  size_t size() const { return head.size() + tail.size(); }
-  uint8_t at(size_t i) const { return i < head.size() ? head[i] : tail[i - head.size()]; }
-};
-
-// Compares the first `len` bytes of an entry with a key, as CompareKeys does.
-int CompareStored(const StoredEntry& e, size_t len, ByteView key) {
-  ByteView a = e.head.first(std::min(len, e.head.size()));
-  ByteView b = e.tail.first(len - a.size());
-  size_t n = std::min(a.size(), key.size());
-  if (n > 0) {
-    if (int c = std::memcmp(a.data(), key.data(), n)) return c < 0 ? -1 : 1;
-  }
-  if (key.size() > a.size()) {
-    ByteView rest = key.subspan(a.size());
-    size_t m = std::min(b.size(), rest.size());
-    if (m > 0) {
-      if (int c = std::memcmp(b.data(), rest.data(), m)) return c < 0 ? -1 : 1;
-    }
-  }
-  return len < key.size() ? -1 : len > key.size() ? 1 : 0;
-}
-
 }  // namespace
 
 std::vector<RowId> SeekIndex(Pager& pager, uint32_t root, ByteView key, size_t limit) {
-  const Format& f = pager.format();
-  std::vector<RowId> out;
-  // Reused between calls: a page holds hundreds of entries.
-  thread_local std::vector<StoredEntry> entries;
-  uint32_t page = root;
-  bool in_run = false;  // a leaf before this one ended on the key
-  for (size_t hops = 0; page != 0; ++hops) {
-    if (hops > 1000000) throw JetError(kErrCorrupt);
-    ByteView b = pager.Read(page);
-    if (b.size() != f.page_size) throw JetError(kErrCorrupt);
-    const bool leaf = b[0] == static_cast<uint8_t>(PageType::kIndexLeaf);
-    if (!leaf && b[0] != static_cast<uint8_t>(PageType::kIndexNode)) throw JetError(kErrCorrupt);
-    const size_t prefix_len = f.index_prefix_len_size == 1 ? Get8(b, f.index_offset_prefix_len)
-                                                           : Get16(b, f.index_offset_prefix_len);
-    const size_t trailer = kRowPointerSize + (leaf ? 0 : kChildPointerSize);
-    const size_t base = f.index_first_entry_offset;
-    const size_t capacity = f.page_size - base;
-    // Entry boundaries from the bitmask: a set bit marks where one ends.
-    entries.clear();
-    ByteView prefix;
-    size_t start = 0;
-    for (size_t i = 0; i < f.index_entry_mask_size; i += 8) {
-      // Eight mask bytes at a time, visiting only the set bits.
-      uint64_t m = 0;
-      size_t n = std::min<size_t>(8, f.index_entry_mask_size - i);
-      for (size_t k = 0; k < n; ++k) m |= uint64_t{b[f.index_offset_entry_mask + i + k]} << (8 * k);
-      for (; m != 0; m &= m - 1) {
-        size_t end = i * 8 + static_cast<size_t>(std::countr_zero(m));
-        if (end <= start || end > capacity) throw JetError(kErrCorrupt);
-        ByteView stored = b.subspan(base + start, end - start);
-        if (entries.empty()) {
-          if (prefix_len > stored.size()) throw JetError(kErrCorrupt);
-          prefix = stored.first(prefix_len);
-          entries.push_back({ByteView(), stored});
-        } else {
-          entries.push_back({prefix, stored});
-        }
-        if (entries.back().size() < trailer) throw JetError(kErrCorrupt);
-        start = end;
-      }
-    }
-    auto compare = [&](size_t i) {
-      return CompareStored(entries[i], entries[i].size() - trailer, key);
-    };
-    // First entry not below the key (binary search: entries are in order).
-    size_t lo = 0, hi = entries.size();
-    if (!in_run) {
-      while (lo < hi) {
-        size_t mid = (lo + hi) / 2;
-        if (compare(mid) < 0) {
-          lo = mid + 1;
-        } else {
-          hi = mid;
-        }
-      }
-    }
-    if (!leaf) {
-      if (lo < entries.size()) {
-        const StoredEntry& e = entries[lo];
-        size_t at = e.size() - kChildPointerSize;
-        page = (uint32_t{e.at(at)} << 24) | (uint32_t{e.at(at + 1)} << 16) |
-               (uint32_t{e.at(at + 2)} << 8) | e.at(at + 3);
-      } else {
-        page = Get32(b, f.index_offset_tail_page);
-      }
-      continue;
-    }
-    for (size_t i = lo; i < entries.size(); ++i) {
-      if (compare(i) != 0) return out;
-      const StoredEntry& e = entries[i];
-      size_t at = e.size() - kRowPointerSize;
-      RowId r;
-      r.page = (uint32_t{e.at(at)} << 16) | (uint32_t{e.at(at + 1)} << 8) | e.at(at + 2);
-      r.row = e.at(at + 3);
-      out.push_back(r);
-      if (out.size() >= limit) return out;
-    }
-    // Equal keys may go on past this leaf; a leaf that ended below the key
-    // also hands over to the next one.
-    in_run = !out.empty();
-    page = Get32(b, f.index_offset_next_page);
-  }
-  return out;
+  return FindIndexRows(pager, root, key, limit);
 }
 
 // ---- cached catalogue facts ----
