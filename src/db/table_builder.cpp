@@ -17,15 +17,15 @@ void SetFlag(Flag flag, auto&& setter) {
   if (flag != Flag::kUnset) setter(flag == Flag::kYes);
 }
 
-Index MakeIndex(TableDef& def, const IndexSpec& spec) {
-  Index index = def.CreateIndex(spec.name);
-  SetFlag(spec.primary, [&](bool v) { index.SetPrimary(v); });
-  SetFlag(spec.unique, [&](bool v) { index.SetUnique(v); });
-  SetFlag(spec.required, [&](bool v) { index.SetRequired(v); });
-  for (const auto& name : spec.fields) {
+Index MakeIndex(TableDef& def, const IndexSpec& index_def) {
+  Index index = def.CreateIndex(index_def.name);
+  SetFlag(index_def.primary, [&](bool v) { index.SetPrimary(v); });
+  SetFlag(index_def.unique, [&](bool v) { index.SetUnique(v); });
+  SetFlag(index_def.required, [&](bool v) { index.SetRequired(v); });
+  for (const auto& name : index_def.fields) {
     Field f = index.CreateField(name);
-    if (spec.field_required) f.SetRequired(true);
-    if (spec.field_attributes != 0) f.SetAttributes(spec.field_attributes);
+    if (index_def.field_required) f.SetRequired(true);
+    if (index_def.field_attributes != 0) f.SetAttributes(index_def.field_attributes);
     index.AppendField(f);
   }
   return index;
@@ -40,19 +40,19 @@ TableBuilder::TableBuilder(const std::string& BDatosTrabajo, std::optional<std::
 
 void TableBuilder::Build(const TableSpec& table) { BuildTable(db_, table); }
 
-void BuildTable(Database& db, const TableSpec& spec) {
-  TableDef def = db.CreateTableDef(spec.name);
+void BuildTable(Database& db, const TableSpec& table_data) {
+  TableDef def = db.CreateTableDef(table_data.name);
 
   // Every field exists before any property is set, and every property is
   // set before any field is appended.
   std::vector<Field> fields;
-  fields.reserve(spec.fields.size());
-  for (const auto& f : spec.fields) {
+  fields.reserve(table_data.fields.size());
+  for (const auto& f : table_data.fields) {
     fields.push_back(f.size > 0 ? def.CreateField(f.name, f.type, f.size)
                                 : def.CreateField(f.name, f.type));
   }
   for (size_t i = 0; i < fields.size(); ++i) {
-    const FieldSpec& f = spec.fields[i];
+    const FieldSpec& f = table_data.fields[i];
     if (f.attributes != 0) fields[i].SetAttributes(f.attributes);
     SetFlag(f.required, [&](bool v) { fields[i].SetRequired(v); });
     SetFlag(f.allow_zero_length, [&](bool v) { fields[i].SetAllowZeroLength(v); });
@@ -60,15 +60,15 @@ void BuildTable(Database& db, const TableSpec& spec) {
   }
   for (const auto& f : fields) def.AppendField(f);
 
-  if (spec.index_timing == IndexTiming::kWithTable) {
-    for (const auto& i : spec.indexes) def.AppendIndex(MakeIndex(def, i));
+  if (table_data.index_timing == IndexTiming::kWithTable) {
+    for (const auto& i : table_data.indexes) def.AppendIndex(MakeIndex(def, i));
     db.AppendTableDef(def);
   } else {
     db.AppendTableDef(def);
-    for (const auto& i : spec.indexes) def.AppendIndex(MakeIndex(def, i));
+    for (const auto& i : table_data.indexes) def.AppendIndex(MakeIndex(def, i));
   }
 
-  for (const auto& r : spec.relations) {
+  for (const auto& r : table_data.relations) {
     Relation rel = db.CreateRelation(r.name);
     rel.SetTable(r.table);
     rel.SetForeignTable(r.foreign_table);

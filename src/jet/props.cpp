@@ -179,9 +179,9 @@ Bytes SerializeProperties(const Properties& p) {
   return out;
 }
 
-Bytes BuildColumnProperties(const std::vector<ColumnPropertySpec>& specs) {
+Bytes BuildColumnProperties(const std::vector<ColumnPropertySpec>& columns) {
   Properties p;
-  for (const auto& s : specs) {
+  for (const auto& s : columns) {
     PropertyMap m;
     m.name = s.column;
     if (s.default_value) m.props.push_back(Property::Text("DefaultValue", *s.default_value));

@@ -80,11 +80,11 @@ struct ColumnPropertySpec {
   std::optional<std::string> default_value;
 };
 
-// The Jet 4 LvProp blob of a table whose columns declare `specs`: the name
+// The Jet 4 LvProp blob of a table whose columns declare `columns`: the name
 // chunk and one column map per column with something set, each holding
 // DefaultValue (Memo), Required and AllowZeroLength (Boolean) in that order,
 // all with the DDL flag, as the engine stores them. No map for the table
 // itself. Empty when nothing is set.
-Bytes BuildColumnProperties(const std::vector<ColumnPropertySpec>& specs);
+Bytes BuildColumnProperties(const std::vector<ColumnPropertySpec>& columns);
 
 }  // namespace jet

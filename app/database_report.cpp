@@ -1,4 +1,4 @@
-#include "inspect.h"
+#include "database_report.h"
 
 #include <charconv>
 #include <cstdlib>
