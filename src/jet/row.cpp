@@ -117,9 +117,10 @@ void PackRowInto(const TableDef& def, const std::vector<PackedColumn>& cols, siz
   for (const auto& c : def.columns) {
     if (!c.fixed()) nvar = std::max<uint16_t>(nvar, static_cast<uint16_t>(c.var_index + 1));
   }
-  const PackedColumn* var_small[256] = {};
+  const PackedColumn* var_small[256];
   if (nvar > 256) throw JetError(kErrFieldCountExceeded);
   std::span<const PackedColumn*> var_values(var_small, nvar);
+  std::fill(var_values.begin(), var_values.end(), nullptr);
 
   for (size_t i = 0; i < def.columns.size(); ++i) {
     const ColumnDef& c = def.columns[i];
