@@ -553,7 +553,24 @@ class RecordsetState {
     if (mode == Mode::kNone) throw JetError(kErrUpdateWithoutEdit);
     const ColumnDef& col = table->def().columns[c];
     if (col.auto_number() && mode == Mode::kEdit) throw JetError(kErrInvalidOperation);
-    Value coerced = v.is_null() ? v : Coerce(v, col.type);
+    // A value already of the column's kind is taken as it is, reusing the
+    // buffer's storage; others are converted as the engine converts them.
+    bool exact = v.is_null() || (col.type == ColumnType::kLong && v.is<int32_t>()) ||
+                 ((col.type == ColumnType::kText || col.type == ColumnType::kMemo) &&
+                  v.is<std::string>()) ||
+                 (col.type == ColumnType::kDouble && v.is<double>()) ||
+                 (col.type == ColumnType::kDate && v.is<Date>()) ||
+                 (col.type == ColumnType::kCurrency && v.is<Currency>()) ||
+                 (col.type == ColumnType::kBoolean && v.is<bool>());
+    if (exact) {
+      if (col.type == ColumnType::kText && v.is<std::string>() &&
+          Utf16Length(v.as<std::string>()) * 2 > col.length) {
+        throw JetError(kErrFieldTooSmall);
+      }
+      buffer[c] = v;
+      return;
+    }
+    Value coerced = Coerce(v, col.type);
     if (col.type == ColumnType::kText && coerced.is<std::string>() &&
         Utf16Length(coerced.as<std::string>()) * 2 > col.length) {
       throw JetError(kErrFieldTooSmall);
