@@ -54,7 +54,9 @@ void CrackRow(const Format& f, const TableDef& def, ByteView row, std::vector<Co
   size_t tail = row.size() - mask_size;
   ByteView mask = row.subspan(tail, mask_size);
 
-  VarTable vt;
+  // Reused from row to row: scans crack millions of rows.
+  thread_local VarTable vt;
+  vt.offsets.clear();
   bool have_var = def.var_column_count > 0;
   if (have_var) {
     if (f.version >= 4) {
