@@ -548,7 +548,7 @@ class RecordsetState {
     if (result) return Current()[column];
     return Column(column);
   }
-  void Set(size_t c, const Value& v) {
+  void Set(size_t c, Value v) {
     if (result) throw JetError(kErrReadOnly);
     if (mode == Mode::kNone) throw JetError(kErrUpdateWithoutEdit);
     const ColumnDef& col = table->def().columns[c];
@@ -567,7 +567,7 @@ class RecordsetState {
           Utf16Length(v.as<std::string>()) * 2 > col.length) {
         throw JetError(kErrFieldTooSmall);
       }
-      buffer[c] = v;
+      buffer[c] = std::move(v);
       return;
     }
     Value coerced = Coerce(v, col.type);
@@ -625,6 +625,14 @@ void Recordset::SetValue(const std::string& field, const Value& v) {
 void Recordset::SetValue(int index, const Value& v) {
   s_->Check();
   s_->Set(s_->ColumnFor(index), v);
+}
+void Recordset::SetValue(const std::string& field, Value&& v) {
+  s_->Check();
+  s_->Set(s_->ColumnFor(field), std::move(v));
+}
+void Recordset::SetValue(int index, Value&& v) {
+  s_->Check();
+  s_->Set(s_->ColumnFor(index), std::move(v));
 }
 int Recordset::FieldCount() const {
   if (s_->result) return static_cast<int>(s_->result->columns.size());

@@ -189,6 +189,9 @@ class Recordset {
   Value GetValue(int index) const;
   void SetValue(const std::string& field, const Value& v);
   void SetValue(int index, const Value& v);
+  // The same, taking over the value's storage.
+  void SetValue(const std::string& field, Value&& v);
+  void SetValue(int index, Value&& v);
   int FieldCount() const;
   std::string FieldName(int index) const;
   void AddNew();
