@@ -14,6 +14,8 @@ inline constexpr const char* kProgramPassword = "KTRW_BLM";
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitJetError = 1;
 inline constexpr int kExitNotACommand = 2;
+// Wrong options or arguments to a command.
+inline constexpr int kExitUsage = 2;
 
 // inspect DB [--password PWD] [--json] [--rows]
 void AddInspectCommand(CLI::App& app);

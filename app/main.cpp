@@ -63,8 +63,11 @@ int main(int argc, char** argv) {
 
   try {
     app.parse(argc, argv);
+  } catch (const CLI::RuntimeError& e) {
+    return e.get_exit_code();  // a command's own outcome, already reported
   } catch (const CLI::ParseError& e) {
-    return app.exit(e);
+    // Help and version end well; every usage error ends with one status.
+    return app.exit(e) == 0 ? maquetor::kExitOk : maquetor::kExitUsage;
   } catch (const jet::JetError& e) {
     std::cerr << "Error " << e.number() << ": " << e.what() << '\n';
     return maquetor::kExitJetError;
