@@ -10,6 +10,7 @@
 #include "jet/index_key.h"
 #include "jet/integrity.h"
 #include "support/fixtures.h"
+#include "support/new_tables.h"
 
 namespace jet {
 namespace {
@@ -36,15 +37,7 @@ NewColumn Col(const std::string& name, ColumnType type, std::optional<bool> requ
   return c;
 }
 
-NewIndex Idx(const std::string& name, std::vector<std::string> cols, bool primary = false,
-             bool unique = false) {
-  NewIndex i;
-  i.name = name;
-  i.columns = std::move(cols);
-  i.primary = primary;
-  i.unique = unique;
-  return i;
-}
+using testing_support::Idx;
 
 Value L(int32_t v) { return Value(v); }
 

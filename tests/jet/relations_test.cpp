@@ -10,6 +10,7 @@
 #include "jet/error.h"
 #include "jet/text.h"
 #include "support/fixtures.h"
+#include "support/new_tables.h"
 #include "support/oracles.h"
 
 namespace jet {
@@ -34,15 +35,7 @@ NewColumn Col(const std::string& name, ColumnType type, int size = -1) {
   return c;
 }
 
-NewIndex Idx(const std::string& name, std::vector<std::string> cols, bool primary = false,
-             bool unique = false) {
-  NewIndex i;
-  i.name = name;
-  i.columns = std::move(cols);
-  i.primary = primary;
-  i.unique = unique;
-  return i;
-}
+using testing_support::Idx;
 
 // The tables of the fixture's two relationships: Table1.otherfk1 refers to
 // Table2.id (cascade deletes), Table1.otherfk2 to Table3.id (cascade updates).
