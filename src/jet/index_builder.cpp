@@ -287,18 +287,13 @@ struct FlatPage {
 };
 
 void LoadFlat(const Format& f, ByteView page, FlatPage& p) {
-  if (page.size() != f.page_size) throw JetError(kErrCorrupt);
-  uint8_t type = page[0];
-  if (type != static_cast<uint8_t>(PageType::kIndexLeaf) &&
-      type != static_cast<uint8_t>(PageType::kIndexNode))
-    throw JetError(kErrCorrupt);
-  p.leaf = type == static_cast<uint8_t>(PageType::kIndexLeaf);
-  p.tdef_page = Get32(page, f.index_offset_tdef_page);
-  p.prev_page = Get32(page, f.index_offset_prev_page);
-  p.next_page = Get32(page, f.index_offset_next_page);
-  p.tail_page = Get32(page, f.index_offset_tail_page);
-  size_t prefix = f.index_prefix_len_size == 1 ? Get8(page, f.index_offset_prefix_len)
-                                               : Get16(page, f.index_offset_prefix_len);
+  const IndexPageHeader h = ReadIndexPageHeader(f, page);
+  p.leaf = h.leaf;
+  p.tdef_page = h.tdef_page;
+  p.prev_page = h.prev_page;
+  p.next_page = h.next_page;
+  p.tail_page = h.tail_page;
+  size_t prefix = h.prefix_len;
   p.Clear();
   const size_t trailer = Trailer(p.leaf);
   const size_t base = f.index_first_entry_offset;

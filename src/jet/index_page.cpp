@@ -66,21 +66,34 @@ size_t PackedSize(const std::vector<IndexEntry>& entries, bool leaf, size_t pref
   return entries.empty() ? 0 : total + prefix;
 }
 
-IndexPage ParseIndexPage(const Format& f, ByteView page) {
+IndexPageHeader ReadIndexPageHeader(const Format& f, ByteView page) {
   if (page.size() != f.page_size) throw JetError(kErrCorrupt);
-  IndexPage p;
+  IndexPageHeader h;
   uint8_t type = Get8(page, 0);
   if (type != static_cast<uint8_t>(PageType::kIndexLeaf) &&
       type != static_cast<uint8_t>(PageType::kIndexNode))
     throw JetError(kErrCorrupt);
-  p.leaf = type == static_cast<uint8_t>(PageType::kIndexLeaf);
-  p.free_space = Get16(page, f.index_offset_free_space);
-  p.tdef_page = Get32(page, f.index_offset_tdef_page);
-  p.prev_page = Get32(page, f.index_offset_prev_page);
-  p.next_page = Get32(page, f.index_offset_next_page);
-  p.tail_page = Get32(page, f.index_offset_tail_page);
-  p.prefix_len = f.index_prefix_len_size == 1 ? Get8(page, f.index_offset_prefix_len)
+  h.leaf = type == static_cast<uint8_t>(PageType::kIndexLeaf);
+  h.free_space = Get16(page, f.index_offset_free_space);
+  h.tdef_page = Get32(page, f.index_offset_tdef_page);
+  h.prev_page = Get32(page, f.index_offset_prev_page);
+  h.next_page = Get32(page, f.index_offset_next_page);
+  h.tail_page = Get32(page, f.index_offset_tail_page);
+  h.prefix_len = f.index_prefix_len_size == 1 ? Get8(page, f.index_offset_prefix_len)
                                               : Get16(page, f.index_offset_prefix_len);
+  return h;
+}
+
+IndexPage ParseIndexPage(const Format& f, ByteView page) {
+  const IndexPageHeader h = ReadIndexPageHeader(f, page);
+  IndexPage p;
+  p.leaf = h.leaf;
+  p.free_space = h.free_space;
+  p.tdef_page = h.tdef_page;
+  p.prev_page = h.prev_page;
+  p.next_page = h.next_page;
+  p.tail_page = h.tail_page;
+  p.prefix_len = h.prefix_len;
 
   const size_t trailer = kRowPointerSize + (p.leaf ? 0 : kChildSize);
   const size_t base = f.index_first_entry_offset;

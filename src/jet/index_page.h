@@ -40,6 +40,19 @@ struct IndexPage {
   std::vector<IndexEntry> entries;
 };
 
+// The fixed header of an index page. 3049 when the page is not an index page
+// of this format.
+struct IndexPageHeader {
+  bool leaf = true;
+  uint16_t free_space = 0;
+  uint32_t tdef_page = 0;
+  uint32_t prev_page = 0;
+  uint32_t next_page = 0;
+  uint32_t tail_page = 0;
+  uint16_t prefix_len = 0;
+};
+IndexPageHeader ReadIndexPageHeader(const Format& f, ByteView page);
+
 // Index order: key bytes, then data page, then row.
 int CompareEntries(const IndexEntry& a, const IndexEntry& b);
 
