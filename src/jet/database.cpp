@@ -59,13 +59,6 @@ std::vector<Value> RowByName(const TableDef& def,
   return row;
 }
 
-size_t ColumnIndex(const TableDef& def, uint16_t number) {
-  for (size_t i = 0; i < def.columns.size(); ++i) {
-    if (def.columns[i].number == number) return i;
-  }
-  throw JetError(kErrCorrupt);
-}
-
 }  // namespace
 
 FileState::~FileState() {
@@ -270,7 +263,7 @@ std::shared_ptr<FileState> FileState::Create(const std::string& path, const std:
       std::vector<Value> values;
       while (scan.Next()) {
         t.DecodeRow(scan.bytes(), values);
-        entries.push_back({s->IndexKey(t.def(), ri, values), scan.row_id(), 0});
+        entries.push_back({RowIndexKey(t.def(), ri, values), scan.row_id(), 0});
       }
       IndexBuilder b(f, t.def().page);
       for (auto& e : entries) b.Add(e.key, e.row);
@@ -327,15 +320,6 @@ RowId FileState::AddUsageMapRow(const Bytes& row) {
   return RowId{p, static_cast<uint8_t>(n)};
 }
 
-Bytes FileState::IndexKey(const TableDef& def, const RealIndexDef& ri,
-                          const std::vector<Value>& values) {
-  Bytes key;
-  for (const auto& ic : ri.columns) {
-    size_t i = ColumnIndex(def, ic.column_number);
-    AppendKeyColumn(key, values[i], def.columns[i], ic.ascending);
-  }
-  return key;
-}
 
 uint32_t FileState::BuildIndexPages(Table& t, RealIndexDef& ri, std::vector<IndexEntry> entries) {
   const Format& f = pager_->format();
@@ -471,10 +455,10 @@ void FileState::CreateIndexOn(Table& t, const NewIndex& index) {
   while (scan.Next()) {
     t.DecodeRow(scan.bytes(), values);
     bool any_null = false;
-    for (const auto& ic : ri.columns) any_null |= values[ColumnIndex(def, ic.column_number)].is_null();
+    for (const auto& ic : ri.columns) any_null |= values[def.SlotOf(ic.column_number)].is_null();
     if (any_null && required) throw JetError(kErrRequired, index.columns.front());
     if (any_null && index.ignore_nulls) continue;
-    entries.push_back({IndexKey(def, ri, values), scan.row_id(), 0});
+    entries.push_back({RowIndexKey(def, ri, values), scan.row_id(), 0});
   }
   if (unique) {
     std::vector<IndexEntry> sorted = entries;
@@ -583,7 +567,7 @@ class IndexPagesOf final : public IndexPages {
 bool Listed(const TableDef& def, const RealIndexDef& ri, const std::vector<Value>& values) {
   if (!(ri.flags & kIdxIgnoreNulls)) return true;
   for (const auto& ic : ri.columns) {
-    if (values[ColumnIndex(def, ic.column_number)].is_null()) return false;
+    if (values[def.SlotOf(ic.column_number)].is_null()) return false;
   }
   return true;
 }
@@ -597,7 +581,7 @@ RowId FileState::WriteInsert(Table& t, const std::vector<Value>& values) {
     // An index that ignores nulls holds no entry for a key with a null.
     if (!Listed(t.def(), ri, values)) continue;
     IndexPagesOf pages(*pager_, ri);
-    InsertIndexEntry(f, ri.first_page, IndexEntry{IndexKey(t.def(), ri, values), id, 0}, pages);
+    InsertIndexEntry(f, ri.first_page, IndexEntry{RowIndexKey(t.def(), ri, values), id, 0}, pages);
   }
   return id;
 }
@@ -609,8 +593,8 @@ void FileState::WriteUpdate(Table& t, RowId id, const std::vector<Value>& old_va
   for (auto& ri : t.mutable_def().real_indexes) {
     bool old_listed = Listed(t.def(), ri, old_values);
     bool new_listed = Listed(t.def(), ri, values);
-    Bytes old_key = IndexKey(t.def(), ri, old_values);
-    Bytes new_key = IndexKey(t.def(), ri, values);
+    Bytes old_key = RowIndexKey(t.def(), ri, old_values);
+    Bytes new_key = RowIndexKey(t.def(), ri, values);
     if (old_listed == new_listed && old_key == new_key) continue;
     IndexPagesOf pages(*pager_, ri);
     if (old_listed) DeleteIndexEntry(f, ri.first_page, IndexEntry{std::move(old_key), id, 0}, pages);
@@ -624,7 +608,7 @@ void FileState::WriteDelete(Table& t, RowId id, const std::vector<Value>& old_va
   for (auto& ri : t.mutable_def().real_indexes) {
     if (!Listed(t.def(), ri, old_values)) continue;
     IndexPagesOf pages(*pager_, ri);
-    DeleteIndexEntry(f, ri.first_page, IndexEntry{IndexKey(t.def(), ri, old_values), id, 0}, pages);
+    DeleteIndexEntry(f, ri.first_page, IndexEntry{RowIndexKey(t.def(), ri, old_values), id, 0}, pages);
   }
 }
 

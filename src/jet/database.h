@@ -129,7 +129,6 @@ class FileState {
   void LoadCatalog();
   void AddCatalogRows(const std::string& name, int32_t id, int16_t type, const Bytes& lvprop);
   RowId AddUsageMapRow(const Bytes& row);
-  Bytes IndexKey(const TableDef& def, const RealIndexDef& ri, const std::vector<Value>& values);
   uint32_t BuildIndexPages(Table& t, RealIndexDef& ri, std::vector<IndexEntry> entries);
   void CreateIndexOn(Table& t, const NewIndex& index);
 

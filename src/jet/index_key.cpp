@@ -456,4 +456,16 @@ Bytes EncodeIndexKey(std::span<const KeyPart> parts) {
   return out;
 }
 
+Bytes RowIndexKey(const TableDef& def, const RealIndexDef& index, const std::vector<Value>& values) {
+  Bytes key;
+  for (const auto& ic : index.columns) {
+    const ColumnDef* c = def.ColumnByNumber(ic.column_number);
+    if (!c) throw JetError(kErrCorrupt);
+    size_t i = static_cast<size_t>(c - def.columns.data());
+    if (i >= values.size()) throw JetError(kErrCorrupt);
+    AppendKeyColumn(key, values[i], *c, ic.ascending);
+  }
+  return key;
+}
+
 }  // namespace jet

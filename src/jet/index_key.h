@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "jet/bytes.h"
 #include "jet/tabledef.h"
@@ -41,6 +42,10 @@ void AppendGeneralText(Bytes& out, std::u16string_view text, bool ascending);
 // True when the column's text sorts in the order AppendGeneralText
 // reproduces: locale 0x409 (or 0, read as the same) with sort version 0.
 bool IsGeneralSortOrder(const ColumnDef& column);
+
+// The key of a row (one value per definition column) in a real index of
+// that table. 3049 when the index names a column the table lacks.
+Bytes RowIndexKey(const TableDef& def, const RealIndexDef& index, const std::vector<Value>& values);
 
 // Byte order of two keys: <0, 0, >0.
 int CompareKeys(ByteView a, ByteView b);

@@ -19,36 +19,21 @@
 namespace jet {
 namespace {
 
-size_t ColumnSlot(const TableDef& def, uint16_t number) {
-  for (size_t i = 0; i < def.columns.size(); ++i) {
-    if (def.columns[i].number == number) return i;
-  }
-  throw JetError(kErrCorrupt);
-}
-
 bool AnyNull(const TableDef& def, const std::vector<uint16_t>& columns,
              const std::vector<Value>& values) {
   for (uint16_t c : columns) {
-    if (values[ColumnSlot(def, c)].is_null()) return true;
+    if (values[def.SlotOf(c)].is_null()) return true;
   }
   return false;
 }
 
 bool IndexHasNull(const TableDef& def, const RealIndexDef& ri, const std::vector<Value>& values) {
   for (const auto& ic : ri.columns) {
-    if (values[ColumnSlot(def, ic.column_number)].is_null()) return true;
+    if (values[def.SlotOf(ic.column_number)].is_null()) return true;
   }
   return false;
 }
 
-Bytes OwnKey(const TableDef& def, const RealIndexDef& ri, const std::vector<Value>& values) {
-  Bytes key;
-  for (const auto& ic : ri.columns) {
-    size_t i = ColumnSlot(def, ic.column_number);
-    AppendKeyColumn(key, values[i], def.columns[i], ic.ascending);
-  }
-  return key;
-}
 
 // The key of `to_index` on `to` holding the values that `from_columns` have
 // in a row of `from`; the two column lists pair up by position.
@@ -60,8 +45,8 @@ Bytes MappedKey(const TableDef& to, const RealIndexDef& to_index,
     auto it = std::find(to_columns.begin(), to_columns.end(), ic.column_number);
     if (it == to_columns.end()) throw JetError(kErrCorrupt);
     size_t pair = static_cast<size_t>(it - to_columns.begin());
-    const Value& v = values[ColumnSlot(from, from_columns[pair])];
-    AppendKeyColumn(key, v, to.columns[ColumnSlot(to, ic.column_number)], ic.ascending);
+    const Value& v = values[from.SlotOf(from_columns[pair])];
+    AppendKeyColumn(key, v, to.columns[to.SlotOf(ic.column_number)], ic.ascending);
   }
   return key;
 }
@@ -70,7 +55,7 @@ Bytes MappedKey(const TableDef& to, const RealIndexDef& to_index,
 bool SameValues(const TableDef& def, const std::vector<uint16_t>& columns,
                 const std::vector<Value>& a, const std::vector<Value>& b) {
   for (uint16_t c : columns) {
-    size_t i = ColumnSlot(def, c);
+    size_t i = def.SlotOf(c);
     Bytes ka, kb;
     AppendKeyColumn(ka, a[i], def.columns[i], true);
     AppendKeyColumn(kb, b[i], def.columns[i], true);
@@ -160,8 +145,8 @@ void Integrity::CheckUnique(Table& t, const std::vector<Value>& values,
     if (!(ri.flags & kIdxUnique)) continue;
     // Nulls never collide: a unique index takes any number of them.
     if (IndexHasNull(def, ri, values)) continue;
-    Bytes key = OwnKey(def, ri, values);
-    if (old && !IndexHasNull(def, ri, *old) && OwnKey(def, ri, *old) == key) continue;
+    Bytes key = RowIndexKey(def, ri, values);
+    if (old && !IndexHasNull(def, ri, *old) && RowIndexKey(def, ri, *old) == key) continue;
     for (RowId r : SeekIndex(t.pager(), ri.first_page, key, 2)) {
       if (!(r == self)) throw JetError(kErrDuplicateKey);
     }
@@ -206,8 +191,8 @@ std::vector<RowId> Integrity::FindReferencing(const RelationLink& link,
     child.DecodeRow(scan.bytes(), row);
     bool same = true;
     for (size_t k = 0; k < link.child_columns.size() && same; ++k) {
-      size_t ci = ColumnSlot(child.def(), link.child_columns[k]);
-      size_t pi = ColumnSlot(parent.def(), link.parent_columns[k]);
+      size_t ci = child.def().SlotOf(link.child_columns[k]);
+      size_t pi = parent.def().SlotOf(link.parent_columns[k]);
       Bytes a, b;
       AppendKeyColumn(a, row[ci], child.def().columns[ci], true);
       AppendKeyColumn(b, parent_values[pi], child.def().columns[ci], true);
@@ -259,8 +244,8 @@ void Integrity::PlanUpdate(Table& t, RowId id, const std::vector<Value>& old_val
       std::vector<Value> child_old = child.ReadRow(r);
       std::vector<Value> child_new = child_old;
       for (size_t k = 0; k < link.child_columns.size(); ++k) {
-        child_new[ColumnSlot(child.def(), link.child_columns[k])] =
-            values[ColumnSlot(t.def(), link.parent_columns[k])];
+        child_new[child.def().SlotOf(link.child_columns[k])] =
+            values[t.def().SlotOf(link.parent_columns[k])];
       }
       PlanUpdate(child, r, child_old, child_new, &link, plan);
     }

@@ -51,6 +51,13 @@ const ColumnDef* TableDef::ColumnByNumber(uint16_t number) const {
   return nullptr;
 }
 
+size_t TableDef::SlotOf(uint16_t number) const {
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (columns[i].number == number) return i;
+  }
+  throw JetError(kErrCorrupt);
+}
+
 uint16_t TableDef::fixed_area_size() const {
   uint16_t end = 0;
   for (const auto& c : columns) {

@@ -116,6 +116,8 @@ struct TableDef {
 
   const ColumnDef* FindColumn(const std::string& name) const;  // case-insensitive
   const ColumnDef* ColumnByNumber(uint16_t number) const;
+  // Position in `columns` of a column number; 3049 when there is none.
+  size_t SlotOf(uint16_t number) const;
   uint16_t fixed_area_size() const;  // bytes of the row's fixed area
 };
 
