@@ -23,4 +23,7 @@ void AddInspectCommand(CLI::App& app);
 // sql DB [--create] [--password PWD] [--verbose] [STATEMENT]
 void AddSqlCommand(CLI::App& app);
 
+// setup [--dir DIR]
+void AddSetupCommand(CLI::App& app);
+
 }  // namespace maquetor

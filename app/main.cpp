@@ -1,5 +1,5 @@
 // maquetor: when the first argument is a command word it runs that command;
-// anything else is the installer's switch text, which is not handled yet.
+// anything else is the installer's switch text.
 #include <exception>
 #include <iostream>
 #include <string>
@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "create_command.h"
+#include "switch_run.h"
 #include "table_command.h"
 #include "jet/error.h"
 
@@ -20,6 +21,7 @@ void RegisterCommands(CLI::App& app) {
   maquetor::AddCreateCommand(app);
   maquetor::AddTableCommand(app);
   maquetor::AddSqlCommand(app);
+  maquetor::AddSetupCommand(app);
   // Later commands register here, each from its own file through commands.h:
   // setup, migrate, euros, attach-docs.
 }
@@ -42,23 +44,34 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", kVersion);
   app.require_subcommand(0, 1);
   app.footer(
+      "Installer switches (when the first argument is not a command; case matters,\n"
+      "found anywhere in the text, first occurrence):\n"
+      "  /Setup        setup mode: the BASES folder, Setup.MDB and DBRPT.MDB when\n"
+      "                missing, entries in St6unst.log; then end\n"
+      "  /BD:PATH      build the whole law-office database at PATH, then end; the\n"
+      "                path ends at a blank followed by '/', or at the end\n"
+      "  /M            show the window (alone: the interactive window)\n"
+      "  /Tipo:Abog    accepted for the installer; changes nothing\n"
+      "  With none of these the program only seeds the office application's\n"
+      "  settings (once) and ends. Settings live in\n"
+      "  $XDG_CONFIG_HOME/Corvanta/Corvanta.ini (default ~/.config).\n"
+      "  A failure prints 'Error NNNN: message' and ends with status 1.\n"
+      "\n"
       "Examples:\n"
+      "  maquetor /BD:/srv/despacho/datos.mdb       what the installer runs\n"
+      "  maquetor /Setup                            setup mode for this program's folder\n"
+      "  maquetor /M                                the desktop window\n"
+      "  maquetor create datos.mdb                  the whole database, from the command line\n"
+      "  maquetor setup --dir /opt/corvanta         setup mode for another folder\n"
       "  maquetor inspect datos.mdb                 tables, columns and indexes\n"
       "  maquetor inspect datos.mdb --json --rows   everything, rows included, as JSON\n"
       "  maquetor sql datos.mdb \"SELECT * FROM T\"   a query's rows as CSV\n"
       "Run 'maquetor COMMAND --help' for a command's options.");
   RegisterCommands(app);
 
-  if (argc < 2) {
-    std::cout << app.help();
-    return maquetor::kExitOk;
-  }
-  const std::string first = argv[1];
+  const std::string first = argc > 1 ? argv[1] : "";
   if (!IsCommandWord(app, first) && !IsHelpOrVersion(first)) {
-    std::cerr << "maquetor: '" << first
-              << "' is not a command; installer switches are not supported yet. "
-                 "See 'maquetor --help'.\n";
-    return maquetor::kExitNotACommand;
+    return maquetor::RunSwitches(argc, argv);
   }
 
   try {

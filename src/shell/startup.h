@@ -33,13 +33,19 @@ struct Switches {
 
 Switches ParseSwitches(const std::string& text, PathRule rule = kPlatformPathRule);
 
+// True when the text holds at least one of the four switches.
+bool HasAnySwitch(const std::string& text);
+
 // The command-line text of the arguments after the program name: on Windows
 // the process's own text, elsewhere the arguments joined by single blanks.
 std::string CommandLineText(const std::vector<std::string>& args);
 
-// The program folder from the executable's path, without a trailing
-// separator ("C:\" gives "C:").
-std::string ProgramFolder(const std::string& executable_path);
+// RutaApp from the platform's application path: one trailing separator
+// dropped, so a drive root "C:\" gives "C:".
+std::string ProgramFolder(const std::string& application_path);
+
+// The folder the running executable was started from.
+std::string ExecutableFolder();
 
 // The run the switches choose.
 enum class Run { kEndAtOnce, kSetup, kUnattendedCreation, kInteractive };
