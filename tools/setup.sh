@@ -17,7 +17,7 @@ packages=(
   # build
   cmake make g++ clang libclang-rt-14-dev git ca-certificates
   # libraries
-  libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev qt6-base-dev
+  libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev qt6-base-dev qt6-qpa-plugins
   # a display for the desktop front end's tests
   xvfb xauth
   # the independent readers the tests check our files with
