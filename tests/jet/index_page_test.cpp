@@ -220,10 +220,15 @@ struct MemPages {
   };
 };
 
+// Sized up front: GCC 12 at -O3 misreads an insert after a five-byte list
+// as an out-of-bounds move.
 Bytes LongKey(int32_t v, size_t pad = 0) {
-  Bytes k{0x7f, static_cast<uint8_t>((v >> 24) ^ 0x80), static_cast<uint8_t>(v >> 16),
-          static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
-  k.insert(k.end(), pad, 0x41);
+  Bytes k(5 + pad, 0x41);
+  k[0] = 0x7f;
+  k[1] = static_cast<uint8_t>((v >> 24) ^ 0x80);
+  k[2] = static_cast<uint8_t>(v >> 16);
+  k[3] = static_cast<uint8_t>(v >> 8);
+  k[4] = static_cast<uint8_t>(v);
   return k;
 }
 
