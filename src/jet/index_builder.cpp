@@ -205,22 +205,73 @@ struct Probe {
   }
 };
 
-// Index order (as CompareEntries) between a stored entry and the probe;
-// node entries carry a child pointer that takes no part.
-int CompareWhole(ByteView w, size_t trailer, const Probe& x) {
-  if (w.size() < trailer) throw JetError(kErrCorrupt);
-  size_t klen = w.size() - trailer;
-  int c = CompareKeys(w.first(klen), ByteView(x.whole).first(x.key_len));
-  if (c != 0) return c;
-  c = std::memcmp(w.data() + klen, x.whole.data() + x.key_len, kRowPointerSize);
-  return c < 0 ? -1 : c > 0 ? 1 : 0;
-}
-
 uint32_t ChildOf(ByteView w) {
   if (w.size() < kRowPointerSize + kChildSize) throw JetError(kErrCorrupt);
   size_t at = w.size() - kChildSize;
   return (uint32_t{w[at]} << 24) | (uint32_t{w[at + 1]} << 16) | (uint32_t{w[at + 2]} << 8) |
          w[at + 3];
+}
+
+int Sign(int c) { return c < 0 ? -1 : c > 0 ? 1 : 0; }
+
+// An entry as a page holds it: the shared prefix (none for the first entry)
+// and then the entry's own bytes. Searches compare it where it lies instead
+// of joining the two.
+struct SplitEntry {
+  ByteView head;
+  ByteView tail;
+
+  size_t size() const { return head.size() + tail.size(); }
+  // Bytes [from, from + n) of the whole entry.
+  void CopyOut(size_t from, size_t n, uint8_t* out) const {
+    for (size_t i = 0; i < n; ++i, ++from)
+      out[i] = from < head.size() ? head[from] : tail[from - head.size()];
+  }
+  // Byte order (as CompareKeys) of the entry's first `n` bytes against `key`.
+  int CompareFirst(size_t n, ByteView key) const {
+    const size_t h = std::min(head.size(), n);
+    const size_t m = std::min(h, key.size());
+    if (m > 0) {
+      if (int c = std::memcmp(head.data(), key.data(), m)) return Sign(c);
+    }
+    if (key.size() < h) return 1;
+    const size_t t = n - h, k = key.size() - h;
+    const size_t m2 = std::min(t, k);
+    if (m2 > 0) {
+      if (int c = std::memcmp(tail.data(), key.data() + h, m2)) return Sign(c);
+    }
+    return t < k ? -1 : t > k ? 1 : 0;
+  }
+  // The key: everything before the trailer.
+  size_t KeyLength(size_t trailer) const {
+    if (size() < trailer) throw JetError(kErrCorrupt);
+    return size() - trailer;
+  }
+  RowId Row(size_t trailer) const {
+    uint8_t r[kRowPointerSize];
+    CopyOut(KeyLength(trailer), kRowPointerSize, r);
+    return RowId{(uint32_t{r[0]} << 16) | (uint32_t{r[1]} << 8) | r[2], r[3]};
+  }
+  uint32_t Child() const {
+    if (size() < kRowPointerSize + kChildSize) throw JetError(kErrCorrupt);
+    uint8_t c[kChildSize];
+    CopyOut(size() - kChildSize, kChildSize, c);
+    return (uint32_t{c[0]} << 24) | (uint32_t{c[1]} << 16) | (uint32_t{c[2]} << 8) | c[3];
+  }
+};
+
+// Index order (as CompareEntries) between a stored entry and the probe;
+// node entries carry a child pointer that takes no part.
+int CompareWhole(const SplitEntry& w, size_t trailer, const Probe& x) {
+  const size_t klen = w.KeyLength(trailer);
+  int c = w.CompareFirst(klen, ByteView(x.whole).first(x.key_len));
+  if (c != 0) return c;
+  uint8_t r[kRowPointerSize];
+  w.CopyOut(klen, kRowPointerSize, r);
+  return Sign(std::memcmp(r, x.whole.data() + x.key_len, kRowPointerSize));
+}
+int CompareWhole(ByteView w, size_t trailer, const Probe& x) {
+  return CompareWhole(SplitEntry{{}, w}, trailer, x);
 }
 
 // ---- pages decoded for rewriting ----
@@ -569,26 +620,24 @@ class PageView {
     }
     return 0;
   }
-  // The entry [start, end) with the shared prefix put back.
-  ByteView Whole(size_t start, size_t end, Bytes& buf) const {
-    if (start == 0) return ByteView(data(), end);
-    buf.assign(data(), data() + prefix_);
-    buf.insert(buf.end(), data() + start, data() + end);
-    return buf;
+  // The entry [start, end) with its shared prefix.
+  SplitEntry Entry(size_t start, size_t end) const {
+    if (start == 0) return SplitEntry{{}, ByteView(data(), end)};
+    return SplitEntry{ByteView(data(), prefix_), ByteView(data() + start, end - start)};
   }
-  // Start of the first entry for which `below(whole entry)` is false
-  // (used() when none); the search halves byte ranges and finds entry
-  // bounds in the mask near the middle, so the page is never decoded.
+  // Start of the first entry for which `below(entry)` is false (used() when
+  // none); the search halves byte ranges and finds entry bounds in the mask
+  // near the middle, so the page is never decoded.
   template <typename Below>
-  size_t LowerBound(const Below& below, Bytes& buf) const {
+  size_t LowerBound(const Below& below) const {
     size_t lo = 0, hi = used_;
     // Keys often arrive in order: past the last entry is one comparison.
-    if (used_ > 0 && below(Whole(PrevEnd(used_), used_, buf))) return used_;
+    if (used_ > 0 && below(Entry(PrevEnd(used_), used_))) return used_;
     while (lo < hi) {
       size_t mid = lo + (hi - lo) / 2;
       size_t s = PrevEnd(mid + 1), e = NextEnd(mid + 1);
       if (s < lo) s = lo;
-      if (below(Whole(s, e, buf))) lo = e;
+      if (below(Entry(s, e))) lo = e;
       else hi = s;
     }
     return lo;
@@ -608,22 +657,20 @@ class PageView {
 // write: no parent entry changes, the leaf has room, and the prefix it
 // shares stays what it is. False when the tree must be rewritten instead.
 bool InsertInPlace(const Format& f, uint32_t root, const Probe& x, IndexPages& pages) {
-  thread_local Bytes buf;
   uint32_t page = root;
   for (size_t depth = 0;; ++depth) {
     if (depth >= kMaxDepth) return false;
     PageView v(f, pages.Read(page));
     if (!v.sound()) return false;
-    size_t at = v.LowerBound(
-        [&](ByteView w) { return CompareWhole(w, v.trailer(), x) < 0; }, buf);
+    size_t at = v.LowerBound([&](const SplitEntry& w) { return CompareWhole(w, v.trailer(), x) < 0; });
     if (!v.leaf()) {
-      if (at < v.used()) page = ChildOf(v.Whole(at, v.NextEnd(at + 1), buf));
+      if (at < v.used()) page = v.Entry(at, v.NextEnd(at + 1)).Child();
       else if (v.tail() != 0) page = v.tail();
       else return false;  // a parent entry would be raised
       if (page == 0) throw JetError(kErrCorrupt);
       continue;
     }
-    if (at < v.used() && CompareWhole(v.Whole(at, v.NextEnd(at + 1), buf), kRowPointerSize, x) == 0)
+    if (at < v.used() && CompareWhole(v.Entry(at, v.NextEnd(at + 1)), kRowPointerSize, x) == 0)
       throw JetError(kErrDuplicateKey);
     const size_t prefix = v.prefix();
     size_t from = 0;
@@ -713,7 +760,6 @@ class CallbackPages final : public IndexPages {
 std::vector<RowId> FindIndexRows(Pager& pager, uint32_t root, ByteView key, size_t limit) {
   const Format& f = pager.format();
   std::vector<RowId> out;
-  thread_local Bytes buf;
   uint32_t page = root;
   bool in_run = false;  // a leaf before this one ended on the key
   for (size_t hops = 0; page != 0 && out.size() < limit; ++hops) {
@@ -722,22 +768,18 @@ std::vector<RowId> FindIndexRows(Pager& pager, uint32_t root, ByteView key, size
     // The engine keeps the free-space count and the mask in step.
     if (!v.sound()) throw JetError(kErrCorrupt);
     const size_t trailer = v.trailer();
-    auto key_of = [&](ByteView w) {
-      if (w.size() < trailer) throw JetError(kErrCorrupt);
-      return w.first(w.size() - trailer);
-    };
-    size_t at = in_run ? 0 : v.LowerBound([&](ByteView w) { return CompareKeys(key_of(w), key) < 0; }, buf);
+    auto compare = [&](const SplitEntry& w) { return w.CompareFirst(w.KeyLength(trailer), key); };
+    size_t at = in_run ? 0 : v.LowerBound([&](const SplitEntry& w) { return compare(w) < 0; });
     if (!v.leaf()) {
       if (hops >= kMaxDepth) throw JetError(kErrCorrupt);
-      page = at < v.used() ? ChildOf(v.Whole(at, v.NextEnd(at + 1), buf)) : v.tail();
+      page = at < v.used() ? v.Entry(at, v.NextEnd(at + 1)).Child() : v.tail();
       continue;
     }
     while (at < v.used() && out.size() < limit) {
       size_t end = v.NextEnd(at + 1);
-      ByteView w = v.Whole(at, end, buf);
-      if (CompareKeys(key_of(w), key) != 0) return out;
-      const uint8_t* r = w.data() + w.size() - kRowPointerSize;
-      out.push_back(RowId{(uint32_t{r[0]} << 16) | (uint32_t{r[1]} << 8) | r[2], r[3]});
+      SplitEntry w = v.Entry(at, end);
+      if (compare(w) != 0) return out;
+      out.push_back(w.Row(trailer));
       at = end;
     }
     // The run may go on into the next leaf.

@@ -555,9 +555,11 @@ Bytes NameKey(std::mt19937& rng) {
 TEST(IndexBuilderTest, InPlaceEditsWriteWhatWholePageRewritesWrote) {
   // Long keys make few entries a page, so the trees grow several levels
   // and intermediate pages split too.
-  enum Order { kAscending, kAscendingLong, kDescending, kRandom, kNames, kSameKey };
+  // kNested: runs of one key among keys that are prefixes of it or extend
+  // it, so that page prefixes reach past the shorter keys.
+  enum Order { kAscending, kAscendingLong, kDescending, kRandom, kNames, kSameKey, kNested };
   for (const jet::Format* f : {&jet::Jet4Format(), &jet::Jet3Format()}) {
-    for (Order order : {kAscending, kAscendingLong, kDescending, kRandom, kNames, kSameKey}) {
+    for (Order order : {kAscending, kAscendingLong, kDescending, kRandom, kNames, kSameKey, kNested}) {
       SCOPED_TRACE(testing::Message() << "page size " << f->page_size << " order " << order);
       MemPages model, ours;
       jet::IndexBuilder(*f, 2).Build(model.allocate, model.write);
@@ -575,6 +577,7 @@ TEST(IndexBuilderTest, InPlaceEditsWriteWhatWholePageRewritesWrote) {
           case kRandom: e.key = LongKey(static_cast<int32_t>(rng() % 1000000), 120); break;
           case kNames: e.key = NameKey(rng); break;
           case kSameKey: e.key = LongKey(7, 60); break;
+          case kNested: e.key = LongKey(7, rng() % 8 == 0 ? rng() % 4 * 20 : 40); break;
         }
         e.row = {uint32_t(300 + i / 30), uint8_t(i % 30)};
         bool model_refused = false, ours_refused = false;
@@ -640,6 +643,55 @@ TEST(IndexBuilderTest, ADuplicateLeavesEveryPageAsItWas) {
     }
   }
   EXPECT_EQ(m.pages, before);
+}
+
+// Seeks compare entries against the page's shared prefix where it lies.
+// Long runs of one key make prefixes that reach into the row pointers, and
+// keys that are prefixes of other keys must neither match them nor hide
+// them: every key finds exactly its own rows, in order.
+TEST(IndexBuilderTest, SeeksFindEveryRowUnderPrefixesSharedPastTheKey) {
+  testing_support::TempDir dir;
+  jet::HeaderInfo header;
+  auto pager = jet::Pager::Create(dir.File("seek.mdb"), header, false);
+  const jet::Format& f = pager->format();
+  struct PagerPages final : jet::IndexPages {
+    jet::Pager& p;
+    explicit PagerPages(jet::Pager& pg) : p(pg) {}
+    jet::ByteView Read(uint32_t n) override { return p.Read(n); }
+    std::span<uint8_t> Modify(uint32_t n) override { return p.Modify(n); }
+    uint32_t Allocate() override { return p.Allocate(); }
+    void Release(uint32_t) override {}
+  } pages(*pager);
+  uint32_t root = jet::IndexBuilder(f, 2).Build([&] { return pager->Allocate(); },
+                                                [&](uint32_t n, jet::ByteView d) { pager->Write(n, d); });
+  // Keys: 7 padded by 0..3 bytes (each a prefix of the next), most rows
+  // under the 2-byte padding, and a few neighbours around them.
+  std::map<Bytes, std::vector<RowId>> rows;
+  std::mt19937 rng(3);
+  std::vector<std::pair<Bytes, RowId>> order;
+  for (int i = 0; i < 4000; ++i) {
+    size_t pad = i % 10 == 0 ? static_cast<size_t>(i / 10 % 4) : 2;
+    int32_t v = i % 97 == 0 ? 6 + static_cast<int32_t>(i % 3) : 7;
+    order.push_back({LongKey(v, pad), RowId{uint32_t(500 + i / 200), uint8_t(i % 200)}});
+  }
+  std::shuffle(order.begin(), order.end(), rng);
+  for (const auto& [key, row] : order) {
+    jet::InsertIndexEntry(f, root, IndexEntry{key, row, 0}, pages);
+    rows[key].push_back(row);
+  }
+  for (auto& [key, list] : rows) {
+    std::sort(list.begin(), list.end(), [](RowId a, RowId b) { return a.Packed() < b.Packed(); });
+    SCOPED_TRACE(testing::Message() << "key size " << key.size() << " rows " << list.size());
+    EXPECT_EQ(jet::FindIndexRows(*pager, root, key, SIZE_MAX), list);
+    EXPECT_EQ(jet::FindIndexRows(*pager, root, key, 1), std::vector<RowId>{list.front()});
+  }
+  // Keys around the stored ones: shorter, longer, one byte off.
+  Bytes seven = LongKey(7);
+  for (Bytes k : {Bytes(seven.begin(), seven.begin() + 3), LongKey(7, 4), LongKey(10, 2)}) {
+    if (rows.count(k)) continue;
+    EXPECT_TRUE(jet::FindIndexRows(*pager, root, k, SIZE_MAX).empty()) << k.size();
+  }
+  ASSERT_GT(jet::ParseIndexPage(f, pager->Read(root)).tail_page, 0u);  // several levels
 }
 
 // A table of 100,000 rows written by the engine: mdbtools lists its
