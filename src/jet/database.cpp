@@ -522,8 +522,9 @@ void FileState::AddCatalogRows(const std::string& name, int32_t id, int16_t type
 // ---- rows with index maintenance ----
 
 RowId FileState::InsertRow(Table& t, const std::vector<Value>& values) {
-  integrity().CheckInsert(t, values);
-  return WriteInsert(t, values);
+  row_keys_.Build(t.def(), values);
+  integrity().CheckInsert(t, values, row_keys_);
+  return WriteInsert(t, values, &row_keys_);
 }
 
 void FileState::UpdateRow(Table& t, RowId id, const std::vector<Value>& old_values,
@@ -574,14 +575,21 @@ bool Listed(const TableDef& def, const RealIndexDef& ri, const std::vector<Value
 
 }  // namespace
 
-RowId FileState::WriteInsert(Table& t, const std::vector<Value>& values) {
+RowId FileState::WriteInsert(Table& t, const std::vector<Value>& values, const RowKeys* keys) {
   RowId id = t.Insert(values);
   const Format& f = pager_->format();
-  for (auto& ri : t.mutable_def().real_indexes) {
+  RowKeys own;
+  if (!keys) {
+    own.Build(t.def(), values);
+    keys = &own;
+  }
+  auto& indexes = t.mutable_def().real_indexes;
+  for (size_t i = 0; i < indexes.size(); ++i) {
+    const RealIndexDef& ri = indexes[i];
     // An index that ignores nulls holds no entry for a key with a null.
     if (!Listed(t.def(), ri, values)) continue;
     IndexPagesOf pages(*pager_, ri);
-    InsertIndexEntry(f, ri.first_page, IndexEntry{RowIndexKey(t.def(), ri, values), id, 0}, pages);
+    InsertIndexEntry(f, ri.first_page, (*keys)[i], id, pages);
   }
   return id;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/index_key.h"
 #include "jet/index_page.h"
 #include "jet/pager.h"
 #include "jet/table.h"
@@ -136,12 +137,14 @@ class FileState {
   friend class Integrity;
   friend class RelationStore;
   // Row writes with index maintenance only, after the checks passed.
-  RowId WriteInsert(Table& t, const std::vector<Value>& values);
+  // `keys` are the row's index keys when the caller has built them.
+  RowId WriteInsert(Table& t, const std::vector<Value>& values, const RowKeys* keys = nullptr);
   void WriteUpdate(Table& t, RowId id, const std::vector<Value>& old_values,
                    const std::vector<Value>& values);
   void WriteDelete(Table& t, RowId id, const std::vector<Value>& old_values);
   Integrity& integrity();
   std::shared_ptr<Integrity> integrity_;
+  RowKeys row_keys_;  // of the row being inserted
 
   std::shared_ptr<Pager> pager_;
   std::map<uint32_t, std::unique_ptr<Table>> tables_;

@@ -197,11 +197,15 @@ struct Probe {
   Bytes whole;  // key, then the 4-byte row pointer
   size_t key_len = 0;
 
-  explicit Probe(const IndexEntry& e) : whole(e.key), key_len(e.key.size()) {
-    whole.push_back(static_cast<uint8_t>(e.row.page >> 16));
-    whole.push_back(static_cast<uint8_t>(e.row.page >> 8));
-    whole.push_back(static_cast<uint8_t>(e.row.page));
-    whole.push_back(e.row.row);
+  Probe() = default;
+  explicit Probe(const IndexEntry& e) { Set(e.key, e.row); }
+  void Set(ByteView key, RowId row) {
+    whole.assign(key.begin(), key.end());
+    key_len = key.size();
+    whole.push_back(static_cast<uint8_t>(row.page >> 16));
+    whole.push_back(static_cast<uint8_t>(row.page >> 8));
+    whole.push_back(static_cast<uint8_t>(row.page));
+    whole.push_back(row.row);
   }
 };
 
@@ -790,7 +794,12 @@ std::vector<RowId> FindIndexRows(Pager& pager, uint32_t root, ByteView key, size
 }
 
 void InsertIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry, IndexPages& pages) {
-  Probe x(entry);
+  InsertIndexEntry(f, root, entry.key, entry.row, pages);
+}
+
+void InsertIndexEntry(const Format& f, uint32_t root, ByteView key, RowId row, IndexPages& pages) {
+  thread_local Probe x;
+  x.Set(key, row);
   if (InsertInPlace(f, root, x, pages)) return;
   InsertByRewrite(f, root, x, pages);
 }

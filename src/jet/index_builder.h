@@ -95,6 +95,7 @@ std::vector<RowId> FindIndexRows(Pager& pager, uint32_t root, ByteView key, size
 // page where it stands; pages keep the layout the engine gives them (see
 // above), and pages the change does not touch are not written.
 void InsertIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry, IndexPages& pages);
+void InsertIndexEntry(const Format& f, uint32_t root, ByteView key, RowId row, IndexPages& pages);
 
 // Removes the entry with this key and row; false when absent. A leaf left
 // empty (other than the root) is unlinked and handed to Release.

@@ -458,14 +458,30 @@ Bytes EncodeIndexKey(std::span<const KeyPart> parts) {
 
 Bytes RowIndexKey(const TableDef& def, const RealIndexDef& index, const std::vector<Value>& values) {
   Bytes key;
+  AppendRowIndexKey(key, def, index, values);
+  return key;
+}
+
+void AppendRowIndexKey(Bytes& out, const TableDef& def, const RealIndexDef& index,
+                       const std::vector<Value>& values) {
   for (const auto& ic : index.columns) {
     const ColumnDef* c = def.ColumnByNumber(ic.column_number);
     if (!c) throw JetError(kErrCorrupt);
     size_t i = static_cast<size_t>(c - def.columns.data());
     if (i >= values.size()) throw JetError(kErrCorrupt);
-    AppendKeyColumn(key, values[i], *c, ic.ascending);
+    AppendKeyColumn(out, values[i], *c, ic.ascending);
   }
-  return key;
+}
+
+void RowKeys::Build(const TableDef& def, const std::vector<Value>& values) {
+  count_ = 0;
+  if (keys_.size() < def.real_indexes.size()) keys_.resize(def.real_indexes.size());
+  for (const RealIndexDef& ri : def.real_indexes) {
+    Bytes& k = keys_[count_];
+    k.clear();
+    AppendRowIndexKey(k, def, ri, values);
+    ++count_;
+  }
 }
 
 }  // namespace jet

@@ -46,6 +46,24 @@ bool IsGeneralSortOrder(const ColumnDef& column);
 // The key of a row (one value per definition column) in a real index of
 // that table. 3049 when the index names a column the table lacks.
 Bytes RowIndexKey(const TableDef& def, const RealIndexDef& index, const std::vector<Value>& values);
+// The same appended to `out`.
+void AppendRowIndexKey(Bytes& out, const TableDef& def, const RealIndexDef& index,
+                       const std::vector<Value>& values);
+
+// A row's key in every real index of its table, built once per row change
+// for both the integrity checks and index maintenance. Reused from row to
+// row, so inserts allocate nothing for keys once warm.
+class RowKeys {
+ public:
+  void Build(const TableDef& def, const std::vector<Value>& values);
+  // By position in def.real_indexes.
+  ByteView operator[](size_t index) const { return keys_[index]; }
+  size_t size() const { return count_; }
+
+ private:
+  std::vector<Bytes> keys_;
+  size_t count_ = 0;
+};
 
 // Byte order of two keys: <0, 0, >0.
 int CompareKeys(ByteView a, ByteView b);

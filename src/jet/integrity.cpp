@@ -139,14 +139,23 @@ void Integrity::CheckValues(Table& t, const std::vector<Value>& values) {
 }
 
 void Integrity::CheckUnique(Table& t, const std::vector<Value>& values,
-                            const std::vector<Value>* old, RowId self) {
+                            const std::vector<Value>* old, RowId self, const RowKeys* keys) {
   const TableDef& def = t.def();
-  for (const auto& ri : def.real_indexes) {
+  Bytes built;
+  for (size_t i = 0; i < def.real_indexes.size(); ++i) {
+    const RealIndexDef& ri = def.real_indexes[i];
     if (!(ri.flags & kIdxUnique)) continue;
     // Nulls never collide: a unique index takes any number of them.
     if (IndexHasNull(def, ri, values)) continue;
-    Bytes key = RowIndexKey(def, ri, values);
-    if (old && !IndexHasNull(def, ri, *old) && RowIndexKey(def, ri, *old) == key) continue;
+    ByteView key;
+    if (keys) {
+      key = (*keys)[i];
+    } else {
+      built = RowIndexKey(def, ri, values);
+      key = built;
+    }
+    if (old && !IndexHasNull(def, ri, *old) && CompareKeys(RowIndexKey(def, ri, *old), key) == 0)
+      continue;
     for (RowId r : SeekIndex(t.pager(), ri.first_page, key, 2)) {
       if (!(r == self)) throw JetError(kErrDuplicateKey);
     }
@@ -229,7 +238,7 @@ void Integrity::PlanUpdate(Table& t, RowId id, const std::vector<Value>& old_val
     if (c.table == &t && c.id == id) return;
   }
   CheckValues(t, values);
-  CheckUnique(t, values, &old_values, id);
+  CheckUnique(t, values, &old_values, id, nullptr);
   CheckReferenced(t, values, &old_values, cascading);
   plan.push_back({&t, id, old_values, values, false});
   for (const auto& link : Links()) {
@@ -262,9 +271,9 @@ void Integrity::Apply(const std::vector<Change>& plan) {
   }
 }
 
-void Integrity::CheckInsert(Table& t, const std::vector<Value>& values) {
+void Integrity::CheckInsert(Table& t, const std::vector<Value>& values, const RowKeys& keys) {
   CheckValues(t, values);
-  CheckUnique(t, values, nullptr, RowId{});
+  CheckUnique(t, values, nullptr, RowId{}, &keys);
   CheckReferenced(t, values, nullptr, nullptr);
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "jet/bytes.h"
+#include "jet/index_key.h"
 #include "jet/pager.h"
 #include "jet/relations.h"
 #include "jet/table.h"
@@ -31,8 +32,9 @@ class Integrity {
  public:
   explicit Integrity(FileState& file) : file_(file) {}
 
-  // Throws the engine's error when the new row may not go in.
-  void CheckInsert(Table& t, const std::vector<Value>& values);
+  // Throws the engine's error when the new row may not go in. `keys` are
+  // the row's index keys (RowKeys::Build).
+  void CheckInsert(Table& t, const std::vector<Value>& values, const RowKeys& keys);
   // Check, cascade and write an update / a delete.
   void Update(Table& t, RowId id, const std::vector<Value>& old_values,
               const std::vector<Value>& values);
@@ -58,8 +60,9 @@ class Integrity {
 
   const std::vector<ColumnRule>& Rules(Table& t);
   void CheckValues(Table& t, const std::vector<Value>& values);
+  // `keys`: the new row's keys when already built.
   void CheckUnique(Table& t, const std::vector<Value>& values, const std::vector<Value>* old,
-                   RowId self);
+                   RowId self, const RowKeys* keys);
   void CheckReferenced(Table& t, const std::vector<Value>& values,
                        const std::vector<Value>* old, const RelationLink* cascading);
   void PlanDelete(Table& t, RowId id, const std::vector<Value>& old_values,
