@@ -1,6 +1,7 @@
 #include "jet/index_key.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -45,7 +46,7 @@ struct Code {
   uint8_t flag = 0;
 };
 
-Code Lookup(char16_t c) {
+Code FindCode(char16_t c) {
   Code code;
   if (c >= 0xd800 && c <= 0xdbff) {
     // High surrogates: a fixed offset from the code unit.
@@ -82,6 +83,19 @@ Code Lookup(char16_t c) {
   return code;
 }
 
+// Latin-1 and Latin Extended-A, which nearly all text here is made of,
+// looked up directly instead of searching the runs.
+constexpr size_t kDirectCodes = 0x180;
+
+Code Lookup(char16_t c) {
+  static const std::array<Code, kDirectCodes> direct = [] {
+    std::array<Code, kDirectCodes> t{};
+    for (size_t i = 0; i < t.size(); ++i) t[i] = FindCode(static_cast<char16_t>(i));
+    return t;
+  }();
+  return c < kDirectCodes ? direct[c] : FindCode(c);
+}
+
 // The accent bytes that follow the text: one byte (or two) per character
 // up to the last accented one, 0x02 standing for an unaccented character.
 struct ExtraCodes {
@@ -110,10 +124,9 @@ void AddExtra(ExtraCodes& x, size_t char_pos, const Code& code) {
   ++x.chars;
 }
 
-// UTF-8 to UTF-16; malformed sequences become U+FFFD.
-std::u16string KeyText(std::string_view s) {
-  std::u16string out;
-  out.reserve(s.size());
+// UTF-8 to UTF-16 into `out`; malformed sequences become U+FFFD.
+void KeyText(std::string_view s, std::u16string& out) {
+  out.clear();
   size_t i = 0;
   while (i < s.size()) {
     uint8_t b = static_cast<uint8_t>(s[i]);
@@ -157,7 +170,6 @@ std::u16string KeyText(std::string_view s) {
     }
     i += n;
   }
-  return out;
 }
 
 }  // namespace
@@ -167,10 +179,16 @@ void AppendGeneralText(Bytes& out, std::u16string_view text, bool ascending) {
   text = text.substr(0, std::min(text.size(), kMaxTextKeyChars));
   while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
 
-  ExtraCodes extra;
+  // Scratch kept from call to call: keys are built for every row written.
+  thread_local ExtraCodes extra;
+  thread_local Bytes unprintable;
+  thread_local Bytes case_flags;
+  extra.bytes.clear();
+  extra.chars = 0;
+  extra.modifier_lead = 0;
+  unprintable.clear();
+  case_flags.clear();
   bool have_extra = false;
-  Bytes unprintable;
-  Bytes case_flags;
   size_t char_pos = 0;  // counts characters with inline bytes only
   for (char16_t c : text) {
     const Code code = Lookup(c);
@@ -421,7 +439,12 @@ void AppendKeyColumn(Bytes& out, const Value& value, const ColumnDef& column, bo
     case ColumnType::kMemo:
       if (!IsGeneralSortOrder(column)) throw JetError(kErrInvalidOperation);
       if (!value.is<std::string>()) Mismatch();
-      AppendGeneralText(out, KeyText(value.as<std::string>()), ascending);
+    {
+      // Reused from key to key; AppendGeneralText does not come back here.
+      thread_local std::u16string units;
+      KeyText(value.as<std::string>(), units);
+      AppendGeneralText(out, units, ascending);
+    }
       break;
     case ColumnType::kBinary:
       if (!value.is<Binary>()) Mismatch();
