@@ -589,7 +589,7 @@ RowId FileState::WriteInsert(Table& t, const std::vector<Value>& values, const R
     // An index that ignores nulls holds no entry for a key with a null.
     if (!Listed(t.def(), ri, values)) continue;
     IndexPagesOf pages(*pager_, ri);
-    InsertIndexEntry(f, ri.first_page, (*keys)[i], id, pages);
+    InsertIndexEntry(f, ri.first_page, (*keys)[i], id, pages, &keys->spot(i));
   }
   return id;
 }

@@ -657,23 +657,14 @@ class PageView {
   size_t first_end_ = 0;
 };
 
-// Inserts into the leaf in place when that gives the page Store would
-// write: no parent entry changes, the leaf has room, and the prefix it
-// shares stays what it is. False when the tree must be rewritten instead.
-bool InsertInPlace(const Format& f, uint32_t root, const Probe& x, IndexPages& pages) {
-  uint32_t page = root;
-  for (size_t depth = 0;; ++depth) {
-    if (depth >= kMaxDepth) return false;
-    PageView v(f, pages.Read(page));
-    if (!v.sound()) return false;
-    size_t at = v.LowerBound([&](const SplitEntry& w) { return CompareWhole(w, v.trailer(), x) < 0; });
-    if (!v.leaf()) {
-      if (at < v.used()) page = v.Entry(at, v.NextEnd(at + 1)).Child();
-      else if (v.tail() != 0) page = v.tail();
-      else return false;  // a parent entry would be raised
-      if (page == 0) throw JetError(kErrCorrupt);
-      continue;
-    }
+// Writes the probe into leaf `page` (viewed by `v`) at entry offset `at`,
+// where the search put it, when that gives the page Store would write: the
+// leaf has room and the prefix it shares stays what it is. The caller has
+// made sure no parent entry changes. False when the tree must be rewritten
+// instead.
+bool InsertIntoLeaf(const Format& f, uint32_t page, const PageView& v, size_t at, const Probe& x,
+                    IndexPages& pages) {
+  {
     if (at < v.used() && CompareWhole(v.Entry(at, v.NextEnd(at + 1)), kRowPointerSize, x) == 0)
       throw JetError(kErrDuplicateKey);
     const size_t prefix = v.prefix();
@@ -708,6 +699,36 @@ bool InsertInPlace(const Format& f, uint32_t root, const Probe& x, IndexPages& p
     Put16(w, f.index_offset_free_space, static_cast<uint16_t>(IndexPageCapacity(f) - used - k));
     return true;
   }
+}
+
+// Inserts into the leaf in place (InsertIntoLeaf) when the descent raises
+// no parent entry.
+bool InsertInPlace(const Format& f, uint32_t root, const Probe& x, IndexPages& pages) {
+  uint32_t page = root;
+  for (size_t depth = 0;; ++depth) {
+    if (depth >= kMaxDepth) return false;
+    PageView v(f, pages.Read(page));
+    if (!v.sound()) return false;
+    size_t at = v.LowerBound([&](const SplitEntry& w) { return CompareWhole(w, v.trailer(), x) < 0; });
+    if (v.leaf()) return InsertIntoLeaf(f, page, v, at, x, pages);
+    if (at < v.used()) page = v.Entry(at, v.NextEnd(at + 1)).Child();
+    else if (v.tail() != 0) page = v.tail();
+    else return false;  // a parent entry would be raised
+    if (page == 0) throw JetError(kErrCorrupt);
+  }
+}
+
+// InsertInPlace starting from a spot a search left: the spot must be an
+// entry bound of a sound leaf with the probe between its neighbours.
+bool InsertAtSpot(const Format& f, const IndexSpot& spot, const Probe& x, IndexPages& pages) {
+  if (spot.leaf == 0) return false;
+  PageView v(f, pages.Read(spot.leaf));
+  const size_t at = spot.at;
+  if (!v.sound() || !v.leaf() || at > v.used() || (at > 0 && !v.Bit(at))) return false;
+  if (at > 0 && CompareWhole(v.Entry(v.PrevEnd(at), at), kRowPointerSize, x) >= 0) return false;
+  if (at < v.used() && CompareWhole(v.Entry(at, v.NextEnd(at + 1)), kRowPointerSize, x) <= 0)
+    return false;
+  return InsertIntoLeaf(f, spot.leaf, v, at, x, pages);
 }
 
 // Whole-page callbacks seen as IndexPages: pages are read once, edited in
@@ -761,11 +782,18 @@ class CallbackPages final : public IndexPages {
 
 }  // namespace
 
-std::vector<RowId> FindIndexRows(Pager& pager, uint32_t root, ByteView key, size_t limit) {
+namespace {
+
+std::vector<RowId> FindRows(Pager& pager, uint32_t root, ByteView key, size_t limit,
+                            IndexSpot* spot) {
   const Format& f = pager.format();
   std::vector<RowId> out;
   uint32_t page = root;
   bool in_run = false;  // a leaf before this one ended on the key
+  // Whether the descent by key alone went where one by key and row would:
+  // no node entry on the way holds the key itself.
+  bool settled = true;
+  if (spot) *spot = IndexSpot{};
   for (size_t hops = 0; page != 0 && out.size() < limit; ++hops) {
     if (hops > 1000000) throw JetError(kErrCorrupt);
     PageView v(f, pager.Read(page));
@@ -776,9 +804,18 @@ std::vector<RowId> FindIndexRows(Pager& pager, uint32_t root, ByteView key, size
     size_t at = in_run ? 0 : v.LowerBound([&](const SplitEntry& w) { return compare(w) < 0; });
     if (!v.leaf()) {
       if (hops >= kMaxDepth) throw JetError(kErrCorrupt);
-      page = at < v.used() ? v.Entry(at, v.NextEnd(at + 1)).Child() : v.tail();
+      if (at < v.used()) {
+        SplitEntry e = v.Entry(at, v.NextEnd(at + 1));
+        if (spot && compare(e) == 0) settled = false;
+        page = e.Child();
+      } else {
+        page = v.tail();
+      }
       continue;
     }
+    // Where a new entry under the key goes when the key is absent.
+    if (spot && settled && !in_run && (at == v.used() || compare(v.Entry(at, v.NextEnd(at + 1))) != 0))
+      *spot = IndexSpot{page, static_cast<uint32_t>(at)};
     while (at < v.used() && out.size() < limit) {
       size_t end = v.NextEnd(at + 1);
       SplitEntry w = v.Entry(at, end);
@@ -793,13 +830,24 @@ std::vector<RowId> FindIndexRows(Pager& pager, uint32_t root, ByteView key, size
   return out;
 }
 
+}  // namespace
+
+std::vector<RowId> FindIndexRows(Pager& pager, uint32_t root, ByteView key, size_t limit,
+                                 IndexSpot* spot) {
+  std::vector<RowId> out = FindRows(pager, root, key, limit, spot);
+  if (spot && !out.empty()) *spot = IndexSpot{};
+  return out;
+}
+
 void InsertIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry, IndexPages& pages) {
   InsertIndexEntry(f, root, entry.key, entry.row, pages);
 }
 
-void InsertIndexEntry(const Format& f, uint32_t root, ByteView key, RowId row, IndexPages& pages) {
+void InsertIndexEntry(const Format& f, uint32_t root, ByteView key, RowId row, IndexPages& pages,
+                      const IndexSpot* spot) {
   thread_local Probe x;
   x.Set(key, row);
+  if (spot && InsertAtSpot(f, *spot, x, pages)) return;
   if (InsertInPlace(f, root, x, pages)) return;
   InsertByRewrite(f, root, x, pages);
 }

@@ -87,15 +87,21 @@ class IndexPages {
 
 // Rows listed under exactly `key` in the tree under `root`, in index order,
 // at most `limit` of them. Pages are searched where they sit in the cache,
-// never decoded whole.
-std::vector<RowId> FindIndexRows(Pager& pager, uint32_t root, ByteView key, size_t limit);
+// never decoded whole. When none is found, `spot` (if given) tells where
+// an entry under the key would go, or stays empty when the search cannot
+// tell without the row.
+std::vector<RowId> FindIndexRows(Pager& pager, uint32_t root, ByteView key, size_t limit,
+                                 IndexSpot* spot = nullptr);
 
 // Adds one entry; a full page splits, and a full root moves its contents
 // to new pages below it. An entry that fits its leaf is written into the
 // page where it stands; pages keep the layout the engine gives them (see
 // above), and pages the change does not touch are not written.
 void InsertIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry, IndexPages& pages);
-void InsertIndexEntry(const Format& f, uint32_t root, ByteView key, RowId row, IndexPages& pages);
+// `spot`, from FindIndexRows on the same tree with no change since,
+// spares the descent.
+void InsertIndexEntry(const Format& f, uint32_t root, ByteView key, RowId row, IndexPages& pages,
+                      const IndexSpot* spot = nullptr);
 
 // Removes the entry with this key and row; false when absent. A leaf left
 // empty (other than the root) is unlinked and handed to Release.

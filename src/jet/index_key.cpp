@@ -499,6 +499,7 @@ void AppendRowIndexKey(Bytes& out, const TableDef& def, const RealIndexDef& inde
 void RowKeys::Build(const TableDef& def, const std::vector<Value>& values) {
   count_ = 0;
   if (keys_.size() < def.real_indexes.size()) keys_.resize(def.real_indexes.size());
+  spots_.assign(def.real_indexes.size(), IndexSpot{});
   for (const RealIndexDef& ri : def.real_indexes) {
     Bytes& k = keys_[count_];
     k.clear();

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "jet/bytes.h"
+#include "jet/index_page.h"
 #include "jet/tabledef.h"
 #include "jet/value.h"
 
@@ -51,17 +52,22 @@ void AppendRowIndexKey(Bytes& out, const TableDef& def, const RealIndexDef& inde
                        const std::vector<Value>& values);
 
 // A row's key in every real index of its table, built once per row change
-// for both the integrity checks and index maintenance. Reused from row to
-// row, so inserts allocate nothing for keys once warm.
+// for both the integrity checks and index maintenance, and where the unique
+// checks found each key would go. Reused from row to row, so inserts
+// allocate nothing for keys once warm.
 class RowKeys {
  public:
   void Build(const TableDef& def, const std::vector<Value>& values);
   // By position in def.real_indexes.
   ByteView operator[](size_t index) const { return keys_[index]; }
   size_t size() const { return count_; }
+  // Empty unless a search of that index since Build left one.
+  const IndexSpot& spot(size_t index) const { return spots_[index]; }
+  IndexSpot& spot(size_t index) { return spots_[index]; }
 
  private:
   std::vector<Bytes> keys_;
+  std::vector<IndexSpot> spots_;
   size_t count_ = 0;
 };
 

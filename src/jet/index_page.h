@@ -29,6 +29,13 @@ struct IndexEntry {
   bool operator==(const IndexEntry&) const = default;
 };
 
+// A place in a leaf: the page and the offset (from the first entry) of the
+// entry bound where an entry would go.
+struct IndexSpot {
+  uint32_t leaf = 0;  // 0: none
+  uint32_t at = 0;
+};
+
 struct IndexPage {
   bool leaf = true;
   uint32_t tdef_page = 0;

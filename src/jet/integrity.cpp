@@ -139,7 +139,7 @@ void Integrity::CheckValues(Table& t, const std::vector<Value>& values) {
 }
 
 void Integrity::CheckUnique(Table& t, const std::vector<Value>& values,
-                            const std::vector<Value>* old, RowId self, const RowKeys* keys) {
+                            const std::vector<Value>* old, RowId self, RowKeys* keys) {
   const TableDef& def = t.def();
   Bytes built;
   for (size_t i = 0; i < def.real_indexes.size(); ++i) {
@@ -156,7 +156,9 @@ void Integrity::CheckUnique(Table& t, const std::vector<Value>& values,
     }
     if (old && !IndexHasNull(def, ri, *old) && CompareKeys(RowIndexKey(def, ri, *old), key) == 0)
       continue;
-    for (RowId r : SeekIndex(t.pager(), ri.first_page, key, 2)) {
+    auto rows = keys ? FindIndexRows(t.pager(), ri.first_page, key, 2, &keys->spot(i))
+                     : SeekIndex(t.pager(), ri.first_page, key, 2);
+    for (RowId r : rows) {
       if (!(r == self)) throw JetError(kErrDuplicateKey);
     }
   }
@@ -271,7 +273,7 @@ void Integrity::Apply(const std::vector<Change>& plan) {
   }
 }
 
-void Integrity::CheckInsert(Table& t, const std::vector<Value>& values, const RowKeys& keys) {
+void Integrity::CheckInsert(Table& t, const std::vector<Value>& values, RowKeys& keys) {
   CheckValues(t, values);
   CheckUnique(t, values, nullptr, RowId{}, &keys);
   CheckReferenced(t, values, nullptr, nullptr);

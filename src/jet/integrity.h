@@ -33,8 +33,9 @@ class Integrity {
   explicit Integrity(FileState& file) : file_(file) {}
 
   // Throws the engine's error when the new row may not go in. `keys` are
-  // the row's index keys (RowKeys::Build).
-  void CheckInsert(Table& t, const std::vector<Value>& values, const RowKeys& keys);
+  // the row's index keys (RowKeys::Build); the unique checks leave in them
+  // where each key goes.
+  void CheckInsert(Table& t, const std::vector<Value>& values, RowKeys& keys);
   // Check, cascade and write an update / a delete.
   void Update(Table& t, RowId id, const std::vector<Value>& old_values,
               const std::vector<Value>& values);
@@ -62,7 +63,7 @@ class Integrity {
   void CheckValues(Table& t, const std::vector<Value>& values);
   // `keys`: the new row's keys when already built.
   void CheckUnique(Table& t, const std::vector<Value>& values, const std::vector<Value>* old,
-                   RowId self, const RowKeys* keys);
+                   RowId self, RowKeys* keys);
   void CheckReferenced(Table& t, const std::vector<Value>& values,
                        const std::vector<Value>* old, const RelationLink* cascading);
   void PlanDelete(Table& t, RowId id, const std::vector<Value>& old_values,

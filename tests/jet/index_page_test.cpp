@@ -645,6 +645,16 @@ TEST(IndexBuilderTest, ADuplicateLeavesEveryPageAsItWas) {
   EXPECT_EQ(m.pages, before);
 }
 
+// A file's index pages edited where the pager holds them.
+struct PagerIndexPages final : jet::IndexPages {
+  jet::Pager& p;
+  explicit PagerIndexPages(jet::Pager& pg) : p(pg) {}
+  jet::ByteView Read(uint32_t n) override { return p.Read(n); }
+  std::span<uint8_t> Modify(uint32_t n) override { return p.Modify(n); }
+  uint32_t Allocate() override { return p.Allocate(); }
+  void Release(uint32_t) override {}
+};
+
 // Seeks compare entries against the page's shared prefix where it lies.
 // Long runs of one key make prefixes that reach into the row pointers, and
 // keys that are prefixes of other keys must neither match them nor hide
@@ -654,14 +664,7 @@ TEST(IndexBuilderTest, SeeksFindEveryRowUnderPrefixesSharedPastTheKey) {
   jet::HeaderInfo header;
   auto pager = jet::Pager::Create(dir.File("seek.mdb"), header, false);
   const jet::Format& f = pager->format();
-  struct PagerPages final : jet::IndexPages {
-    jet::Pager& p;
-    explicit PagerPages(jet::Pager& pg) : p(pg) {}
-    jet::ByteView Read(uint32_t n) override { return p.Read(n); }
-    std::span<uint8_t> Modify(uint32_t n) override { return p.Modify(n); }
-    uint32_t Allocate() override { return p.Allocate(); }
-    void Release(uint32_t) override {}
-  } pages(*pager);
+  PagerIndexPages pages(*pager);
   uint32_t root = jet::IndexBuilder(f, 2).Build([&] { return pager->Allocate(); },
                                                 [&](uint32_t n, jet::ByteView d) { pager->Write(n, d); });
   // Keys: 7 padded by 0..3 bytes (each a prefix of the next), most rows
@@ -692,6 +695,72 @@ TEST(IndexBuilderTest, SeeksFindEveryRowUnderPrefixesSharedPastTheKey) {
     EXPECT_TRUE(jet::FindIndexRows(*pager, root, k, SIZE_MAX).empty()) << k.size();
   }
   ASSERT_GT(jet::ParseIndexPage(f, pager->Read(root)).tail_page, 0u);  // several levels
+}
+
+// Inserting at the spot a search left writes what inserting after a fresh
+// descent writes, page for page, also where node entries still hold keys
+// of deleted entries and where keys are prefixes of one another.
+TEST(IndexBuilderTest, InsertsAtASearchedSpotWriteWhatADescentWrites) {
+  testing_support::TempDir dir;
+  jet::HeaderInfo header;
+  auto model = jet::Pager::Create(dir.File("model.mdb"), header, false);
+  auto ours = jet::Pager::Create(dir.File("ours.mdb"), header, false);
+  const jet::Format& f = model->format();
+  PagerIndexPages model_pages(*model), our_pages(*ours);
+  uint32_t root = 0;
+  for (auto* p : {model.get(), ours.get()}) {
+    root = jet::IndexBuilder(f, 2).Build([p] { return p->Allocate(); },
+                                         [p](uint32_t n, jet::ByteView d) { p->Write(n, d); });
+  }
+  std::mt19937 rng(8);
+  std::vector<IndexEntry> present;
+  size_t spots_used = 0;
+  auto insert = [&](const Bytes& key, RowId row) {
+    jet::IndexSpot spot;
+    bool taken = !jet::FindIndexRows(*ours, root, key, 1, &spot).empty();
+    bool model_refused = false;
+    try {
+      jet::InsertIndexEntry(f, root, key, row, model_pages);
+    } catch (const jet::JetError&) {
+      model_refused = true;
+    }
+    bool ours_refused = false;
+    try {
+      jet::InsertIndexEntry(f, root, key, row, our_pages, &spot);
+    } catch (const jet::JetError&) {
+      ours_refused = true;
+    }
+    ASSERT_EQ(model_refused, ours_refused);
+    if (taken) {
+      EXPECT_EQ(spot.leaf, 0u) << "a spot for a key already present";
+    }
+    if (spot.leaf != 0) ++spots_used;
+    if (!ours_refused) present.push_back(IndexEntry{key, row, 0});
+  };
+  auto key_of = [&](int i) {
+    switch (i % 3) {
+      case 0: return LongKey(static_cast<int32_t>(rng() % 5000), 30);
+      case 1: return LongKey(7, rng() % 4 * 10);  // nested: the same key padded
+      default: return NameKey(rng);
+    }
+  };
+  for (int i = 0; i < 4000; ++i) insert(key_of(i), RowId{uint32_t(600 + i / 100), uint8_t(i % 100)});
+  // Deletes leave node entries naming keys no leaf holds any more.
+  std::shuffle(present.begin(), present.end(), rng);
+  for (size_t i = 0; i < present.size() / 2; ++i) {
+    ASSERT_TRUE(jet::DeleteIndexEntry(f, root, present[i], model_pages));
+    ASSERT_TRUE(jet::DeleteIndexEntry(f, root, present[i], our_pages));
+  }
+  for (size_t i = 0; i < present.size() / 2; i += 2) {
+    insert(present[i].key, RowId{uint32_t(900 + i / 100), uint8_t(i % 100)});
+  }
+  for (int i = 4000; i < 6000; ++i) insert(key_of(i), RowId{uint32_t(600 + i / 100), uint8_t(i % 100)});
+  EXPECT_GT(spots_used, 3000u);
+  ASSERT_EQ(model->page_count(), ours->page_count());
+  for (uint32_t n = 1; n < model->page_count(); ++n) {
+    Bytes a = model->Copy(n);
+    ASSERT_EQ(a, ours->Copy(n)) << "page " << n;
+  }
 }
 
 // A table of 100,000 rows written by the engine: mdbtools lists its
