@@ -26,4 +26,10 @@ void AddSqlCommand(CLI::App& app);
 // setup [--dir DIR]
 void AddSetupCommand(CLI::App& app);
 
+// euros [DB] [--program-dir DIR]
+void AddEurosCommand(CLI::App& app);
+
+// attach-docs ORIGIN DEST
+void AddAttachDocsCommand(CLI::App& app);
+
 }  // namespace maquetor

@@ -22,6 +22,8 @@ void RegisterCommands(CLI::App& app) {
   maquetor::AddTableCommand(app);
   maquetor::AddSqlCommand(app);
   maquetor::AddSetupCommand(app);
+  maquetor::AddEurosCommand(app);
+  maquetor::AddAttachDocsCommand(app);
   // Later commands register here, each from its own file through commands.h:
   // setup, migrate, euros, attach-docs.
 }
