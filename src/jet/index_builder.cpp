@@ -216,7 +216,26 @@ uint32_t ChildOf(ByteView w) {
          w[at + 3];
 }
 
-int Sign(int c) { return c < 0 ? -1 : c > 0 ? 1 : 0; }
+// memcmp's sign for the few bytes index entries hold, eight at a time
+// without a call.
+inline int CompareBytes(const uint8_t* a, const uint8_t* b, size_t n) {
+  for (; n >= 8; a += 8, b += 8, n -= 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a, 8);
+    std::memcpy(&y, b, 8);
+    if (x != y) {
+      if constexpr (std::endian::native == std::endian::little) {
+        x = __builtin_bswap64(x);
+        y = __builtin_bswap64(y);
+      }
+      return x < y ? -1 : 1;
+    }
+  }
+  for (; n > 0; ++a, ++b, --n) {
+    if (*a != *b) return *a < *b ? -1 : 1;
+  }
+  return 0;
+}
 
 // An entry as a page holds it: the shared prefix (none for the first entry)
 // and then the entry's own bytes. Searches compare it where it lies instead
@@ -235,15 +254,11 @@ struct SplitEntry {
   int CompareFirst(size_t n, ByteView key) const {
     const size_t h = std::min(head.size(), n);
     const size_t m = std::min(h, key.size());
-    if (m > 0) {
-      if (int c = std::memcmp(head.data(), key.data(), m)) return Sign(c);
-    }
+    if (int c = CompareBytes(head.data(), key.data(), m)) return c;
     if (key.size() < h) return 1;
     const size_t t = n - h, k = key.size() - h;
     const size_t m2 = std::min(t, k);
-    if (m2 > 0) {
-      if (int c = std::memcmp(tail.data(), key.data() + h, m2)) return Sign(c);
-    }
+    if (int c = CompareBytes(tail.data(), key.data() + h, m2)) return c;
     return t < k ? -1 : t > k ? 1 : 0;
   }
   // The key: everything before the trailer.
@@ -272,7 +287,7 @@ int CompareWhole(const SplitEntry& w, size_t trailer, const Probe& x) {
   if (c != 0) return c;
   uint8_t r[kRowPointerSize];
   w.CopyOut(klen, kRowPointerSize, r);
-  return Sign(std::memcmp(r, x.whole.data() + x.key_len, kRowPointerSize));
+  return CompareBytes(r, x.whole.data() + x.key_len, kRowPointerSize);
 }
 int CompareWhole(ByteView w, size_t trailer, const Probe& x) {
   return CompareWhole(SplitEntry{{}, w}, trailer, x);
