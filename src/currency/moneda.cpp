@@ -48,10 +48,10 @@ std::string Statement(const std::string& table, const std::string& field,
          " <> 0";
 }
 
-std::vector<MoneyStatement> TableStatements(const MoneyTable& t, int sentido) {
-  std::vector<MoneyStatement> out;
+std::vector<std::string> TableStatements(const MoneyTable& t, int sentido) {
+  std::vector<std::string> out;
   for (const char* field : t.fields) {
-    out.push_back({t.table, Statement(t.table, field, t.condition ? t.condition : field, sentido)});
+    out.push_back(Statement(t.table, field, t.condition ? t.condition : field, sentido));
   }
   return out;
 }
@@ -79,16 +79,6 @@ bool AlreadyConverted(const ConversionReport& report, const std::string& path) {
 
 }  // namespace
 
-std::vector<MoneyStatement> Sentencias(int sentido) {
-  std::vector<MoneyStatement> out;
-  if (!KnownDirection(sentido)) return out;
-  for (const auto& t : MoneyTables()) {
-    auto some = TableStatements(t, sentido);
-    out.insert(out.end(), some.begin(), some.end());
-  }
-  return out;
-}
-
 ConvertedDatabase ConvertirBase(std::string& ruta, int& sentido) {
   if (!KnownDirection(sentido)) {
     shell::CurrentUi().Message("Tipo de moneda incorrecto", "Cambiar Moneda", shell::Icon::kNone);
@@ -104,9 +94,9 @@ ConvertedDatabase ConvertirBase(std::string& ruta, int& sentido) {
     table.had_rows = !rs.IsEOF();
     rs.Close();
     if (!table.had_rows) continue;
-    for (auto& s : TableStatements(t, sentido)) {
-      base.Execute(s.sql, db::kExecuteFailOnError);
-      table.statements.push_back({std::move(s.sql), base.RecordsAffected()});
+    for (auto& sql : TableStatements(t, sentido)) {
+      base.Execute(sql, db::kExecuteFailOnError);
+      table.statements.push_back({std::move(sql), base.RecordsAffected()});
     }
   }
   base.Close();

@@ -16,18 +16,6 @@ inline constexpr const char* kCambioTexto = "166.386";
 inline constexpr int kAEuros = 1;
 inline constexpr int kAPesetas = 0;
 
-// One statement of the conversion and the table it touches.
-struct MoneyStatement {
-  std::string table;
-  std::string sql;
-};
-
-// The fourteen statements for a direction, in the order they run: six on
-// TMinuta, all conditioned on FMinuta07 (a fee note whose first amount is
-// zero keeps every amount), then TAsuntos, TContable, TDerecho, TGCobros and
-// TGastosNo, each on its own field. Empty for a direction other than 0 or 1.
-std::vector<MoneyStatement> Sentencias(int sentido);
-
 struct ExecutedStatement {
   std::string sql;
   int64_t rows = 0;  // rows the statement changed
@@ -59,7 +47,9 @@ struct ConversionReport {
 };
 
 // Converts the database at `ruta` (opened shared, writable, with the
-// program's password) in direction `sentido`. A table's statements run only
+// program's password) in direction `sentido`: fourteen statements, six on
+// TMinuta all conditioned on FMinuta07, then TAsuntos, TContable, TDerecho,
+// TGCobros and TGastosNo each on its own field. A table's statements run only
 // when it has rows, each with options 160, so a failing row undoes its own
 // statement and raises the engine's error; statements before it stay. Any
 // direction but 0 or 1 shows "Tipo de moneda incorrecto" and throws

@@ -93,15 +93,6 @@ TEST(EurosCommandTest, WithoutADatabaseConvertsThoseTheProgramFoldersSetupLists)
   EXPECT_EQ(missing.err.rfind("Error 3024: ", 0), 0u) << missing.err;
 }
 
-TEST(EurosCommandTest, AMissingDatabaseIsTheEnginesError) {
-  ts::TempDir dir;
-  auto r = RunEuros({dir.File("nada.mdb")});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_TRUE(r.out.empty()) << r.out;
-  EXPECT_EQ(r.err.rfind("Error 3024: ", 0), 0u) << r.err;
-  EXPECT_FALSE(fs::exists(dir.File("nada.mdb")));
-}
-
 TEST(EurosCommandTest, MdbtoolsReadsTheConvertedAmounts) {
   REQUIRE_MDBTOOLS();
   ts::TempDir dir;
