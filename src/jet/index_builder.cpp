@@ -189,6 +189,7 @@ namespace {
 constexpr size_t kRowPointerSize = 4;  // 3-byte page + row, big-endian
 constexpr size_t kChildSize = 4;
 constexpr size_t kMaxDepth = 32;
+constexpr size_t kCacheLine = 64;
 
 size_t Trailer(bool leaf) { return kRowPointerSize + (leaf ? 0 : kChildSize); }
 
@@ -578,6 +579,59 @@ void InsertByRewrite(const Format& f, uint32_t root, const Probe& x, IndexPages&
 
 // ---- in-place edits ----
 
+// Eight mask bytes as one number, the first byte lowest, as the mask
+// numbers its bits.
+inline uint64_t LoadMask64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  return v;
+}
+
+// A hint that the bytes at `p` are wanted soon; no effect on results.
+inline void Prefetch(const void* p) {
+#if defined(__GNUC__)
+  __builtin_prefetch(p);
+#else
+  (void)p;
+#endif
+}
+
+// The bits of mask byte `d` whose positions lie in [lo, hi].
+inline uint8_t BitsOfByte(size_t d, size_t lo, size_t hi) {
+  const size_t first = d * 8, last = d * 8 + 7;
+  if (hi < lo || hi < first || lo > last) return 0;
+  const unsigned from = lo > first ? static_cast<unsigned>(lo - first) : 0u;
+  const unsigned to = hi < last ? static_cast<unsigned>(hi - first) : 7u;
+  return static_cast<uint8_t>(((2u << to) - 1u) & ~((1u << from) - 1u));
+}
+
+// The entry mask after k bytes are inserted at entry bound `at` of a page
+// using `used` bytes: the ends in (at, used] move up by k and at + k
+// becomes an end; bits elsewhere stay as they are. Works down from the top
+// byte, each written after the bytes it draws on were read.
+void ShiftEnds(uint8_t* mask, size_t at, size_t used, size_t k) {
+  const size_t top = (used + k) / 8, bottom = (at + 1) / 8;
+  for (size_t d = top + 1; d-- > bottom;) {
+    // Old bits [8d - k, 8d - k + 8): the ones that land in byte d.
+    const ptrdiff_t src = static_cast<ptrdiff_t>(d * 8) - static_cast<ptrdiff_t>(k);
+    uint8_t moved = 0;
+    if (src + 8 > 0) {
+      const ptrdiff_t b0 = src >= 0 ? src / 8 : -1;
+      const unsigned lo_byte = b0 >= 0 ? mask[b0] : 0u;
+      const unsigned hi_byte = b0 + 1 <= static_cast<ptrdiff_t>(d) ? mask[b0 + 1] : 0u;
+      const unsigned shift = static_cast<unsigned>(src - b0 * 8);
+      moved = static_cast<uint8_t>(((hi_byte << 8 | lo_byte) >> shift) & 0xff);
+    }
+    const uint8_t old = mask[d];
+    uint8_t now = static_cast<uint8_t>(old & ~BitsOfByte(d, at + 1, used + k));
+    now |= static_cast<uint8_t>(old & BitsOfByte(d, used + 1, used + k));
+    now |= static_cast<uint8_t>(moved & BitsOfByte(d, at + k + 1, used + k));
+    now |= BitsOfByte(d, at + k, at + k);
+    mask[d] = now;
+  }
+}
+
 // An index page as it sits in the cache.
 class PageView {
  public:
@@ -602,6 +656,10 @@ class PageView {
       return;
     }
     if (!Bit(used_)) return;
+    // A search reads the mask here and there: ask for all of it at once
+    // rather than one miss after another.
+    const uint8_t* mask = b.data() + f.index_offset_entry_mask;
+    for (size_t at = 0; at <= used_ / 8; at += kCacheLine) Prefetch(mask + at);
     first_end_ = NextEnd(1);
     sound_ = prefix_ <= first_end_;
   }
@@ -619,12 +677,14 @@ class PageView {
     return (b_[f_.index_offset_entry_mask + pos / 8] >> (pos % 8)) & 1u;
   }
   // First entry end at or after `pos` (used() at most).
+  // Both read the mask 64 bits at a time. Every format's mask is followed
+  // by the entries, so a load from any byte of it stays inside the page.
   size_t NextEnd(size_t pos) const {
     const uint8_t* mask = b_.data() + f_.index_offset_entry_mask;
     while (pos < used_) {
-      unsigned m = mask[pos / 8] >> (pos % 8);
+      uint64_t m = LoadMask64(mask + pos / 8) >> (pos % 8);
       if (m != 0) return std::min(pos + static_cast<size_t>(std::countr_zero(m)), used_);
-      pos = (pos | 7) + 1;
+      pos = (pos & ~size_t{7}) + 64;
     }
     return used_;
   }
@@ -633,9 +693,17 @@ class PageView {
     const uint8_t* mask = b_.data() + f_.index_offset_entry_mask;
     while (pos > 0) {
       size_t q = pos - 1;
-      unsigned m = mask[q / 8] & ((2u << (q % 8)) - 1);
-      if (m != 0) return (q & ~size_t{7}) + static_cast<size_t>(std::bit_width(m)) - 1;
-      pos = q & ~size_t{7};
+      if (q < 64) {
+        unsigned m = mask[q / 8] & ((2u << (q % 8)) - 1);
+        if (m != 0) return (q & ~size_t{7}) + static_cast<size_t>(std::bit_width(m)) - 1;
+        pos = q & ~size_t{7};
+        continue;
+      }
+      // The eight bytes ending with the one holding q; bits above q dropped.
+      const size_t base = (q / 8 - 7) * 8;
+      uint64_t m = LoadMask64(mask + base / 8) & (~uint64_t{0} >> (63 - (q - base)));
+      if (m != 0) return base + static_cast<size_t>(std::bit_width(m)) - 1;
+      pos = base;
     }
     return 0;
   }
@@ -696,21 +764,12 @@ bool InsertIntoLeaf(const Format& f, uint32_t page, const PageView& v, size_t at
     if (used + k > MaxPacked(f)) return false;
     // A last page stores a prefix only once its entries no longer fit
     // whole, and one more entry keeps it so: no check needed.
-    // Ends after the insertion point move along with their entries.
-    thread_local std::vector<uint32_t> moved;
-    moved.clear();
-    for (size_t pos = v.NextEnd(at + 1); pos <= used && at < used; pos = v.NextEnd(pos + 1)) {
-      moved.push_back(static_cast<uint32_t>(pos));
-      if (pos == used) break;
-    }
     std::span<uint8_t> w = pages.Modify(page);
     uint8_t* d = w.data() + f.index_first_entry_offset;
     std::memmove(d + at + k, d + at, used - at);
     std::memcpy(d + at, x.whole.data() + from, k);
-    uint8_t* mask = w.data() + f.index_offset_entry_mask;
-    for (uint32_t pos : moved) mask[pos / 8] &= static_cast<uint8_t>(~(1u << (pos % 8)));
-    for (uint32_t pos : moved) mask[(pos + k) / 8] |= static_cast<uint8_t>(1u << ((pos + k) % 8));
-    mask[(at + k) / 8] |= static_cast<uint8_t>(1u << ((at + k) % 8));
+    // Ends after the insertion point move along with their entries.
+    ShiftEnds(w.data() + f.index_offset_entry_mask, at, used, k);
     Put16(w, f.index_offset_free_space, static_cast<uint16_t>(IndexPageCapacity(f) - used - k));
     return true;
   }
