@@ -567,13 +567,14 @@ TEST(CommandLineTest, HelpVersionAndUnknownWords) {
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_NE(help.out.find("inspect"), std::string::npos);
   EXPECT_NE(help.out.find("maquetor inspect datos.mdb"), std::string::npos);
-  EXPECT_EQ(RunMaquetor({}).out, help.out);
+  // With no arguments at all the installer's run ends at once; switch_run_test
+  // checks it with a settings store of its own.
 
   auto version = RunMaquetor({"--version"});
   EXPECT_EQ(version.exit_code, 0);
   EXPECT_EQ(version.out, "maquetor 0.1.0\n");
 
-  // Not a command word: later the installer's switches; for now refused.
+  // Neither a command word nor an installer switch.
   auto other = RunMaquetor({"/S", "/D=C:\\Despacho"});
   EXPECT_EQ(other.exit_code, 2);
   EXPECT_TRUE(other.out.empty());
