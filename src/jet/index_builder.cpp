@@ -597,38 +597,43 @@ inline void Prefetch(const void* p) {
 #endif
 }
 
-// The bits of mask byte `d` whose positions lie in [lo, hi].
-inline uint8_t BitsOfByte(size_t d, size_t lo, size_t hi) {
-  const size_t first = d * 8, last = d * 8 + 7;
-  if (hi < lo || hi < first || lo > last) return 0;
-  const unsigned from = lo > first ? static_cast<unsigned>(lo - first) : 0u;
-  const unsigned to = hi < last ? static_cast<unsigned>(hi - first) : 7u;
-  return static_cast<uint8_t>(((2u << to) - 1u) & ~((1u << from) - 1u));
+// The bits of the 64 from `chunk` on whose positions lie in [lo, hi].
+inline uint64_t RangeBits(size_t chunk, size_t lo, size_t hi) {
+  const size_t last = chunk + 63;
+  if (hi < lo || hi < chunk || lo > last) return 0;
+  const size_t from = std::max(lo, chunk) - chunk, to = std::min(hi, last) - chunk;
+  const uint64_t upto = to == 63 ? ~uint64_t{0} : (uint64_t{1} << (to + 1)) - 1;
+  return upto & ~((uint64_t{1} << from) - 1);
 }
 
 // The entry mask after k bytes are inserted at entry bound `at` of a page
 // using `used` bytes: the ends in (at, used] move up by k and at + k
-// becomes an end; bits elsewhere stay as they are. Works down from the top
-// byte, each written after the bytes it draws on were read.
-void ShiftEnds(uint8_t* mask, size_t at, size_t used, size_t k) {
-  const size_t top = (used + k) / 8, bottom = (at + 1) / 8;
-  for (size_t d = top + 1; d-- > bottom;) {
-    // Old bits [8d - k, 8d - k + 8): the ones that land in byte d.
-    const ptrdiff_t src = static_cast<ptrdiff_t>(d * 8) - static_cast<ptrdiff_t>(k);
-    uint8_t moved = 0;
-    if (src + 8 > 0) {
-      const ptrdiff_t b0 = src >= 0 ? src / 8 : -1;
-      const unsigned lo_byte = b0 >= 0 ? mask[b0] : 0u;
-      const unsigned hi_byte = b0 + 1 <= static_cast<ptrdiff_t>(d) ? mask[b0 + 1] : 0u;
-      const unsigned shift = static_cast<unsigned>(src - b0 * 8);
-      moved = static_cast<uint8_t>(((hi_byte << 8 | lo_byte) >> shift) & 0xff);
-    }
-    const uint8_t old = mask[d];
-    uint8_t now = static_cast<uint8_t>(old & ~BitsOfByte(d, at + 1, used + k));
-    now |= static_cast<uint8_t>(old & BitsOfByte(d, used + 1, used + k));
-    now |= static_cast<uint8_t>(moved & BitsOfByte(d, at + k + 1, used + k));
-    now |= BitsOfByte(d, at + k, at + k);
-    mask[d] = now;
+// becomes an end; bits elsewhere stay as they are. Works on 64 bits at a
+// time, reading from a copy of the mask as it was.
+void ShiftEnds(uint8_t* mask, size_t mask_size, size_t at, size_t used, size_t k) {
+  const size_t last_byte = (used + k) / 8;
+  if (last_byte >= mask_size) throw JetError(kErrCorrupt);
+  uint8_t old[1024 + 16] = {};
+  if (last_byte + 1 > 1024) throw JetError(kErrCorrupt);
+  std::memcpy(old, mask, last_byte + 1);
+  // 64 old bits from bit `p` on; none below bit 0.
+  auto old_bits = [&](ptrdiff_t p) -> uint64_t {
+    if (p <= -64) return 0;
+    if (p < 0) return LoadMask64(old) << -p;
+    const size_t b = static_cast<size_t>(p) / 8, sh = static_cast<size_t>(p) % 8;
+    uint64_t v = LoadMask64(old + b) >> sh;
+    if (sh) v |= uint64_t{old[b + 8]} << (64 - sh);
+    return v;
+  };
+  for (size_t chunk = (at + 1) / 8 * 8; chunk <= used + k; chunk += 64) {
+    const uint64_t cur = old_bits(static_cast<ptrdiff_t>(chunk));
+    const uint64_t moved = old_bits(static_cast<ptrdiff_t>(chunk) - static_cast<ptrdiff_t>(k));
+    uint64_t now = cur & ~RangeBits(chunk, at + 1, used + k);
+    now |= cur & RangeBits(chunk, used + 1, used + k);
+    now |= moved & RangeBits(chunk, at + k + 1, used + k);
+    now |= RangeBits(chunk, at + k, at + k);
+    const size_t first = chunk / 8, n = std::min<size_t>(8, last_byte + 1 - first);
+    for (size_t i = 0; i < n; ++i) mask[first + i] = static_cast<uint8_t>(now >> (8 * i));
   }
 }
 
@@ -769,7 +774,7 @@ bool InsertIntoLeaf(const Format& f, uint32_t page, const PageView& v, size_t at
     std::memmove(d + at + k, d + at, used - at);
     std::memcpy(d + at, x.whole.data() + from, k);
     // Ends after the insertion point move along with their entries.
-    ShiftEnds(w.data() + f.index_offset_entry_mask, at, used, k);
+    ShiftEnds(w.data() + f.index_offset_entry_mask, f.index_entry_mask_size, at, used, k);
     Put16(w, f.index_offset_free_space, static_cast<uint16_t>(IndexPageCapacity(f) - used - k));
     return true;
   }
