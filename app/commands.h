@@ -26,6 +26,9 @@ void AddSqlCommand(CLI::App& app);
 // setup [--dir DIR]
 void AddSetupCommand(CLI::App& app);
 
+// migrate (--from-v8 | --from-v7) ORIGIN DEST
+void AddMigrateCommand(CLI::App& app);
+
 // euros [DB] [--program-dir DIR]
 void AddEurosCommand(CLI::App& app);
 

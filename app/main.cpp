@@ -22,6 +22,7 @@ void RegisterCommands(CLI::App& app) {
   maquetor::AddTableCommand(app);
   maquetor::AddSqlCommand(app);
   maquetor::AddSetupCommand(app);
+  maquetor::AddMigrateCommand(app);
   maquetor::AddEurosCommand(app);
   maquetor::AddAttachDocsCommand(app);
   // Later commands register here, each from its own file through commands.h:
