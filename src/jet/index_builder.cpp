@@ -613,9 +613,10 @@ inline uint64_t RangeBits(size_t chunk, size_t lo, size_t hi) {
 void ShiftEnds(uint8_t* mask, size_t mask_size, size_t at, size_t used, size_t k) {
   const size_t last_byte = (used + k) / 8;
   if (last_byte >= mask_size) throw JetError(kErrCorrupt);
-  uint8_t old[1024 + 16] = {};
+  uint8_t old[1024 + 16];
   if (last_byte + 1 > 1024) throw JetError(kErrCorrupt);
   std::memcpy(old, mask, last_byte + 1);
+  std::memset(old + last_byte + 1, 0, 16);  // what loads past the end read
   // 64 old bits from bit `p` on; none below bit 0.
   auto old_bits = [&](ptrdiff_t p) -> uint64_t {
     if (p <= -64) return 0;
