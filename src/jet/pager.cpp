@@ -28,6 +28,7 @@ constexpr double kUnixEpochDays = 25569.0;
 struct Frame {
   uint32_t page = 0;
   bool dirty = false;
+  uint64_t moved = 0;     // the pager's move count when it last went to the front
   Frame* prev = nullptr;  // towards most recently used
   Frame* next = nullptr;
   std::unique_ptr<uint8_t[]> data;
@@ -291,6 +292,7 @@ class FilePager final : public Pager {
   }
 
   void PushFront(Frame* f) {
+    f->moved = ++moves_;
     f->next = lru_head_;
     f->prev = nullptr;
     if (lru_head_) lru_head_->prev = f;
@@ -298,8 +300,12 @@ class FilePager final : public Pager {
     if (!lru_tail_) lru_tail_ = f;
   }
 
+  // A frame moved to the front lately stays where it is: fewer than a
+  // quarter of the cache can have gone in front of it since, so it is far
+  // from eviction, and reading a page in use does not relink (and fetch)
+  // its neighbours.
   void Touch(Frame* f) {
-    if (f == lru_head_) return;
+    if (f == lru_head_ || moves_ - f->moved < frame_count_ / 4) return;
     Unlink(f);
     PushFront(f);
   }
@@ -381,6 +387,7 @@ class FilePager final : public Pager {
   uint32_t page_count_ = 0;
   size_t budget_ = kDefaultCacheBudget;
   size_t frame_count_ = 0;
+  uint64_t moves_ = 0;  // frames put at the front so far
   std::vector<Frame*> index_;  // page number -> cached frame or null
   Frame* lru_head_ = nullptr;
   Frame* lru_tail_ = nullptr;
