@@ -279,6 +279,25 @@ TEST_F(MainWindowTest, MigrationToAMissingDestinationOnlyCreatesItAndEndsTheProg
   EXPECT_EQ(window.EndedWith(), std::optional<int>(0));
 }
 
+TEST_F(MainWindowTest, MigrationIntoAnExistingDestinationEndsTheProgramUnlessRefused) {
+  const std::string origin = dir.File("Origen.mdb");
+  const std::string destination = dir.File("Destino.mdb");
+  ASSERT_TRUE(maquetor::schema::CrearBaseCompleta(origin));
+  ASSERT_TRUE(maquetor::schema::CrearBaseCompleta(destination));
+
+  ui.answers = {origin, origin};  // one file for both: refused, nothing opened
+  steps = {Press({"Origen", "Destino"})};
+  Select(8);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_FALSE(Ended());
+
+  ui.answers = {origin, destination};
+  steps = {Press({"Origen", "Destino"})};
+  Select(8);
+  EXPECT_EQ(ui.messages.size(), 1u) << ui.messages.back().text;
+  EXPECT_EQ(window.EndedWith(), std::optional<int>(0));
+}
+
 TEST_F(MainWindowTest, AnexarEndsTheProgramOnlyOnceAttached) {
   // Each in its own folder: two databases may not share one DOCS folder.
   std::filesystem::create_directories(dir.File("a"));

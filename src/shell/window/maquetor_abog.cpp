@@ -21,6 +21,7 @@
 #include "db/engine.h"
 #include "db/program_state.h"
 #include "documents/anexar.h"
+#include "migrate/migration.h"
 #include "schema/buttons.h"
 #include "shell/paths.h"
 #include "shell/ui.h"
@@ -79,10 +80,6 @@ constexpr TableButton kRightColumn[] = {
     {"direcciones", "T_Dir", schema::direcciones},
 };
 
-// The copy of a migration is still to be supplied by the migration unit;
-// until it exists the option only asks for the databases and creates a
-// missing destination.
-void PendingMigrar(int /*index*/) {}
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 QString Text(const std::string& utf8) { return QString::fromStdString(utf8); }
@@ -331,7 +328,11 @@ void MaquetorAbog::Migrar(int index) {
     state.BDatosTrabajo = state.BDatosDestino;
     CrearBaseCompleta();
   }
-  PendingMigrar(index);
+  const migrate::MigrationReport report =
+      index == 8 ? migrate::MigrarV8V8() : migrate::MigrarV7V8();
+  // A run refused before anything was opened has told the user why; the
+  // window stays for another choice.
+  if (report.refused) return;
   throw EndOfProgram{0};
 }
 
