@@ -724,8 +724,9 @@ class PageView {
   template <typename Below>
   size_t LowerBound(const Below& below) const {
     size_t lo = 0, hi = used_;
-    // Keys often arrive in order: past the last entry is one comparison.
-    if (used_ > 0 && below(Entry(PrevEnd(used_), used_))) return used_;
+    // Keys often arrive in order: past the last entry of a level's last
+    // page is one comparison.
+    if (used_ > 0 && next() == 0 && below(Entry(PrevEnd(used_), used_))) return used_;
     while (lo < hi) {
       size_t mid = lo + (hi - lo) / 2;
       size_t s = PrevEnd(mid + 1), e = NextEnd(mid + 1);
