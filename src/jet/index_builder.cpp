@@ -609,32 +609,32 @@ inline uint64_t RangeBits(size_t chunk, size_t lo, size_t hi) {
 // The entry mask after k bytes are inserted at entry bound `at` of a page
 // using `used` bytes: the ends in (at, used] move up by k and at + k
 // becomes an end; bits elsewhere stay as they are. Works on 64 bits at a
-// time, reading from a copy of the mask as it was.
+// time from the top down, so every chunk is written after the bits it
+// draws on were read. Loads may run up to 8 bytes past the mask, into the
+// entries; bits from there are never kept.
 void ShiftEnds(uint8_t* mask, size_t mask_size, size_t at, size_t used, size_t k) {
   const size_t last_byte = (used + k) / 8;
   if (last_byte >= mask_size) throw JetError(kErrCorrupt);
-  uint8_t old[1024 + 16];
-  if (last_byte + 1 > 1024) throw JetError(kErrCorrupt);
-  std::memcpy(old, mask, last_byte + 1);
-  std::memset(old + last_byte + 1, 0, 16);  // what loads past the end read
-  // 64 old bits from bit `p` on; none below bit 0.
-  auto old_bits = [&](ptrdiff_t p) -> uint64_t {
+  // 64 mask bits from bit `p` on; none below bit 0.
+  auto bits_from = [mask](ptrdiff_t p) -> uint64_t {
     if (p <= -64) return 0;
-    if (p < 0) return LoadMask64(old) << -p;
+    if (p < 0) return LoadMask64(mask) << -p;
     const size_t b = static_cast<size_t>(p) / 8, sh = static_cast<size_t>(p) % 8;
-    uint64_t v = LoadMask64(old + b) >> sh;
-    if (sh) v |= uint64_t{old[b + 8]} << (64 - sh);
+    uint64_t v = LoadMask64(mask + b) >> sh;
+    if (sh) v |= uint64_t{mask[b + 8]} << (64 - sh);
     return v;
   };
-  for (size_t chunk = (at + 1) / 8 * 8; chunk <= used + k; chunk += 64) {
-    const uint64_t cur = old_bits(static_cast<ptrdiff_t>(chunk));
-    const uint64_t moved = old_bits(static_cast<ptrdiff_t>(chunk) - static_cast<ptrdiff_t>(k));
+  const size_t bottom = (at + 1) / 8 * 8;
+  for (size_t chunk = bottom + (used + k - bottom) / 64 * 64;; chunk -= 64) {
+    const uint64_t cur = bits_from(static_cast<ptrdiff_t>(chunk));
+    const uint64_t moved = bits_from(static_cast<ptrdiff_t>(chunk) - static_cast<ptrdiff_t>(k));
     uint64_t now = cur & ~RangeBits(chunk, at + 1, used + k);
     now |= cur & RangeBits(chunk, used + 1, used + k);
     now |= moved & RangeBits(chunk, at + k + 1, used + k);
     now |= RangeBits(chunk, at + k, at + k);
     const size_t first = chunk / 8, n = std::min<size_t>(8, last_byte + 1 - first);
     for (size_t i = 0; i < n; ++i) mask[first + i] = static_cast<uint8_t>(now >> (8 * i));
+    if (chunk == bottom) break;
   }
 }
 
