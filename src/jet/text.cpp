@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include <array>
+#include <cstring>
 
 namespace jet {
 namespace {
@@ -155,20 +156,36 @@ std::string Utf16ToUtf8(std::u16string_view s) {
   return out;
 }
 
+namespace {
+
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+
+// Whether the eight bytes from s[i] on are all ASCII.
+bool AsciiWord(std::string_view s, size_t i) {
+  uint64_t w;
+  std::memcpy(&w, s.data() + i, 8);
+  return (w & kHighBits) == 0;
+}
+
+}  // namespace
+
 void AppendUcs2(std::string_view s, Bytes& out) {
-  // ASCII runs are widened in place; the rest goes character by character.
-  size_t at = out.size();
+  // No character takes more UTF-16 bytes than UTF-8 ones, so the room is
+  // made once and trimmed at the end. ASCII is widened eight at a time.
+  const size_t at = out.size();
   out.resize(at + 2 * s.size());
+  uint8_t* o = out.data() + at;
   size_t i = 0;
-  for (; i < s.size(); ++i) {
-    auto ch = static_cast<unsigned char>(s[i]);
-    if (ch >= 0x80) break;
-    out[at + 2 * i] = ch;
-    out[at + 2 * i + 1] = 0;
-  }
-  out.resize(at + 2 * i);
-  if (i == s.size()) return;
   while (i < s.size()) {
+    if (i + 8 <= s.size() && AsciiWord(s, i)) {
+      for (size_t k = 0; k < 8; ++k) {
+        o[2 * k] = static_cast<uint8_t>(s[i + k]);
+        o[2 * k + 1] = 0;
+      }
+      o += 16;
+      i += 8;
+      continue;
+    }
     char32_t cp = static_cast<unsigned char>(s[i]);
     if (cp < 0x80) {
       ++i;
@@ -177,17 +194,30 @@ void AppendUcs2(std::string_view s, Bytes& out) {
     }
     if (cp >= 0x10000) {
       cp -= 0x10000;
-      Append16(out, static_cast<uint16_t>(0xD800 + (cp >> 10)));
-      Append16(out, static_cast<uint16_t>(0xDC00 + (cp & 0x3FF)));
+      const auto hi = static_cast<uint16_t>(0xD800 + (cp >> 10));
+      const auto lo = static_cast<uint16_t>(0xDC00 + (cp & 0x3FF));
+      o[0] = static_cast<uint8_t>(hi);
+      o[1] = static_cast<uint8_t>(hi >> 8);
+      o[2] = static_cast<uint8_t>(lo);
+      o[3] = static_cast<uint8_t>(lo >> 8);
+      o += 4;
     } else {
-      Append16(out, static_cast<uint16_t>(cp));
+      o[0] = static_cast<uint8_t>(cp);
+      o[1] = static_cast<uint8_t>(cp >> 8);
+      o += 2;
     }
   }
+  out.resize(static_cast<size_t>(o - out.data()));
 }
 
 size_t Utf16Length(std::string_view s) {
   size_t n = 0;
   for (size_t i = 0; i < s.size();) {
+    if (i + 8 <= s.size() && AsciiWord(s, i)) {
+      i += 8;
+      n += 8;
+      continue;
+    }
     if (static_cast<unsigned char>(s[i]) < 0x80) {
       ++i;
       ++n;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace jet {
 namespace {
 
@@ -26,6 +28,29 @@ TEST(TextTest, Utf8AndUtf16) {
   EXPECT_EQ(Utf16ToUtf8(std::u16string({u'x', 0xD800})), "x\xEF\xBF\xBD");
   EXPECT_EQ(Ucs2ToUtf8(B({'h', 0, 'i', 0, 'x'})), "hi\xEF\xBF\xBD");
   EXPECT_EQ(Utf8ToUcs2("hé"), B({'h', 0, 0xE9, 0}));
+}
+
+// The row encoder's UTF-16 paths (widening ASCII eight bytes at a time)
+// agree with the general conversion on every mix of ASCII runs, accents,
+// characters outside the basic plane and malformed bytes, wherever the
+// runs start and end.
+TEST(TextTest, RowEncodingAgreesWithTheGeneralConversion) {
+  const std::vector<std::string> pieces = {"a",    "abcdefgh", "Nombre de prueba ", "\xC3\xA1",
+                                           "\xE2\x82\xAC", "\xF0\x9D\x84\x9E", "\xFF", "\xC3",
+                                           "\xED\xA0\x80", "0123456789", " "};
+  std::mt19937 rng(4);
+  for (int n = 0; n < 3000; ++n) {
+    std::string s;
+    for (size_t k = rng() % 8; k > 0; --k) s += pieces[rng() % pieces.size()];
+    std::u16string wide = Utf8ToUtf16(s);
+    EXPECT_EQ(Utf16Length(s), wide.size()) << s;
+    Bytes out = {0x55};  // appends after what is there
+    AppendUcs2(s, out);
+    Bytes expected = {0x55};
+    Bytes ucs2 = Utf8ToUcs2(s);
+    expected.insert(expected.end(), ucs2.begin(), ucs2.end());
+    EXPECT_EQ(out, expected) << s;
+  }
 }
 
 TEST(TextTest, Windows1252) {
