@@ -661,11 +661,11 @@ class PageView {
       sound_ = prefix_ == 0;
       return;
     }
-    if (!Bit(used_)) return;
     // A search reads the mask here and there: ask for all of it at once
     // rather than one miss after another.
     const uint8_t* mask = b.data() + f.index_offset_entry_mask;
     for (size_t at = 0; at <= used_ / 8; at += kCacheLine) Prefetch(mask + at);
+    if (!Bit(used_)) return;
     first_end_ = NextEnd(1);
     sound_ = prefix_ <= first_end_;
   }
