@@ -136,6 +136,7 @@ class FileState {
   // Relations and row integrity live in relations.cpp and integrity.cpp.
   friend class Integrity;
   friend class RelationStore;
+  friend class ColumnWriter;
   // Row writes with index maintenance only, after the checks passed.
   // `keys` are the row's index keys when the caller has built them.
   RowId WriteInsert(Table& t, const std::vector<Value>& values, const RowKeys* keys = nullptr);

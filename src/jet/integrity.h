@@ -47,6 +47,8 @@ class Integrity {
   void Invalidate();
 
  private:
+  // Updates in place read the value rules and check rows with them.
+  friend class ColumnWriter;
   struct ColumnRule {
     bool required = false;
     bool allow_zero_length = false;

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <functional>
+#include <optional>
 
+#include "jet/column_writer.h"
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/sql_expr.h"
@@ -53,31 +54,36 @@ Value ForColumn(const ColumnDef& col, const Value& v, int version) {
 }
 
 // The row changes one statement made, so a failure under kFailOnError can
-// put the tables back as they were.
+// put the tables back as they were. Rows an update wrote in place are kept
+// by its ColumnWriter; the log remembers how many there were before each of
+// its own changes, so that both are undone newest first.
 class UndoLog {
  public:
-  explicit UndoLog(FileState& db) : db_(db) {}
+  explicit UndoLog(FileState& db, ColumnWriter* in_place = nullptr)
+      : db_(db), in_place_(in_place) {}
 
   void Inserted(Table& t, RowId id, std::vector<Value> values) {
-    changes_.push_back({Kind::kInserted, &t, id, {}, std::move(values)});
+    changes_.push_back({Kind::kInserted, &t, id, {}, std::move(values), InPlace()});
   }
   void Updated(Table& t, RowId id, std::vector<Value> before, std::vector<Value> after) {
-    changes_.push_back({Kind::kUpdated, &t, id, std::move(before), std::move(after)});
+    changes_.push_back({Kind::kUpdated, &t, id, std::move(before), std::move(after), InPlace()});
   }
   void Deleted(Table& t, std::vector<Value> before) {
-    changes_.push_back({Kind::kDeleted, &t, RowId{}, std::move(before), {}});
+    changes_.push_back({Kind::kDeleted, &t, RowId{}, std::move(before), {}, InPlace()});
   }
 
   void Undo() {
     while (!changes_.empty()) {
       Change c = std::move(changes_.back());
       changes_.pop_back();
+      if (in_place_) in_place_->Undo(c.in_place_before);
       switch (c.kind) {
         case Kind::kInserted: db_.DeleteRow(*c.table, c.id, c.after); break;
         case Kind::kUpdated: db_.UpdateRow(*c.table, c.id, c.after, c.before); break;
         case Kind::kDeleted: db_.InsertRow(*c.table, c.before); break;
       }
     }
+    if (in_place_) in_place_->Undo(0);
   }
 
  private:
@@ -87,8 +93,12 @@ class UndoLog {
     Table* table;
     RowId id;
     std::vector<Value> before, after;
+    size_t in_place_before;  // rows written in place before this change
   };
+  size_t InPlace() const { return in_place_ ? in_place_->written() : 0; }
+
   FileState& db_;
+  ColumnWriter* in_place_;
   std::vector<Change> changes_;
 };
 
@@ -127,7 +137,8 @@ void CascadeVictims(FileState& db, Table& t, const std::vector<Value>& values,
 
 // Runs one row's change. A failing row is skipped, or with kFailOnError
 // undoes the statement and raises.
-bool RunRow(int options, UndoLog& log, const std::function<void()>& change) {
+template <typename Change>
+bool RunRow(int options, UndoLog& log, Change&& change) {
   try {
     change();
     return true;
@@ -302,6 +313,79 @@ int64_t RunInsert(FileState& db, Insert& ins, int options) {
   return affected;
 }
 
+// Marks the columns a bound expression reads.
+void ColumnsRead(const Expr& e, std::vector<bool>& read) {
+  if (e.kind == Expr::Kind::kColumn && e.column >= 0) read[static_cast<size_t>(e.column)] = true;
+  for (const auto& a : e.args) ColumnsRead(*a, read);
+}
+
+// An update whose SET columns a ColumnWriter may write in place: rows are
+// read as the scan meets them, decoding only the columns the WHERE needs
+// and, for rows that match, those the SET expressions and the value rules
+// read. Nothing when the statement does not qualify.
+std::optional<int64_t> RunUpdateInPlace(FileState& db, Table& t, Update& u,
+                                        const std::vector<int>& slots, int options) {
+  const jet::TableDef& def = t.def();
+  std::vector<size_t> written;
+  for (int slot : slots) {
+    if (slot < 0) return std::nullopt;
+    written.push_back(static_cast<size_t>(slot));
+  }
+  std::vector<bool> for_where(def.columns.size(), false);
+  std::vector<bool> for_row(def.columns.size(), false);
+  if (u.where) ColumnsRead(*u.where, for_where);
+  for (const auto& a : u.sets) ColumnsRead(*a.value, for_row);
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    if ((for_where[i] || for_row[i]) && IsLongValue(def.columns[i].type)) return std::nullopt;
+  }
+  if (!ColumnWriter::Applies(db, t, written)) return std::nullopt;
+
+  ColumnWriter writer(db, t, written);
+  for (size_t slot : writer.rule_columns()) for_row[slot] = true;
+  std::vector<size_t> where_columns, row_columns;
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    if (for_where[i]) {
+      where_columns.push_back(i);
+    } else if (for_row[i]) {
+      row_columns.push_back(i);
+    }
+  }
+
+  const int version = t.format().version;
+  UndoLog log(db, &writer);
+  std::vector<Value> row(def.columns.size());
+  std::vector<Value> fresh(written.size());
+  int64_t affected = 0;
+  try {
+    while (writer.Next()) {
+      for (size_t slot : where_columns) writer.Decode(slot, row[slot]);
+      if (u.where && !IsTrue(Evaluate(*u.where, row))) continue;
+      for (size_t slot : row_columns) writer.Decode(slot, row[slot]);
+      const RowId id = writer.row_id();
+      const bool ok = RunRow(options, log, [&] {
+        for (size_t i = 0; i < written.size(); ++i) {
+          fresh[i] = ForColumn(def.columns[written[i]], Evaluate(*u.sets[i].value, row), version);
+        }
+        for (size_t i = 0; i < written.size(); ++i) row[written[i]] = std::move(fresh[i]);
+        if (writer.Write(row)) return;
+        // A row stored before a written column existed grows: the whole row.
+        std::vector<Value> before = t.ReadRow(id);
+        std::vector<Value> after = before;
+        for (size_t slot : written) after[slot] = row[slot];
+        db.UpdateRow(t, id, before, after);
+        log.Updated(t, id, std::move(before), std::move(after));
+      });
+      if (ok) ++affected;
+    }
+  } catch (...) {
+    // A WHERE that cannot be evaluated, or a damaged row, ends the statement
+    // with no row changed (the log is empty when RunRow has undone it).
+    log.Undo();
+    throw;
+  }
+  return affected;
+}
+
 int64_t RunUpdate(FileState& db, Update& u, int options) {
   Table& t = db.GetTable(u.table);
   const jet::TableDef& def = t.def();
@@ -322,6 +406,8 @@ int64_t RunUpdate(FileState& db, Update& u, int options) {
   }
   if (u.where) Bind(*u.where, def, t.name(), "", parameters);
   RequireNoParameters(parameters);
+
+  if (auto affected = RunUpdateInPlace(db, t, u, slots, options)) return *affected;
 
   const int version = t.format().version;
   UndoLog log(db);

@@ -349,6 +349,107 @@ TEST_F(SqlTest, UndoPutsBackRowsThatCascadesDeleted) {
   EXPECT_EQ(Rows("SELECT H FROM N"), (std::vector<std::string>{"3"}));
 }
 
+// ---- updates written in place ----
+
+// Unindexed fixed-size columns are written over the stored bytes; a failing
+// row later in the statement puts every value (Nulls included) back.
+TEST_F(SqlTest, InPlaceUpdatesUndoToTheOldValuesAndNulls) {
+  Exec("CREATE TABLE T (K LONG CONSTRAINT UK UNIQUE, D DOUBLE, Poco BYTE, R LONG NOT NULL)");
+  Exec("INSERT INTO T VALUES (1, 10, 1, 0)");
+  Exec("INSERT INTO T VALUES (2, Null, 2, 0)");
+  Exec("INSERT INTO T VALUES (3, 30, 200, 0)");
+  const std::vector<std::string> before = {"1|10|1|0", "2|Null|2|0", "3|30|200|0"};
+
+  EXPECT_EQ(ExecError("UPDATE T SET D = Nz(D, 5) * 2, Poco = Poco + 60", kFailOnError),
+            jet::kErrOverflow);
+  EXPECT_EQ(Rows("SELECT * FROM T"), before);
+  EXPECT_EQ(ExecError("UPDATE T SET D = Null, R = Null", kFailOnError), jet::kErrRequired);
+  EXPECT_EQ(Rows("SELECT * FROM T"), before);
+  EXPECT_EQ(Exec("UPDATE T SET R = Null"), 0);
+
+  EXPECT_EQ(Exec("UPDATE T SET D = Nz(D, 5) * 2, Poco = Poco + 60"), 2);
+  EXPECT_EQ(Exec("UPDATE T SET D = Null WHERE K = 1"), 1);
+  // The third row overflows Poco and keeps its D too.
+  EXPECT_EQ(Rows("SELECT * FROM T"), (std::vector<std::string>{"1|Null|61|0", "2|10|62|0",
+                                                                "3|30|200|0"}));
+  // The unique index was not touched and still refuses a second 2.
+  EXPECT_EQ(ExecError("UPDATE T SET K = 2 WHERE K = 3", kFailOnError), jet::kErrDuplicateKey);
+  EXPECT_EQ(Exec("UPDATE T SET K = K + 10, D = 1 WHERE K = 3"), 1);
+  EXPECT_EQ(Rows("SELECT K, D FROM T WHERE K > 10"), (std::vector<std::string>{"13|1"}));
+}
+
+// A row that moved (its first slot a pointer) is written at its new home,
+// and undone there.
+TEST_F(SqlTest, InPlaceUpdatesFollowMovedRows) {
+  Exec("CREATE TABLE T (D DOUBLE, Poco BYTE, Txt TEXT(200))");
+  Exec("INSERT INTO T VALUES (1, 1, 'a')");
+  Exec("INSERT INTO T VALUES (2, 250, 'b')");
+  Exec("UPDATE T SET Txt = '" + std::string(200, 'x') + "' WHERE D = 1");
+  EXPECT_EQ(ExecError("UPDATE T SET D = D + 1, Poco = Poco + 10", kFailOnError), jet::kErrOverflow);
+  EXPECT_EQ(Rows("SELECT D, Poco FROM T"), (std::vector<std::string>{"1|1", "2|250"}));
+  EXPECT_EQ(Exec("UPDATE T SET D = D * 3 WHERE Len(Txt) = 200"), 1);
+  db_.Close();
+
+  REQUIRE_MDBTOOLS();
+  auto csv = testing_support::MdbExport(path_, "T");
+  ASSERT_EQ(csv.rows.size(), 2u);
+  const size_t moved = csv.At(0, "Txt") == "b" ? 1 : 0;
+  EXPECT_EQ(std::stod(csv.At(moved, "D")), 3.0);
+  EXPECT_EQ(csv.At(moved, "Txt"), std::string(200, 'x'));
+  EXPECT_EQ(std::stod(csv.At(1 - moved, "D")), 2.0);
+}
+
+// Columns a relation uses go the whole way, cascades included; the others
+// are written in place beside them.
+TEST_F(SqlTest, RelationColumnsCascadeWhileOtherColumnsGoInPlace) {
+  Exec("CREATE TABLE P (Id LONG CONSTRAINT PK PRIMARY KEY, Importe DOUBLE)");
+  Exec("CREATE TABLE H (P LONG, Importe DOUBLE, "
+       "CONSTRAINT FK FOREIGN KEY (P) REFERENCES P (Id) ON UPDATE CASCADE)");
+  Exec("INSERT INTO P VALUES (1, 100)");
+  Exec("INSERT INTO P VALUES (2, 200)");
+  Exec("INSERT INTO H VALUES (1, 10)");
+  Exec("INSERT INTO H VALUES (2, 20)");
+
+  EXPECT_EQ(Exec("UPDATE P SET Importe = Importe / 4", kFailOnError), 2);
+  EXPECT_EQ(Exec("UPDATE H SET Importe = Importe / 4 WHERE Importe <> 0", kFailOnError), 2);
+  EXPECT_EQ(Exec("UPDATE P SET Id = Id + 10, Importe = 0 WHERE Id = 2", kFailOnError), 1);
+  EXPECT_EQ(Rows("SELECT Id, Importe FROM P"), (std::vector<std::string>{"1|25", "12|0"}));
+  EXPECT_EQ(Rows("SELECT P, Importe FROM H"), (std::vector<std::string>{"1|2.5", "12|5"}));
+  EXPECT_EQ(ExecError("UPDATE H SET P = 7", kFailOnError), jet::kErrNoRelatedRecord);
+  EXPECT_EQ(Rows("SELECT P FROM H"), (std::vector<std::string>{"1", "12"}));
+}
+
+// A row stored before a column existed has no bytes for it: that row is
+// rewritten whole, and undo handles both kinds of row in one statement.
+TEST_F(SqlTest, InPlaceUpdatesRewriteRowsOlderThanTheColumn) {
+  Exec("CREATE TABLE T (A LONG, D DOUBLE, Poco BYTE)");
+  db_.Close();
+  auto file = jet::FileState::Open(path_, false, false, "");
+  jet::Table& t = file->GetTable("T");
+  const jet::TableDef full = t.def();
+  t.mutable_def().columns.resize(1);  // a row as the table had one column
+  t.mutable_def().max_columns = 1;
+  t.Insert({Value(int32_t{1})});
+  t.mutable_def() = full;
+  for (const char* row : {"INSERT INTO T VALUES (2, 20, 2)", "INSERT INTO T VALUES (3, 30, 250)"}) {
+    jet::sql::Execute(*file, row, 0);
+  }
+
+  EXPECT_EQ(ErrorOf([&] { jet::sql::Execute(*file, "UPDATE T SET D = 7, Poco = Nz(Poco, 0) + 10",
+                                            kFailOnError); }),
+            jet::kErrOverflow);
+  auto values = [&] {
+    std::vector<std::string> out;
+    for (const auto& r : jet::sql::Query(*file, "SELECT A, D, Poco FROM T").rows) {
+      out.push_back(Text(r[0]) + "|" + Text(r[1]) + "|" + Text(r[2]));
+    }
+    return out;
+  };
+  EXPECT_EQ(values(), (std::vector<std::string>{"1|Null|Null", "2|20|2", "3|30|250"}));
+  EXPECT_EQ(jet::sql::Execute(*file, "UPDATE T SET D = 7 WHERE A < 3", kFailOnError), 2);
+  EXPECT_EQ(values(), (std::vector<std::string>{"1|7|Null", "2|7|2", "3|30|250"}));
+}
+
 // ---- queries and expressions ----
 
 TEST_F(SqlTest, SelectFiltersOrdersAndNamesColumns) {
