@@ -70,28 +70,70 @@ int64_t Whole(const Value& n) {
   return static_cast<int64_t>(x);
 }
 
-Value Arithmetic(const std::string& op, const Value& a, const Value& b) {
+// Binary operators, told apart once per evaluation instead of by a chain of
+// string comparisons on every row.
+enum class Op { kAnd, kOr, kXor, kConcat, kEq, kNe, kLt, kGt, kLe, kGe, kAdd, kSub, kMul, kDiv,
+                kIntDiv, kMod, kPow };
+
+Op OpOf(const std::string& op) {
+  switch (op.size()) {
+    case 1:
+      switch (op[0]) {
+        case '&': return Op::kConcat;
+        case '=': return Op::kEq;
+        case '<': return Op::kLt;
+        case '>': return Op::kGt;
+        case '+': return Op::kAdd;
+        case '-': return Op::kSub;
+        case '*': return Op::kMul;
+        case '/': return Op::kDiv;
+        case '\\': return Op::kIntDiv;
+        case '^': return Op::kPow;
+      }
+      break;
+    case 2:
+      if (op == "<>") return Op::kNe;
+      if (op == "<=") return Op::kLe;
+      if (op == ">=") return Op::kGe;
+      if (op == "OR") return Op::kOr;
+      break;
+    case 3:
+      if (op == "AND") return Op::kAnd;
+      if (op == "XOR") return Op::kXor;
+      if (op == "MOD") return Op::kMod;
+      break;
+  }
+  throw JetError(kErrSyntaxExpression, op);
+}
+
+Value Arithmetic(Op op, const Value& a, const Value& b) {
   if (a.is_null() || b.is_null()) return Value::Null();
-  if (op == "+" && a.is<std::string>() && b.is<std::string>()) {
+  if (op == Op::kAdd && a.is<std::string>() && b.is<std::string>()) {
     return Value(a.as<std::string>() + b.as<std::string>());
   }
-  const Value x = Numeric(a), y = Numeric(b);
-  if (op == "\\" || op == "MOD") {
+  // Numeric leaves Long and Double as they are; only other kinds are copied.
+  auto plain = [](const Value& v) { return v.is<int32_t>() || v.is<double>(); };
+  Value converted_a, converted_b;
+  const Value& x = plain(a) ? a : (converted_a = Numeric(a));
+  const Value& y = plain(b) ? b : (converted_b = Numeric(b));
+  if (op == Op::kIntDiv || op == Op::kMod) {
     const int64_t p = Whole(x), q = Whole(y);
     if (q == 0) throw JetError(kErrDivisionByZero);
-    return FromWide(static_cast<long double>(op == "MOD" ? p % q : p / q));
+    return FromWide(static_cast<long double>(op == Op::kMod ? p % q : p / q));
   }
   const long double l = Wide(x), r = Wide(y);
-  if (op == "/") {
+  if (op == Op::kDiv) {
     if (r == 0) throw JetError(kErrDivisionByZero);
     return Value(static_cast<double>(l / r));
   }
-  if (op == "^") return Value(std::pow(static_cast<double>(l), static_cast<double>(r)));
-  long double result = op == "+" ? l + r : op == "-" ? l - r : l * r;
+  if (op == Op::kPow) return Value(std::pow(static_cast<double>(l), static_cast<double>(r)));
+  long double result = op == Op::kAdd ? l + r : op == Op::kSub ? l - r : l * r;
   const bool dates = x.is<Date>() || y.is<Date>();
   if (dates) {
     // A date moved by a number stays a date; the gap between two is a number.
-    if (op == "*" || (op == "-" && x.is<Date>() && y.is<Date>())) return Value(static_cast<double>(result));
+    if (op == Op::kMul || (op == Op::kSub && x.is<Date>() && y.is<Date>())) {
+      return Value(static_cast<double>(result));
+    }
     return Value(Date{static_cast<double>(result)});
   }
   if (x.is<double>() || y.is<double>()) return Value(static_cast<double>(result));
@@ -154,7 +196,7 @@ Value CallFunction(const Expr& e, const std::vector<Value>& row) {
   if (a[0].is_null()) return Value::Null();
   if (name == "ABS") {
     const Value n = Numeric(a[0]);
-    return Arithmetic("*", n, Value(int32_t{Compare(n, Value(int32_t{0})).value_or(0) < 0 ? -1 : 1}));
+    return Arithmetic(Op::kMul, n, Value(int32_t{Compare(n, Value(int32_t{0})).value_or(0) < 0 ? -1 : 1}));
   }
   if (name == "CLNG") return Coerce(a[0], ColumnType::kLong);
   if (name == "CDBL") return Coerce(a[0], ColumnType::kDouble);
@@ -293,6 +335,14 @@ bool IsTrue(const Value& v) {
 
 std::optional<int> Compare(const Value& a, const Value& b) {
   if (a.is_null() || b.is_null()) return std::nullopt;
+  // Long and Double, the usual operands, without the conversions below
+  // (which leave them as they are).
+  const bool a_plain = a.is<int32_t>() || a.is<double>();
+  const bool b_plain = b.is<int32_t>() || b.is<double>();
+  if (a_plain && b_plain) {
+    if (a.is<int32_t>() && b.is<int32_t>()) return Sign(a.as<int32_t>(), b.as<int32_t>());
+    return Sign(Wide(a), Wide(b));
+  }
   if (a.is<std::string>() && b.is<std::string>()) return TextCompare(a.as<std::string>(), b.as<std::string>());
   if (a.is<Binary>() || b.is<Binary>() || a.is<Guid>() || b.is<Guid>()) {
     if (a.is<Binary>() && b.is<Binary>()) return CompareKeys(a.as<Binary>(), b.as<Binary>());
@@ -339,30 +389,32 @@ Value Evaluate(const Expr& e, const std::vector<Value>& row) {
       return Value(-n.as<double>());
     }
     case Expr::Kind::kBinary: {
-      const std::string& op = e.op;
-      if (op == "AND" || op == "OR" || op == "XOR") {
+      const Op op = OpOf(e.op);
+      if (op == Op::kAnd || op == Op::kOr || op == Op::kXor) {
         const auto l = Logic(Evaluate(*e.args[0], row));
-        if (op == "AND" && l == false) return Value(false);
-        if (op == "OR" && l == true) return Value(true);
+        if (op == Op::kAnd && l == false) return Value(false);
+        if (op == Op::kOr && l == true) return Value(true);
         const auto r = Logic(Evaluate(*e.args[1], row));
-        if (op == "AND") return r == false ? Value(false) : (l && r) ? Value(true) : Value::Null();
-        if (op == "OR") return r == true ? Value(true) : (l && r) ? Value(false) : Value::Null();
+        if (op == Op::kAnd) return r == false ? Value(false) : (l && r) ? Value(true) : Value::Null();
+        if (op == Op::kOr) return r == true ? Value(true) : (l && r) ? Value(false) : Value::Null();
         return (l && r) ? Value(*l != *r) : Value::Null();
       }
       const Value a = Evaluate(*e.args[0], row);
       const Value b = Evaluate(*e.args[1], row);
-      if (op == "&") {
-        if (a.is_null() && b.is_null()) return Value::Null();
-        return Value(TextOf(a) + TextOf(b));
+      switch (op) {
+        case Op::kConcat:
+          if (a.is_null() && b.is_null()) return Value::Null();
+          return Value(TextOf(a) + TextOf(b));
+        case Op::kEq: case Op::kNe: case Op::kLt: case Op::kGt: case Op::kLe: case Op::kGe: {
+          const auto c = Compare(a, b);
+          if (!c) return Value::Null();
+          const bool r = op == Op::kEq ? *c == 0 : op == Op::kNe ? *c != 0 : op == Op::kLt ? *c < 0
+                       : op == Op::kGt ? *c > 0 : op == Op::kLe ? *c <= 0 : *c >= 0;
+          return Value(r);
+        }
+        default:
+          return Arithmetic(op, a, b);
       }
-      if (op == "=" || op == "<>" || op == "<" || op == ">" || op == "<=" || op == ">=") {
-        const auto c = Compare(a, b);
-        if (!c) return Value::Null();
-        const bool r = op == "=" ? *c == 0 : op == "<>" ? *c != 0 : op == "<" ? *c < 0
-                     : op == ">" ? *c > 0 : op == "<=" ? *c <= 0 : *c >= 0;
-        return Value(r);
-      }
-      return Arithmetic(op, a, b);
     }
     case Expr::Kind::kIsNull:
       return Value(Evaluate(*e.args[0], row).is_null() != e.negated);
