@@ -1,6 +1,7 @@
 #include "jet/database.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <ctime>
 #include <mutex>
@@ -565,6 +566,28 @@ class IndexPagesOf final : public IndexPages {
   const RealIndexDef& ri_;
 };
 
+// Whether the index's columns hold the same values to the last bit in both
+// rows, so that its key cannot differ (0.0 and -0.0 compare equal yet are
+// stored apart).
+bool SameBits(const Value& a, const Value& b) {
+  if (a.storage().index() != b.storage().index()) return false;
+  if (a.is<double>()) return std::bit_cast<uint64_t>(a.as<double>()) == std::bit_cast<uint64_t>(b.as<double>());
+  if (a.is<float>()) return std::bit_cast<uint32_t>(a.as<float>()) == std::bit_cast<uint32_t>(b.as<float>());
+  if (a.is<Date>()) {
+    return std::bit_cast<uint64_t>(a.as<Date>().days) == std::bit_cast<uint64_t>(b.as<Date>().days);
+  }
+  return a == b;
+}
+
+bool IndexColumnsUnchanged(const TableDef& def, const RealIndexDef& ri,
+                           const std::vector<Value>& old_values, const std::vector<Value>& values) {
+  for (const auto& ic : ri.columns) {
+    const size_t slot = def.SlotOf(ic.column_number);
+    if (!SameBits(old_values[slot], values[slot])) return false;
+  }
+  return true;
+}
+
 bool Listed(const TableDef& def, const RealIndexDef& ri, const std::vector<Value>& values) {
   if (!(ri.flags & kIdxIgnoreNulls)) return true;
   for (const auto& ic : ri.columns) {
@@ -599,6 +622,7 @@ void FileState::WriteUpdate(Table& t, RowId id, const std::vector<Value>& old_va
   t.Update(id, values);
   const Format& f = pager_->format();
   for (auto& ri : t.mutable_def().real_indexes) {
+    if (IndexColumnsUnchanged(t.def(), ri, old_values, values)) continue;
     bool old_listed = Listed(t.def(), ri, old_values);
     bool new_listed = Listed(t.def(), ri, values);
     Bytes old_key = RowIndexKey(t.def(), ri, old_values);
