@@ -7,6 +7,7 @@
 #include "jet/column_writer.h"
 #include "jet/database.h"
 #include "jet/error.h"
+#include "jet/row.h"
 #include "jet/sql_expr.h"
 #include "jet/sql_parser.h"
 #include "jet/text.h"
@@ -65,8 +66,9 @@ class UndoLog {
   void Inserted(Table& t, RowId id, std::vector<Value> values) {
     changes_.push_back({Kind::kInserted, &t, id, {}, std::move(values), InPlace()});
   }
-  void Updated(Table& t, RowId id, std::vector<Value> before, std::vector<Value> after) {
-    changes_.push_back({Kind::kUpdated, &t, id, std::move(before), std::move(after), InPlace()});
+  // The row's values now are read back when it is undone.
+  void Updated(Table& t, RowId id, std::vector<Value> before) {
+    changes_.push_back({Kind::kUpdated, &t, id, std::move(before), {}, InPlace()});
   }
   void Deleted(Table& t, std::vector<Value> before) {
     changes_.push_back({Kind::kDeleted, &t, RowId{}, std::move(before), {}, InPlace()});
@@ -79,7 +81,7 @@ class UndoLog {
       if (in_place_) in_place_->Undo(c.in_place_before);
       switch (c.kind) {
         case Kind::kInserted: db_.DeleteRow(*c.table, c.id, c.after); break;
-        case Kind::kUpdated: db_.UpdateRow(*c.table, c.id, c.after, c.before); break;
+        case Kind::kUpdated: db_.UpdateRow(*c.table, c.id, c.table->ReadRow(c.id), c.before); break;
         case Kind::kDeleted: db_.InsertRow(*c.table, c.before); break;
       }
     }
@@ -164,6 +166,45 @@ std::vector<std::pair<RowId, std::vector<Value>>> Matching(Table& t, const Expr*
     values = t.ReadRow(scan.row_id());
     if (where && !IsTrue(Evaluate(*where, values))) continue;
     out.emplace_back(scan.row_id(), values);
+  }
+  return out;
+}
+
+// Marks the columns a bound expression reads.
+void ColumnsRead(const Expr& e, std::vector<bool>& read) {
+  if (e.kind == Expr::Kind::kColumn && e.column >= 0) read[static_cast<size_t>(e.column)] = true;
+  for (const auto& a : e.args) ColumnsRead(*a, read);
+}
+
+// The same rows, only where they are: updates and deletes read each row
+// again when they reach it. The WHERE gets the columns it reads, decoded
+// from the scanned bytes unless one of them is a long value.
+std::vector<RowId> MatchingRows(Table& t, const Expr* where) {
+  const jet::TableDef& def = t.def();
+  std::vector<bool> read(def.columns.size(), false);
+  if (where) ColumnsRead(*where, read);
+  std::vector<size_t> columns;
+  bool whole = false;
+  for (size_t i = 0; i < read.size(); ++i) {
+    if (!read[i]) continue;
+    columns.push_back(i);
+    whole = whole || IsLongValue(def.columns[i].type);
+  }
+  std::vector<RowId> out;
+  Table::Scan scan(t);
+  std::vector<Value> values(def.columns.size());
+  std::vector<ColumnSlice> slices;
+  while (scan.Next()) {
+    if (where) {
+      if (whole) {
+        values = t.ReadRow(scan.row_id());
+      } else {
+        CrackRow(t.format(), def, scan.bytes(), slices);
+        for (size_t i : columns) t.DecodeColumnInto(def.columns[i], slices[i], values[i]);
+      }
+      if (!IsTrue(Evaluate(*where, values))) continue;
+    }
+    out.push_back(scan.row_id());
   }
   return out;
 }
@@ -313,12 +354,6 @@ int64_t RunInsert(FileState& db, Insert& ins, int options) {
   return affected;
 }
 
-// Marks the columns a bound expression reads.
-void ColumnsRead(const Expr& e, std::vector<bool>& read) {
-  if (e.kind == Expr::Kind::kColumn && e.column >= 0) read[static_cast<size_t>(e.column)] = true;
-  for (const auto& a : e.args) ColumnsRead(*a, read);
-}
-
 // An update whose SET columns a ColumnWriter may write in place: rows are
 // read as the scan meets them, decoding only the columns the WHERE needs
 // and, for rows that match, those the SET expressions and the value rules
@@ -373,7 +408,7 @@ std::optional<int64_t> RunUpdateInPlace(FileState& db, Table& t, Update& u,
         std::vector<Value> after = before;
         for (size_t slot : written) after[slot] = row[slot];
         db.UpdateRow(t, id, before, after);
-        log.Updated(t, id, std::move(before), std::move(after));
+        log.Updated(t, id, std::move(before));
       });
       if (ok) ++affected;
     }
@@ -412,8 +447,8 @@ int64_t RunUpdate(FileState& db, Update& u, int options) {
   const int version = t.format().version;
   UndoLog log(db);
   int64_t affected = 0;
-  for (auto& [id, matched] : Matching(t, u.where.get())) {
-    const bool ok = RunRow(options, log, [&, id = id] {
+  for (RowId id : MatchingRows(t, u.where.get())) {
+    const bool ok = RunRow(options, log, [&] {
       std::vector<Value> before = t.ReadRow(id);
       std::vector<Value> after = before;
       for (size_t i = 0; i < u.sets.size(); ++i) {
@@ -421,7 +456,7 @@ int64_t RunUpdate(FileState& db, Update& u, int options) {
         after[slot] = ForColumn(def.columns[slot], Evaluate(*u.sets[i].value, before), version);
       }
       db.UpdateRow(t, id, before, after);
-      log.Updated(t, id, std::move(before), std::move(after));
+      log.Updated(t, id, std::move(before));
     });
     if (ok) ++affected;
   }
@@ -435,8 +470,8 @@ int64_t RunDelete(FileState& db, Delete& d, int options) {
   RequireNoParameters(parameters);
   UndoLog log(db);
   int64_t affected = 0;
-  for (auto& [id, matched] : Matching(t, d.where.get())) {
-    const bool ok = RunRow(options, log, [&, id = id] {
+  for (RowId id : MatchingRows(t, d.where.get())) {
+    const bool ok = RunRow(options, log, [&] {
       std::vector<Value> before = t.ReadRow(id);
       std::vector<std::pair<Table*, std::vector<Value>>> victims;
       if (options & kFailOnError) CascadeVictims(db, t, before, victims);
