@@ -14,6 +14,9 @@ namespace {
 
 // Jet 4 rows open with a two-byte column count.
 constexpr size_t kColumnCountSize = 2;
+// Undo records go in blocks of about this size: a statement over a million
+// rows neither copies them as they grow nor holds one large allocation.
+constexpr size_t kUndoBlockSize = size_t{64} << 10;
 
 // Fixed-size values are 1, 2, 4, 8 or 16 bytes: copies of those sizes
 // compile to plain moves.
@@ -119,6 +122,7 @@ ColumnWriter::ColumnWriter(FileState& db, Table& t, std::vector<size_t> slots)
     record_size_ += 1 + def.columns[slot].length;
     written_[slot] = true;
   }
+  per_block_ = std::max<size_t>(1, kUndoBlockSize / record_size_);
   // The columns a Null would break, where the common row is checked at once.
   std::vector<bool> not_null(def.columns.size(), false);
   for (const auto& r : rules_.columns) not_null[r.slot] = not_null[r.slot] || r.required;
@@ -254,9 +258,10 @@ bool ColumnWriter::Write(const std::vector<Value>& row) {
     places_.push_back(p);
   }
 
-  const size_t record = undo_.size();
-  undo_.resize(record + record_size_);
-  uint8_t* out = undo_.data() + record;
+  if (records_ == blocks_.size() * per_block_) {
+    blocks_.push_back(std::make_unique_for_overwrite<uint8_t[]>(per_block_ * record_size_));
+  }
+  uint8_t* out = Record(records_++);
   // The row as the scan met it: undo follows its pointer again when it moved.
   Put32(std::span<uint8_t>(out, 4), 0, scan_.row_id().Packed());
   out += 4;
@@ -285,8 +290,7 @@ void ColumnWriter::Undo(size_t keep) {
   const TableDef& def = t_.def();
   const Format& f = t_.format();
   while (written() > keep) {
-    const size_t record = undo_.size() - record_size_;
-    const uint8_t* in = undo_.data() + record;
+    const uint8_t* in = Record(records_ - 1);
     RowId home = RowId::FromPacked(Get32(ByteView(in, 4), 0));
     in += 4;
     std::span<uint8_t> page = t_.pager().Modify(home.page);
@@ -306,7 +310,7 @@ void ColumnWriter::Undo(size_t keep) {
       CopyValue(stored.data() + p.at, in, c.length);
       in += c.length;
     }
-    undo_.resize(record);
+    --records_;
   }
 }
 

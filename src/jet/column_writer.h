@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "jet/bytes.h"
@@ -58,7 +59,7 @@ class ColumnWriter {
 
   // Rows written so far; Undo(n) puts back the rows written after the n-th,
   // newest first, leaving n.
-  size_t written() const { return undo_.size() / record_size_; }
+  size_t written() const { return records_; }
   void Undo(size_t keep);
 
  private:
@@ -114,7 +115,12 @@ class ColumnWriter {
   // row moved), then per written column one byte (1: had a value) and its
   // `length` old bytes.
   size_t record_size_ = 0;
-  Bytes undo_;
+  size_t per_block_ = 0;  // records in one block
+  size_t records_ = 0;
+  std::vector<std::unique_ptr<uint8_t[]>> blocks_;
+  uint8_t* Record(size_t n) {
+    return blocks_[n / per_block_].get() + (n % per_block_) * record_size_;
+  }
 };
 
 }  // namespace jet

@@ -378,6 +378,19 @@ TEST_F(SqlTest, InPlaceUpdatesUndoToTheOldValuesAndNulls) {
   EXPECT_EQ(Rows("SELECT K, D FROM T WHERE K > 10"), (std::vector<std::string>{"13|1"}));
 }
 
+// Thousands of rows written before the failing one: their old bytes span
+// several blocks of the undo records, and all of them go back.
+TEST_F(SqlTest, InPlaceUndoCoversManyRows) {
+  Exec("CREATE TABLE T (D DOUBLE, Poco BYTE)");
+  Exec("INSERT INTO T VALUES (1, 1)");
+  for (int i = 0; i < 13; ++i) Exec("INSERT INTO T SELECT * FROM T");  // 8,192 rows
+  Exec("INSERT INTO T VALUES (1, 255)");
+  EXPECT_EQ(ExecError("UPDATE T SET D = D / 3, Poco = Poco + 1", kFailOnError), jet::kErrOverflow);
+  EXPECT_TRUE(Query("SELECT D FROM T WHERE D <> 1 OR Poco = 2").rows.empty());
+  EXPECT_EQ(Exec("UPDATE T SET D = D / 3, Poco = Poco + 1"), 8192);
+  EXPECT_EQ(Query("SELECT D FROM T WHERE Poco = 2 AND D = 1 / 3").rows.size(), 8192u);
+}
+
 // A row that moved (its first slot a pointer) is written at its new home,
 // and undone there.
 TEST_F(SqlTest, InPlaceUpdatesFollowMovedRows) {
