@@ -1,7 +1,6 @@
 #include "jet/database.h"
 
 #include <algorithm>
-#include <bit>
 #include <chrono>
 #include <ctime>
 #include <mutex>
@@ -566,19 +565,8 @@ class IndexPagesOf final : public IndexPages {
   const RealIndexDef& ri_;
 };
 
-// Whether the index's columns hold the same values to the last bit in both
-// rows, so that its key cannot differ (0.0 and -0.0 compare equal yet are
-// stored apart).
-bool SameBits(const Value& a, const Value& b) {
-  if (a.storage().index() != b.storage().index()) return false;
-  if (a.is<double>()) return std::bit_cast<uint64_t>(a.as<double>()) == std::bit_cast<uint64_t>(b.as<double>());
-  if (a.is<float>()) return std::bit_cast<uint32_t>(a.as<float>()) == std::bit_cast<uint32_t>(b.as<float>());
-  if (a.is<Date>()) {
-    return std::bit_cast<uint64_t>(a.as<Date>().days) == std::bit_cast<uint64_t>(b.as<Date>().days);
-  }
-  return a == b;
-}
-
+// Whether the index's columns hold the same values, bit for bit, in both
+// rows, so that its key cannot differ.
 bool IndexColumnsUnchanged(const TableDef& def, const RealIndexDef& ri,
                            const std::vector<Value>& old_values, const std::vector<Value>& values) {
   for (const auto& ic : ri.columns) {

@@ -56,6 +56,7 @@ bool SameValues(const TableDef& def, const std::vector<uint16_t>& columns,
                 const std::vector<Value>& a, const std::vector<Value>& b) {
   for (uint16_t c : columns) {
     size_t i = def.SlotOf(c);
+    if (SameBits(a[i], b[i])) continue;
     Bytes ka, kb;
     AppendKeyColumn(ka, a[i], def.columns[i], true);
     AppendKeyColumn(kb, b[i], def.columns[i], true);
@@ -145,6 +146,13 @@ void Integrity::CheckUnique(Table& t, const std::vector<Value>& values,
   for (size_t i = 0; i < def.real_indexes.size(); ++i) {
     const RealIndexDef& ri = def.real_indexes[i];
     if (!(ri.flags & kIdxUnique)) continue;
+    // An update that leaves the index's values as they were keeps its key.
+    if (old && std::all_of(ri.columns.begin(), ri.columns.end(), [&](const IndexColumn& ic) {
+          const size_t slot = def.SlotOf(ic.column_number);
+          return SameBits(values[slot], (*old)[slot]);
+        })) {
+      continue;
+    }
     // Nulls never collide: a unique index takes any number of them.
     if (IndexHasNull(def, ri, values)) continue;
     ByteView key;

@@ -1,5 +1,6 @@
 #include "jet/value.h"
 
+#include <bit>
 #include <charconv>
 
 #include "jet/error.h"
@@ -47,6 +48,16 @@ uint16_t FixedSize(ColumnType t) {
 }
 
 bool IsLongValue(ColumnType t) { return t == ColumnType::kMemo || t == ColumnType::kOle; }
+
+bool SameBits(const Value& a, const Value& b) {
+  if (a.storage().index() != b.storage().index()) return false;
+  if (a.is<double>()) return std::bit_cast<uint64_t>(a.as<double>()) == std::bit_cast<uint64_t>(b.as<double>());
+  if (a.is<float>()) return std::bit_cast<uint32_t>(a.as<float>()) == std::bit_cast<uint32_t>(b.as<float>());
+  if (a.is<Date>()) {
+    return std::bit_cast<uint64_t>(a.as<Date>().days) == std::bit_cast<uint64_t>(b.as<Date>().days);
+  }
+  return a == b;
+}
 
 namespace {
 

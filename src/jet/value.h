@@ -116,4 +116,9 @@ class Value {
   Storage v_;
 };
 
+// Whether two values are the same to the last bit (0.0 and -0.0 compare
+// equal yet are stored apart): any stored form or index key built from one
+// is then that of the other.
+bool SameBits(const Value& a, const Value& b);
+
 }  // namespace jet
