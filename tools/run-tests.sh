@@ -100,7 +100,9 @@ if ((sanitize)); then
   end "sanitizer build"
 
   begin "sanitizer tests"
-  ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_string_checks=1}" \
+  # The suppressions name only system libraries the desktop window loads.
+  ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_string_checks=1:suppressions=$root/tools/sanitizer.supp}" \
+  LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$root/tools/leak.supp:print_suppressions=0}" \
   UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}" \
     run_ctest "$build-sanitize"
   end "sanitizer tests"
