@@ -7,6 +7,7 @@
 
 #include "jet/database.h"
 #include "jet/error.h"
+#include "jet/relations.h"
 #include "jet/row.h"
 #include "jet/sql.h"
 #include "jet/text.h"
@@ -461,6 +462,12 @@ class RecordsetState {
   std::vector<Value> row;
   enum class Mode { kNone, kAdd, kEdit } mode = Mode::kNone;
   std::vector<Value> buffer;
+  // During AddNew: fields given their stored bytes by CopyField, which the
+  // buffer holds only as null or not (and, for text, empty or not).
+  std::vector<Table::StoredColumn> stored;
+  // By column index: whether the column may take stored bytes (no index, no
+  // enforced relationship); empty until CopyField first asks.
+  std::vector<uint8_t> plain;
   std::vector<Value> original;
   std::vector<size_t> order;  // field index -> column index, by column number
   std::map<std::string, FileState::ColumnProps> props;
@@ -544,6 +551,7 @@ class RecordsetState {
     return row;
   }
   const Value& Get(size_t column) {
+    if (mode == Mode::kAdd && column < stored.size() && stored[column].set) Unstore(column);
     if (mode != Mode::kNone) return buffer[column];
     if (result) return Current()[column];
     return Column(column);
@@ -551,6 +559,9 @@ class RecordsetState {
   void Set(size_t c, Value v) {
     if (result) throw JetError(kErrReadOnly);
     if (mode == Mode::kNone) throw JetError(kErrUpdateWithoutEdit);
+    // A field that took stored bytes holds its value again, should this
+    // assignment fail.
+    if (c < stored.size() && stored[c].set) Unstore(c);
     const ColumnDef& col = table->def().columns[c];
     if (col.auto_number() && mode == Mode::kEdit) throw JetError(kErrInvalidOperation);
     // A value already of the column's kind is taken as it is, reusing the
@@ -580,6 +591,91 @@ class RecordsetState {
       throw JetError(kErrFieldTooSmall);
     }
     buffer[c] = std::move(coerced);
+  }
+
+  void FindPlain() {
+    const jet::TableDef& def = table->def();
+    plain.assign(def.columns.size(), 1);
+    auto mark = [&](uint16_t number) {
+      for (size_t i = 0; i < def.columns.size(); ++i) {
+        if (def.columns[i].number == number) plain[i] = 0;
+      }
+    };
+    for (const auto& ri : def.real_indexes) {
+      for (const auto& ic : ri.columns) mark(ic.column_number);
+    }
+    for (const auto& link : LoadRelationLinks(File())) {
+      if (link.child_page == def.page) {
+        for (uint16_t n : link.child_columns) mark(n);
+      }
+      if (link.parent_page == def.page) {
+        for (uint16_t n : link.parent_columns) mark(n);
+      }
+    }
+  }
+  // Whether column `c` may take the stored bytes of column `fc` of `from`'s
+  // current row.
+  bool TakesStored(size_t c, const RecordsetState& from, size_t fc) {
+    if (mode != Mode::kAdd || from.result || from.mode != Mode::kNone || !from.at_row) return false;
+    if (table->format().version < 4 || from.table->format().version < 4) return false;
+    const ColumnDef& to = table->def().columns[c];
+    const ColumnDef& of = from.table->def().columns[fc];
+    if (to.type != of.type || to.auto_number()) return false;
+    switch (to.type) {
+      case ColumnType::kText:
+      case ColumnType::kMemo:
+        if ((to.ext_flags & kColCompressedUnicode) != (of.ext_flags & kColCompressedUnicode)) {
+          return false;
+        }
+        break;
+      case ColumnType::kBinary:
+      case ColumnType::kOle: break;
+      default: return false;
+    }
+    if (!IsLongValue(to.type) && to.length < of.length) return false;
+    if (plain.empty()) FindPlain();
+    return plain[c] != 0;
+  }
+  void TakeStored(size_t c, RecordsetState& from, size_t fc) {
+    from.Load();
+    const ColumnSlice& slice = from.slices[fc];
+    if (stored.size() != buffer.size()) stored.resize(buffer.size());
+    Table::StoredColumn& st = stored[c];
+    st.set = false;
+    if (!slice.present) {
+      buffer[c] = Value::Null();
+      return;
+    }
+    st.bytes.clear();
+    from.table->ReadStored(from.table->def().columns[fc], slice, st.bytes);
+    st.set = true;
+    const ColumnType type = table->def().columns[c].type;
+    if (type != ColumnType::kText && type != ColumnType::kMemo) {
+      buffer[c] = Value(Binary{});
+      return;
+    }
+    // The checks before the insert ask of text only whether it is empty; a
+    // value that may be, compressed or not, is decoded to know.
+    const Bytes& b = st.bytes;
+    const bool compressed = b.size() >= 2 && b[0] == 0xFF && b[1] == 0xFE;
+    if (b.size() < 2 || (compressed && std::all_of(b.begin() + 2, b.end(), [](uint8_t x) {
+                           return x == 0;
+                         }))) {
+      Unstore(c);
+      return;
+    }
+    buffer[c].EmplaceString().assign(1, ' ');
+  }
+  // Turns stored bytes back into the value they hold.
+  void Unstore(size_t c) {
+    Table::StoredColumn& st = stored[c];
+    st.set = false;
+    const ColumnDef& col = table->def().columns[c];
+    if (col.type == ColumnType::kText || col.type == ColumnType::kMemo) {
+      DecodeJet4TextInto(st.bytes, buffer[c].EmplaceString());
+    } else {
+      buffer[c] = Value(Binary(st.bytes.begin(), st.bytes.end()));
+    }
   }
 };
 
@@ -634,6 +730,15 @@ void Recordset::SetValue(int index, Value&& v) {
   s_->Check();
   s_->Set(s_->ColumnFor(index), std::move(v));
 }
+void Recordset::CopyField(int index, const Recordset& from, int from_index) {
+  s_->Check();
+  from.s_->Check();
+  const size_t c = s_->ColumnFor(index);
+  const size_t fc = from.s_->ColumnFor(from_index);
+  if (s_->TakesStored(c, *from.s_, fc)) return s_->TakeStored(c, *from.s_, fc);
+  s_->Set(c, from.s_->Get(fc));
+}
+
 int Recordset::FieldCount() const {
   if (s_->result) return static_cast<int>(s_->result->columns.size());
   return static_cast<int>(s_->order.size());
@@ -653,6 +758,7 @@ void Recordset::AddNew() {
   if (s_->result) throw JetError(kErrReadOnly);
   const jet::TableDef& def = s_->table->def();
   s_->buffer.assign(def.columns.size(), Value::Null());
+  for (auto& st : s_->stored) st.set = false;
   for (size_t i = 0; i < def.columns.size(); ++i) {
     const ColumnDef& c = def.columns[i];
     if (c.type == ColumnType::kBoolean) s_->buffer[i] = Value(false);
@@ -675,6 +781,7 @@ void Recordset::Edit() {
 
 void Recordset::CancelUpdate() {
   s_->Check();
+  for (auto& st : s_->stored) st.set = false;
   s_->mode = RecordsetState::Mode::kNone;
 }
 
@@ -707,6 +814,11 @@ void Recordset::Update() {
         }
       }
     }
+    struct Unstage {
+      Table& t;
+      ~Unstage() { t.StageStored(nullptr); }
+    } unstage{*s_->table};
+    if (s_->stored.size() == def.columns.size()) s_->table->StageStored(&s_->stored);
     file.InsertRow(*s_->table, s_->buffer);
   } else {
     file.UpdateRow(*s_->table, s_->current, s_->original, s_->buffer);

@@ -133,6 +133,17 @@ Value Table::DecodeColumn(const ColumnDef& col, const ColumnSlice& slice) {
 }
 
 Bytes Table::ReadLongValue(ByteView header) {
+  Bytes out;
+  ReadLongValueInto(header, out);
+  return out;
+}
+
+void Table::ReadStored(const ColumnDef& col, const ColumnSlice& slice, Bytes& out) {
+  if (IsLongValue(col.type)) return ReadLongValueInto(slice.data, out);
+  out.insert(out.end(), slice.data.begin(), slice.data.end());
+}
+
+void Table::ReadLongValueInto(ByteView header, Bytes& out) {
   const Format& f = format();
   if (header.size() < f.long_value_header_size) throw JetError(kErrCorrupt);
   uint32_t word = Get32(header, 0);
@@ -141,32 +152,32 @@ Bytes Table::ReadLongValue(ByteView header) {
   if (word & kLongValueInline) {
     CheckRange(header, f.long_value_header_size, len);
     auto begin = header.begin() + f.long_value_header_size;
-    return Bytes(begin, begin + len);
+    out.insert(out.end(), begin, begin + len);
+    return;
   }
   RowId at = RowId::FromPacked(Get32(header, 4));
-  Bytes out;
   if (word & kLongValueSingleRow) {
     ByteView page = pager_->Read(at.page);
     ByteView row = RowBytes(f, page, at.row);
     if (row.size() < len) throw JetError(kErrCorrupt);
-    out.assign(row.begin(), row.begin() + len);
-    return out;
+    out.insert(out.end(), row.begin(), row.begin() + len);
+    return;
   }
   // Chained rows: each starts with the pointer to the next one. The stated
   // length is only trusted as far as the file could hold it.
-  out.reserve(std::min<size_t>(len, size_t{pager_->page_count()} * f.page_size));
+  const size_t base = out.size();
+  out.reserve(base + std::min<size_t>(len, size_t{pager_->page_count()} * f.page_size));
   size_t hops = 0;
-  while (out.size() < len) {
+  while (out.size() - base < len) {
     if (at.page == 0 || ++hops > len / 4 + 2) throw JetError(kErrCorrupt);
     ByteView page = pager_->Read(at.page);
     ByteView row = RowBytes(f, page, at.row);
     if (row.size() < 4) throw JetError(kErrCorrupt);
     RowId next = RowId::FromPacked(Get32(row, 0));
-    size_t take = std::min<size_t>(row.size() - 4, len - out.size());
+    size_t take = std::min<size_t>(row.size() - 4, len - (out.size() - base));
     out.insert(out.end(), row.begin() + 4, row.begin() + 4 + static_cast<ptrdiff_t>(take));
     at = next;
   }
-  return out;
 }
 
 // ---- writing ----
@@ -290,8 +301,11 @@ Bytes Table::EncodeColumn(const ColumnDef& col, const Value& v, size_t row_room)
   return WriteLongValue(payload, row_room);
 }
 
-void Table::EncodeRow(const std::vector<Value>& values, size_t min_size) {
+void Table::EncodeRow(const std::vector<Value>& values, size_t min_size,
+                      const std::vector<StoredColumn>* stored) {
   if (values.size() != def_.columns.size()) throw JetError(kErrInvalidArgument);
+  if (stored && stored->size() != values.size()) throw JetError(kErrInvalidArgument);
+  auto taken = [&](size_t i) { return stored && (*stored)[i].set && !values[i].is_null(); };
   const Format& f = format();
   const size_t n = def_.columns.size();
   arena_.clear();
@@ -309,7 +323,12 @@ void Table::EncodeRow(const std::vector<Value>& values, size_t min_size) {
     }
     if (v.is_null() || IsLongValue(c.type)) continue;
     size_t start = arena_.size();
-    AppendEncodedValue(c, v, 4, arena_);
+    if (taken(i)) {
+      const Bytes& b = (*stored)[i].bytes;
+      arena_.insert(arena_.end(), b.begin(), b.end());
+    } else {
+      AppendEncodedValue(c, v, 4, arena_);
+    }
     if (c.fixed() && arena_.size() - start != c.length) throw JetError(kErrInvalidArgument);
     spans_[i] = {start, arena_.size() - start};
     packed_[i].present = true;
@@ -319,7 +338,8 @@ void Table::EncodeRow(const std::vector<Value>& values, size_t min_size) {
     const ColumnDef& c = def_.columns[i];
     if (!IsLongValue(c.type) || values[i].is_null()) continue;
     size_t room = used < f.max_row_size ? f.max_row_size - used : 0;
-    Bytes header = EncodeColumn(c, values[i], room);
+    Bytes header =
+        taken(i) ? WriteLongValue((*stored)[i].bytes, room) : EncodeColumn(c, values[i], room);
     spans_[i] = {arena_.size(), header.size()};
     arena_.insert(arena_.end(), header.begin(), header.end());
     packed_[i].present = true;
@@ -332,7 +352,9 @@ void Table::EncodeRow(const std::vector<Value>& values, size_t min_size) {
 }
 
 RowId Table::Insert(const std::vector<Value>& values) {
-  EncodeRow(values, 0);
+  const std::vector<StoredColumn>* stored = staged_;
+  staged_ = nullptr;
+  EncodeRow(values, 0, stored);
   RowId id = PlaceRow(row_, 0);
   ++def_.row_count;
   def_dirty_ = true;

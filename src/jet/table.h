@@ -61,6 +61,23 @@ class Table {
   // The same into `out`, reusing the storage it holds.
   void DecodeColumnInto(const ColumnDef& col, const ColumnSlice& slice, Value& out);
 
+  // Appends to `out` what the row holds for a present column, in this
+  // table's own format: the stored bytes, or for Memo and OLE the whole
+  // long-value payload. `slice` is from a cracked row of this table.
+  void ReadStored(const ColumnDef& col, const ColumnSlice& slice, Bytes& out);
+
+  // A column's bytes in the form ReadStored gives them, to be stored as
+  // they are instead of encoded from a value.
+  struct StoredColumn {
+    bool set = false;
+    Bytes bytes;
+  };
+  // Gives the next Insert, and only that one, stored bytes for the columns
+  // whose entry is set (one entry per definition column); their entries in
+  // the values must still be null exactly when absent. nullptr withdraws
+  // them. `stored` must outlive the Insert.
+  void StageStored(const std::vector<StoredColumn>* stored) { staged_ = stored; }
+
   // Stores a row of one value per definition column (values already of the
   // column types; nulls allowed) and returns where it went. No checks beyond
   // the row's size: integrity lives above.
@@ -87,6 +104,7 @@ class Table {
   Bytes EncodeColumn(const ColumnDef& col, const Value& v, size_t row_room);
   Bytes WriteLongValue(const Bytes& payload, size_t row_room);
   Bytes ReadLongValue(ByteView header);
+  void ReadLongValueInto(ByteView header, Bytes& out);
   RowId PlaceRow(ByteView row, uint16_t flags);
   uint32_t NewDataPage();
   uint32_t PlaceLongValueRow(ByteView row, RowId& where);
@@ -98,7 +116,9 @@ class Table {
   uint32_t last_page_ = 0;        // data page that took the last insert
   uint32_t last_lval_page_ = 0;   // long-value page with room
   // Encodes `values` into packed_ (views into arena_) and the row into row_.
-  void EncodeRow(const std::vector<Value>& values, size_t min_size);
+  void EncodeRow(const std::vector<Value>& values, size_t min_size,
+                 const std::vector<StoredColumn>* stored = nullptr);
+  const std::vector<StoredColumn>* staged_ = nullptr;
 
   std::vector<ColumnSlice> slices_;
   Bytes scratch_;

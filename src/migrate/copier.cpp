@@ -33,9 +33,9 @@ struct Slot {
 void Assign(const Recordset& origen, Recordset& destino, const Slot& s) {
   // A field missing on either side fails as the engine's lookup by name does.
   if (!s.present()) throw JetError(jet::kErrItemNotFound, s.field->name);
+  if (!s.field->convert) return destino.CopyField(s.to, origen, s.from);
   Value v = origen.GetValue(s.from);
-  if (s.field->convert) v = s.field->convert(v);
-  destino.SetValue(s.to, std::move(v));
+  destino.SetValue(s.to, s.field->convert(v));
 }
 
 // Failures of the file or the engine rather than of one row: a guarded loop

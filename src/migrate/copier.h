@@ -6,7 +6,8 @@
 // Field names are matched to field positions once per table, not per row,
 // and values pass from one recordset to the other without a detour through
 // text, so a Jet 3 origin's values reach a Jet 4 destination converted only
-// where the two fields' types differ.
+// where the two fields' types differ. From a Jet 4 origin, unindexed text,
+// memo and binary fields move as the origin stores them (CopyField).
 #pragma once
 
 #include <functional>

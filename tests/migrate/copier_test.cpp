@@ -6,10 +6,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
+#include <sstream>
 
 #include "db/engine.h"
 #include "jet/dao.h"
 #include "jet/error.h"
+#include "jet/text.h"
 #include "migrate/copier.h"
 #include "migrate/migration.h"
 #include "migrate/origin_filler.h"
@@ -138,6 +141,148 @@ TEST_F(RefusedRows, GuardedLoopDoesNotPassOverAFileFailure) {
     EXPECT_EQ(e.number(), jet::kErrReadOnly);
     EXPECT_EQ(e.report().tables.at(0).skipped, 0);
   }
+}
+
+// Jet 4 to Jet 4, text, memo and binary fields move as stored bytes: short
+// text, memos kept in the row, on one page and over several,
+// binary and OLE values, nulls. Each reads back as the origin's; an indexed
+// text field, which takes values instead, still refuses a duplicate.
+TEST(StoredBytes, EveryKindOfValueArrivesUnchanged) {
+  ts::TempDir dir;
+  const std::string table =
+      "CREATE TABLE TNotas (Id LONG PRIMARY KEY, Corto TEXT(20), Nota MEMO, Datos LONGBINARY, "
+      "Huella BINARY(16), Codigo TEXT(10) UNIQUE)";
+  Database origen = Create(dir.File("o.mdb"), {table});
+  Database destino = Create(dir.File("d.mdb"), {table});
+  std::string largo;
+  while (jet::Utf16Length(largo) < 9000) largo += "Ejecución «hipotecaria» — ";
+  jet::Binary ole(20000);
+  for (size_t i = 0; i < ole.size(); ++i) ole[i] = static_cast<uint8_t>(i * 7);
+  const std::vector<std::vector<Value>> rows = {
+      {Value(1), Value("Peña"), Value("breve"), Value(jet::Binary{1, 2, 3}),
+       Value(jet::Binary{0, 255}), Value("A1")},
+      {Value(2), Value("ñ"), Value("\xC3\xA1"), Value(ole), Value(), Value("A2")},
+      {Value(3), Value(), Value(largo), Value(), Value(jet::Binary(16, 9)), Value()},
+      {Value(4), Value("Ωμέγα"), Value(largo.substr(0, 3000)), Value(jet::Binary{}), Value(),
+       Value("A4")},
+      {Value(5), Value("x"), Value(), Value(jet::Binary{7}), Value(), Value("A5")},
+  };
+  auto rs = origen.OpenRecordset("TNotas");
+  for (const auto& row : rows) {
+    rs.AddNew();
+    for (size_t c = 0; c < row.size(); ++c) rs.SetValue(static_cast<int>(c), row[c]);
+    rs.Update();
+  }
+  rs.Close();
+  mig::MigrationReport report;
+  mig::CopyTable(origen, destino,
+                 Copy("TNotas", {"Id", "Corto", "Nota", "Datos", "Huella", "Codigo"},
+                      mig::Loop::kGuarded),
+                 report);
+  EXPECT_EQ(report.tables.at(0).copied, 5);
+  EXPECT_EQ(Rows(destino, "TNotas"), Rows(origen, "TNotas"));
+  auto want = Rows(origen, "TNotas");
+  ASSERT_EQ(want.size(), 5u);
+  EXPECT_EQ(want[2][2], Value(largo));
+  EXPECT_EQ(want[1][3], Value(ole));
+
+  // Copied again, every unique code is already there: the rows are refused.
+  destino.Execute("DELETE FROM TNotas WHERE Id = 5");
+  destino.Execute("UPDATE TNotas SET Id = Id + 10");
+  mig::MigrationReport again;
+  mig::CopyTable(origen, destino,
+                 Copy("TNotas", {"Id", "Corto", "Nota", "Datos", "Huella", "Codigo"},
+                      mig::Loop::kGuarded),
+                 again);
+  EXPECT_EQ(again.tables.at(0).copied, 2);  // row 3 (no code) and row 5
+  EXPECT_EQ(again.tables.at(0).skipped, 3);
+}
+
+// Bytes taken from the origin stand for their value: read back during the
+// AddNew, replaced by an assignment, and held to the destination's rules on
+// empty and missing text as a value would be.
+TEST(StoredBytes, DestinationRulesStillRefuseEmptyAndMissingText) {
+  ts::TempDir dir;
+  Database origen = Create(dir.File("o.mdb"), {
+      "CREATE TABLE TNotas (Id LONG, Nota MEMO, Titulo TEXT(30))",
+      "INSERT INTO TNotas VALUES (1, 'una nota', 'título')",
+      "INSERT INTO TNotas VALUES (2, '', 'vacía')",
+      "INSERT INTO TNotas (Id, Nota) VALUES (3, 'sin título')",
+      "INSERT INTO TNotas VALUES (4, 'otra', 'bien')",
+  });
+  Database destino = Create(dir.File("d.mdb"), {});
+  auto def = destino.CreateTableDef("TNotas");
+  def.AppendField(def.CreateField("Id", jet::dao::dbLong));
+  def.AppendField(def.CreateField("Nota", jet::dao::dbMemo));  // refuses ""
+  auto titulo = def.CreateField("Titulo", jet::dao::dbText, 30);
+  titulo.SetRequired(true);
+  def.AppendField(titulo);
+  destino.AppendTableDef(def);
+
+  auto from = origen.OpenRecordset("TNotas");
+  auto to = destino.OpenRecordset("TNotas");
+  to.AddNew();
+  to.CopyField(1, from, 1);
+  EXPECT_EQ(to.GetValue("Nota"), Value("una nota"));
+  to.CopyField(2, from, 2);
+  to.SetValue("Titulo", Value("otro"));
+  to.SetValue("Id", Value(1));
+  to.Update();
+  to.Close();
+  from.Close();
+  EXPECT_EQ(Rows(destino, "TNotas"),
+            (std::vector<std::vector<Value>>{{Value(1), Value("una nota"), Value("otro")}}));
+  destino.Execute("DELETE FROM TNotas");
+
+  mig::MigrationReport report;
+  mig::CopyTable(origen, destino, Copy("TNotas", {"Id", "Nota", "Titulo"}, mig::Loop::kGuarded),
+                 report);
+  EXPECT_EQ(report.tables.at(0).copied, 2);
+  EXPECT_EQ(report.tables.at(0).skipped, 2);
+  EXPECT_EQ(Rows(destino, "TNotas"),
+            (std::vector<std::vector<Value>>{{Value(1), Value("una nota"), Value("título")},
+                                             {Value(4), Value("otra"), Value("bien")}}));
+  try {
+    mig::CopyTable(origen, destino, Copy("TNotas", {"Id", "Nota", "Titulo"}, mig::Loop::kUnguarded),
+                   report);
+    FAIL() << "the copy did not stop";
+  } catch (const mig::MigrationStopped& e) {
+    EXPECT_EQ(e.number(), jet::kErrZeroLength);
+    EXPECT_EQ(e.report().failure->row, 2);
+  }
+}
+
+// Text the other application stored, compressed as its fields ask, in rows
+// some of which were moved to other pages, copied into a file of the same
+// layout: the bytes move as they are and an independent reader sees the
+// origin's text.
+TEST(StoredBytes, CompressedTextOfAnotherWriterReadsTheSame) {
+  REQUIRE_FIXTURES();
+  REQUIRE_MDBTOOLS();
+  ts::TempDir dir;
+  const std::string origin = dir.File("o.mdb");
+  const std::string dest = dir.File("d.mdb");
+  fs::copy_file(ts::FixturesDir() / "jet4" / "overflowTestV2000.mdb", origin);
+  fs::copy_file(ts::FixturesDir() / "jet4" / "overflowTestV2000.mdb", dest);
+  Database origen = jet::dao::DBEngine::Instance().OpenDatabase(origin, false, true, "");
+  Database destino = jet::dao::DBEngine::Instance().OpenDatabase(dest);
+  mig::MigrationReport report;
+  destino.Execute("DELETE FROM Table1");
+  std::vector<std::string> fields;
+  for (const auto& f : origen.GetTableDef("Table1").Fields()) fields.push_back(f.Name());
+  mig::CopyTable(origen, destino, Copy("Table1", fields, mig::Loop::kUnguarded), report);
+  EXPECT_EQ(report.tables.at(0).copied, 7);
+  EXPECT_EQ(Rows(destino, "Table1"), Rows(origen, "Table1"));
+  origen.Close();
+  destino.Close();
+  // The reader lists moved rows where they now lie: compare as sets of lines.
+  auto lines = [](const std::string& text) {
+    std::multiset<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.insert(line);
+    return out;
+  };
+  EXPECT_EQ(lines(ts::MdbExportRaw(dest, "Table1")), lines(ts::MdbExportRaw(origin, "Table1")));
 }
 
 // A Jet 3 table of every scalar type, copied into a Jet 4 table of the same
