@@ -87,14 +87,14 @@ Code FindCode(char16_t c) {
 // looked up directly instead of searching the runs.
 constexpr size_t kDirectCodes = 0x180;
 
-Code Lookup(char16_t c) {
-  static const std::array<Code, kDirectCodes> direct = [] {
-    std::array<Code, kDirectCodes> t{};
-    for (size_t i = 0; i < t.size(); ++i) t[i] = FindCode(static_cast<char16_t>(i));
-    return t;
-  }();
-  return c < kDirectCodes ? direct[c] : FindCode(c);
-}
+// Filled before main, so that a lookup needs no check that it was.
+const std::array<Code, kDirectCodes> kDirect = [] {
+  std::array<Code, kDirectCodes> t{};
+  for (size_t i = 0; i < t.size(); ++i) t[i] = FindCode(static_cast<char16_t>(i));
+  return t;
+}();
+
+inline Code Lookup(char16_t c) { return c < kDirectCodes ? kDirect[c] : FindCode(c); }
 
 // The accent bytes that follow the text: one byte (or two) per character
 // up to the last accented one, 0x02 standing for an unaccented character.
@@ -124,18 +124,29 @@ void AddExtra(ExtraCodes& x, size_t char_pos, const Code& code) {
   ++x.chars;
 }
 
-// UTF-8 to UTF-16 into `out`; malformed sequences become U+FFFD.
-void KeyText(std::string_view s, std::u16string& out) {
-  out.clear();
-  size_t i = 0;
-  while (i < s.size()) {
-    uint8_t b = static_cast<uint8_t>(s[i]);
+// UTF-8 read as UTF-16 code units, one at a time, without converting the
+// whole string first; malformed sequences read as U+FFFD.
+class Utf8Units {
+ public:
+  explicit Utf8Units(std::string_view s) : s_(s) {}
+
+  // False at the end.
+  bool operator()(char16_t& c) {
+    if (low_ != 0) {
+      c = low_;
+      low_ = 0;
+      return true;
+    }
+    if (i_ >= s_.size()) return false;
+    const uint8_t b = static_cast<uint8_t>(s_[i_]);
+    if (b < 0x80) {
+      c = b;
+      ++i_;
+      return true;
+    }
     uint32_t cp;
     size_t n;
-    if (b < 0x80) {
-      cp = b;
-      n = 1;
-    } else if ((b & 0xe0) == 0xc0) {
+    if ((b & 0xe0) == 0xc0) {
       cp = b & 0x1f;
       n = 2;
     } else if ((b & 0xf0) == 0xe0) {
@@ -145,39 +156,45 @@ void KeyText(std::string_view s, std::u16string& out) {
       cp = b & 0x07;
       n = 4;
     } else {
-      out.push_back(u'\ufffd');
-      ++i;
-      continue;
+      return Replacement(c);
     }
-    bool ok = i + n <= s.size();
-    for (size_t k = 1; ok && k < n; ++k) {
-      uint8_t c = static_cast<uint8_t>(s[i + k]);
-      if ((c & 0xc0) != 0x80) ok = false;
-      else cp = (cp << 6) | (c & 0x3f);
+    if (i_ + n > s_.size()) return Replacement(c);
+    for (size_t k = 1; k < n; ++k) {
+      const uint8_t x = static_cast<uint8_t>(s_[i_ + k]);
+      if ((x & 0xc0) != 0x80) return Replacement(c);
+      cp = (cp << 6) | (x & 0x3f);
     }
     static constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (!ok || cp < kMin[n] || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) {
-      out.push_back(u'\ufffd');
-      ++i;
-      continue;
-    }
+    if (cp < kMin[n] || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) return Replacement(c);
+    i_ += n;
     if (cp >= 0x10000) {
       cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xd800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xdc00 + (cp & 0x3ff)));
+      c = static_cast<char16_t>(0xd800 + (cp >> 10));
+      low_ = static_cast<char16_t>(0xdc00 + (cp & 0x3ff));
     } else {
-      out.push_back(static_cast<char16_t>(cp));
+      c = static_cast<char16_t>(cp);
     }
-    i += n;
+    return true;
   }
-}
 
-}  // namespace
+ private:
+  bool Replacement(char16_t& c) {
+    c = u'\ufffd';
+    ++i_;
+    return true;
+  }
 
-void AppendGeneralText(Bytes& out, std::u16string_view text, bool ascending) {
+  std::string_view s_;
+  size_t i_ = 0;
+  char16_t low_ = 0;  // second half of a pair still to come
+};
+
+// AppendGeneralText over code units drawn from `next` (false at the end).
+// Spaces are held back until something follows them, which drops the
+// trailing ones without knowing where the text ends.
+template <typename Next>
+void EncodeGeneralText(Bytes& out, Next& next, bool ascending) {
   const size_t start = out.size();
-  text = text.substr(0, std::min(text.size(), kMaxTextKeyChars));
-  while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
 
   // Scratch kept from call to call: keys are built for every row written.
   thread_local ExtraCodes extra;
@@ -190,7 +207,7 @@ void AppendGeneralText(Bytes& out, std::u16string_view text, bool ascending) {
   case_flags.clear();
   bool have_extra = false;
   size_t char_pos = 0;  // counts characters with inline bytes only
-  for (char16_t c : text) {
+  auto add = [&](char16_t c) {
     const Code code = Lookup(c);
     const size_t pos = char_pos;
     if (code.key_len > 0) {
@@ -225,6 +242,16 @@ void AppendGeneralText(Bytes& out, std::u16string_view text, bool ascending) {
         break;
       }
     }
+  };
+  size_t spaces = 0;
+  char16_t c;
+  for (size_t units = 0; units < kMaxTextKeyChars && next(c); ++units) {
+    if (c == u' ') {
+      ++spaces;
+      continue;
+    }
+    for (; spaces > 0; --spaces) add(u' ');
+    add(c);
   }
   out.push_back(kTextEnd);
 
@@ -258,6 +285,18 @@ void AppendGeneralText(Bytes& out, std::u16string_view text, bool ascending) {
     Flip(out, start);
   }
   out.push_back(kExtraEnd);
+}
+
+}  // namespace
+
+void AppendGeneralText(Bytes& out, std::u16string_view text, bool ascending) {
+  size_t i = 0;
+  auto next = [&](char16_t& c) {
+    if (i == text.size()) return false;
+    c = text[i++];
+    return true;
+  };
+  EncodeGeneralText(out, next, ascending);
 }
 
 bool IsGeneralSortOrder(const ColumnDef& column) {
@@ -440,10 +479,8 @@ void AppendKeyColumn(Bytes& out, const Value& value, const ColumnDef& column, bo
       if (!IsGeneralSortOrder(column)) throw JetError(kErrInvalidOperation);
       if (!value.is<std::string>()) Mismatch();
     {
-      // Reused from key to key; AppendGeneralText does not come back here.
-      thread_local std::u16string units;
-      KeyText(value.as<std::string>(), units);
-      AppendGeneralText(out, units, ascending);
+      Utf8Units units(value.as<std::string>());
+      EncodeGeneralText(out, units, ascending);
     }
       break;
     case ColumnType::kBinary:

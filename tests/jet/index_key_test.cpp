@@ -179,6 +179,39 @@ TEST(IndexKeyTest, EveryCodeUnitKeepsItsGeneralSortKey) {
   EXPECT_EQ(h, 7742686033327141451u);
 }
 
+// Text columns are read as UTF-8 by the encoder itself: the key must be the
+// one the UTF-16 text gives, where the 255-unit cut, the dropped trailing
+// spaces and malformed bytes meet.
+TEST(IndexKeyTest, Utf8TextKeysAreTheUtf16TextKeys) {
+  const std::string x254(254, 'x');
+  const std::u16string u254(254, u'x');
+  const std::pair<std::string, std::u16string> cases[] = {
+      {"Ana  ", u"Ana"},
+      {" a  b ", u" a  b"},
+      {"   ", u""},
+      {"G\xc3\xb3mez \xe2\x82\xac ", u"G\u00f3mez \u20ac"},
+      {x254 + " " + std::string(45, 'y'), u254},
+      {x254 + "  ", u254},
+      {x254 + "\xc3\xa9z", u254 + u"\u00e9"},
+      // A pair cut in half by the limit keeps its first half.
+      {x254 + "\xf0\x9f\x98\x80", u254 + u"\xd83d"},
+      {"a\xf0\x9f\x98\x80 ", u"a\xd83d\xde00"},
+      // Each byte that starts no valid sequence stands for one U+FFFD.
+      {"\xc3", u"\ufffd"},
+      {"\xe0\x80\x80z", u"\ufffd\ufffd\ufffdz"},
+      {"\xed\xa0\x80 ", u"\ufffd\ufffd\ufffd"},
+      {"\xff\xc3(", u"\ufffd\ufffd("},
+  };
+  for (bool asc : {true, false}) {
+    for (const auto& [utf8, utf16] : cases) {
+      Bytes want{static_cast<uint8_t>(asc ? 0x7f : 0x80)};
+      jet::AppendGeneralText(want, utf16, asc);
+      EXPECT_EQ(Key(Value(utf8), ColumnType::kText, asc), want) << utf8;
+      EXPECT_EQ(Key(Value(utf8), ColumnType::kMemo, asc), want) << utf8;
+    }
+  }
+}
+
 // --- The fixture self-check ---------------------------------------------
 
 struct Db {
