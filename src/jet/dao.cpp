@@ -462,6 +462,8 @@ class RecordsetState {
   std::vector<Value> row;
   enum class Mode { kNone, kAdd, kEdit } mode = Mode::kNone;
   std::vector<Value> buffer;
+  // What AddNew starts a row from (defaults evaluated), made on first use.
+  std::vector<Value> fresh;
   // During AddNew: fields given their stored bytes by CopyField, which the
   // buffer holds only as null or not (and, for text, empty or not).
   std::vector<Table::StoredColumn> stored;
@@ -757,16 +759,24 @@ void Recordset::AddNew() {
   s_->Check();
   if (s_->result) throw JetError(kErrReadOnly);
   const jet::TableDef& def = s_->table->def();
-  s_->buffer.assign(def.columns.size(), Value::Null());
+  if (s_->fresh.size() != def.columns.size()) {
+    std::vector<Value> fresh(def.columns.size());
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      const ColumnDef& c = def.columns[i];
+      if (c.type == ColumnType::kBoolean) fresh[i] = Value(false);
+      if (const auto* p = s_->column_props[i]; p && p->default_value) {
+        fresh[i] = EvaluateDefault(*p->default_value, c.type);
+      }
+    }
+    s_->fresh = std::move(fresh);
+  }
+  s_->buffer = s_->fresh;
   for (auto& st : s_->stored) st.set = false;
   for (size_t i = 0; i < def.columns.size(); ++i) {
-    const ColumnDef& c = def.columns[i];
-    if (c.type == ColumnType::kBoolean) s_->buffer[i] = Value(false);
-    if (const auto* p = s_->column_props[i]; p && p->default_value) {
-      s_->buffer[i] = EvaluateDefault(*p->default_value, c.type);
-    }
     // The counter's next value is visible before Update, as the engine shows it.
-    if (c.auto_number()) s_->buffer[i] = Value(static_cast<int32_t>(def.next_auto_number + 1));
+    if (def.columns[i].auto_number()) {
+      s_->buffer[i] = Value(static_cast<int32_t>(def.next_auto_number + 1));
+    }
   }
   s_->mode = RecordsetState::Mode::kAdd;
 }

@@ -233,15 +233,11 @@ uint32_t Table::PlaceLongValueRow(ByteView row, RowId& where) {
   const Format& f = format();
   if (last_lval_page_ == 0 || !RowFits(f, pager_->Read(last_lval_page_), row.size())) {
     last_lval_page_ = pager_->Allocate();
-    Bytes fresh(f.page_size, 0);
-    InitLongValuePage(f, fresh);
-    pager_->Write(last_lval_page_, fresh);
+    InitLongValuePage(f, pager_->Modify(last_lval_page_));
     MarkPageAllocated(*pager_, last_lval_page_);
   }
-  Bytes page = pager_->Copy(last_lval_page_);
-  int n = AppendRow(f, page, row);
+  int n = AppendRow(f, pager_->Modify(last_lval_page_), row);
   if (n < 0) throw JetError(kErrRecordTooLarge);
-  pager_->Write(last_lval_page_, page);
   where = RowId{last_lval_page_, static_cast<uint8_t>(n)};
   return last_lval_page_;
 }
@@ -272,17 +268,18 @@ Bytes Table::WriteLongValue(const Bytes& payload, size_t row_room) {
     p = pager_->Allocate();
     MarkPageAllocated(*pager_, p);
   }
+  Bytes row;
   for (size_t i = 0; i < count; ++i) {
-    Bytes page(f.page_size, 0);
+    // Allocated pages come zero-filled: each is written where it lies.
+    std::span<uint8_t> page = pager_->Modify(pages[i]);
     InitLongValuePage(f, page);
-    Bytes row;
+    row.clear();
     Append32(row, i + 1 < count ? RowId{pages[i + 1], 0}.Packed() : 0);
     size_t from = i * chunk;
     size_t to = std::min(payload.size(), from + chunk);
     row.insert(row.end(), payload.begin() + static_cast<ptrdiff_t>(from),
                payload.begin() + static_cast<ptrdiff_t>(to));
     if (AppendRow(f, page, row) != 0) throw JetError(kErrRecordTooLarge);
-    pager_->Write(pages[i], page);
   }
   Put32(header, 0, len);
   Put32(header, 4, RowId{pages[0], 0}.Packed());
