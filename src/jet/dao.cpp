@@ -563,7 +563,7 @@ class RecordsetState {
     if (mode == Mode::kNone) throw JetError(kErrUpdateWithoutEdit);
     // A field that took stored bytes holds its value again, should this
     // assignment fail.
-    if (c < stored.size() && stored[c].set) Unstore(c);
+    if (mode == Mode::kAdd && c < stored.size() && stored[c].set) Unstore(c);
     const ColumnDef& col = table->def().columns[c];
     if (col.auto_number() && mode == Mode::kEdit) throw JetError(kErrInvalidOperation);
     // A value already of the column's kind is taken as it is, reusing the
@@ -830,6 +830,7 @@ void Recordset::Update() {
     } unstage{*s_->table};
     if (s_->stored.size() == def.columns.size()) s_->table->StageStored(&s_->stored);
     file.InsertRow(*s_->table, s_->buffer);
+    for (auto& st : s_->stored) st.set = false;
   } else {
     file.UpdateRow(*s_->table, s_->current, s_->original, s_->buffer);
     s_->cached = false;

@@ -252,6 +252,37 @@ TEST(StoredBytes, DestinationRulesStillRefuseEmptyAndMissingText) {
   }
 }
 
+// Stored bytes belong to the row they were copied for: a later edit of
+// another row that fails keeps that row's own value.
+TEST(StoredBytes, AFailedEditOfAnotherRowKeepsItsValue) {
+  ts::TempDir dir;
+  Database origen = Create(dir.File("o.mdb"), {
+      "CREATE TABLE TNotas (Id LONG, Titulo TEXT(30))",
+      "INSERT INTO TNotas VALUES (2, 'copiado')",
+  });
+  Database destino = Create(dir.File("d.mdb"), {"CREATE TABLE TNotas (Id LONG, Titulo TEXT(30))"});
+  auto from = origen.OpenRecordset("TNotas");
+  auto to = destino.OpenRecordset("TNotas");
+  to.AddNew();
+  to.SetValue("Id", Value(1));
+  to.SetValue("Titulo", Value("propio"));
+  to.Update();
+  to.AddNew();
+  to.CopyField(0, from, 0);
+  to.CopyField(1, from, 1);
+  to.Update();
+  to.MoveFirst();
+  to.Edit();
+  EXPECT_THROW(to.SetValue("Titulo", Value(std::string(40, 'x'))), jet::JetError);
+  EXPECT_EQ(to.GetValue("Titulo"), Value("propio"));
+  to.Update();
+  to.Close();
+  from.Close();
+  EXPECT_EQ(Rows(destino, "TNotas"),
+            (std::vector<std::vector<Value>>{{Value(1), Value("propio")},
+                                             {Value(2), Value("copiado")}}));
+}
+
 // Text the other application stored, compressed as its fields ask, in rows
 // some of which were moved to other pages, copied into a file of the same
 // layout: the bytes move as they are and an independent reader sees the
