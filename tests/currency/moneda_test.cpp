@@ -19,6 +19,7 @@
 #include "shell/paths.h"
 #include "shell/ui.h"
 #include "support/fixtures.h"
+#include "support/recording_ui.h"
 
 namespace {
 
@@ -30,28 +31,8 @@ using maquetor::db::ProgramState;
 using maquetor::shell::Icon;
 namespace currency = maquetor::currency;
 
-struct Shown {
-  std::string text, title;
-  Icon icon;
-  bool operator==(const Shown&) const = default;
-};
-
-class RecordingUi final : public maquetor::shell::Ui {
- public:
-  RecordingUi() : previous_(maquetor::shell::InstallUi(this)) {}
-  ~RecordingUi() override { maquetor::shell::InstallUi(previous_); }
-  void Message(const std::string& text, const std::string& title, Icon icon) override {
-    messages.push_back({text, title, icon});
-  }
-  std::string ChooseFile(const std::string&, const std::string&) override { return {}; }
-  void SetBusy(bool busy) override { pointer.push_back(busy); }
-  void ProcessEvents() override {}
-  std::vector<Shown> messages;
-  std::vector<bool> pointer;
-
- private:
-  maquetor::shell::Ui* previous_;
-};
+using testing_support::RecordingUi;
+using testing_support::Shown;
 
 // The statements of the conversion to euros, as the office application's
 // books expect them, in the order they run.

@@ -21,6 +21,7 @@
 #include "shell/paths.h"
 #include "shell/ui.h"
 #include "support/fixtures.h"
+#include "support/recording_ui.h"
 
 namespace {
 
@@ -31,29 +32,8 @@ using maquetor::db::ProgramState;
 using maquetor::shell::Icon;
 namespace documents = maquetor::documents;
 
-struct Shown {
-  std::string text, title;
-  Icon icon;
-  bool operator==(const Shown&) const = default;
-};
-
-class RecordingUi final : public maquetor::shell::Ui {
- public:
-  RecordingUi() : previous_(maquetor::shell::InstallUi(this)) {}
-  ~RecordingUi() override { maquetor::shell::InstallUi(previous_); }
-  void Message(const std::string& text, const std::string& title, Icon icon) override {
-    messages.push_back({text, title, icon});
-  }
-  std::string ChooseFile(const std::string&, const std::string&) override { return {}; }
-  void SetBusy(bool busy) override { pointer.push_back(busy); }
-  void ProcessEvents() override { ++events; }
-  std::vector<Shown> messages;
-  std::vector<bool> pointer;
-  int events = 0;
-
- private:
-  maquetor::shell::Ui* previous_;
-};
+using testing_support::RecordingUi;
+using testing_support::Shown;
 
 // A document kind as a test writes it: its number, name and class, and the
 // template's contents (none: no file).
