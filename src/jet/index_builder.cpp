@@ -418,16 +418,9 @@ void Store(const Format& f, IndexPages& pages, uint32_t page, const FlatPage& p)
   if (size > MaxPacked(f)) throw JetError(kErrInvalidArgument);
   std::span<uint8_t> w = pages.Modify(page);
   std::fill(w.begin(), w.end(), uint8_t{0});
-  Put8(w, 0, static_cast<uint8_t>(p.leaf ? PageType::kIndexLeaf : PageType::kIndexNode));
-  Put8(w, 1, 0x01);
-  Put16(w, f.index_offset_free_space, static_cast<uint16_t>(IndexPageCapacity(f) - size));
-  Put32(w, f.index_offset_tdef_page, p.tdef_page);
-  Put32(w, f.index_offset_prev_page, p.prev_page);
-  Put32(w, f.index_offset_next_page, p.next_page);
-  Put32(w, f.index_offset_tail_page, p.tail_page);
-  if (f.index_prefix_len_size == 1) Put8(w, f.index_offset_prefix_len, static_cast<uint8_t>(prefix));
-  else Put16(w, f.index_offset_prefix_len, static_cast<uint16_t>(prefix));
-  Put8(w, f.index_offset_node_flag, p.leaf ? 0 : 1);
+  WriteIndexPageHeader(f, w,
+                       {p.leaf, static_cast<uint16_t>(IndexPageCapacity(f) - size), p.tdef_page,
+                        p.prev_page, p.next_page, p.tail_page, static_cast<uint16_t>(prefix)});
   uint8_t* out = w.data() + f.index_first_entry_offset;
   size_t at = 0;
   for (size_t i = 0; i < p.count(); ++i) {

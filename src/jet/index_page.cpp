@@ -66,6 +66,22 @@ size_t PackedSize(const std::vector<IndexEntry>& entries, bool leaf, size_t pref
   return entries.empty() ? 0 : total + prefix;
 }
 
+void WriteIndexPageHeader(const Format& f, std::span<uint8_t> w, const IndexPageHeader& h) {
+  Put8(w, 0, static_cast<uint8_t>(h.leaf ? PageType::kIndexLeaf : PageType::kIndexNode));
+  Put8(w, 1, 0x01);
+  Put16(w, f.index_offset_free_space, h.free_space);
+  Put32(w, f.index_offset_tdef_page, h.tdef_page);
+  Put32(w, f.index_offset_prev_page, h.prev_page);
+  Put32(w, f.index_offset_next_page, h.next_page);
+  Put32(w, f.index_offset_tail_page, h.tail_page);
+  if (f.index_prefix_len_size == 1) {
+    Put8(w, f.index_offset_prefix_len, static_cast<uint8_t>(h.prefix_len));
+  } else {
+    Put16(w, f.index_offset_prefix_len, h.prefix_len);
+  }
+  Put8(w, f.index_offset_node_flag, h.leaf ? 0 : 1);
+}
+
 IndexPageHeader ReadIndexPageHeader(const Format& f, ByteView page) {
   if (page.size() != f.page_size) throw JetError(kErrCorrupt);
   IndexPageHeader h;
@@ -154,17 +170,10 @@ Bytes WriteIndexPage(const Format& f, const IndexPage& p) {
 
   Bytes page(f.page_size, 0);
   std::span<uint8_t> w(page);
-  Put8(w, 0, static_cast<uint8_t>(p.leaf ? PageType::kIndexLeaf : PageType::kIndexNode));
-  Put8(w, 1, 0x01);
-  Put16(w, f.index_offset_free_space,
-        static_cast<uint16_t>(IndexPageCapacity(f) - data.size()));
-  Put32(w, f.index_offset_tdef_page, p.tdef_page);
-  Put32(w, f.index_offset_prev_page, p.prev_page);
-  Put32(w, f.index_offset_next_page, p.next_page);
-  Put32(w, f.index_offset_tail_page, p.tail_page);
-  if (f.index_prefix_len_size == 1) Put8(w, f.index_offset_prefix_len, static_cast<uint8_t>(prefix));
-  else Put16(w, f.index_offset_prefix_len, static_cast<uint16_t>(prefix));
-  Put8(w, f.index_offset_node_flag, p.leaf ? 0 : 1);
+  WriteIndexPageHeader(f, w,
+                       {p.leaf, static_cast<uint16_t>(IndexPageCapacity(f) - data.size()),
+                        p.tdef_page, p.prev_page, p.next_page, p.tail_page,
+                        static_cast<uint16_t>(prefix)});
   for (size_t end : ends) {
     size_t at = f.index_offset_entry_mask + end / 8;
     Put8(w, at, static_cast<uint8_t>(page[at] | (1u << (end % 8))));

@@ -59,6 +59,9 @@ struct IndexPageHeader {
   uint16_t prefix_len = 0;
 };
 IndexPageHeader ReadIndexPageHeader(const Format& f, ByteView page);
+// Writes the header fields over `page`, leaving the entry mask and the
+// entries alone.
+void WriteIndexPageHeader(const Format& f, std::span<uint8_t> page, const IndexPageHeader& h);
 
 // Index order: key bytes, then data page, then row.
 int CompareEntries(const IndexEntry& a, const IndexEntry& b);
