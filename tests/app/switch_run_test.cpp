@@ -18,11 +18,6 @@ namespace dao = jet::dao;
 namespace fs = std::filesystem;
 namespace ts = testing_support;
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 // A program folder holding the program, and a settings folder beside it.
 class InstallerRun : public ::testing::Test {
  protected:
@@ -44,7 +39,7 @@ class InstallerRun : public ::testing::Test {
   }
 
   std::string Setting(const std::string& key) {
-    const std::string ini = ReadFile(config_ / "Corvanta" / "Corvanta.ini");
+    const std::string ini = ts::FileContents(config_ / "Corvanta" / "Corvanta.ini");
     const auto at = ini.find("\n" + key + "=");
     if (at == std::string::npos) return "<absent>";
     const auto start = at + key.size() + 2;
@@ -81,16 +76,16 @@ TEST_F(InstallerRun, SetupModeBuildsBothDatabasesOnceAndLogsThemInOrder) {
                                "\r\nACTION: CreateDir: \"" + app + "/Bases\"" +
                                "\r\nACTION: PrivateFile: \"" + app + "/BASES/Setup.Mdb\"" + tail +
                                "\r\nACTION: PrivateFile: \"" + app + "/BASES/DBRPT.MDB\"" + tail;
-  EXPECT_EQ(ReadFile(app_ / "St6unst.log"), expected);
+  EXPECT_EQ(ts::FileContents(app_ / "St6unst.log"), expected);
   EXPECT_EQ(Setting("Ruta"), app);
   EXPECT_EQ(Setting("Activo"), "False");
 
   // A second run finds everything and writes nothing.
-  const auto setup_bytes = ReadFile(app_ / "Bases" / "Setup.MDB");
+  const auto setup_bytes = ts::FileContents(app_ / "Bases" / "Setup.MDB");
   r = Run({"/Setup", "/Tipo:Abog"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(ReadFile(app_ / "St6unst.log"), expected);
-  EXPECT_EQ(ReadFile(app_ / "Bases" / "Setup.MDB"), setup_bytes);
+  EXPECT_EQ(ts::FileContents(app_ / "St6unst.log"), expected);
+  EXPECT_EQ(ts::FileContents(app_ / "Bases" / "Setup.MDB"), setup_bytes);
   EXPECT_EQ(fs::directory_iterator(app_ / "Bases") == fs::directory_iterator(), false);
   EXPECT_EQ(std::distance(fs::directory_iterator(app_ / "Bases"), fs::directory_iterator()), 2);
 }
@@ -124,10 +119,10 @@ TEST_F(InstallerRun, UnattendedCreationReportsFailureByStatus) {
   EXPECT_EQ(RowCount(db.string(), "TConfig"), 1);
 
   // The file exists now: nothing is done, and that is no failure.
-  const auto before = ReadFile(db);
+  const auto before = ts::FileContents(db);
   r = Run({"/BD:" + db.string()});
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(ReadFile(db), before);
+  EXPECT_EQ(ts::FileContents(db), before);
 }
 
 TEST_F(InstallerRun, NoSwitchEndsAtOnceAndUnknownTextIsAUsageError) {

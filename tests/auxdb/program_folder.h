@@ -48,8 +48,7 @@ class ProgramFolder : public ::testing::Test {
     std::ofstream(LogPath(), std::ios::binary) << text;
   }
   static std::string Contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    return testing_support::FileContents(path);
   }
 
   // The second line of a file entry.

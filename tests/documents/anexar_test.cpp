@@ -43,11 +43,6 @@ struct Kind {
   std::string file;
 };
 
-std::string Contents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 void Write(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
@@ -56,7 +51,9 @@ void Write(const fs::path& path, const std::string& bytes) {
 std::map<std::string, std::string> Files(const fs::path& folder) {
   std::map<std::string, std::string> out;
   for (const auto& e : fs::recursive_directory_iterator(folder)) {
-    if (e.is_regular_file()) out[fs::relative(e.path(), folder).string()] = Contents(e.path());
+    if (e.is_regular_file()) {
+      out[fs::relative(e.path(), folder).string()] = testing_support::FileContents(e.path());
+    }
   }
   return out;
 }
@@ -261,7 +258,7 @@ TEST_F(Attachment, NoFileOutsideTheDocumentFoldersIsTouched) {
   const auto report = documents::AnexarDocumentos();
 
   EXPECT_EQ(Rows(destino), std::vector<std::string>{" Robado OTROS"});
-  EXPECT_EQ(Contents(dir_.path() / "destino" / "victima.TXM"), "victima");
+  EXPECT_EQ(testing_support::FileContents(dir_.path() / "destino" / "victima.TXM"), "victima");
   EXPECT_TRUE(fs::is_empty(dir_.path() / "destino" / "DOCS" / "Doc"));
   ASSERT_EQ(report.removed.size(), 1u);
   EXPECT_FALSE(report.removed[0].kind.number.has_value());

@@ -32,11 +32,6 @@ using namespace migrate_testing;
 
 using Table = std::vector<std::vector<Value>>;
 
-std::string FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 dao::Database OpenRead(const std::string& path) {
   return dao::DBEngine::Instance().OpenDatabase(path, false, true, maquetor::db::kConnect);
 }
@@ -122,7 +117,7 @@ class V8Run : public ::testing::Test {
       seeded_countries_ = Rows(db, "TPaises");
       db.Close();
     }
-    origin_bytes_ = FileBytes(origin_);
+    origin_bytes_ = ts::FileContents(origin_);
     auto& state = maquetor::db::ProgramState::Instance();
     state.BDatosOrigen = origin_;
     state.BDatosDestino = dest_;
@@ -177,7 +172,7 @@ TEST_F(V8Run, EveryTableHoldsTheOriginsRowsWithTheirKeys) {
   dest.Close();
   origin.Close();
 
-  EXPECT_TRUE(FileBytes(origin_) == origin_bytes_);
+  EXPECT_TRUE(ts::FileContents(origin_) == origin_bytes_);
   ASSERT_EQ(started_.size(), 37u);
   EXPECT_EQ(started_, finished_);
   // Procedural events follow the matters they name.
@@ -374,7 +369,7 @@ TEST(Refusals, EmptyPathsAndOneFileForBothOpenNothing) {
   ts::TempDir dir;
   const std::string dest = dir.File("Destino.mdb");
   ASSERT_TRUE(maquetor::schema::CrearBaseCompleta(dest));
-  const std::string before = FileBytes(dest);
+  const std::string before = ts::FileContents(dest);
   RecordingUi ui;
 
   auto no_origin = mig::Migrar(mig::Variante::kV8V8, "", dest);
@@ -403,7 +398,7 @@ TEST(Refusals, EmptyPathsAndOneFileForBothOpenNothing) {
   } catch (const jet::JetError& e) {
     EXPECT_EQ(e.number(), jet::kErrFileNotFound);
   }
-  EXPECT_TRUE(FileBytes(dest) == before);
+  EXPECT_TRUE(ts::FileContents(dest) == before);
 }
 
 }  // namespace

@@ -16,11 +16,6 @@ namespace fs = std::filesystem;
 namespace ts = testing_support;
 using namespace maquetor::shell;
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 TEST(PathsTest, ExistenceIgnoresCaseAndTellsFilesFromFolders) {
   ts::TempDir dir;
   const std::string root = dir.path().string();
@@ -64,7 +59,7 @@ TEST(InstallLogTest, EntriesAreWrittenOnlyWhenTheLogExists) {
   tipo = 7;
   ruta = "texto libre";
   RegistrarEnLog(tipo, ruta);
-  EXPECT_EQ(ReadFile(dir.path() / kInstallLogName),
+  EXPECT_EQ(ts::FileContents(dir.path() / kInstallLogName),
             "cabecera\r\n"
             "\r\nACTION: CreateDir: \"/x/Bases\""
             "\r\nACTION: PrivateFile: \"/x/BASES/Setup.Mdb\"\r\n"

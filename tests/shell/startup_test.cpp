@@ -157,11 +157,6 @@ class RecordingWindow final : public MainWindowHost {
   }
 };
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 TEST(LoadTest, SetupModeCreatesTheFolderOnceAndPressesOnlyForMissingFiles) {
   ts::TempDir dir;
   const std::string app = dir.path().string();
@@ -173,14 +168,14 @@ TEST(LoadTest, SetupModeCreatesTheFolderOnceAndPressesOnlyForMissingFiles) {
   EXPECT_EQ(window.calls, (std::vector<std::string>{"hidden", "CmdControl", "REPORT"}));
   EXPECT_TRUE(fs::is_directory(dir.path() / "Bases"));
   EXPECT_EQ(ProgramState::Instance().RutaBases, JoinPath(app, "BASES"));
-  EXPECT_EQ(ReadFile(dir.path() / "ST6UNST.LOG"),
+  EXPECT_EQ(ts::FileContents(dir.path() / "ST6UNST.LOG"),
             "previo\r\nACTION: CreateDir: \"" + JoinPath(app, "Bases") + "\"");
 
   // Everything present: only the folder check, no entry.
   window.calls.clear();
   EXPECT_EQ(Load(window, settings, app, s), Run::kSetup);
   EXPECT_EQ(window.calls, (std::vector<std::string>{"hidden"}));
-  EXPECT_EQ(ReadFile(dir.path() / "ST6UNST.LOG"),
+  EXPECT_EQ(ts::FileContents(dir.path() / "ST6UNST.LOG"),
             "previo\r\nACTION: CreateDir: \"" + JoinPath(app, "Bases") + "\"");
 }
 

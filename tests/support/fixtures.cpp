@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <random>
 
 #include <unistd.h>
@@ -35,6 +37,11 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ec;
   if (!std::getenv("MAQUETOR_KEEP_TMP")) std::filesystem::remove_all(path_, ec);
+}
+
+std::string FileContents(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 }  // namespace testing_support

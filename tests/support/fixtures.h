@@ -13,6 +13,9 @@ std::filesystem::path FixturesDir();
 // True under CI (CI=true): a missing fixture or oracle is then a failure.
 bool UnderCi();
 
+// A file's bytes; empty when it cannot be read.
+std::string FileContents(const std::filesystem::path& path);
+
 // A new empty folder under the build tree, removed when the object goes.
 class TempDir {
  public:
