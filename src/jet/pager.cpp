@@ -16,6 +16,7 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include "jet/header.h"
@@ -113,16 +114,50 @@ bool ReadFully(int fd, uint8_t* buf, size_t n, off_t off, size_t* got) {
   return true;
 }
 
-void WriteFully(int fd, const uint8_t* buf, size_t n, off_t off) {
-  size_t done = 0;
-  while (done < n) {
-    ssize_t r = ::pwrite(fd, buf + done, n - done, off + static_cast<off_t>(done));
+// Writes the buffers back to back from `off` on; `iov` is used up.
+void WriteAllAt(int fd, std::vector<iovec>& iov, off_t off) {
+  size_t first = 0;
+  while (first < iov.size()) {
+    const int n = static_cast<int>(std::min<size_t>(iov.size() - first, IOV_MAX));
+    ssize_t r = ::pwritev(fd, iov.data() + first, n, off);
     if (r < 0) {
       if (errno == EINTR) continue;
       throw JetError(kErrDiskIo);
     }
-    done += static_cast<size_t>(r);
+    if (r == 0) throw JetError(kErrDiskIo);
+    off += r;
+    auto left = static_cast<size_t>(r);
+    while (first < iov.size() && left >= iov[first].iov_len) left -= iov[first++].iov_len;
+    if (left > 0) {
+      iov[first].iov_base = static_cast<uint8_t*>(iov[first].iov_base) + left;
+      iov[first].iov_len -= left;
+    }
   }
+}
+
+// Reads buffers back to back from `off` on; false on an I/O error. Bytes past
+// the end of the file are left as they are: `got` says how many came.
+bool ReadAllAt(int fd, std::vector<iovec>& iov, off_t off, size_t* got) {
+  size_t first = 0, done = 0;
+  while (first < iov.size()) {
+    const int n = static_cast<int>(std::min<size_t>(iov.size() - first, IOV_MAX));
+    ssize_t r = ::preadv(fd, iov.data() + first, n, off);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (r == 0) break;
+    off += r;
+    done += static_cast<size_t>(r);
+    auto left = static_cast<size_t>(r);
+    while (first < iov.size() && left >= iov[first].iov_len) left -= iov[first++].iov_len;
+    if (left > 0) {
+      iov[first].iov_base = static_cast<uint8_t*>(iov[first].iov_base) + left;
+      iov[first].iov_len -= left;
+    }
+  }
+  *got = done;
+  return true;
 }
 
 bool AllZero(const uint8_t* p, size_t n) {
@@ -163,8 +198,7 @@ class FilePager final : public Pager {
         writable_(writable),
         exclusive_(exclusive),
         format_(&f),
-        arena_(f.page_size),
-        scratch_(f.page_size) {}
+        arena_(f.page_size) {}
 
   ~FilePager() override {
     std::lock_guard<std::recursive_mutex> lock(GetRegistry().mu);
@@ -197,7 +231,6 @@ class FilePager final : public Pager {
     if (static_cast<uint64_t>(st.st_size) < format_->page_size) throw JetError(kErrNotADatabase);
     page_count_ = static_cast<uint32_t>(static_cast<uint64_t>(st.st_size) / format_->page_size);
     index_.assign(page_count_, nullptr);
-    scratch_.assign(format_->page_size, 0);
     header_ = ParseHeader(*format_, Read(0));
     CheckPassword(header_, password);
   }
@@ -209,7 +242,6 @@ class FilePager final : public Pager {
     Bytes page0 = BuildJet4Header(h);
     page_count_ = 1;
     index_.assign(1, nullptr);
-    scratch_.assign(format_->page_size, 0);
     Frame* f = AcquireFrame(0);
     std::memcpy(f->data, page0.data(), format_->page_size);
     f->dirty = true;
@@ -258,7 +290,7 @@ class FilePager final : public Pager {
       Touch(f);
     } else {
       f = AcquireFrame(page);
-      LoadFrame(f);
+      LoadFrames(f, ReadAhead(page));
     }
     last_page_ = page;
     last_frame_ = f;
@@ -315,7 +347,8 @@ class FilePager final : public Pager {
       if (f->dirty) dirty.push_back(f);
     if (dirty.empty()) return;
     std::sort(dirty.begin(), dirty.end(), [](Frame* a, Frame* b) { return a->page < b->page; });
-    for (Frame* f : dirty) WriteBack(f);
+    for (Frame* f : dirty)
+      if (f->dirty) WriteBack(f);  // a run that began before it may have taken it
     if (sync && ::fdatasync(fd_) != 0 && errno != EINVAL) throw JetError(kErrDiskIo);
   }
 
@@ -388,14 +421,47 @@ class FilePager final : public Pager {
     return f;
   }
 
-  void LoadFrame(Frame* f) {
+  // How many pages after `page` to read along with it: none for a miss out
+  // of order; for misses in page order (a table or a long value read
+  // through) a window that doubles up to kReadAheadMax. Only pages not
+  // cached count, and only while the cache is large enough that the window
+  // cannot push out the page being read.
+  uint32_t ReadAhead(uint32_t page) {
+    if (page != next_miss_ || budget_ / format_->page_size < 8 * kReadAheadMax) {
+      ahead_ = 0;
+      next_miss_ = page + 1;
+      return 0;
+    }
+    ahead_ = std::clamp<uint32_t>(ahead_ * 2, 4, kReadAheadMax);
+    uint32_t n = 0;
+    while (n < ahead_ && page + n + 1 < page_count_ && !index_[page + n + 1]) ++n;
+    next_miss_ = page + n + 1;
+    return n;
+  }
+
+  // Fills `f` and the `ahead` pages after it (acquired here) in one read.
+  void LoadFrames(Frame* f, uint32_t ahead) {
     const size_t ps = format_->page_size;
+    Frame* batch[1 + kReadAheadMax];
+    batch[0] = f;
+    for (uint32_t i = 1; i <= ahead; ++i) batch[i] = AcquireFrame(f->page + i);
+    iov_.clear();
+    for (uint32_t i = 0; i <= ahead; ++i) iov_.push_back(iovec{batch[i]->data, ps});
     size_t got = 0;
-    if (!ReadFully(fd_, f->data, ps, static_cast<off_t>(f->page) * ps, &got)) {
-      DropFrame(f);
+    if (!ReadAllAt(fd_, iov_, static_cast<off_t>(f->page) * ps, &got)) {
+      for (uint32_t i = 0; i <= ahead; ++i) DropFrame(batch[i]);
       throw JetError(kErrDiskIo);
     }
-    std::memset(f->data + got, 0, ps - got);
+    for (uint32_t i = 0; i <= ahead; ++i) {
+      const size_t have = got > i * ps ? std::min(ps, got - i * ps) : 0;
+      std::memset(batch[i]->data + have, 0, ps - have);
+      Decode(batch[i]);
+    }
+  }
+
+  // Turns the page as stored into the page as read.
+  void Decode(Frame* f) {
+    const size_t ps = format_->page_size;
     std::span<uint8_t> bytes(f->data, ps);
     if (f->page == 0) {
       ToggleHeaderMask(*format_, bytes);
@@ -416,17 +482,40 @@ class FilePager final : public Pager {
     FreeFrame(f);
   }
 
+  // Writes `f` together with the changed pages cached next to it, up to
+  // kWriteRunMax pages, in one call: pages evicted or flushed in file order
+  // (new data pages, a table written through) go out a run at a time.
   void WriteBack(Frame* f) {
+    uint32_t first = f->page, last = f->page;
+    auto dirty = [&](uint32_t p) { return index_[p] && index_[p]->dirty; };
+    while (last + 1 < page_count_ && last - first + 1 < kWriteRunMax && dirty(last + 1)) ++last;
+    while (first > 0 && last - first + 1 < kWriteRunMax && dirty(first - 1)) --first;
     const size_t ps = format_->page_size;
-    std::memcpy(scratch_.data(), f->data, ps);
-    if (f->page == 0) {
-      ToggleHeaderMask(*format_, scratch_);
-    } else if (header_.db_key != 0) {
-      Rc4XorWithKey32(header_.db_key ^ f->page, scratch_);
+    iov_.clear();
+    size_t copies = 0;
+    for (uint32_t p = first; p <= last; ++p) {
+      uint8_t* src = index_[p]->data;
+      // Page 0 and encrypted pages go out transformed, from a copy.
+      if (p == 0 || header_.db_key != 0) {
+        if (scratch_.size() < (copies + 1) * ps) scratch_.resize(size_t{kWriteRunMax} * ps);
+        uint8_t* copy = scratch_.data() + copies++ * ps;
+        std::memcpy(copy, src, ps);
+        std::span<uint8_t> bytes(copy, ps);
+        if (p == 0) {
+          ToggleHeaderMask(*format_, bytes);
+        } else {
+          Rc4XorWithKey32(header_.db_key ^ p, bytes);
+        }
+        src = copy;
+      }
+      iov_.push_back(iovec{src, ps});
     }
-    WriteFully(fd_, scratch_.data(), ps, static_cast<off_t>(f->page) * ps);
-    f->dirty = false;
+    WriteAllAt(fd_, iov_, static_cast<off_t>(first) * ps);
+    for (uint32_t p = first; p <= last; ++p) index_[p]->dirty = false;
   }
+
+  static constexpr uint32_t kReadAheadMax = 32;
+  static constexpr uint32_t kWriteRunMax = 64;
 
   const std::string key_;
   int fd_;
@@ -444,7 +533,10 @@ class FilePager final : public Pager {
   uint32_t last_page_ = UINT32_MAX;
   Frame* last_frame_ = nullptr;
   PageArena arena_;
-  Bytes scratch_;  // encryption buffer for write-back
+  Bytes scratch_;  // transformed copies of pages being written
+  std::vector<iovec> iov_;
+  uint32_t next_miss_ = UINT32_MAX;  // a miss on this page continues a run
+  uint32_t ahead_ = 0;               // the read-ahead window, in pages
 };
 
 std::string CanonicalKey(const std::string& path) {

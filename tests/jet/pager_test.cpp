@@ -263,6 +263,43 @@ TEST(PagerTest, TinyCacheBudgetReadsAndWritesEveryPage) {
   }
 }
 
+// Reads in page order fetch several pages at a time and changed pages go
+// out in runs: neither may step over a page the cache holds changed.
+TEST(PagerTest, PagesReadAheadAndWrittenInRunsKeepEveryChange) {
+  testing_support::TempDir tmp;
+  for (bool encrypt : {false, true}) {
+    SCOPED_TRACE(encrypt ? "encrypted" : "plain");
+    std::string path = tmp.File(encrypt ? "e.mdb" : "p.mdb");
+    const uint32_t kPages = 200;
+    auto fill = [](uint32_t page, int round) {
+      Bytes b(4096);
+      for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(page * 13 + i * 3 + round);
+      return b;
+    };
+    {
+      auto p = Pager::Create(path, HeaderInfo{}, encrypt);
+      for (uint32_t i = 1; i < kPages; ++i) p->Write(p->Allocate(), fill(i, 0));
+    }
+    {
+      auto p = Pager::Open(path, OpenMode::kReadWrite, false);
+      for (uint32_t i = 1; i <= 50; ++i) ASSERT_EQ(p->Copy(i), fill(i, 0)) << "page " << i;
+      p->Write(100, fill(100, 1));  // cached, changed, never read
+      p->Modify(60)[7] ^= 0xFF;
+      for (uint32_t i = 51; i < kPages; ++i) {
+        Bytes want = fill(i, i == 100 ? 1 : 0);
+        if (i == 60) want[7] ^= 0xFF;
+        ASSERT_EQ(p->Copy(i), want) << "page " << i;
+      }
+    }
+    auto p = Pager::Open(path, OpenMode::kReadOnly, false);
+    for (uint32_t i = kPages - 1; i >= 1; --i) {
+      Bytes want = fill(i, i == 100 ? 1 : 0);
+      if (i == 60) want[7] ^= 0xFF;
+      ASSERT_EQ(p->Copy(i), want) << "page " << i;
+    }
+  }
+}
+
 TEST(PagerTest, HandlesInOneProcessShareThePager) {
   testing_support::TempDir tmp;
   std::string path = tmp.File("s.mdb");
