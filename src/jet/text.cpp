@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace jet {
@@ -71,6 +72,68 @@ void AppendUtf8(std::string& out, char32_t cp) {
     out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
     out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
   }
+}
+
+// UTF-16 units, `unit(i)` for `from` <= i < n, appended to `out` as UTF-8; a
+// lone surrogate becomes U+FFFD. Room for the longest result is made once
+// (three bytes a unit at most) and trimmed after: no growth check per
+// character.
+template <typename Unit>
+void AppendUtf16AsUtf8(size_t n, const Unit& unit, std::string& out, size_t from = 0) {
+  const size_t start = out.size();
+  out.resize(start + (n - from) * 3);
+  char* p = out.data() + start;
+  for (size_t i = from; i < n; ++i) {
+    char32_t c = unit(i);
+    if (c < 0x80) {
+      *p++ = static_cast<char>(c);
+      continue;
+    }
+    if (c < 0x800) {
+      *p++ = static_cast<char>(0xC0 | (c >> 6));
+      *p++ = static_cast<char>(0x80 | (c & 0x3F));
+      continue;
+    }
+    if (IsHighSurrogate(c) && i + 1 < n && IsLowSurrogate(unit(i + 1))) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 1) - 0xDC00);
+      ++i;
+      *p++ = static_cast<char>(0xF0 | (c >> 18));
+      *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *p++ = static_cast<char>(0x80 | (c & 0x3F));
+      continue;
+    }
+    if (IsHighSurrogate(c) || IsLowSurrogate(c)) c = kReplacement;
+    *p++ = static_cast<char>(0xE0 | (c >> 12));
+    *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *p++ = static_cast<char>(0x80 | (c & 0x3F));
+  }
+  out.resize(static_cast<size_t>(p - out.data()));
+}
+
+// Stored UCS-2 (little-endian byte pairs; an odd last byte left out)
+// appended to `out` as UTF-8. Runs of ASCII go four characters at a time.
+void AppendUcs2AsUtf8(ByteView b, std::string& out) {
+  const size_t n = b.size() / 2;
+  const uint8_t* d = b.data();
+  size_t i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    const size_t start = out.size();
+    out.resize(start + n);
+    char* p = out.data() + start;
+    for (; i + 4 <= n; i += 4) {
+      uint64_t w;
+      std::memcpy(&w, d + 2 * i, 8);
+      if (w & 0xFF80FF80FF80FF80ull) break;
+      p[i] = static_cast<char>(d[2 * i]);
+      p[i + 1] = static_cast<char>(d[2 * i + 2]);
+      p[i + 2] = static_cast<char>(d[2 * i + 4]);
+      p[i + 3] = static_cast<char>(d[2 * i + 6]);
+    }
+    out.resize(start + i);
+  }
+  AppendUtf16AsUtf8(
+      n, [d](size_t k) { return static_cast<char32_t>(d[2 * k] | (d[2 * k + 1] << 8)); }, out, i);
 }
 
 // Windows-1252 bytes 0x80..0x9F. The undefined five map to themselves.
@@ -142,17 +205,7 @@ std::u16string Utf8ToUtf16(std::string_view s) {
 
 std::string Utf16ToUtf8(std::u16string_view s) {
   std::string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size(); ++i) {
-    char32_t c = s[i];
-    if (IsHighSurrogate(c) && i + 1 < s.size() && IsLowSurrogate(s[i + 1])) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
-      c = kReplacement;
-    }
-    AppendUtf8(out, c);
-  }
+  AppendUtf16AsUtf8(s.size(), [s](size_t i) { return static_cast<char32_t>(s[i]); }, out);
   return out;
 }
 
@@ -239,19 +292,11 @@ Bytes Utf8ToUcs2(std::string_view s) {
 }
 
 std::string Ucs2ToUtf8(ByteView b) {
-  // Fast path: text that is all ASCII, as most stored text is.
-  std::string ascii(b.size() / 2, '\0');
-  size_t i = 0;
-  for (; i + 1 < b.size(); i += 2) {
-    if (b[i + 1] != 0 || b[i] >= 0x80) break;
-    ascii[i / 2] = static_cast<char>(b[i]);
-  }
-  if (i + 1 >= b.size() && b.size() % 2 == 0) return ascii;
-  std::u16string u;
-  u.reserve(b.size() / 2 + 1);
-  for (size_t i = 0; i + 1 < b.size(); i += 2) u.push_back(Get16(b, i));
-  if (b.size() % 2) u.push_back(static_cast<char16_t>(kReplacement));
-  return Utf16ToUtf8(u);
+  std::string out;
+  AppendUcs2AsUtf8(b, out);
+  // A dangling last byte is half a character.
+  if (b.size() % 2) AppendUtf8(out, kReplacement);
+  return out;
 }
 
 std::string Cp1252ToUtf8(ByteView b) {
@@ -277,22 +322,7 @@ void DecodeJet4TextInto(ByteView b, std::string& out) {
   if (b.size() % 2 == 0 && !(b.size() >= 2 && b[0] == 0xFF && b[1] == 0xFE)) {
     // Uncompressed UCS-2 straight to UTF-8, reusing `out`'s storage.
     out.clear();
-    for (size_t i = 0; i < b.size(); i += 2) {
-      char32_t c = static_cast<char32_t>(b[i] | (b[i + 1] << 8));
-      if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-        continue;
-      }
-      if (IsHighSurrogate(c) && i + 3 < b.size()) {
-        char32_t lo = static_cast<char32_t>(b[i + 2] | (b[i + 3] << 8));
-        if (IsLowSurrogate(lo)) {
-          c = 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00);
-          i += 2;
-        }
-      }
-      if (IsHighSurrogate(c) || IsLowSurrogate(c)) c = kReplacement;
-      AppendUtf8(out, c);
-    }
+    AppendUcs2AsUtf8(b, out);
     return;
   }
   out = DecodeJet4Text(b);

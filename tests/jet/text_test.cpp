@@ -53,6 +53,54 @@ TEST(TextTest, RowEncodingAgreesWithTheGeneralConversion) {
   }
 }
 
+// Stored UCS-2 read back as UTF-8 (ASCII four characters at a time) agrees
+// with a plain character-by-character decoding on every mix of ASCII runs,
+// accents, pairs and lone surrogates, wherever the runs start and end.
+TEST(TextTest, StoredTextDecodingAgreesWithTheGeneralConversion) {
+  auto reference = [](const std::u16string& u) {
+    std::string out;
+    for (size_t i = 0; i < u.size(); ++i) {
+      char32_t c = u[i];
+      const bool high = c >= 0xD800 && c <= 0xDBFF, low = c >= 0xDC00 && c <= 0xDFFF;
+      if (high && i + 1 < u.size() && u[i + 1] >= 0xDC00 && u[i + 1] <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (u[++i] - 0xDC00);
+      } else if (high || low) {
+        c = 0xFFFD;
+      }
+      if (c < 0x80) {
+        out += static_cast<char>(c);
+      } else if (c < 0x800) {
+        out += {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+      } else if (c < 0x10000) {
+        out += {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+                static_cast<char>(0x80 | (c & 0x3F))};
+      } else {
+        out += {static_cast<char>(0xF0 | (c >> 18)), static_cast<char>(0x80 | ((c >> 12) & 0x3F)),
+                static_cast<char>(0x80 | ((c >> 6) & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
+      }
+    }
+    return out;
+  };
+  const std::vector<std::u16string> pieces = {u"a", u"abcdefgh", u"Nombre de prueba ", u"\u00E1",
+                                              u"\u20AC", std::u16string({0xD834, 0xDD1E}),
+                                              std::u16string(1, char16_t{0xD800}),
+                                              std::u16string(1, char16_t{0xDC00}), u"\u0100",
+                                              u"0123456789", u" "};
+  std::mt19937 rng(7);
+  for (int n = 0; n < 3000; ++n) {
+    std::u16string u;
+    for (size_t k = rng() % 8; k > 0; --k) u += pieces[rng() % pieces.size()];
+    Bytes stored;
+    for (char16_t c : u) stored.insert(stored.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
+    const std::string want = reference(u);
+    EXPECT_EQ(Utf16ToUtf8(u), want);
+    EXPECT_EQ(Ucs2ToUtf8(stored), want);
+    std::string into = "previous contents";
+    DecodeJet4TextInto(stored, into);
+    EXPECT_EQ(into, want);
+  }
+}
+
 TEST(TextTest, Windows1252) {
   EXPECT_EQ(Cp1252ToUtf8(B({'C', 0xF3, 'd', 0x80, 0x9F})), "Cód€Ÿ");
   EXPECT_EQ(Utf8ToCp1252("Cód€Ÿ"), B({'C', 0xF3, 'd', 0x80, 0x9F}));
