@@ -213,6 +213,7 @@ class FilePager final : public Pager {
       FreeFrame(f);
       f = n;
     }
+    if (map_) ::munmap(const_cast<uint8_t*>(map_), map_len_);
     if (fd_ >= 0) ::close(fd_);  // releases the flock
     auto& map = GetRegistry().pagers;
     auto it = map.find(key_);
@@ -233,6 +234,7 @@ class FilePager final : public Pager {
     index_.assign(page_count_, nullptr);
     header_ = ParseHeader(*format_, Read(0));
     CheckPassword(header_, password);
+    MapIfReadOnly();
   }
 
   // A new file: writes page 0 at once so the file is a valid database.
@@ -264,6 +266,13 @@ class FilePager final : public Pager {
       ::close(fd_);
       fd_ = nfd;
       writable_ = true;
+      // Pages now come from the cache, which sees this process's writes.
+      // The mapping stays (views of it may still be held) but gives back
+      // its memory.
+      if (map_) {
+        ::madvise(const_cast<uint8_t*>(map_), map_len_, MADV_DONTNEED);
+        mapped_ = false;
+      }
       exclusive_ = excl;
     }
     if (want_exclusive && !exclusive_) {
@@ -285,6 +294,7 @@ class FilePager final : public Pager {
   ByteView Read(uint32_t page) override {
     if (page == last_page_ && last_frame_) return ByteView(last_frame_->data, format_->page_size);
     if (page >= page_count_) throw JetError(kErrCorrupt);
+    if (mapped_ && page != 0) return ReadMapped(page);
     Frame* f = index_[page];
     if (f) {
       Touch(f);
@@ -421,6 +431,45 @@ class FilePager final : public Pager {
     return f;
   }
 
+  // A file opened read-only and not encrypted is read where the kernel
+  // keeps it, through a shared read-only mapping: no copy into the cache and
+  // no call per page. Page 0 (its header block masked) still goes through
+  // the cache. Without a mapping (refused, or an empty file) nothing changes.
+  void MapIfReadOnly() {
+    if (writable_ || header_.db_key != 0 || page_count_ < 2) return;
+    const size_t len = size_t{page_count_} * format_->page_size;
+    void* m = ::mmap(nullptr, len, PROT_READ, MAP_SHARED, fd_, 0);
+    if (m == MAP_FAILED) return;
+    map_ = static_cast<const uint8_t*>(m);
+    map_len_ = len;
+    mapped_ = true;
+    map_seen_.assign(len / kMapChunk + 1, 0);
+  }
+
+  // A mapped page. What the mapping has brought in counts against the cache
+  // budget, by the 64 KiB stretches the kernel maps at a time around a
+  // page read: past the budget, all of it is let go (a later read brings a
+  // page back unchanged, so views handed out stay good) and counting starts
+  // again.
+  ByteView ReadMapped(uint32_t page) {
+    const size_t ps = format_->page_size;
+    const size_t chunk = size_t{page} * ps / kMapChunk;
+    if (map_seen_[chunk] != map_round_) {
+      map_seen_[chunk] = map_round_;
+      map_bytes_ += kMapChunk;
+      if (map_bytes_ > std::max(budget_, kMinCachedPages * ps)) {
+        ::madvise(const_cast<uint8_t*>(map_), map_len_, MADV_DONTNEED);
+        map_bytes_ = kMapChunk;
+        if (++map_round_ == 0) {  // wrapped: every stretch unseen again
+          std::fill(map_seen_.begin(), map_seen_.end(), 0);
+          map_round_ = 1;
+        }
+        map_seen_[chunk] = map_round_;
+      }
+    }
+    return ByteView(map_ + size_t{page} * ps, ps);
+  }
+
   // How many pages after `page` to read along with it: none for a miss out
   // of order; for misses in page order (a table or a long value read
   // through) a window that doubles up to kReadAheadMax. Only pages not
@@ -514,6 +563,7 @@ class FilePager final : public Pager {
     for (uint32_t p = first; p <= last; ++p) index_[p]->dirty = false;
   }
 
+  static constexpr size_t kMapChunk = size_t{64} << 10;
   static constexpr uint32_t kReadAheadMax = 32;
   static constexpr uint32_t kWriteRunMax = 64;
 
@@ -535,6 +585,12 @@ class FilePager final : public Pager {
   PageArena arena_;
   Bytes scratch_;  // transformed copies of pages being written
   std::vector<iovec> iov_;
+  const uint8_t* map_ = nullptr;  // the whole file, when mapped
+  size_t map_len_ = 0;
+  bool mapped_ = false;           // reads come from map_
+  std::vector<uint32_t> map_seen_;  // per stretch: the round it was last counted in
+  uint32_t map_round_ = 1;
+  size_t map_bytes_ = 0;          // counted this round
   uint32_t next_miss_ = UINT32_MAX;  // a miss on this page continues a run
   uint32_t ahead_ = 0;               // the read-ahead window, in pages
 };

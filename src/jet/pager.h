@@ -100,9 +100,11 @@ class Pager {
 
   // Cache budget in bytes (default 64 MiB); pages over it are evicted least
   // recently used first, the changed ones written first. The cache always
-  // keeps at least kMinCachedPages pages.
+  // keeps at least kMinCachedPages pages. A file opened read-only and not
+  // encrypted is read in place from a read-only mapping instead; what the
+  // mapping holds in memory keeps to the same budget.
   virtual void SetCacheBudget(size_t bytes) = 0;
-  // Bytes of page images the cache holds now.
+  // Bytes of page images the cache holds now (a mapping's not included).
   virtual size_t cached_bytes() const = 0;
 
   static constexpr size_t kDefaultCacheBudget = size_t{64} << 20;

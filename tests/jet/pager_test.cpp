@@ -300,6 +300,52 @@ TEST(PagerTest, PagesReadAheadAndWrittenInRunsKeepEveryChange) {
   }
 }
 
+// Resident file-backed memory of this process in KiB, or -1 without /proc.
+long RssFileKb() {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("RssFile:", 0) == 0) return std::stol(line.substr(8));
+  return -1;
+}
+
+// A file opened read-only is read in place; what that brings into memory
+// stays within the cache budget, views handed out stay good, and a handle
+// that opens it for writing afterwards sees its own changes.
+TEST(PagerTest, ReadOnlyFilesReadInPlaceWithinTheBudget) {
+  testing_support::TempDir tmp;
+  std::string path = tmp.File("ro.mdb");
+  const uint32_t kPages = 3000;  // 12 MiB
+  auto fill = [](uint32_t page, int round) {
+    Bytes b(4096);
+    for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(page * 7 + i * 5 + round);
+    return b;
+  };
+  {
+    auto p = Pager::Create(path, HeaderInfo{}, false);
+    for (uint32_t i = 1; i < kPages; ++i) p->Write(p->Allocate(), fill(i, 0));
+  }
+  auto p = Pager::Open(path, OpenMode::kReadOnly, false);
+  p->SetCacheBudget(1 << 20);
+  const jet::ByteView kept = p->Read(5);
+  const long before = RssFileKb();
+  for (uint32_t i = 1; i < kPages; ++i) ASSERT_EQ(p->Copy(i), fill(i, 0)) << "page " << i;
+  for (int i = kPages - 1; i >= 1; i -= 7) {
+    const auto page = static_cast<uint32_t>(i);
+    ASSERT_EQ(p->Copy(page), fill(page, 0)) << "page " << i;
+  }
+  if (before >= 0) {
+    EXPECT_LT(RssFileKb() - before, 4 * 1024) << "KiB brought in and kept";
+  }
+  EXPECT_EQ(Bytes(kept.begin(), kept.end()), fill(5, 0));
+
+  auto w = Pager::Open(path, OpenMode::kReadWrite, false);
+  ASSERT_EQ(w, p);
+  w->Write(7, fill(7, 1));
+  EXPECT_EQ(p->Copy(7), fill(7, 1));
+  EXPECT_EQ(p->Copy(8), fill(8, 0));
+}
+
 TEST(PagerTest, HandlesInOneProcessShareThePager) {
   testing_support::TempDir tmp;
   std::string path = tmp.File("s.mdb");
