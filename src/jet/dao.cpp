@@ -576,8 +576,7 @@ class RecordsetState {
                  (col.type == ColumnType::kCurrency && v.is<Currency>()) ||
                  (col.type == ColumnType::kBoolean && v.is<bool>());
     if (exact) {
-      if (col.type == ColumnType::kText && v.is<std::string>() &&
-          Utf16Length(v.as<std::string>()) * 2 > col.length) {
+      if (col.type == ColumnType::kText && v.is<std::string>() && TooLong(v.as<std::string>(), col)) {
         throw JetError(kErrFieldTooSmall);
       }
       buffer[c] = std::move(v);
@@ -585,7 +584,7 @@ class RecordsetState {
     }
     Value coerced = Coerce(v, col.type);
     if (col.type == ColumnType::kText && coerced.is<std::string>() &&
-        Utf16Length(coerced.as<std::string>()) * 2 > col.length) {
+        TooLong(coerced.as<std::string>(), col)) {
       throw JetError(kErrFieldTooSmall);
     }
     if (col.type == ColumnType::kBinary && coerced.is<Binary>() &&
@@ -593,6 +592,13 @@ class RecordsetState {
       throw JetError(kErrFieldTooSmall);
     }
     buffer[c] = std::move(coerced);
+  }
+
+  // Whether text overflows a Text column. No UTF-8 byte makes more than
+  // one UTF-16 unit, so text with no more bytes than the column has
+  // characters fits without counting.
+  static bool TooLong(const std::string& text, const ColumnDef& col) {
+    return text.size() * 2 > col.length && Utf16Length(text) * 2 > col.length;
   }
 
   void FindPlain() {

@@ -101,8 +101,9 @@ class Pager {
   // Cache budget in bytes (default 64 MiB); pages over it are evicted least
   // recently used first, the changed ones written first. The cache always
   // keeps at least kMinCachedPages pages. A file opened read-only and not
-  // encrypted is read in place from a read-only mapping instead; what the
-  // mapping holds in memory keeps to the same budget.
+  // encrypted has its pages other than index pages read in place from a
+  // read-only mapping instead; the mapping and the cache then share the
+  // budget half and half.
   virtual void SetCacheBudget(size_t bytes) = 0;
   // Bytes of page images the cache holds now (a mapping's not included).
   virtual size_t cached_bytes() const = 0;
