@@ -48,6 +48,20 @@ double CpuSeconds() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
+// `n` (not negative) in decimal, zero-padded to `width` digits. The values
+// are made as they are inserted, so their making should cost little next
+// to the insert: no format string parsed per row.
+void AppendDigits(std::string& out, int n, int width) {
+  char digits[12];
+  int len = 0;
+  do {
+    digits[len++] = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n > 0);
+  for (int k = len; k < width; ++k) out.push_back('0');
+  while (len > 0) out.push_back(digits[--len]);
+}
+
 // "Fernández Gómez, María José 000123": distinct for distinct numbers, and
 // in an order unrelated to the number.
 std::string SpanishName(int i) {
@@ -65,10 +79,12 @@ std::string SpanishName(int i) {
   constexpr uint32_t kS = sizeof kSurname / sizeof *kSurname;
   uint32_t h = static_cast<uint32_t>(i) * 2654435761u;
   h ^= h >> 15;
-  char num[16];
-  std::snprintf(num, sizeof num, " %06d", i);
-  return std::string(kSurname[h % kS]) + " " + kSurname[(h / kS) % kS] + ", " +
-         kGiven[(h / kS / kS) % kG] + num;
+  std::string out;
+  out.reserve(48);
+  out.append(kSurname[h % kS]).append(" ").append(kSurname[(h / kS) % kS]).append(", ");
+  out.append(kGiven[(h / kS / kS) % kG]).append(" ");
+  AppendDigits(out, i, 6);
+  return out;
 }
 
 void CreateTable(Database& db, bool name_index) {
@@ -116,8 +132,8 @@ class StringList {
 };
 
 std::string Code(int i) {
-  char code[16];
-  std::snprintf(code, sizeof code, "EXP-%07d", i / kLinesPerCase);
+  std::string code = "EXP-";
+  AppendDigits(code, i / kLinesPerCase, 7);
   return code;
 }
 
