@@ -663,11 +663,17 @@ class PageView {
     sound_ = prefix_ <= first_end_;
   }
 
-  // Asks at once for lines spread evenly over the entries, where the
-  // halving search will look: through a page that is not in the cache it
-  // otherwise waits for each line in turn. Asking for every line costs the
-  // seeks of short keys more than it saves.
-  void PrefetchEntries() const {
+  // Asks at once for the lines the halving search will look at: through a
+  // page that is not in the cache it otherwise waits for each line in turn.
+  // Long keys (text) make few entries a page and a search reads much of
+  // each, so every line is asked for; for short keys, lines spread evenly
+  // over the entries, since asking for every one costs their seeks more
+  // than it saves.
+  void PrefetchEntries(size_t key_size) const {
+    if (key_size > 16) {
+      for (size_t at = 0; at < used_; at += kCacheLine) Prefetch(data() + at);
+      return;
+    }
     for (size_t k = 1; k < 32; ++k) Prefetch(data() + used_ * k / 32);
   }
 
@@ -883,7 +889,7 @@ std::vector<RowId> FindRows(Pager& pager, uint32_t root, ByteView key, size_t li
     if (!v.sound()) throw JetError(kErrCorrupt);
     // Keys in order end up past the last leaf's last entry, which is in the
     // cache and found at once; any other leaf is searched through.
-    if (!in_run && v.leaf() && v.next() != 0) v.PrefetchEntries();
+    if (!in_run && v.leaf() && v.next() != 0) v.PrefetchEntries(key.size());
     const size_t trailer = v.trailer();
     auto compare = [&](const SplitEntry& w) { return w.CompareFirst(w.KeyLength(trailer), key); };
     size_t at = in_run ? 0 : v.LowerBound([&](const SplitEntry& w) { return compare(w) < 0; });
