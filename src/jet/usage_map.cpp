@@ -12,23 +12,30 @@ namespace {
 // Bytes the global map grows by when a new page falls past its end.
 constexpr size_t kGlobalGrowBytes = 32;
 
-struct MapRow {
-  Bytes page;  // copy of the data page holding the row
-  RowBounds bounds;
-  std::span<uint8_t> row() { return std::span<uint8_t>(page).subspan(bounds.start, bounds.size()); }
-};
-
-MapRow LoadRow(Pager& pager, RowId at) {
-  const Format& f = pager.format();
-  MapRow m{pager.Copy(at.page), {}};
-  if (m.page[0] != static_cast<uint8_t>(PageType::kData)) throw JetError(kErrCorrupt);
-  m.bounds = GetRowBounds(f, m.page, at.row);
-  if (m.bounds.size() < 1) throw JetError(kErrCorrupt);
-  uint8_t type = m.page[m.bounds.start];
-  if (type == kUsageMapInline && m.bounds.size() < f.usage_map_row_header_size)
+// Where a map row lies on its page, checked. Maps change with every page a
+// table takes, so rows are read and edited where the cache holds them; a
+// view lasts until the next call to the pager.
+RowBounds MapRowBounds(const Format& f, ByteView page, RowId at) {
+  if (page[0] != static_cast<uint8_t>(PageType::kData)) throw JetError(kErrCorrupt);
+  RowBounds bounds = GetRowBounds(f, page, at.row);
+  if (bounds.size() < 1) throw JetError(kErrCorrupt);
+  uint8_t type = page[bounds.start];
+  if (type == kUsageMapInline && bounds.size() < f.usage_map_row_header_size)
     throw JetError(kErrCorrupt);
   if (type != kUsageMapInline && type != kUsageMapReference) throw JetError(kErrCorrupt);
-  return m;
+  return bounds;
+}
+
+ByteView ReadRow(Pager& pager, RowId at) {
+  ByteView page = pager.Read(at.page);
+  RowBounds b = MapRowBounds(pager.format(), page, at);
+  return page.subspan(b.start, b.size());
+}
+
+std::span<uint8_t> ModifyRow(Pager& pager, RowId at) {
+  std::span<uint8_t> page = pager.Modify(at.page);
+  RowBounds b = MapRowBounds(pager.format(), page, at);
+  return page.subspan(b.start, b.size());
 }
 
 bool GetBit(ByteView bits, size_t i) { return bits[i / 8] & (1u << (i % 8)); }
@@ -66,10 +73,8 @@ uint32_t NewMapPage(Pager& pager, uint32_t index, bool free_semantics) {
 
 void SetInReferencePage(Pager& pager, uint32_t map_page, uint32_t bit, bool on) {
   const Format& f = pager.format();
-  Bytes b = pager.Copy(map_page);
-  if (b[0] != static_cast<uint8_t>(PageType::kUsageMap)) throw JetError(kErrCorrupt);
-  SetBit(std::span<uint8_t>(b).subspan(f.usage_map_page_bitmap_offset), bit, on);
-  pager.Write(map_page, b);
+  if (pager.Read(map_page)[0] != static_cast<uint8_t>(PageType::kUsageMap)) throw JetError(kErrCorrupt);
+  SetBit(pager.Modify(map_page).subspan(f.usage_map_page_bitmap_offset), bit, on);
 }
 
 // Sets a bit of a reference map. Map pages it creates are returned in
@@ -78,18 +83,17 @@ void SetInReference(Pager& pager, RowId at, uint32_t page, bool on, bool free_se
                     std::vector<uint32_t>* created) {
   const Format& f = pager.format();
   uint32_t per = PagesPerMapPage(f);
-  MapRow m = LoadRow(pager, at);
+  ByteView row = ReadRow(pager, at);
   uint32_t index = page / per;
-  if (index >= ReferenceSlots(m.row())) {
+  if (index >= ReferenceSlots(row)) {
     if (!on || free_semantics) return;
     throw JetError(kErrDatabaseFull);
   }
-  uint32_t map_page = SlotPage(m.row(), index);
+  uint32_t map_page = SlotPage(row, index);
   if (map_page == 0) {
     if (!on && !free_semantics) return;
     map_page = NewMapPage(pager, index, free_semantics);
-    Put32(m.row(), 1 + 4 * index, map_page);
-    pager.Write(at.page, m.page);
+    Put32(ModifyRow(pager, at), 1 + 4 * index, map_page);
     if (created) created->push_back(map_page);
   }
   SetInReferencePage(pager, map_page, page - index * per, on);
@@ -99,11 +103,9 @@ void SetInReference(Pager& pager, RowId at, uint32_t page, bool on, bool free_se
 // `pages`.
 void Promote(Pager& pager, RowId at, const std::vector<uint32_t>& pages, bool free_semantics,
              std::vector<uint32_t>* created) {
-  MapRow m = LoadRow(pager, at);
-  std::span<uint8_t> row = m.row();
+  std::span<uint8_t> row = ModifyRow(pager, at);
   std::fill(row.begin(), row.end(), 0);
   row[0] = kUsageMapReference;
-  pager.Write(at.page, m.page);
   for (uint32_t p : pages) SetInReference(pager, at, p, true, free_semantics, created);
 }
 
@@ -113,8 +115,7 @@ void RecordCreated(Pager& pager, const std::vector<uint32_t>& created) {
 
 void SetPage(Pager& pager, RowId at, uint32_t page, bool on) {
   const Format& f = pager.format();
-  MapRow m = LoadRow(pager, at);
-  std::span<uint8_t> row = m.row();
+  ByteView row = ReadRow(pager, at);
   std::vector<uint32_t> created;
   if (row[0] == kUsageMapReference) {
     SetInReference(pager, at, page, on, false, &created);
@@ -122,11 +123,9 @@ void SetPage(Pager& pager, RowId at, uint32_t page, bool on) {
     return;
   }
   uint32_t start = Get32(row, 1);
-  std::span<uint8_t> bits = row.subspan(f.usage_map_row_header_size);
-  size_t capacity = bits.size() * 8;
+  size_t capacity = (row.size() - f.usage_map_row_header_size) * 8;
   if (page >= start && page - start < capacity) {
-    SetBit(bits, page - start, on);
-    pager.Write(at.page, m.page);
+    SetBit(ModifyRow(pager, at).subspan(f.usage_map_row_header_size), page - start, on);
     return;
   }
   if (!on) return;
@@ -135,10 +134,11 @@ void SetPage(Pager& pager, RowId at, uint32_t page, bool on) {
   std::sort(pages.begin(), pages.end());
   uint32_t first = pages.front() / 8 * 8;
   if (pages.back() - first < capacity) {
+    std::span<uint8_t> edit = ModifyRow(pager, at);
+    std::span<uint8_t> bits = edit.subspan(f.usage_map_row_header_size);
     std::fill(bits.begin(), bits.end(), 0);
-    Put32(row, 1, first);
+    Put32(edit, 1, first);
     for (uint32_t p : pages) SetBit(bits, p - first, true);
-    pager.Write(at.page, m.page);
     return;
   }
   Promote(pager, at, pages, false, &created);
@@ -169,8 +169,10 @@ bool ReplaceGlobalRow(Pager& pager, const Bytes& row) {
 
 std::vector<uint32_t> ReadUsageMap(Pager& pager, RowId at) {
   const Format& f = pager.format();
-  MapRow m = LoadRow(pager, at);
-  ByteView row = m.row();
+  // A copy: reading the map pages may end the view of the row's page.
+  const ByteView view = ReadRow(pager, at);
+  const Bytes copy(view.begin(), view.end());
+  const ByteView row(copy);
   std::vector<uint32_t> pages;
   if (row[0] == kUsageMapInline) {
     uint32_t start = Get32(row, 1);
@@ -212,8 +214,7 @@ Bytes NewGlobalMapRow(const Format& f, uint32_t page_count) {
 void MarkPageAllocated(Pager& pager, uint32_t page) {
   const Format& f = pager.format();
   RowId at = GlobalMap(f);
-  MapRow m = LoadRow(pager, at);
-  std::span<uint8_t> row = m.row();
+  ByteView row = ReadRow(pager, at);
   if (row[0] == kUsageMapReference) {
     SetInReference(pager, at, page, false, true, nullptr);
     return;
@@ -222,8 +223,7 @@ void MarkPageAllocated(Pager& pager, uint32_t page) {
   size_t capacity = (row.size() - f.usage_map_row_header_size) * 8;
   if (page < start) return;
   if (page - start < capacity) {
-    SetBit(row.subspan(f.usage_map_row_header_size), page - start, false);
-    pager.Write(at.page, m.page);
+    SetBit(ModifyRow(pager, at).subspan(f.usage_map_row_header_size), page - start, false);
     return;
   }
   // Grow: the new stretch marks free only what lies past the file's end.
@@ -249,8 +249,7 @@ void MarkPageAllocated(Pager& pager, uint32_t page) {
 void MarkPageFreed(Pager& pager, uint32_t page) {
   const Format& f = pager.format();
   RowId at = GlobalMap(f);
-  MapRow m = LoadRow(pager, at);
-  std::span<uint8_t> row = m.row();
+  ByteView row = ReadRow(pager, at);
   if (row[0] == kUsageMapReference) {
     SetInReference(pager, at, page, true, true, nullptr);
     return;
@@ -258,8 +257,7 @@ void MarkPageFreed(Pager& pager, uint32_t page) {
   uint32_t start = Get32(row, 1);
   size_t capacity = (row.size() - f.usage_map_row_header_size) * 8;
   if (page < start || page - start >= capacity) return;
-  SetBit(row.subspan(f.usage_map_row_header_size), page - start, true);
-  pager.Write(at.page, m.page);
+  SetBit(ModifyRow(pager, at).subspan(f.usage_map_row_header_size), page - start, true);
 }
 
 }  // namespace jet
