@@ -34,7 +34,9 @@ void Flip(Bytes& b, size_t from) {
 }
 
 void AppendBigEndian(Bytes& out, uint64_t v, int len) {
-  for (int i = len - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  const size_t at = out.size();
+  out.resize(at + static_cast<size_t>(len));
+  for (int i = 0; i < len; ++i) out[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * (len - 1 - i)));
 }
 
 struct Code {
@@ -427,6 +429,9 @@ void AppendGuid(Bytes& out, const Guid& g, bool ascending) {
 }  // namespace
 
 void AppendKeyColumn(Bytes& out, const Value& value, const ColumnDef& column, bool ascending) {
+  // Keys are built afresh for every row: room for a column or two at once
+  // rather than growth byte by byte.
+  if (out.capacity() - out.size() < 32) out.reserve(out.size() + 64);
   const ColumnType type = column.type;
   if (type == ColumnType::kOle) throw JetError(kErrInvalidOperation);
   if (type == ColumnType::kBoolean) {
