@@ -872,10 +872,10 @@ class CallbackPages final : public IndexPages {
 
 namespace {
 
-std::vector<RowId> FindRows(Pager& pager, uint32_t root, ByteView key, size_t limit,
-                            IndexSpot* spot) {
+void FindRows(Pager& pager, uint32_t root, ByteView key, size_t limit, IndexSpot* spot,
+              std::vector<RowId>& out) {
   const Format& f = pager.format();
-  std::vector<RowId> out;
+  out.clear();
   uint32_t page = root;
   bool in_run = false;  // a leaf before this one ended on the key
   // Whether the descent by key alone went where one by key and row would:
@@ -910,7 +910,7 @@ std::vector<RowId> FindRows(Pager& pager, uint32_t root, ByteView key, size_t li
     while (at < v.used() && out.size() < limit) {
       size_t end = v.NextEnd(at + 1);
       SplitEntry w = v.Entry(at, end);
-      if (compare(w) != 0) return out;
+      if (compare(w) != 0) return;
       out.push_back(w.Row(trailer));
       at = end;
     }
@@ -918,16 +918,21 @@ std::vector<RowId> FindRows(Pager& pager, uint32_t root, ByteView key, size_t li
     in_run = true;
     page = v.next();
   }
-  return out;
 }
 
 }  // namespace
 
 std::vector<RowId> FindIndexRows(Pager& pager, uint32_t root, ByteView key, size_t limit,
                                  IndexSpot* spot) {
-  std::vector<RowId> out = FindRows(pager, root, key, limit, spot);
-  if (spot && !out.empty()) *spot = IndexSpot{};
+  std::vector<RowId> out;
+  FindIndexRowsInto(pager, root, key, limit, out, spot);
   return out;
+}
+
+void FindIndexRowsInto(Pager& pager, uint32_t root, ByteView key, size_t limit,
+                       std::vector<RowId>& out, IndexSpot* spot) {
+  FindRows(pager, root, key, limit, spot, out);
+  if (spot && !out.empty()) *spot = IndexSpot{};
 }
 
 void InsertIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry, IndexPages& pages) {

@@ -92,6 +92,10 @@ class IndexPages {
 // tell without the row.
 std::vector<RowId> FindIndexRows(Pager& pager, uint32_t root, ByteView key, size_t limit,
                                  IndexSpot* spot = nullptr);
+// The same into `out` (emptied first), for callers that search for every
+// row written and keep the vector's storage.
+void FindIndexRowsInto(Pager& pager, uint32_t root, ByteView key, size_t limit,
+                       std::vector<RowId>& out, IndexSpot* spot = nullptr);
 
 // Adds one entry; a full page splits, and a full root moves its contents
 // to new pages below it. An entry that fits its leaf is written into the

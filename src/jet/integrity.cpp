@@ -37,10 +37,9 @@ bool IndexHasNull(const TableDef& def, const RealIndexDef& ri, const std::vector
 
 // The key of `to_index` on `to` holding the values that `from_columns` have
 // in a row of `from`; the two column lists pair up by position.
-Bytes MappedKey(const TableDef& to, const RealIndexDef& to_index,
-                const std::vector<uint16_t>& to_columns, const TableDef& from,
-                const std::vector<uint16_t>& from_columns, const std::vector<Value>& values) {
-  Bytes key;
+void AppendMappedKey(Bytes& key, const TableDef& to, const RealIndexDef& to_index,
+                     const std::vector<uint16_t>& to_columns, const TableDef& from,
+                     const std::vector<uint16_t>& from_columns, const std::vector<Value>& values) {
   for (const auto& ic : to_index.columns) {
     auto it = std::find(to_columns.begin(), to_columns.end(), ic.column_number);
     if (it == to_columns.end()) throw JetError(kErrCorrupt);
@@ -48,6 +47,13 @@ Bytes MappedKey(const TableDef& to, const RealIndexDef& to_index,
     const Value& v = values[from.SlotOf(from_columns[pair])];
     AppendKeyColumn(key, v, to.columns[to.SlotOf(ic.column_number)], ic.ascending);
   }
+}
+
+Bytes MappedKey(const TableDef& to, const RealIndexDef& to_index,
+                const std::vector<uint16_t>& to_columns, const TableDef& from,
+                const std::vector<uint16_t>& from_columns, const std::vector<Value>& values) {
+  Bytes key;
+  AppendMappedKey(key, to, to_index, to_columns, from, from_columns, values);
   return key;
 }
 
@@ -164,8 +170,8 @@ void Integrity::CheckUnique(Table& t, const std::vector<Value>& values,
     }
     if (old && !IndexHasNull(def, ri, *old) && CompareKeys(RowIndexKey(def, ri, *old), key) == 0)
       continue;
-    auto rows = keys ? FindIndexRows(t.pager(), ri.first_page, key, 2, &keys->spot(i))
-                     : SeekIndex(t.pager(), ri.first_page, key, 2);
+    thread_local std::vector<RowId> rows;
+    FindIndexRowsInto(t.pager(), ri.first_page, key, 2, rows, keys ? &keys->spot(i) : nullptr);
     for (RowId r : rows) {
       if (!(r == self)) throw JetError(kErrDuplicateKey);
     }
@@ -183,8 +189,14 @@ void Integrity::CheckReferenced(Table& t, const std::vector<Value>& values,
     bool found = false;
     if (link.parent_index >= 0) {
       const RealIndexDef& ri = parent.def().real_indexes[static_cast<size_t>(link.parent_index)];
-      Bytes key = MappedKey(parent.def(), ri, link.parent_columns, t.def(), link.child_columns, values);
-      found = !SeekIndex(parent.pager(), ri.first_page, key, 1).empty();
+      // Storage kept from row to row: every row written comes here.
+      thread_local Bytes key;
+      thread_local std::vector<RowId> rows;
+      key.clear();
+      AppendMappedKey(key, parent.def(), ri, link.parent_columns, t.def(), link.child_columns,
+                      values);
+      FindIndexRowsInto(parent.pager(), ri.first_page, key, 1, rows);
+      found = !rows.empty();
     }
     if (!found) throw JetError(kErrNoRelatedRecord, link.parent_name);
   }

@@ -45,6 +45,8 @@ const ColumnDef* TableDef::FindColumn(const std::string& name) const {
 }
 
 const ColumnDef* TableDef::ColumnByNumber(uint16_t number) const {
+  // Numbers are usually positions: no column has gone since the table was made.
+  if (number < columns.size() && columns[number].number == number) return &columns[number];
   for (const auto& c : columns) {
     if (c.number == number) return &c;
   }
@@ -52,6 +54,7 @@ const ColumnDef* TableDef::ColumnByNumber(uint16_t number) const {
 }
 
 size_t TableDef::SlotOf(uint16_t number) const {
+  if (number < columns.size() && columns[number].number == number) return number;
   for (size_t i = 0; i < columns.size(); ++i) {
     if (columns[i].number == number) return i;
   }
