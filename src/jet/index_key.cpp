@@ -34,9 +34,7 @@ void Flip(Bytes& b, size_t from) {
 }
 
 void AppendBigEndian(Bytes& out, uint64_t v, int len) {
-  const size_t at = out.size();
-  out.resize(at + static_cast<size_t>(len));
-  for (int i = 0; i < len; ++i) out[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * (len - 1 - i)));
+  for (int i = len - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
 struct Code {
