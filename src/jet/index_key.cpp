@@ -427,9 +427,6 @@ void AppendGuid(Bytes& out, const Guid& g, bool ascending) {
 }  // namespace
 
 void AppendKeyColumn(Bytes& out, const Value& value, const ColumnDef& column, bool ascending) {
-  // Keys are built afresh for every row: room for a column or two at once
-  // rather than growth byte by byte.
-  if (out.capacity() - out.size() < 32) out.reserve(out.size() + 64);
   const ColumnType type = column.type;
   if (type == ColumnType::kOle) throw JetError(kErrInvalidOperation);
   if (type == ColumnType::kBoolean) {
