@@ -232,6 +232,23 @@ inline int CompareBytes(const uint8_t* a, const uint8_t* b, size_t n) {
       return x < y ? -1 : 1;
     }
   }
+  if (n >= 4) {
+    // The first four bytes, then the last four: when the first agree, the
+    // first difference lies in the last.
+    uint32_t x, y;
+    std::memcpy(&x, a, 4);
+    std::memcpy(&y, b, 4);
+    if (x == y) {
+      std::memcpy(&x, a + n - 4, 4);
+      std::memcpy(&y, b + n - 4, 4);
+      if (x == y) return 0;
+    }
+    if constexpr (std::endian::native == std::endian::little) {
+      x = __builtin_bswap32(x);
+      y = __builtin_bswap32(y);
+    }
+    return x < y ? -1 : 1;
+  }
   for (; n > 0; ++a, ++b, --n) {
     if (*a != *b) return *a < *b ? -1 : 1;
   }
@@ -626,7 +643,11 @@ void ShiftEnds(uint8_t* mask, size_t mask_size, size_t at, size_t used, size_t k
     now |= moved & RangeBits(chunk, at + k + 1, used + k);
     now |= RangeBits(chunk, at + k, at + k);
     const size_t first = chunk / 8, n = std::min<size_t>(8, last_byte + 1 - first);
-    for (size_t i = 0; i < n; ++i) mask[first + i] = static_cast<uint8_t>(now >> (8 * i));
+    if (n == 8 && std::endian::native == std::endian::little) {
+      std::memcpy(mask + first, &now, 8);
+    } else {
+      for (size_t i = 0; i < n; ++i) mask[first + i] = static_cast<uint8_t>(now >> (8 * i));
+    }
     if (chunk == bottom) break;
   }
 }
