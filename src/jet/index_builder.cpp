@@ -684,17 +684,11 @@ class PageView {
     sound_ = prefix_ <= first_end_;
   }
 
-  // Asks at once for the lines the halving search will look at: through a
-  // page that is not in the cache it otherwise waits for each line in turn.
-  // Long keys (text) make few entries a page and a search reads much of
-  // each, so every line is asked for; for short keys, lines spread evenly
-  // over the entries, since asking for every one costs their seeks more
-  // than it saves.
-  void PrefetchEntries(size_t key_size) const {
-    if (key_size > 16) {
-      for (size_t at = 0; at < used_; at += kCacheLine) Prefetch(data() + at);
-      return;
-    }
+  // Asks at once for lines spread evenly over the entries, where the
+  // halving search will look: through a page that is not in the cache it
+  // otherwise waits for each line in turn. Asking for every line costs the
+  // seeks of short keys more than it saves.
+  void PrefetchEntries() const {
     for (size_t k = 1; k < 32; ++k) Prefetch(data() + used_ * k / 32);
   }
 
@@ -905,12 +899,20 @@ void FindRows(Pager& pager, uint32_t root, ByteView key, size_t limit, IndexSpot
   if (spot) *spot = IndexSpot{};
   for (size_t hops = 0; page != 0 && out.size() < limit; ++hops) {
     if (hops > 1000000) throw JetError(kErrCorrupt);
-    PageView v(f, pager.Read(page));
+    ByteView image = pager.Read(page);
+    // Long keys (text) make few entries a page, and a search reads much of
+    // each: the whole page is asked for at once, header and all, before any
+    // of it is read.
+    const bool long_key = key.size() > 16;
+    if (long_key && !in_run) {
+      for (size_t at = 0; at < image.size(); at += kCacheLine) Prefetch(image.data() + at);
+    }
+    PageView v(f, image);
     // The engine keeps the free-space count and the mask in step.
     if (!v.sound()) throw JetError(kErrCorrupt);
     // Keys in order end up past the last leaf's last entry, which is in the
     // cache and found at once; any other leaf is searched through.
-    if (!in_run && v.leaf() && v.next() != 0) v.PrefetchEntries(key.size());
+    if (!in_run && !long_key && v.leaf() && v.next() != 0) v.PrefetchEntries();
     const size_t trailer = v.trailer();
     auto compare = [&](const SplitEntry& w) { return w.CompareFirst(w.KeyLength(trailer), key); };
     size_t at = in_run ? 0 : v.LowerBound([&](const SplitEntry& w) { return compare(w) < 0; });
