@@ -31,6 +31,14 @@ int ErrorOf(const std::function<void()>& f) {
   return 0;
 }
 
+// A page's worth of bytes that differ from page to page and from one
+// rewrite (`round`) to the next.
+Bytes PagePattern(uint32_t page, int round) {
+  Bytes b(4096);
+  for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(page * 31 + i + round);
+  return b;
+}
+
 Bytes RawFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), {});
@@ -231,11 +239,7 @@ TEST(PagerTest, TinyCacheBudgetReadsAndWritesEveryPage) {
   for (bool encrypt : {false, true}) {
     std::string path = tmp.File(encrypt ? "e.mdb" : "p.mdb");
     const uint32_t kPages = 300;
-    auto fill = [](uint32_t page, int round) {
-      Bytes b(4096);
-      for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(page * 31 + i + round);
-      return b;
-    };
+    const auto& fill = PagePattern;
     {
       auto p = Pager::Create(path, HeaderInfo{}, encrypt);
       p->SetCacheBudget(5 * 4096);
@@ -271,11 +275,7 @@ TEST(PagerTest, PagesReadAheadAndWrittenInRunsKeepEveryChange) {
     SCOPED_TRACE(encrypt ? "encrypted" : "plain");
     std::string path = tmp.File(encrypt ? "e.mdb" : "p.mdb");
     const uint32_t kPages = 200;
-    auto fill = [](uint32_t page, int round) {
-      Bytes b(4096);
-      for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(page * 13 + i * 3 + round);
-      return b;
-    };
+    const auto& fill = PagePattern;
     {
       auto p = Pager::Create(path, HeaderInfo{}, encrypt);
       for (uint32_t i = 1; i < kPages; ++i) p->Write(p->Allocate(), fill(i, 0));
@@ -316,11 +316,7 @@ TEST(PagerTest, ReadOnlyFilesReadInPlaceWithinTheBudget) {
   testing_support::TempDir tmp;
   std::string path = tmp.File("ro.mdb");
   const uint32_t kPages = 3000;  // 12 MiB
-  auto fill = [](uint32_t page, int round) {
-    Bytes b(4096);
-    for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(page * 7 + i * 5 + round);
-    return b;
-  };
+  const auto& fill = PagePattern;
   {
     auto p = Pager::Create(path, HeaderInfo{}, false);
     for (uint32_t i = 1; i < kPages; ++i) p->Write(p->Allocate(), fill(i, 0));
