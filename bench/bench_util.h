@@ -1,6 +1,8 @@
-// What every benchmark needs: a scratch file path and the process's peak
-// memory.
+// What every benchmark needs: a scratch file path, a fresh copy of a
+// prepared file, and the process's peak memory.
 #pragma once
+
+#include <benchmark/benchmark.h>
 
 #include <filesystem>
 #include <fstream>
@@ -13,6 +15,16 @@ inline std::string BenchPath(const char* name) {
   auto dir = std::filesystem::temp_directory_path() / "maquetor-bench";
   std::filesystem::create_directories(dir);
   return (dir / name).string();
+}
+
+// Replaces `work` with a copy of `pristine`, off the clock: runs that change
+// a file each start from the same one.
+inline void FreshCopy(benchmark::State& state, const std::string& pristine,
+                      const std::string& work) {
+  state.PauseTiming();
+  std::filesystem::remove(work);
+  std::filesystem::copy_file(pristine, work);
+  state.ResumeTiming();
 }
 
 // Peak resident memory (VmHWM) in KiB, or -1 where /proc is missing.

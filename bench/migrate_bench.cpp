@@ -46,10 +46,7 @@ void BM_MigrarV8V8(benchmark::State& state) {
   int64_t rows = 0;
   bench::ResetPeakRss();
   for (auto _ : state) {
-    state.PauseTiming();
-    fs::remove(dest);
-    fs::copy_file(files.pristine, dest);
-    state.ResumeTiming();
+    bench::FreshCopy(state, files.pristine, dest);
     auto report = mig::Migrar(mig::Variante::kV8V8, files.origin, dest);
     // Rows offered to the destination: copied and refused alike.
     rows += report.TotalCopied() + report.TotalSkipped();

@@ -96,10 +96,7 @@ void BM_ConvertirBaseMinutas(benchmark::State& state) {
   double system = 0;
   bench::ResetPeakRss();
   for (auto _ : state) {
-    state.PauseTiming();
-    fs::remove(work);
-    fs::copy_file(pristine, work);
-    state.ResumeTiming();
+    bench::FreshCopy(state, pristine, work);
     const double system_before = SystemSeconds();
     std::string ruta = work;
     int sentido = maquetor::currency::kAEuros;
@@ -127,10 +124,7 @@ void BM_UpdateIndexedColumn(benchmark::State& state) {
   int64_t changed = 0;
   bench::ResetPeakRss();
   for (auto _ : state) {
-    state.PauseTiming();
-    fs::remove(work);
-    fs::copy_file(pristine, work);
-    state.ResumeTiming();
+    bench::FreshCopy(state, pristine, work);
     auto db = maquetor::db::OpenShared(work);
     db.Execute("UPDATE TMinuta SET FMinuta18 = FMinuta18 + 10 WHERE FMinuta05 = 7",
                maquetor::db::kExecuteFailOnError);
