@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "jet/rc4.h"
+#include "jet/text.h"
 
 namespace jet {
 
@@ -23,32 +24,8 @@ constexpr uint8_t kJet4VersionTag[] = {0x54, 0x06, 0x00, 0x00, '4', '.', '0', 0x
 constexpr uint16_t kHeaderTableFirst = 0x0101;
 constexpr uint16_t kHeaderTableRest = 0x0100;
 
-// Code page 1252 for bytes 0x80..0x9f; the rest coincide with Latin-1.
-constexpr char16_t kCp1252High[32] = {
-    0x20ac, 0x0081, 0x201a, 0x0192, 0x201e, 0x2026, 0x2020, 0x2021, 0x02c6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008d, 0x017d, 0x008f, 0x0090, 0x2018, 0x2019, 0x201c, 0x201d, 0x2022,
-    0x2013, 0x2014, 0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0x009d, 0x017e, 0x0178};
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xc0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3f));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xe0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
-    out += static_cast<char>(0x80 | (c & 0x3f));
-  } else {
-    out += static_cast<char>(0xf0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3f));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
-    out += static_cast<char>(0x80 | (c & 0x3f));
-  }
-}
-
 // UTF-8 to UTF-16 code units; malformed input is an invalid argument.
-std::u16string Utf8ToUtf16(const std::string& s) {
+std::u16string StrictUtf8ToUtf16(const std::string& s) {
   std::u16string out;
   size_t i = 0;
   while (i < s.size()) {
@@ -69,19 +46,6 @@ std::u16string Utf8ToUtf16(const std::string& s) {
     } else {
       out += static_cast<char16_t>(c);
     }
-  }
-  return out;
-}
-
-std::string Utf16ToUtf8(const std::u16string& s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    char32_t c = s[i];
-    if (c >= 0xd800 && c < 0xdc00 && i + 1 < s.size() && s[i + 1] >= 0xdc00 && s[i + 1] < 0xe000) {
-      c = 0x10000 + ((c - 0xd800) << 10) + (s[i + 1] - 0xdc00);
-      ++i;
-    }
-    AppendUtf8(out, c);
   }
   return out;
 }
@@ -140,19 +104,14 @@ HeaderInfo ParseHeader(const Format& f, ByteView page) {
     PasswordMask(h.creation_date, mask);
     for (size_t i = 0; i < pwd.size(); ++i) pwd[i] ^= mask[i % 4];
   }
+  // The password runs up to its first null character.
+  size_t n = 0;
   if (f.unicode_text()) {
-    std::u16string u;
-    for (size_t i = 0; i + 1 < pwd.size(); i += 2) {
-      char16_t c = static_cast<char16_t>(pwd[i] | (pwd[i + 1] << 8));
-      if (c == 0) break;
-      u += c;
-    }
-    h.password = Utf16ToUtf8(u);
+    while (n + 1 < pwd.size() && (pwd[n] | pwd[n + 1]) != 0) n += 2;
+    h.password = Ucs2ToUtf8(ByteView(pwd).first(n));
   } else {
-    for (uint8_t b : pwd) {
-      if (b == 0) break;
-      AppendUtf8(h.password, b >= 0x80 && b < 0xa0 ? kCp1252High[b - 0x80] : b);
-    }
+    while (n < pwd.size() && pwd[n] != 0) ++n;
+    h.password = Cp1252ToUtf8(ByteView(pwd).first(n));
   }
   return h;
 }
@@ -160,7 +119,7 @@ HeaderInfo ParseHeader(const Format& f, ByteView page) {
 Bytes BuildJet4Header(const HeaderInfo& h) {
   const Format& f = Jet4Format();
   if (h.version != 4) throw JetError(kErrInvalidArgument);
-  std::u16string pwd = Utf8ToUtf16(h.password);
+  std::u16string pwd = StrictUtf8ToUtf16(h.password);
   if (pwd.size() > kMaxPasswordChars) throw JetError(kErrInvalidArgument);
 
   Bytes page(f.page_size, 0);
