@@ -99,39 +99,32 @@ Registry& GetRegistry() {
   return *r;
 }
 
-bool ReadFully(int fd, uint8_t* buf, size_t n, off_t off, size_t* got) {
-  size_t done = 0;
-  while (done < n) {
-    ssize_t r = ::pread(fd, buf + done, n - done, off + static_cast<off_t>(done));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (r == 0) break;
-    done += static_cast<size_t>(r);
+// Moves past the `done` bytes a vectored call took: whole buffers from
+// `first` on, then part of the next.
+void Consume(std::vector<iovec>& iov, size_t& first, size_t done) {
+  while (first < iov.size() && done >= iov[first].iov_len) done -= iov[first++].iov_len;
+  if (done > 0) {
+    iov[first].iov_base = static_cast<uint8_t*>(iov[first].iov_base) + done;
+    iov[first].iov_len -= done;
   }
-  *got = done;
-  return true;
+}
+
+int IovCount(const std::vector<iovec>& iov, size_t first) {
+  return static_cast<int>(std::min<size_t>(iov.size() - first, IOV_MAX));
 }
 
 // Writes the buffers back to back from `off` on; `iov` is used up.
 void WriteAllAt(int fd, std::vector<iovec>& iov, off_t off) {
   size_t first = 0;
   while (first < iov.size()) {
-    const int n = static_cast<int>(std::min<size_t>(iov.size() - first, IOV_MAX));
-    ssize_t r = ::pwritev(fd, iov.data() + first, n, off);
+    ssize_t r = ::pwritev(fd, iov.data() + first, IovCount(iov, first), off);
     if (r < 0) {
       if (errno == EINTR) continue;
       throw JetError(kErrDiskIo);
     }
     if (r == 0) throw JetError(kErrDiskIo);
     off += r;
-    auto left = static_cast<size_t>(r);
-    while (first < iov.size() && left >= iov[first].iov_len) left -= iov[first++].iov_len;
-    if (left > 0) {
-      iov[first].iov_base = static_cast<uint8_t*>(iov[first].iov_base) + left;
-      iov[first].iov_len -= left;
-    }
+    Consume(iov, first, static_cast<size_t>(r));
   }
 }
 
@@ -140,8 +133,7 @@ void WriteAllAt(int fd, std::vector<iovec>& iov, off_t off) {
 bool ReadAllAt(int fd, std::vector<iovec>& iov, off_t off, size_t* got) {
   size_t first = 0, done = 0;
   while (first < iov.size()) {
-    const int n = static_cast<int>(std::min<size_t>(iov.size() - first, IOV_MAX));
-    ssize_t r = ::preadv(fd, iov.data() + first, n, off);
+    ssize_t r = ::preadv(fd, iov.data() + first, IovCount(iov, first), off);
     if (r < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -149,12 +141,7 @@ bool ReadAllAt(int fd, std::vector<iovec>& iov, off_t off, size_t* got) {
     if (r == 0) break;
     off += r;
     done += static_cast<size_t>(r);
-    auto left = static_cast<size_t>(r);
-    while (first < iov.size() && left >= iov[first].iov_len) left -= iov[first++].iov_len;
-    if (left > 0) {
-      iov[first].iov_base = static_cast<uint8_t*>(iov[first].iov_base) + left;
-      iov[first].iov_len -= left;
-    }
+    Consume(iov, first, static_cast<size_t>(r));
   }
   *got = done;
   return true;
@@ -227,7 +214,8 @@ class FilePager final : public Pager {
     if (!S_ISREG(st.st_mode)) throw JetError(kErrNotADatabase);
     uint8_t prefix[0x20];
     size_t got = 0;
-    if (!ReadFully(fd_, prefix, sizeof prefix, 0, &got)) throw JetError(kErrDiskIo);
+    std::vector<iovec> one{iovec{prefix, sizeof prefix}};
+    if (!ReadAllAt(fd_, one, 0, &got)) throw JetError(kErrDiskIo);
     format_ = &DetectFormat(ByteView(prefix, got));
     if (static_cast<uint64_t>(st.st_size) < format_->page_size) throw JetError(kErrNotADatabase);
     page_count_ = static_cast<uint32_t>(static_cast<uint64_t>(st.st_size) / format_->page_size);
