@@ -1,7 +1,6 @@
 #include "jet/dao.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <map>
 #include <optional>
@@ -471,14 +470,6 @@ class RecordsetState {
   // By column index: whether the column may take stored bytes (no index, no
   // enforced relationship); empty until CopyField first asks.
   std::vector<uint8_t> plain;
-  // By column index: TakesStored's answer, apart from the current row, for
-  // the column of the recordset `takes_from` (by serial) named in takes_fc;
-  // -1 when not asked yet. Asked for every field of every row copied.
-  uint64_t takes_from = 0;
-  std::vector<int8_t> takes;
-  std::vector<size_t> takes_fc;
-  // Tells states apart where an address might be reused.
-  const uint64_t serial = NextSerial();
   std::vector<Value> original;
   std::vector<size_t> order;  // field index -> column index, by column number
   std::map<std::string, FileState::ColumnProps> props;
@@ -488,10 +479,6 @@ class RecordsetState {
   std::optional<sql::ResultSet> result;
   size_t pos = 0;
 
-  static uint64_t NextSerial() {
-    static std::atomic<uint64_t> next{1};
-    return next++;
-  }
   FileState& File() { return db->Live(); }
   void Check() const {
     if (!open) throw JetError(kErrObjectClosed);
@@ -638,18 +625,6 @@ class RecordsetState {
   // current row.
   bool TakesStored(size_t c, const RecordsetState& from, size_t fc) {
     if (mode != Mode::kAdd || from.result || from.mode != Mode::kNone || !from.at_row) return false;
-    if (takes_from != from.serial || takes.size() != table->def().columns.size()) {
-      takes_from = from.serial;
-      takes.assign(table->def().columns.size(), -1);
-      takes_fc.assign(table->def().columns.size(), 0);
-    }
-    if (takes[c] < 0 || takes_fc[c] != fc) {
-      takes[c] = ColumnTakesStored(c, from, fc) ? 1 : 0;
-      takes_fc[c] = fc;
-    }
-    return takes[c] != 0;
-  }
-  bool ColumnTakesStored(size_t c, const RecordsetState& from, size_t fc) {
     if (table->format().version < 4 || from.table->format().version < 4) return false;
     const ColumnDef& to = table->def().columns[c];
     const ColumnDef& of = from.table->def().columns[fc];
