@@ -421,6 +421,7 @@ void FileState::CreateTable(const std::string& name, const std::vector<NewColumn
 
 void FileState::CreateIndex(const std::string& table, const NewIndex& index) {
   Table& t = GetTable(table);
+  WriteAllHeld();
   CreateIndexOn(t, index);
   t.RewriteDefinition();
 }
@@ -595,13 +596,20 @@ RowId FileState::WriteInsert(Table& t, const std::vector<Value>& values, const R
     keys = &own;
   }
   auto& indexes = t.mutable_def().real_indexes;
+  bool held = false;
   for (size_t i = 0; i < indexes.size(); ++i) {
     const RealIndexDef& ri = indexes[i];
     // An index that ignores nulls holds no entry for a key with a null.
     if (!Listed(t.def(), ri, values)) continue;
+    if (PendingIndex* p = Held(t, i)) {
+      p->Add((*keys)[i], id);
+      held = true;
+      continue;
+    }
     IndexPagesOf pages(*pager_, ri);
     InsertIndexEntry(f, ri.first_page, (*keys)[i], id, pages, &keys->spot(i));
   }
+  if (held) LimitHeld();
   return id;
 }
 
@@ -609,13 +617,16 @@ void FileState::WriteUpdate(Table& t, RowId id, const std::vector<Value>& old_va
                             const std::vector<Value>& values) {
   t.Update(id, values);
   const Format& f = pager_->format();
-  for (auto& ri : t.mutable_def().real_indexes) {
+  auto& indexes = t.mutable_def().real_indexes;
+  for (size_t i = 0; i < indexes.size(); ++i) {
+    const RealIndexDef& ri = indexes[i];
     if (IndexColumnsUnchanged(t.def(), ri, old_values, values)) continue;
     bool old_listed = Listed(t.def(), ri, old_values);
     bool new_listed = Listed(t.def(), ri, values);
     Bytes old_key = RowIndexKey(t.def(), ri, old_values);
     Bytes new_key = RowIndexKey(t.def(), ri, values);
     if (old_listed == new_listed && old_key == new_key) continue;
+    WriteHeld(t, i);
     IndexPagesOf pages(*pager_, ri);
     if (old_listed) DeleteIndexEntry(f, ri.first_page, IndexEntry{std::move(old_key), id, 0}, pages);
     if (new_listed) InsertIndexEntry(f, ri.first_page, IndexEntry{std::move(new_key), id, 0}, pages);
@@ -625,8 +636,11 @@ void FileState::WriteUpdate(Table& t, RowId id, const std::vector<Value>& old_va
 void FileState::WriteDelete(Table& t, RowId id, const std::vector<Value>& old_values) {
   t.Delete(id);
   const Format& f = pager_->format();
-  for (auto& ri : t.mutable_def().real_indexes) {
+  auto& indexes = t.mutable_def().real_indexes;
+  for (size_t i = 0; i < indexes.size(); ++i) {
+    const RealIndexDef& ri = indexes[i];
     if (!Listed(t.def(), ri, old_values)) continue;
+    WriteHeld(t, i);
     IndexPagesOf pages(*pager_, ri);
     DeleteIndexEntry(f, ri.first_page, IndexEntry{RowIndexKey(t.def(), ri, old_values), id, 0}, pages);
   }
@@ -634,8 +648,96 @@ void FileState::WriteDelete(Table& t, RowId id, const std::vector<Value>& old_va
 
 // CreateRelation, Relations, DropTable and DropIndex: relations.cpp.
 
+// ---- index entries held in memory ----
+
+namespace {
+
+// What the held entries of one database may take before the largest
+// index's are written out.
+constexpr size_t kHeldBudget = size_t{256} << 20;
+// Inserts between two looks at that total.
+constexpr size_t kHeldLookEvery = 4096;
+
+}  // namespace
+
+PendingIndex* FileState::Held(Table& t, size_t real_index) {
+  std::vector<HeldIndex>& v = held_[&t];
+  if (v.size() < t.def().real_indexes.size()) v.resize(t.def().real_indexes.size());
+  HeldIndex& h = v[real_index];
+  if (h.state == HeldIndex::State::kUnknown) {
+    h.state = HeldIndex::State::kDirect;
+    if (pager_->writable()) {
+      const IndexPage root =
+          ParseIndexPage(pager_->format(), pager_->Read(t.def().real_indexes[real_index].first_page));
+      if (root.leaf && root.entries.empty()) {
+        h.state = HeldIndex::State::kHeld;
+        h.entries = std::make_unique<PendingIndex>();
+      }
+    }
+  }
+  return h.state == HeldIndex::State::kHeld ? h.entries.get() : nullptr;
+}
+
+void FileState::WriteHeld(Table& t, size_t real_index) {
+  auto it = held_.find(&t);
+  if (it == held_.end() || real_index >= it->second.size()) return;
+  HeldIndex& h = it->second[real_index];
+  if (h.state != HeldIndex::State::kHeld) return;
+  const RealIndexDef& ri = t.def().real_indexes[real_index];
+  IndexPagesOf pages(*pager_, ri);
+  const Format& f = pager_->format();
+  std::unique_ptr<PendingIndex> entries = std::move(h.entries);
+  // From here on the pages are the index, whatever happens below.
+  h.state = HeldIndex::State::kDirect;
+  // Nothing reached the tree since it was found empty: it is built whole.
+  SortedIndexWriter writer(
+      f, t.def().page, ri.first_page, [&] { return pages.Allocate(); },
+      [&](uint32_t page, ByteView data) { pager_->Write(page, data); });
+  entries->TakeInOrder([&](ByteView key, RowId row) { writer.Add(key, row); });
+  writer.Finish();
+}
+
+void FileState::WriteAllHeld() {
+  for (auto& [table, indexes] : held_) {
+    Table& t = *table;
+    for (size_t i = 0; i < indexes.size(); ++i) WriteHeld(t, i);
+  }
+  held_.clear();
+}
+
+void FileState::LimitHeld() {
+  if (++held_adds_ % kHeldLookEvery != 0) return;
+  size_t total = 0, largest = 0;
+  Table* largest_table = nullptr;
+  size_t largest_index = 0;
+  for (const auto& [table, indexes] : held_) {
+    for (size_t i = 0; i < indexes.size(); ++i) {
+      if (!indexes[i].entries) continue;
+      const size_t b = indexes[i].entries->bytes();
+      total += b;
+      if (b > largest) {
+        largest = b;
+        largest_table = table;
+        largest_index = i;
+      }
+    }
+  }
+  if (total > kHeldBudget && largest_table)
+    WriteHeld(*largest_table, largest_index);
+}
+
+void FileState::FindIndexRows(Table& t, size_t real_index, ByteView key, size_t limit,
+                              std::vector<RowId>& out, IndexSpot* spot) {
+  if (PendingIndex* p = Held(t, real_index)) {
+    p->Find(key, limit, out);
+    return;
+  }
+  FindIndexRowsInto(t.pager(), t.def().real_indexes[real_index].first_page, key, limit, out, spot);
+}
+
 void FileState::Flush(bool sync) {
   if (!pager_->writable()) return;
+  WriteAllHeld();
   for (auto& [page, t] : tables_) t->SaveDefinition();
   pager_->Flush(sync);
 }

@@ -9,11 +9,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "jet/index_key.h"
 #include "jet/index_page.h"
 #include "jet/pager.h"
+#include "jet/pending_index.h"
 #include "jet/table.h"
 #include "jet/tabledef.h"
 #include "jet/value.h"
@@ -120,7 +122,13 @@ class FileState {
                  const std::vector<Value>& values);
   void DeleteRow(Table& t, RowId id, const std::vector<Value>& old_values);
 
-  // Writes definitions and every changed page to the file.
+  // Rows listed under exactly `key` in the table's real index number
+  // `real_index`, in index order, at most `limit`, into `out` (emptied
+  // first). Answers for entries still held in memory too. `spot`: as
+  // FindIndexRows gives it, for the insert that follows.
+  void FindIndexRows(Table& t, size_t real_index, ByteView key, size_t limit,
+                     std::vector<RowId>& out, IndexSpot* spot = nullptr);
+
   // Writes definitions and changed pages to the file; `sync` waits until
   // they are on disk, which closing a database does.
   void Flush(bool sync = false);
@@ -145,6 +153,28 @@ class FileState {
   void WriteDelete(Table& t, RowId id, const std::vector<Value>& old_values);
   Integrity& integrity();
   std::shared_ptr<Integrity> integrity_;
+
+  // An index that was empty when rows began to arrive keeps their entries
+  // in memory (pending_index.h) until Flush, a change to the schema, a
+  // change or deletion of a row it lists, or the memory they take asks for
+  // them to be written. The pages are then what they would be had the same
+  // entries arrived in index order.
+  struct HeldIndex {
+    enum class State : uint8_t { kUnknown, kDirect, kHeld };
+    State state = State::kUnknown;
+    std::unique_ptr<PendingIndex> entries;
+  };
+  // The entries held for the index, or nullptr when its pages are current.
+  PendingIndex* Held(Table& t, size_t real_index);
+  void WriteHeld(Table& t, size_t real_index);
+  // Every held entry of every table to the pages; forgets what it knew of
+  // the indexes (for schema changes).
+  void WriteAllHeld();
+  // After a row went in: writes the largest held index when they take more
+  // memory than they may.
+  void LimitHeld();
+  std::unordered_map<Table*, std::vector<HeldIndex>> held_;
+  size_t held_adds_ = 0;
   RowKeys row_keys_;  // of the row being inserted
 
   std::shared_ptr<Pager> pager_;

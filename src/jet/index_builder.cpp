@@ -161,6 +161,128 @@ uint32_t IndexBuilder::Build(const AllocatePage& allocate, const WritePage& writ
   return WriteIndexLayout(format_, layout, tdef_page_, allocate, write);
 }
 
+SortedIndexWriter::SortedIndexWriter(const Format& f, uint32_t tdef_page, uint32_t root,
+                                     AllocatePage allocate, WritePage write)
+    : format_(f),
+      tdef_page_(tdef_page),
+      root_(root),
+      allocate_(std::move(allocate)),
+      write_(std::move(write)) {
+  leaf_.leaf = true;
+  leaf_.tdef_page = tdef_page;
+}
+
+void SortedIndexWriter::Add(ByteView key, RowId row) {
+  const size_t cap = MaxPacked(format_);
+  stored_.assign(key.begin(), key.end());
+  // The row pointer as the page stores it: data page (3 bytes, big-endian)
+  // and row.
+  stored_.push_back(static_cast<uint8_t>(row.page >> 16));
+  stored_.push_back(static_cast<uint8_t>(row.page >> 8));
+  stored_.push_back(static_cast<uint8_t>(row.page));
+  stored_.push_back(row.row);
+  if (count_ > 0) {
+    const size_t p = std::min(prefix_, CommonLength(last_, stored_));
+    if (sum_ + stored_.size() - count_ * p <= cap) {
+      prefix_ = p;
+      sum_ += stored_.size();
+    } else {
+      // The leaf is full: it goes out linked to the next one.
+      if (page_ == 0) page_ = allocate_();
+      const uint32_t next = allocate_();
+      WriteLeaf(page_, next, false);
+      IndexEntry& top = leaf_.entries[count_ - 1];
+      up_.push_back({top.key, top.row, page_});
+      prev_ = page_;
+      page_ = next;
+      count_ = 0;
+    }
+  }
+  if (count_ == 0) {
+    if (stored_.size() > cap) throw JetError(kErrInvalidArgument);
+    prefix_ = sum_ = stored_.size();
+  }
+  last_.swap(stored_);
+  if (count_ < leaf_.entries.size()) {
+    leaf_.entries[count_].key.assign(key.begin(), key.end());
+    leaf_.entries[count_].row = row;
+  } else {
+    leaf_.entries.push_back({Bytes(key.begin(), key.end()), row, 0});
+  }
+  ++count_;
+}
+
+void SortedIndexWriter::WriteLeaf(uint32_t page, uint32_t next, bool last) {
+  // The last leaf of the level keeps its entries whole when they fit so.
+  leaf_.prefix_len = static_cast<uint16_t>(last && sum_ <= MaxPacked(format_) ? 0 : prefix_);
+  leaf_.prev_page = prev_;
+  leaf_.next_page = next;
+  // Entries past count_ keep their storage for the next leaf.
+  std::vector<IndexEntry> spare(std::make_move_iterator(leaf_.entries.begin() + static_cast<ptrdiff_t>(count_)),
+                                std::make_move_iterator(leaf_.entries.end()));
+  leaf_.entries.resize(count_);
+  write_(page, WriteIndexPage(format_, leaf_));
+  for (auto& e : spare) leaf_.entries.push_back(std::move(e));
+}
+
+void SortedIndexWriter::Finish() {
+  if (count_ == 0 && up_.empty()) return;  // the root stays the empty leaf it is
+  if (up_.empty()) {
+    WriteLeaf(root_, 0, true);
+    return;
+  }
+  WriteLeaf(page_, 0, true);
+  // The levels above, each from the one below: every page but the last
+  // contributes its last entry; the last is named as a tail instead.
+  std::vector<IndexEntry> entries = std::move(up_);
+  uint32_t tail = page_;
+  // Pages of the level below, waiting for their parents to be known
+  // (siblings are linked only under one parent).
+  std::vector<IndexPage> below;
+  std::vector<uint32_t> below_numbers;
+  while (true) {
+    std::vector<std::vector<IndexEntry>> groups = Pack(format_, std::move(entries), false);
+    const bool top = groups.size() == 1;
+    std::vector<uint32_t> numbers;
+    for (size_t g = 0; g < groups.size(); ++g) numbers.push_back(top ? root_ : allocate_());
+    if (!below.empty()) {
+      std::vector<size_t> parent(below.size());
+      size_t k = 0;
+      for (size_t g = 0; g < groups.size(); ++g) {
+        for (size_t e = 0; e < groups[g].size(); ++e) parent[k++] = g;
+      }
+      parent[k] = groups.size() - 1;  // the tail
+      for (size_t i = 0; i + 1 < below.size(); ++i) {
+        if (parent[i] != parent[i + 1]) continue;
+        below[i].next_page = below_numbers[i + 1];
+        below[i + 1].prev_page = below_numbers[i];
+      }
+      for (size_t i = 0; i < below.size(); ++i) write_(below_numbers[i], WriteIndexPage(format_, below[i]));
+    }
+    std::vector<IndexPage> level(groups.size());
+    for (size_t g = 0; g < groups.size(); ++g) {
+      IndexPage& p = level[g];
+      p.leaf = false;
+      p.tdef_page = tdef_page_;
+      p.prefix_len = ChoosePrefix(format_, groups[g], false, g + 1 == groups.size());
+      p.entries = std::move(groups[g]);
+    }
+    level.back().tail_page = tail;
+    if (top) {
+      write_(root_, WriteIndexPage(format_, level[0]));
+      return;
+    }
+    for (size_t g = 0; g + 1 < level.size(); ++g) {
+      IndexEntry e = level[g].entries.back();
+      e.child = numbers[g];
+      entries.push_back(std::move(e));
+    }
+    tail = numbers.back();
+    below = std::move(level);
+    below_numbers = std::move(numbers);
+  }
+}
+
 std::vector<IndexEntry> ReadIndexEntries(const Format& f, uint32_t root, const ReadPage& read) {
   std::set<uint32_t> seen;
   uint32_t page = root;

@@ -64,6 +64,37 @@ class IndexBuilder {
   std::vector<IndexEntry> entries_;
 };
 
+// Builds a tree from entries given in index order into an index whose root
+// page is an empty leaf, writing each leaf as it fills: the result is the
+// layout IndexBuilder gives, without holding the entries. The root keeps
+// its page.
+class SortedIndexWriter {
+ public:
+  SortedIndexWriter(const Format& f, uint32_t tdef_page, uint32_t root, AllocatePage allocate,
+                    WritePage write);
+  // Entries must come in index order (see CompareEntries).
+  void Add(ByteView key, RowId row);
+  // Writes the last leaf and the pages above the leaves.
+  void Finish();
+
+ private:
+  void WriteLeaf(uint32_t page, uint32_t next, bool last);
+
+  const Format& format_;
+  uint32_t tdef_page_;
+  uint32_t root_;
+  AllocatePage allocate_;
+  WritePage write_;
+  IndexPage leaf_;       // the leaf being filled: its first count_ entries
+  size_t count_ = 0;
+  size_t sum_ = 0;       // bytes its entries take whole
+  size_t prefix_ = 0;    // bytes all of them share
+  Bytes last_, stored_;  // stored bytes of its last entry / the new one
+  uint32_t page_ = 0;    // its page number, once there is more than one leaf
+  uint32_t prev_ = 0;
+  std::vector<IndexEntry> up_;  // last entry of each leaf written, with its page
+};
+
 // Writes a laid-out tree; returns the root page.
 uint32_t WriteIndexLayout(const Format& f, const IndexLayout& layout, uint32_t tdef_page,
                           const AllocatePage& allocate, const WritePage& write);

@@ -171,7 +171,7 @@ void Integrity::CheckUnique(Table& t, const std::vector<Value>& values,
     if (old && !IndexHasNull(def, ri, *old) && CompareKeys(RowIndexKey(def, ri, *old), key) == 0)
       continue;
     thread_local std::vector<RowId> rows;
-    FindIndexRowsInto(t.pager(), ri.first_page, key, 2, rows, keys ? &keys->spot(i) : nullptr);
+    file_.FindIndexRows(t, i, key, 2, rows, keys ? &keys->spot(i) : nullptr);
     for (RowId r : rows) {
       if (!(r == self)) throw JetError(kErrDuplicateKey);
     }
@@ -195,7 +195,7 @@ void Integrity::CheckReferenced(Table& t, const std::vector<Value>& values,
       key.clear();
       AppendMappedKey(key, parent.def(), ri, link.parent_columns, t.def(), link.child_columns,
                       values);
-      FindIndexRowsInto(parent.pager(), ri.first_page, key, 1, rows);
+      file_.FindIndexRows(parent, static_cast<size_t>(link.parent_index), key, 1, rows);
       found = !rows.empty();
     }
     if (!found) throw JetError(kErrNoRelatedRecord, link.parent_name);
@@ -212,7 +212,9 @@ std::vector<RowId> Integrity::FindReferencing(const RelationLink& link,
     const RealIndexDef& ri = child.def().real_indexes[static_cast<size_t>(link.child_index)];
     Bytes key = MappedKey(child.def(), ri, link.child_columns, parent.def(), link.parent_columns,
                           parent_values);
-    return SeekIndex(child.pager(), ri.first_page, key, limit);
+    std::vector<RowId> rows;
+    file_.FindIndexRows(child, static_cast<size_t>(link.child_index), key, limit, rows);
+    return rows;
   }
   // No index on the referencing fields (files from elsewhere): compare rows.
   std::vector<RowId> out;

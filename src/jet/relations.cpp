@@ -218,6 +218,7 @@ std::vector<FileState::RelationInfo> FileState::Relations() {
 
 void FileState::CreateRelation(const NewRelation& relation) {
   if (!pager_->writable()) throw JetError(kErrReadOnly);
+  WriteAllHeld();
   if (relation.name.empty() || relation.name.size() > 64) {
     throw JetError(kErrNameInvalid, relation.name);
   }
@@ -363,6 +364,7 @@ void FileState::CreateRelation(const NewRelation& relation) {
 
 void FileState::DropIndex(const std::string& table, const std::string& index) {
   if (!pager_->writable()) throw JetError(kErrReadOnly);
+  WriteAllHeld();
   Table& t = GetTable(table);
   const TableDef& def = t.def();
   size_t pos = def.indexes.size();
@@ -385,6 +387,7 @@ void FileState::DropIndex(const std::string& table, const std::string& index) {
 
 void FileState::DropTable(const std::string& name) {
   if (!pager_->writable()) throw JetError(kErrReadOnly);
+  WriteAllHeld();
   auto e = FindTable(name);
   if (!e) throw JetError(kErrItemNotFound, name);
   if (e->is_system()) throw JetError(kErrInvalidOperation);

@@ -483,6 +483,65 @@ TEST(IndexBuilderTest, BulkBuildHoldsEveryEntryInOrder) {
   }
 }
 
+// Written leaf by leaf from entries in order, a tree comes out as the bulk
+// builder lays it out: page for page the same entries, prefixes, tails and
+// links, whatever numbers the pages got.
+TEST(IndexBuilderTest, SortedWriterLaysOutWhatTheBuilderLaysOut) {
+  for (const jet::Format* f : {&jet::Jet4Format(), &jet::Jet3Format()}) {
+    for (int n : {0, 1, 60, 20000}) {
+      std::vector<IndexEntry> entries;
+      std::mt19937 rng(n);
+      for (int i = 0; i < n; ++i) {
+        // Keys sharing long prefixes, of varied lengths, some equal.
+        Bytes key(20 + rng() % 150, static_cast<uint8_t>(0x40 + rng() % 3));
+        key.back() = static_cast<uint8_t>(rng() % 200);
+        entries.push_back({key, {uint32_t(100 + i / 50), uint8_t(i % 50)}, 0});
+      }
+      std::sort(entries.begin(), entries.end(),
+                [](const auto& a, const auto& c) { return jet::CompareEntries(a, c) < 0; });
+      MemPages built;
+      jet::IndexBuilder b(*f, 2);
+      for (const auto& e : entries) b.Add(e.key, e.row);
+      const uint32_t built_root = b.Build(built.allocate, built.write);
+
+      MemPages streamed;
+      const uint32_t root = streamed.allocate();
+      jet::IndexBuilder(*f, 2).Build([root] { return root; }, streamed.write);  // an empty leaf
+      jet::SortedIndexWriter w(*f, 2, root, streamed.allocate, streamed.write);
+      for (const auto& e : entries) w.Add(e.key, e.row);
+      w.Finish();
+      ASSERT_EQ(streamed.pages.size(), built.pages.size()) << n;
+
+      std::map<uint32_t, uint32_t> same;  // streamed page -> built page
+      std::function<void(uint32_t, uint32_t)> compare = [&](uint32_t s, uint32_t t) {
+        same[s] = t;
+        IndexPage ps = jet::ParseIndexPage(*f, streamed.read(s));
+        IndexPage pt = jet::ParseIndexPage(*f, built.read(t));
+        ASSERT_EQ(ps.leaf, pt.leaf);
+        EXPECT_EQ(ps.prefix_len, pt.prefix_len);
+        EXPECT_EQ(ps.free_space, pt.free_space);
+        ASSERT_EQ(ps.entries.size(), pt.entries.size());
+        EXPECT_EQ(ps.tail_page == 0, pt.tail_page == 0);
+        for (size_t i = 0; i < ps.entries.size(); ++i) {
+          EXPECT_EQ(ps.entries[i].key, pt.entries[i].key);
+          EXPECT_EQ(ps.entries[i].row, pt.entries[i].row);
+          if (!ps.leaf) compare(ps.entries[i].child, pt.entries[i].child);
+        }
+        if (ps.tail_page) compare(ps.tail_page, pt.tail_page);
+      };
+      compare(root, built_root);
+      EXPECT_EQ(same.size(), built.pages.size());
+      for (const auto& [s, t] : same) {
+        IndexPage ps = jet::ParseIndexPage(*f, streamed.read(s));
+        IndexPage pt = jet::ParseIndexPage(*f, built.read(t));
+        EXPECT_EQ(ps.prev_page ? same.at(ps.prev_page) : 0, pt.prev_page);
+        EXPECT_EQ(ps.next_page ? same.at(ps.next_page) : 0, pt.next_page);
+      }
+      EXPECT_EQ(jet::ReadIndexEntries(*f, root, streamed.read), entries);
+    }
+  }
+}
+
 TEST(IndexBuilderTest, InsertsAndDeletesKeepTheTreeValid) {
   const jet::Format& f = jet::Jet4Format();
   for (bool ascending_inserts : {true, false}) {

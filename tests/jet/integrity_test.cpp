@@ -159,6 +159,7 @@ TEST_F(IntegrityTest, FieldRulesAndIndexesRefuseBeforeWriting) {
   EXPECT_TRUE(rows[7][5].is_null());
   // The unique index still holds exactly one entry per listed row.
   const RealIndexDef& dni = t.def().real_indexes[1];
+  fs->Flush();
   Pager& p = fs->pager();
   auto entries = ReadIndexEntries(p.format(), dni.first_page, [&](uint32_t pg) { return p.Copy(pg); });
   EXPECT_EQ(entries.size(), 3u);
@@ -206,6 +207,7 @@ TEST_F(IntegrityTest, DeletesCascadeThroughEveryLevel) {
   // The foreign-key index lost the cascaded rows' entries.
   Table& act = fs->GetTable("Actuacion");
   const TableDef& d = act.def();
+  fs->Flush();
   for (const auto& li : d.indexes) {
     if (li.name != "AsuntoActuacion") continue;
     Pager& p = fs->pager();
@@ -248,7 +250,13 @@ TEST_F(IntegrityTest, KeyChangesCascadeUnder256AndDeletesAreRefused) {
   EXPECT_EQ(ByKey(fs->GetTable("Asunto"))[11][1].as<int32_t>(), 5);
 }
 
-TEST(IndexSeek, FindsEveryKeyOfAMultiLevelTree) {
+// Either way in which entries reach a tree: into its pages as each row goes
+// in (the table had rows when the inserts began), or held and written on
+// Flush (it had none).
+class IndexSeek : public ::testing::TestWithParam<bool> {};
+
+TEST_P(IndexSeek, FindsEveryKeyOfAMultiLevelTree) {
+  const bool started_empty = GetParam();
   TempDir dir;
   auto fs = FileState::Create((dir.path() / "s.mdb").string(), "", false);
   fs->CreateTable("T", {Col("Id", ColumnType::kLong), Col("Grupo", ColumnType::kLong)},
@@ -259,7 +267,19 @@ TEST(IndexSeek, FindsEveryKeyOfAMultiLevelTree) {
     // Keys arrive out of order so pages split everywhere.
     int32_t id = static_cast<int32_t>((static_cast<int64_t>(i) * 7919) % kRows);
     fs->InsertRow(t, {L(id), L(id % 13)});
+    if (i == 0 && !started_empty) fs->Flush();
+    if (i == 5000) {
+      // Duplicates are refused and rows found before anything is written.
+      EXPECT_EQ(ErrorOf([&] { fs->InsertRow(t, {L(id), L(0)}); }), kErrDuplicateKey);
+      std::vector<RowId> found;
+      Bytes key;
+      AppendKeyColumn(key, L(id % 13), t.def().columns[1], true);
+      fs->FindIndexRows(t, 1, key, SIZE_MAX, found);
+      EXPECT_GT(found.size(), 300u);
+      for (size_t k = 1; k < found.size(); ++k) EXPECT_LT(found[k - 1].Packed(), found[k].Packed());
+    }
   }
+  fs->Flush();
   Pager& p = fs->pager();
   const RealIndexDef& pk = t.def().real_indexes[0];
   const RealIndexDef& grupo = t.def().real_indexes[1];
@@ -289,6 +309,8 @@ TEST(IndexSeek, FindsEveryKeyOfAMultiLevelTree) {
   for (RowId r : rows) EXPECT_EQ(t.ReadRow(r)[1].as<int32_t>(), 5);
   EXPECT_EQ(ErrorOf([&] { fs->InsertRow(t, {L(11111), L(0)}); }), kErrDuplicateKey);
 }
+
+INSTANTIATE_TEST_SUITE_P(Trees, IndexSeek, ::testing::Bool());
 
 }  // namespace
 }  // namespace jet
