@@ -138,7 +138,29 @@ void PendingIndex::Find(ByteView key, size_t limit, std::vector<RowId>& out) con
   out.clear();
   if (limit == 0 || rows_.empty()) return;
   if (sorted_) {
-    size_t lo = 0, hi = rows_.size();
+    // Lookups tend to follow one another through the keys (rows copied in
+    // key order look up their parents in order): the search starts where
+    // the last one ended and widens from there.
+    const size_t n = rows_.size();
+    size_t lo = 0, hi = n;
+    size_t at = std::min(finger_, n - 1);
+    if (CompareKeys(Key(at), key) < 0) {
+      size_t step = 1;
+      lo = at + 1;
+      while (lo + step - 1 < n && CompareKeys(Key(lo + step - 1), key) < 0) {
+        lo += step;
+        step *= 2;
+      }
+      hi = std::min(n, lo + step - 1);
+    } else {
+      size_t step = 1;
+      hi = at;
+      while (hi >= step && CompareKeys(Key(hi - step), key) >= 0) {
+        hi -= step;
+        step *= 2;
+      }
+      lo = hi >= step ? hi - step + 1 : 0;
+    }
     while (lo < hi) {
       const size_t mid = lo + (hi - lo) / 2;
       if (CompareKeys(Key(mid), key) < 0) {
@@ -147,7 +169,8 @@ void PendingIndex::Find(ByteView key, size_t limit, std::vector<RowId>& out) con
         hi = mid;
       }
     }
-    for (; lo < rows_.size() && out.size() < limit && CompareKeys(Key(lo), key) == 0; ++lo)
+    finger_ = lo;
+    for (; lo < n && out.size() < limit && CompareKeys(Key(lo), key) == 0; ++lo)
       out.push_back(RowId::FromPacked(rows_[lo]));
     return;
   }

@@ -88,6 +88,7 @@ class PendingIndex {
   std::vector<uint16_t> lengths_;
   std::vector<uint32_t> rows_;  // each entry's row, packed (sorts as rows do)
   bool sorted_ = true;          // entries so far arrived in index order
+  mutable size_t finger_ = 0;   // where the last search in order ended
 
   // Once out of order: open addressing over the distinct keys. A slot holds
   // the key's hash in its upper half and its newest entry + 1 in the lower

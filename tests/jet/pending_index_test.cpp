@@ -88,5 +88,36 @@ TEST(PendingIndex, ManyKeysSurviveTheTableGrowing) {
   EXPECT_EQ(expect, kKeys);
 }
 
+TEST(PendingIndex, KeysInOrderAreFoundFromAnyPreviousSearch) {
+  // Even keys only, two rows each, all in order: every search, whichever
+  // came before it, finds exactly its rows or nothing.
+  PendingIndex p;
+  auto key = [](uint32_t v) {
+    return Bytes{static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+  };
+  for (uint32_t v = 0; v < 4000; v += 2) {
+    p.Add(key(v), R(v + 1, 0));
+    p.Add(key(v), R(v + 1, 1));
+  }
+  std::vector<uint32_t> probes;
+  for (uint32_t v = 0; v < 4001; ++v) probes.push_back(v);
+  std::mt19937 rng(3);
+  std::vector<uint32_t> shuffled = probes;
+  std::shuffle(shuffled.begin(), shuffled.end(), rng);
+  probes.insert(probes.end(), shuffled.begin(), shuffled.end());
+  for (uint32_t v = 4001; v-- > 0;) probes.push_back(v);
+  std::vector<RowId> rows;
+  for (uint32_t v : probes) {
+    p.Find(key(v), SIZE_MAX, rows);
+    if (v % 2 == 1 || v >= 4000) {
+      EXPECT_TRUE(rows.empty()) << v;
+    } else {
+      ASSERT_EQ(rows.size(), 2u) << v;
+      EXPECT_EQ(rows[0], R(v + 1, 0));
+      EXPECT_EQ(rows[1], R(v + 1, 1));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace jet
