@@ -661,7 +661,13 @@ constexpr size_t kHeldLookEvery = 4096;
 }  // namespace
 
 PendingIndex* FileState::Held(Table& t, size_t real_index) {
-  std::vector<HeldIndex>& v = held_[&t];
+  // Rows come table by table: the last table's list is kept at hand (the
+  // map's elements stay where they are until it is cleared).
+  if (held_table_ != &t) {
+    held_last_ = &held_[&t];
+    held_table_ = &t;
+  }
+  std::vector<HeldIndex>& v = *held_last_;
   if (v.size() < t.def().real_indexes.size()) v.resize(t.def().real_indexes.size());
   HeldIndex& h = v[real_index];
   if (h.state == HeldIndex::State::kUnknown) {
@@ -703,6 +709,8 @@ void FileState::WriteAllHeld() {
     for (size_t i = 0; i < indexes.size(); ++i) WriteHeld(t, i);
   }
   held_.clear();
+  held_table_ = nullptr;
+  held_last_ = nullptr;
 }
 
 void FileState::LimitHeld() {

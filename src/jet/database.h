@@ -174,6 +174,8 @@ class FileState {
   // memory than they may.
   void LimitHeld();
   std::unordered_map<Table*, std::vector<HeldIndex>> held_;
+  Table* held_table_ = nullptr;
+  std::vector<HeldIndex>* held_last_ = nullptr;
   size_t held_adds_ = 0;
   RowKeys row_keys_;  // of the row being inserted
 

@@ -413,6 +413,9 @@ void FileState::DropTable(const std::string& name) {
     MarkPageFreed(*pager_, p);
     p = next;
   }
+  held_.erase(&t);  // whatever it held went with it
+  held_table_ = nullptr;
+  held_last_ = nullptr;
   tables_.erase(page);
   integrity().Invalidate();
   Flush();
