@@ -90,7 +90,8 @@ size_t PendingIndex::Probe(ByteView key, uint64_t hash) const {
     if (s == 0) return pos;
     if ((s >> 32) == tag) {
       ByteView k = Key(static_cast<uint32_t>(s) - 1);
-      if (k.size() == key.size() && std::memcmp(k.data(), key.data(), key.size()) == 0) return pos;
+      if (k.size() == key.size() && (key.empty() || std::memcmp(k.data(), key.data(), key.size()) == 0))
+        return pos;
     }
   }
 }
