@@ -167,66 +167,80 @@ SortedIndexWriter::SortedIndexWriter(const Format& f, uint32_t tdef_page, uint32
       tdef_page_(tdef_page),
       root_(root),
       allocate_(std::move(allocate)),
-      write_(std::move(write)) {
-  leaf_.leaf = true;
-  leaf_.tdef_page = tdef_page;
-}
+      write_(std::move(write)) {}
 
 void SortedIndexWriter::Add(ByteView key, RowId row) {
   const size_t cap = MaxPacked(format_);
-  stored_.assign(key.begin(), key.end());
-  // The row pointer as the page stores it: data page (3 bytes, big-endian)
-  // and row.
+  // The entry as the page stores it: the key, then the row's data page
+  // (3 bytes, big-endian) and row number.
+  const size_t from = stored_.size();
+  stored_.insert(stored_.end(), key.begin(), key.end());
   stored_.push_back(static_cast<uint8_t>(row.page >> 16));
   stored_.push_back(static_cast<uint8_t>(row.page >> 8));
   stored_.push_back(static_cast<uint8_t>(row.page));
   stored_.push_back(row.row);
-  if (count_ > 0) {
-    const size_t p = std::min(prefix_, CommonLength(last_, stored_));
-    if (sum_ + stored_.size() - count_ * p <= cap) {
+  const size_t size = stored_.size() - from;
+  if (!ends_.empty()) {
+    const size_t before = ends_.size() == 1 ? 0 : ends_[ends_.size() - 2];
+    const size_t last = ends_.back() - before;
+    size_t common = 0;
+    const size_t n = std::min(last, size);
+    while (common < n && stored_[before + common] == stored_[from + common]) ++common;
+    const size_t p = std::min(prefix_, common);
+    if (sum_ + size - ends_.size() * p <= cap) {
       prefix_ = p;
-      sum_ += stored_.size();
-    } else {
-      // The leaf is full: it goes out linked to the next one.
-      if (page_ == 0) page_ = allocate_();
-      const uint32_t next = allocate_();
-      WriteLeaf(page_, next, false);
-      IndexEntry& top = leaf_.entries[count_ - 1];
-      up_.push_back({top.key, top.row, page_});
-      prev_ = page_;
-      page_ = next;
-      count_ = 0;
+      sum_ += size;
+      ends_.push_back(static_cast<uint32_t>(stored_.size()));
+      row_of_last_ = row;
+      return;
     }
+    // The leaf is full: it goes out linked to the next one, and the new
+    // entry starts the next.
+    if (page_ == 0) page_ = allocate_();
+    const uint32_t next = allocate_();
+    WriteLeaf(page_, next, false);
+    IndexEntry top;
+    top.key.assign(stored_.begin() + static_cast<ptrdiff_t>(before),
+                   stored_.begin() + static_cast<ptrdiff_t>(from) - 4);  // without its row pointer
+    top.row = row_of_last_;
+    top.child = page_;
+    up_.push_back(std::move(top));
+    prev_ = page_;
+    page_ = next;
+    stored_.erase(stored_.begin(), stored_.begin() + static_cast<ptrdiff_t>(from));
+    ends_.clear();
   }
-  if (count_ == 0) {
-    if (stored_.size() > cap) throw JetError(kErrInvalidArgument);
-    prefix_ = sum_ = stored_.size();
-  }
-  last_.swap(stored_);
-  if (count_ < leaf_.entries.size()) {
-    leaf_.entries[count_].key.assign(key.begin(), key.end());
-    leaf_.entries[count_].row = row;
-  } else {
-    leaf_.entries.push_back({Bytes(key.begin(), key.end()), row, 0});
-  }
-  ++count_;
+  if (size > cap) throw JetError(kErrInvalidArgument);
+  prefix_ = sum_ = size;
+  ends_.push_back(static_cast<uint32_t>(stored_.size()));
+  row_of_last_ = row;
 }
 
 void SortedIndexWriter::WriteLeaf(uint32_t page, uint32_t next, bool last) {
   // The last leaf of the level keeps its entries whole when they fit so.
-  leaf_.prefix_len = static_cast<uint16_t>(last && sum_ <= MaxPacked(format_) ? 0 : prefix_);
-  leaf_.prev_page = prev_;
-  leaf_.next_page = next;
-  // Entries past count_ keep their storage for the next leaf.
-  std::vector<IndexEntry> spare(std::make_move_iterator(leaf_.entries.begin() + static_cast<ptrdiff_t>(count_)),
-                                std::make_move_iterator(leaf_.entries.end()));
-  leaf_.entries.resize(count_);
-  write_(page, WriteIndexPage(format_, leaf_));
-  for (auto& e : spare) leaf_.entries.push_back(std::move(e));
+  const size_t prefix = last && sum_ <= MaxPacked(format_) ? 0 : prefix_;
+  const Format& f = format_;
+  image_.assign(f.page_size, 0);
+  std::span<uint8_t> w(image_);
+  uint8_t* out = image_.data() + f.index_first_entry_offset;
+  size_t at = 0, written = 0;
+  for (size_t i = 0; i < ends_.size(); ++i) {
+    const size_t skip = i == 0 ? 0 : prefix;
+    const size_t n = ends_[i] - at - skip;
+    std::memcpy(out + written, stored_.data() + at + skip, n);
+    written += n;
+    at = ends_[i];
+    const size_t bit = f.index_offset_entry_mask + written / 8;
+    image_[bit] = static_cast<uint8_t>(image_[bit] | (1u << (written % 8)));
+  }
+  WriteIndexPageHeader(f, w,
+                       {true, static_cast<uint16_t>(IndexPageCapacity(f) - written), tdef_page_,
+                        prev_, next, 0, static_cast<uint16_t>(prefix)});
+  write_(page, image_);
 }
 
 void SortedIndexWriter::Finish() {
-  if (count_ == 0 && up_.empty()) return;  // the root stays the empty leaf it is
+  if (ends_.empty() && up_.empty()) return;  // the root stays the empty leaf it is
   if (up_.empty()) {
     WriteLeaf(root_, 0, true);
     return;

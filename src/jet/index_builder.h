@@ -78,6 +78,7 @@ class SortedIndexWriter {
   void Finish();
 
  private:
+  // Writes the leaf's entries (those listed in ends_).
   void WriteLeaf(uint32_t page, uint32_t next, bool last);
 
   const Format& format_;
@@ -85,13 +86,16 @@ class SortedIndexWriter {
   uint32_t root_;
   AllocatePage allocate_;
   WritePage write_;
-  IndexPage leaf_;       // the leaf being filled: its first count_ entries
-  size_t count_ = 0;
-  size_t sum_ = 0;       // bytes its entries take whole
-  size_t prefix_ = 0;    // bytes all of them share
-  Bytes last_, stored_;  // stored bytes of its last entry / the new one
-  uint32_t page_ = 0;    // its page number, once there is more than one leaf
+  // The leaf being filled: its entries' stored bytes back to back, where
+  // each ends, the bytes they take whole and the bytes all of them share.
+  Bytes stored_;
+  std::vector<uint32_t> ends_;
+  size_t sum_ = 0;
+  size_t prefix_ = 0;
+  RowId row_of_last_;
+  uint32_t page_ = 0;  // its page number, once there is more than one leaf
   uint32_t prev_ = 0;
+  Bytes image_;
   std::vector<IndexEntry> up_;  // last entry of each leaf written, with its page
 };
 
