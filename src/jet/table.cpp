@@ -26,7 +26,10 @@ bool IsDataPageOf(const Format& f, ByteView page, uint32_t tdef) {
 }  // namespace
 
 Table::Table(std::shared_ptr<Pager> pager, TableDef def, std::string name)
-    : pager_(std::move(pager)), def_(std::move(def)), name_(std::move(name)) {}
+    : pager_(std::move(pager)),
+      format_(&pager_->format()),
+      def_(std::move(def)),
+      name_(std::move(name)) {}
 
 std::vector<uint32_t> Table::OwnedPages() {
   if (def_.owned_pages == 0) return {};

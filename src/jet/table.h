@@ -27,7 +27,7 @@ class Table {
   const TableDef& def() const { return def_; }
   TableDef& mutable_def() { return def_; }
   Pager& pager() { return *pager_; }
-  const Format& format() const { return pager_->format(); }
+  const Format& format() const { return *format_; }
 
   // Walks the live rows in stored order: owned data pages ascending, rows in
   // page order. Moved rows are read at their new home.
@@ -110,6 +110,7 @@ class Table {
   uint32_t PlaceLongValueRow(ByteView row, RowId& where);
 
   std::shared_ptr<Pager> pager_;
+  const Format* format_;  // the pager's, fixed for the file's life
   TableDef def_;
   std::string name_;
   bool def_dirty_ = false;
