@@ -661,13 +661,17 @@ constexpr size_t kHeldLookEvery = 4096;
 }  // namespace
 
 PendingIndex* FileState::Held(Table& t, size_t real_index) {
-  // Rows come table by table: the last table's list is kept at hand (the
-  // map's elements stay where they are until it is cleared).
-  if (held_table_ != &t) {
-    held_last_ = &held_[&t];
-    held_table_ = &t;
+  // Rows come table by table, each looking up its parents: the lists of
+  // the last two tables asked for are kept at hand (the map's elements stay
+  // where they are until it is cleared).
+  size_t k = held_table_[0] == &t ? 0 : held_table_[1] == &t ? 1 : 2;
+  if (k == 2) {
+    k = held_next_;
+    held_next_ ^= 1;
+    held_last_[k] = &held_[&t];
+    held_table_[k] = &t;
   }
-  std::vector<HeldIndex>& v = *held_last_;
+  std::vector<HeldIndex>& v = *held_last_[k];
   if (v.size() < t.def().real_indexes.size()) v.resize(t.def().real_indexes.size());
   HeldIndex& h = v[real_index];
   if (h.state == HeldIndex::State::kUnknown) {
@@ -709,8 +713,7 @@ void FileState::WriteAllHeld() {
     for (size_t i = 0; i < indexes.size(); ++i) WriteHeld(t, i);
   }
   held_.clear();
-  held_table_ = nullptr;
-  held_last_ = nullptr;
+  ForgetHeldAtHand();
 }
 
 void FileState::LimitHeld() {

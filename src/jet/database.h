@@ -174,8 +174,13 @@ class FileState {
   // memory than they may.
   void LimitHeld();
   std::unordered_map<Table*, std::vector<HeldIndex>> held_;
-  Table* held_table_ = nullptr;
-  std::vector<HeldIndex>* held_last_ = nullptr;
+  Table* held_table_[2] = {nullptr, nullptr};
+  std::vector<HeldIndex>* held_last_[2] = {nullptr, nullptr};
+  size_t held_next_ = 0;
+  void ForgetHeldAtHand() {
+    held_table_[0] = held_table_[1] = nullptr;
+    held_last_[0] = held_last_[1] = nullptr;
+  }
   size_t held_adds_ = 0;
   RowKeys row_keys_;  // of the row being inserted
 

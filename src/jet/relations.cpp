@@ -414,8 +414,7 @@ void FileState::DropTable(const std::string& name) {
     p = next;
   }
   held_.erase(&t);  // whatever it held went with it
-  held_table_ = nullptr;
-  held_last_ = nullptr;
+  ForgetHeldAtHand();
   tables_.erase(page);
   integrity().Invalidate();
   Flush();
