@@ -652,10 +652,7 @@ void FileState::WriteDelete(Table& t, RowId id, const std::vector<Value>& old_va
 
 namespace {
 
-// What the held entries of one database may take before the largest
-// index's are written out.
-constexpr size_t kHeldBudget = size_t{256} << 20;
-// Inserts between two looks at that total.
+// Inserts between two looks at what the held entries take.
 constexpr size_t kHeldLookEvery = 4096;
 
 }  // namespace
@@ -733,7 +730,7 @@ void FileState::LimitHeld() {
       }
     }
   }
-  if (total > kHeldBudget && largest_table)
+  if (total > held_budget_ && largest_table)
     WriteHeld(*largest_table, largest_index);
 }
 

@@ -129,6 +129,10 @@ class FileState {
   void FindIndexRows(Table& t, size_t real_index, ByteView key, size_t limit,
                      std::vector<RowId>& out, IndexSpot* spot = nullptr);
 
+  // What the index entries held in memory may take before the largest
+  // index's are written to its pages (256 MiB unless set).
+  void SetHeldIndexBudget(size_t bytes) { held_budget_ = bytes; }
+
   // Writes definitions and changed pages to the file; `sync` waits until
   // they are on disk, which closing a database does.
   void Flush(bool sync = false);
@@ -182,6 +186,7 @@ class FileState {
     held_last_[0] = held_last_[1] = nullptr;
   }
   size_t held_adds_ = 0;
+  size_t held_budget_ = size_t{256} << 20;
   RowKeys row_keys_;  // of the row being inserted
 
   std::shared_ptr<Pager> pager_;

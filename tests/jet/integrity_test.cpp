@@ -312,5 +312,42 @@ TEST_P(IndexSeek, FindsEveryKeyOfAMultiLevelTree) {
 
 INSTANTIATE_TEST_SUITE_P(Trees, IndexSeek, ::testing::Bool());
 
+// Entries held past what they may take are written mid-fill; the rows after
+// that go to the pages, and both halves answer for duplicates and seeks.
+TEST(HeldIndexes, OverTheirBudgetTheyGoToThePagesMidFill) {
+  TempDir dir;
+  auto fs = FileState::Create((dir.path() / "b.mdb").string(), "", false);
+  fs->SetHeldIndexBudget(64 << 10);
+  fs->CreateTable("T", {Col("Id", ColumnType::kLong), Col("Nombre", ColumnType::kText)},
+                  {Idx("PrimaryKey", {"Id"}, true), Idx("Nombre", {"Nombre"}, false, true)});
+  Table& t = fs->GetTable("T");
+  constexpr int32_t kRows = 30000;
+  auto name = [](int32_t id) { return "Muñoz Peña " + std::to_string(id * 7 % 1000) + "-" + std::to_string(id); };
+  for (int32_t i = 0; i < kRows; ++i) {
+    const int32_t id = static_cast<int32_t>((static_cast<int64_t>(i) * 7919) % kRows);
+    fs->InsertRow(t, {L(id), Value(name(id))});
+  }
+  // Refused whether the first row went in before or after the entries were written.
+  EXPECT_EQ(ErrorOf([&] { fs->InsertRow(t, {L(kRows + 1), Value(name(0))}); }), kErrDuplicateKey);
+  EXPECT_EQ(ErrorOf([&] { fs->InsertRow(t, {L(kRows + 2), Value(name(kRows - 1))}); }),
+            kErrDuplicateKey);
+  EXPECT_EQ(ErrorOf([&] { fs->InsertRow(t, {L(7919), Value("otro")}); }), kErrDuplicateKey);
+  fs->Flush();
+  Pager& p = fs->pager();
+  for (size_t i = 0; i < 2; ++i) {
+    auto entries = ReadIndexEntries(p.format(), t.def().real_indexes[i].first_page,
+                                    [&](uint32_t pg) { return p.Copy(pg); });
+    EXPECT_EQ(entries.size(), static_cast<size_t>(kRows));
+  }
+  for (int32_t id : {0, 1, 7919, kRows - 1}) {
+    std::vector<RowId> rows;
+    fs->FindIndexRows(t, 1, RowIndexKey(t.def(), t.def().real_indexes[1], {L(id), Value(name(id))}),
+                      5, rows);
+    ASSERT_EQ(rows.size(), 1u) << id;
+    EXPECT_EQ(t.ReadRow(rows[0])[0].as<int32_t>(), id);
+  }
+}
+
+
 }  // namespace
 }  // namespace jet
