@@ -674,9 +674,13 @@ PendingIndex* FileState::Held(Table& t, size_t real_index) {
   if (h.state == HeldIndex::State::kUnknown) {
     h.state = HeldIndex::State::kDirect;
     if (pager_->writable()) {
-      const IndexPage root =
-          ParseIndexPage(pager_->format(), pager_->Read(t.def().real_indexes[real_index].first_page));
-      if (root.leaf && root.entries.empty()) {
+      // The header settles it for any root with entries; only one that
+      // claims to have none is read whole.
+      const Format& f = pager_->format();
+      const ByteView root = pager_->Read(t.def().real_indexes[real_index].first_page);
+      const IndexPageHeader head = ReadIndexPageHeader(f, root);
+      if (head.leaf && head.free_space == IndexPageCapacity(f) &&
+          ParseIndexPage(f, root).entries.empty()) {
         h.state = HeldIndex::State::kHeld;
         h.entries = std::make_unique<PendingIndex>();
       }
