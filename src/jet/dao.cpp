@@ -612,7 +612,7 @@ class RecordsetState {
     for (const auto& ri : def.real_indexes) {
       for (const auto& ic : ri.columns) mark(ic.column_number);
     }
-    for (const auto& link : LoadRelationLinks(File())) {
+    for (const auto& link : File().RelationLinks()) {
       if (link.child_page == def.page) {
         for (uint16_t n : link.child_columns) mark(n);
       }

@@ -537,6 +537,8 @@ void FileState::DeleteRow(Table& t, RowId id, const std::vector<Value>& old_valu
   integrity().Delete(t, id, old_values);
 }
 
+const std::vector<RelationLink>& FileState::RelationLinks() { return integrity().Links(); }
+
 Integrity& FileState::integrity() {
   if (!integrity_) integrity_ = std::make_shared<Integrity>(*this);
   return *integrity_;

@@ -16,6 +16,7 @@
 #include "jet/index_page.h"
 #include "jet/pager.h"
 #include "jet/pending_index.h"
+#include "jet/relations.h"
 #include "jet/table.h"
 #include "jet/tabledef.h"
 #include "jet/value.h"
@@ -128,6 +129,10 @@ class FileState {
   // FindIndexRows gives it, for the insert that follows.
   void FindIndexRows(Table& t, size_t real_index, ByteView key, size_t limit,
                      std::vector<RowId>& out, IndexSpot* spot = nullptr);
+
+  // The enforced relationships as the catalogue holds them now (read once
+  // and kept until the schema changes).
+  const std::vector<RelationLink>& RelationLinks();
 
   // What the index entries held in memory may take before the largest
   // index's are written to its pages (256 MiB unless set).
