@@ -135,7 +135,8 @@ class FileState {
   const std::vector<RelationLink>& RelationLinks();
 
   // What the index entries held in memory may take before the largest
-  // index's are written to its pages (256 MiB unless set).
+  // index's are written to its pages: 128 MiB unless set, twice the pager's
+  // default cache, so that what a fill takes does not grow with the rows.
   void SetHeldIndexBudget(size_t bytes) { held_budget_ = bytes; }
 
   // Writes definitions and changed pages to the file; `sync` waits until
@@ -191,7 +192,7 @@ class FileState {
     held_last_[0] = held_last_[1] = nullptr;
   }
   size_t held_adds_ = 0;
-  size_t held_budget_ = size_t{256} << 20;
+  size_t held_budget_ = size_t{128} << 20;
   RowKeys row_keys_;  // of the row being inserted
 
   std::shared_ptr<Pager> pager_;
