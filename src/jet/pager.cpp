@@ -350,6 +350,21 @@ class FilePager final : public Pager {
     return page;
   }
 
+  // Retired pages leave together, once there are enough of them to be
+  // written in runs; their frames are the next ones handed out, so a file
+  // written page after page keeps reusing the same few frames instead of
+  // filling the whole budget with pages it will not read again.
+  void Retire(uint32_t page) override {
+    if (page >= page_count_ || !index_[page]) return;
+    retired_.push_back(page);
+    if (retired_.size() < kWriteRunMax) return;
+    std::sort(retired_.begin(), retired_.end());
+    for (uint32_t p : retired_) {
+      if (Frame* f = index_[p]) Evict(f);
+    }
+    retired_.clear();
+  }
+
   void Flush(bool sync = true) override {
     std::vector<Frame*> dirty;
     for (Frame* f = lru_head_; f; f = f->next)
@@ -587,6 +602,7 @@ class FilePager final : public Pager {
   Frame* last_frame_ = nullptr;
   PageArena arena_;
   Bytes scratch_;  // transformed copies of pages being written
+  std::vector<uint32_t> retired_;  // pages to leave the cache at the next batch
   std::vector<iovec> iov_;
   const uint8_t* map_ = nullptr;  // the whole file, when mapped
   size_t map_len_ = 0;

@@ -94,6 +94,10 @@ class Pager {
   virtual std::span<uint8_t> Modify(uint32_t page) = 0;
   // Appends a zero-filled page and returns its number.
   virtual uint32_t Allocate() = 0;
+  // Says the caller is done with `page` for now (a data page just filled):
+  // it may leave the cache, written first if changed, ahead of pages used
+  // less recently. A later Read brings it back as it was.
+  virtual void Retire(uint32_t page) = 0;
   // Writes every changed page to the file.
   // With `sync` the data also reaches the disk (fdatasync) before it returns.
   virtual void Flush(bool sync = true) = 0;

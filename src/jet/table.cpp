@@ -225,6 +225,7 @@ RowId Table::PlaceRow(ByteView row, uint16_t flags) {
     int n = AppendRow(f, pager_->Modify(last_page_), row, flags);
     if (n >= 0) return RowId{last_page_, static_cast<uint8_t>(n)};
   }
+  if (last_page_ != 0) pager_->Retire(last_page_);
   uint32_t pg = NewDataPage();
   int n = AppendRow(f, pager_->Modify(pg), row, flags);
   if (n < 0) throw JetError(kErrRecordTooLarge);
@@ -235,6 +236,7 @@ RowId Table::PlaceRow(ByteView row, uint16_t flags) {
 uint32_t Table::PlaceLongValueRow(ByteView row, RowId& where) {
   const Format& f = format();
   if (last_lval_page_ == 0 || !RowFits(f, pager_->Read(last_lval_page_), row.size())) {
+    if (last_lval_page_ != 0) pager_->Retire(last_lval_page_);
     last_lval_page_ = pager_->Allocate();
     InitLongValuePage(f, pager_->Modify(last_lval_page_));
     MarkPageAllocated(*pager_, last_lval_page_);
@@ -283,6 +285,7 @@ Bytes Table::WriteLongValue(const Bytes& payload, size_t row_room) {
     row.insert(row.end(), payload.begin() + static_cast<ptrdiff_t>(from),
                payload.begin() + static_cast<ptrdiff_t>(to));
     if (AppendRow(f, page, row) != 0) throw JetError(kErrRecordTooLarge);
+    pager_->Retire(pages[i]);
   }
   Put32(header, 0, len);
   Put32(header, 4, RowId{pages[0], 0}.Packed());
