@@ -7,6 +7,7 @@
 
 #include "jet/database.h"
 #include "jet/error.h"
+#include "jet/index_key.h"
 #include "jet/relations.h"
 #include "jet/row.h"
 #include "jet/sql.h"
@@ -288,6 +289,10 @@ bool TableDef::IsSystem() const {
 const std::string& Database::Name() const { return s_->name; }
 bool Database::IsOpen() const { return s_ && s_->open; }
 
+bool Database::SharesFileWith(const Database& other) const {
+  return s_ && other.s_ && s_->open && other.s_->open && s_->file == other.s_->file;
+}
+
 namespace {
 TableDef LoadTableDef(const std::shared_ptr<FileState>& file, const CatalogEntry& e) {
   Table& t = file->TableAt(e.tdef_page(), e.name);
@@ -449,6 +454,9 @@ class RecordsetState {
  public:
   std::shared_ptr<DatabaseState> db;
   Table* table = nullptr;
+  // A RowMaker's own copy of the table (definition and format), which
+  // `table` then points to; the file's own otherwise.
+  std::shared_ptr<Table> own_table;
   // Rows are read as the cursor reaches them, so a recordset holds one row
   // in memory whatever the table's size.
   std::optional<Table::Scan> scan;
@@ -594,6 +602,21 @@ class RecordsetState {
     buffer[c] = std::move(coerced);
   }
 
+  // The row AddNew starts from: defaults evaluated once.
+  void EnsureFresh() {
+    const jet::TableDef& def = table->def();
+    if (fresh.size() == def.columns.size()) return;
+    std::vector<Value> f(def.columns.size());
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      const ColumnDef& c = def.columns[i];
+      if (c.type == ColumnType::kBoolean) f[i] = Value(false);
+      if (const auto* p = column_props[i]; p && p->default_value) {
+        f[i] = EvaluateDefault(*p->default_value, c.type);
+      }
+    }
+    fresh = std::move(f);
+  }
+
   // Whether text overflows a Text column. No UTF-8 byte makes more than
   // one UTF-16 unit, so text with no more bytes than the column has
   // characters fits without counting.
@@ -603,7 +626,9 @@ class RecordsetState {
 
   void FindPlain() {
     const jet::TableDef& def = table->def();
-    plain.assign(def.columns.size(), 1);
+    // A RowMaker's copy, with no file to ask, takes every field as a value.
+    plain.assign(def.columns.size(), db ? 1 : 0);
+    if (!db) return;
     auto mark = [&](uint16_t number) {
       for (size_t i = 0; i < def.columns.size(); ++i) {
         if (def.columns[i].number == number) plain[i] = 0;
@@ -765,17 +790,7 @@ void Recordset::AddNew() {
   s_->Check();
   if (s_->result) throw JetError(kErrReadOnly);
   const jet::TableDef& def = s_->table->def();
-  if (s_->fresh.size() != def.columns.size()) {
-    std::vector<Value> fresh(def.columns.size());
-    for (size_t i = 0; i < def.columns.size(); ++i) {
-      const ColumnDef& c = def.columns[i];
-      if (c.type == ColumnType::kBoolean) fresh[i] = Value(false);
-      if (const auto* p = s_->column_props[i]; p && p->default_value) {
-        fresh[i] = EvaluateDefault(*p->default_value, c.type);
-      }
-    }
-    s_->fresh = std::move(fresh);
-  }
+  s_->EnsureFresh();
   s_->buffer = s_->fresh;
   for (auto& st : s_->stored) st.set = false;
   for (size_t i = 0; i < def.columns.size(); ++i) {
@@ -804,6 +819,10 @@ void Recordset::CancelUpdate() {
 void Recordset::Update() {
   s_->Check();
   if (s_->mode == RecordsetState::Mode::kNone) throw JetError(kErrUpdateWithoutEdit);
+  Store(nullptr);
+}
+
+void Recordset::Store(RowKeys* keys) {
   const jet::TableDef& def = s_->table->def();
   for (size_t i = 0; i < def.columns.size(); ++i) {
     const ColumnDef& c = def.columns[i];
@@ -835,13 +854,138 @@ void Recordset::Update() {
       ~Unstage() { t.StageStored(nullptr); }
     } unstage{*s_->table};
     if (s_->stored.size() == def.columns.size()) s_->table->StageStored(&s_->stored);
-    file.InsertRow(*s_->table, s_->buffer);
+    file.InsertRow(*s_->table, s_->buffer, keys);
     for (auto& st : s_->stored) st.set = false;
   } else {
     file.UpdateRow(*s_->table, s_->current, s_->original, s_->buffer);
     s_->cached = false;
   }
   s_->mode = RecordsetState::Mode::kNone;
+}
+
+class PreparedRowState {
+ public:
+  std::vector<Value> buffer;
+  std::vector<Table::StoredColumn> stored;
+  RowKeys keys;
+  bool keys_built = false;
+};
+
+PreparedRow::PreparedRow() : s_(std::make_unique<PreparedRowState>()) {}
+PreparedRow::~PreparedRow() = default;
+PreparedRow::PreparedRow(PreparedRow&&) noexcept = default;
+PreparedRow& PreparedRow::operator=(PreparedRow&&) noexcept = default;
+
+void Recordset::AddPrepared(PreparedRow& row) {
+  s_->Check();
+  if (s_->result) throw JetError(kErrReadOnly);
+  RecordsetState& st = *s_;
+  PreparedRowState& pr = *row.s_;
+  if (pr.buffer.size() != st.table->def().columns.size()) throw JetError(kErrInvalidArgument);
+  // The row's vectors stand in for the edit buffer and go back to it after.
+  struct Lend {
+    RecordsetState& st;
+    PreparedRowState& pr;
+    Lend(RecordsetState& s, PreparedRowState& p) : st(s), pr(p) { Swap(); }
+    ~Lend() {
+      Swap();
+      for (auto& c : pr.stored) c.set = false;
+      st.mode = RecordsetState::Mode::kNone;
+    }
+    void Swap() {
+      std::swap(st.buffer, pr.buffer);
+      std::swap(st.stored, pr.stored);
+    }
+  } lend(st, pr);
+  st.mode = RecordsetState::Mode::kAdd;
+  // As after AddNew, an auto-number left unassigned shows its number.
+  const jet::TableDef& def = st.table->def();
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    if (def.columns[i].auto_number() && st.buffer[i].is_null()) {
+      st.buffer[i] = Value(static_cast<int32_t>(def.next_auto_number + 1));
+    }
+  }
+  const bool built = pr.keys_built;
+  pr.keys_built = false;
+  Store(built ? &pr.keys : nullptr);
+}
+
+RowMaker::RowMaker(Recordset& into) {
+  RecordsetState& s = *into.s_;
+  s.Check();
+  if (s.result) throw JetError(kErrReadOnly);
+  s.EnsureFresh();
+  if (s.plain.empty()) s.FindPlain();
+  auto sh = std::make_shared<RecordsetState>();
+  sh->own_table = std::make_shared<Table>(*s.table);
+  sh->table = sh->own_table.get();
+  sh->order = s.order;
+  sh->fresh = s.fresh;
+  sh->plain = s.plain;
+  sh->at_row = false;
+  sh->mode = RecordsetState::Mode::kAdd;
+  shadow_ = std::move(sh);
+}
+
+RowMaker::~RowMaker() = default;
+
+namespace {
+// Lends a prepared row's vectors to the maker's edit state for one call.
+struct Borrow {
+  RecordsetState& st;
+  PreparedRowState& pr;
+  Borrow(RecordsetState& s, PreparedRowState& p) : st(s), pr(p) { Swap(); }
+  ~Borrow() { Swap(); }
+  void Swap() {
+    std::swap(st.buffer, pr.buffer);
+    std::swap(st.stored, pr.stored);
+  }
+};
+}  // namespace
+
+void RowMaker::Begin(PreparedRow& row) {
+  RecordsetState& sh = *shadow_;
+  PreparedRowState& pr = *row.s_;
+  const jet::TableDef& def = sh.table->def();
+  pr.buffer.resize(sh.fresh.size());
+  for (size_t i = 0; i < sh.fresh.size(); ++i) {
+    if (def.columns[i].auto_number()) {
+      pr.buffer[i] = Value::Null();
+    } else {
+      pr.buffer[i] = sh.fresh[i];
+    }
+  }
+  pr.stored.resize(def.columns.size());
+  for (auto& c : pr.stored) c.set = false;
+  pr.keys_built = false;
+}
+
+void RowMaker::CopyField(PreparedRow& row, int index, const Recordset& from, int from_index) {
+  RecordsetState& sh = *shadow_;
+  from.s_->Check();
+  const size_t c = sh.ColumnFor(index);
+  const size_t fc = from.s_->ColumnFor(from_index);
+  Borrow b(sh, *row.s_);
+  if (sh.TakesStored(c, *from.s_, fc)) return sh.TakeStored(c, *from.s_, fc);
+  sh.Set(c, from.s_->Get(fc));
+}
+
+void RowMaker::SetValue(PreparedRow& row, int index, Value&& v) {
+  RecordsetState& sh = *shadow_;
+  const size_t c = sh.ColumnFor(index);
+  Borrow b(sh, *row.s_);
+  sh.Set(c, std::move(v));
+}
+
+void RowMaker::Finish(PreparedRow& row) {
+  RecordsetState& sh = *shadow_;
+  PreparedRowState& pr = *row.s_;
+  const jet::TableDef& def = sh.table->def();
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    if (def.columns[i].auto_number() && pr.buffer[i].is_null()) return;
+  }
+  pr.keys.Build(def, pr.buffer);
+  pr.keys_built = true;
 }
 
 void Recordset::Delete() {

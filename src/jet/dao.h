@@ -16,6 +16,7 @@
 
 namespace jet {
 class FileState;
+class RowKeys;
 }
 
 namespace jet::dao {
@@ -23,6 +24,8 @@ namespace jet::dao {
 using jet::Value;
 class DatabaseState;
 class RecordsetState;
+class PreparedRowState;
+class PreparedRow;
 
 // DAO type codes (dbBoolean = 1 ... dbMemo = 12, dbGUID = 15, dbDecimal = 20).
 enum DaoType : int {
@@ -208,11 +211,61 @@ class Recordset {
   void CancelUpdate();
   void Delete();
   void Close();
+  // AddNew, the assignments a RowMaker made ready in `row`, and Update, in
+  // one step: the row is stored, or the error is thrown and nothing is left
+  // pending. `row` keeps its storage for the next one.
+  void AddPrepared(PreparedRow& row);
 
   explicit Recordset(std::shared_ptr<RecordsetState> s) : s_(std::move(s)) {}
 
  private:
+  friend class RowMaker;
+  void Store(RowKeys* keys);
   std::shared_ptr<RecordsetState> s_;
+};
+
+// A new row's field assignments, made ready by a RowMaker and stored by
+// Recordset::AddPrepared. Reused from row to row, it keeps its storage.
+class PreparedRow {
+ public:
+  PreparedRow();
+  ~PreparedRow();
+  PreparedRow(PreparedRow&&) noexcept;
+  PreparedRow& operator=(PreparedRow&&) noexcept;
+
+ private:
+  friend class Recordset;
+  friend class RowMaker;
+  std::unique_ptr<PreparedRowState> s_;
+};
+
+// Makes rows ready for a table recordset as AddNew and the assignments
+// after it would, and builds their index keys, away from the recordset:
+// what it needs (definition, defaults, which fields take stored bytes) is
+// copied when it is made. From then on it reads nothing of that recordset
+// or its database, so it may work on another thread while the recordset
+// stores rows, provided the recordsets it copies from belong to another
+// file and to that thread alone. Auto-number fields left unassigned get
+// their number when the row is stored.
+class RowMaker {
+ public:
+  explicit RowMaker(Recordset& into);
+  ~RowMaker();
+  RowMaker(const RowMaker&) = delete;
+  RowMaker& operator=(const RowMaker&) = delete;
+
+  // Starts `row` from the defaults.
+  void Begin(PreparedRow& row);
+  // What Recordset::CopyField and SetValue do during AddNew, into `row`;
+  // the same errors, and a failed assignment leaves the field as it was.
+  void CopyField(PreparedRow& row, int index, const Recordset& from, int from_index);
+  void SetValue(PreparedRow& row, int index, Value&& v);
+  // Ends `row`: builds its keys, unless an auto-number field still waits
+  // for its number.
+  void Finish(PreparedRow& row);
+
+ private:
+  std::shared_ptr<RecordsetState> shadow_;
 };
 
 class Database {
@@ -238,6 +291,9 @@ class Database {
   int64_t RecordsAffected() const;
   void Close();
   bool IsOpen() const;
+  // Whether both handles reach the same open file (one file opened twice
+  // shares its state).
+  bool SharesFileWith(const Database& other) const;
   // Format facts for tools: 3 or 4, encryption, password presence.
   int JetVersion() const;
   bool Encrypted() const;

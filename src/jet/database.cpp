@@ -522,10 +522,13 @@ void FileState::AddCatalogRows(const std::string& name, int32_t id, int16_t type
 
 // ---- rows with index maintenance ----
 
-RowId FileState::InsertRow(Table& t, const std::vector<Value>& values) {
-  row_keys_.Build(t.def(), values);
-  integrity().CheckInsert(t, values, row_keys_);
-  return WriteInsert(t, values, &row_keys_);
+RowId FileState::InsertRow(Table& t, const std::vector<Value>& values, RowKeys* keys) {
+  if (!keys) {
+    row_keys_.Build(t.def(), values);
+    keys = &row_keys_;
+  }
+  integrity().CheckInsert(t, values, *keys);
+  return WriteInsert(t, values, keys);
 }
 
 void FileState::UpdateRow(Table& t, RowId id, const std::vector<Value>& old_values,

@@ -118,7 +118,9 @@ class FileState {
   // Row writes that keep every index of the table right and enforce the
   // table's integrity rules (required fields, zero-length text, unique
   // indexes, relations with their cascades).
-  RowId InsertRow(Table& t, const std::vector<Value>& values);
+  // `keys`, when given, are the row's keys already built (RowKeys::Build
+  // with this table's definition and these values); they are used up.
+  RowId InsertRow(Table& t, const std::vector<Value>& values, RowKeys* keys = nullptr);
   void UpdateRow(Table& t, RowId id, const std::vector<Value>& old_values,
                  const std::vector<Value>& values);
   void DeleteRow(Table& t, RowId id, const std::vector<Value>& old_values);
