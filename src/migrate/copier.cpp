@@ -1,5 +1,11 @@
 #include "migrate/copier.h"
 
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <utility>
 
 #include "jet/error.h"
@@ -52,9 +58,9 @@ bool IsFileFailure(int number) {
   }
 }
 
-// The origin row as a report names it: its primary key's fields, or the
-// first copied field when the table has none.
-std::string KeyText(Database& origen, const Recordset& rs, const TableCopy& copy) {
+// The fields that name an origin row in a report: its primary key's, or
+// the first copied field when the table has none.
+std::vector<std::string> KeyFields(Database& origen, const TableCopy& copy) {
   std::vector<std::string> fields;
   try {
     for (const auto& index : origen.GetTableDef(copy.table).Indexes()) {
@@ -65,30 +71,250 @@ std::string KeyText(Database& origen, const Recordset& rs, const TableCopy& copy
   } catch (const JetError&) {
   }
   if (fields.empty() && !copy.fields.empty()) fields.push_back(copy.fields.front().name);
+  return fields;
+}
+
+// "Id=2, Clave='A'"; an unreadable value shows as "?".
+std::string KeyTextOf(const std::vector<std::string>& fields,
+                      const std::vector<std::optional<Value>>& values) {
   std::string out;
-  for (const auto& name : fields) {
+  for (size_t i = 0; i < fields.size(); ++i) {
     if (!out.empty()) out += ", ";
-    out += name + "=";
-    try {
-      Value v = rs.GetValue(name);
-      if (v.is_null()) {
-        out += "Null";
-      } else if (v.is<std::string>()) {
-        out += "'" + v.as<std::string>() + "'";
-      } else {
-        out += v.ToString();
-      }
-    } catch (const JetError&) {
+    out += fields[i] + "=";
+    const std::optional<Value>& v = values[i];
+    if (!v) {
       out += "?";
+    } else if (v->is_null()) {
+      out += "Null";
+    } else if (v->is<std::string>()) {
+      out += "'" + v->as<std::string>() + "'";
+    } else {
+      out += v->ToString();
     }
   }
   return out;
 }
 
+// The key fields' values of the current origin row, by position (kAbsent:
+// a field the recordset lacks).
+void ReadKey(const Recordset& rs, const std::vector<int>& positions,
+             std::vector<std::optional<Value>>& out) {
+  out.resize(positions.size());
+  for (size_t i = 0; i < positions.size(); ++i) {
+    out[i].reset();
+    if (positions[i] == kAbsent) continue;
+    try {
+      out[i] = rs.GetValue(positions[i]);
+    } catch (const JetError&) {
+    }
+  }
+}
+
+std::vector<int> KeyPositions(const Recordset& rs, const std::vector<std::string>& fields) {
+  std::vector<int> positions;
+  for (const auto& f : fields) positions.push_back(Position(rs, f));
+  return positions;
+}
+
+// ---- reading ahead ----
+
+// Up to this many rows are read ahead of the row being stored.
+constexpr size_t kAheadBatches = 4;
+constexpr size_t kAheadRows = 128;
+
+using jet::dao::PreparedRow;
+using jet::dao::RowMaker;
+
+// One origin row made ready for the destination, with what the loop needs
+// to account for it.
+struct AheadRow {
+  PreparedRow row;
+  int64_t defaulted = 0;
+  // The assignment that stops the run and its error.
+  const Slot* failed = nullptr;
+  std::optional<JetError> error;
+  // An error that is not the engine's, thrown on as it is.
+  std::exception_ptr other;
+  // Set on the item after the last row when the origin could not be read
+  // further: its error, thrown on as it is.
+  std::exception_ptr read_error;
+  std::vector<std::optional<Value>> key;
+};
+
+struct Batch {
+  std::vector<AheadRow> rows;
+  size_t count = 0;
+  bool last = false;
+};
+
+// Batches going back and forth between the reading thread and the storing
+// one. A fixed set of them bounds how far ahead reading gets.
+class Channel {
+ public:
+  Channel(size_t batches, size_t rows) : pool_(batches) {
+    free_.reserve(batches);
+    full_.reserve(batches);
+    for (auto& b : pool_) {
+      b.rows.resize(rows);
+      free_.push_back(&b);
+    }
+  }
+  // For the reader: an empty batch, or nullptr once stopped.
+  Batch* TakeEmpty() {
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait(lock, [&] { return stopped_ || !free_.empty(); });
+    if (stopped_) return nullptr;
+    Batch* b = free_.back();
+    free_.pop_back();
+    b->count = 0;
+    b->last = false;
+    return b;
+  }
+  void PutFull(Batch* b) {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      full_.push_back(b);
+      waiting_.store(full_.size() - next_, std::memory_order_relaxed);
+    }
+    cv_.notify_all();
+  }
+  // For the storer: the next batch in reading order.
+  Batch* TakeFull() {
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait(lock, [&] { return next_ < full_.size(); });
+    Batch* b = full_[next_++];
+    waiting_.store(full_.size() - next_, std::memory_order_relaxed);
+    return b;
+  }
+  // Batches handed over and not yet taken (a hint, read without the lock).
+  size_t Waiting() const { return waiting_.load(std::memory_order_relaxed); }
+  void PutEmpty(Batch* b) {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      // Every batch handed back has been taken in order: the list restarts.
+      if (next_ == full_.size()) {
+        full_.clear();
+        next_ = 0;
+      }
+      free_.push_back(b);
+    }
+    cv_.notify_all();
+  }
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      stopped_ = true;
+    }
+    cv_.notify_all();
+  }
+
+ private:
+  std::vector<Batch> pool_;
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::vector<Batch*> free_;
+  std::vector<Batch*> full_;  // published, in order; taken up to next_
+  size_t next_ = 0;
+  std::atomic<size_t> waiting_{0};
+  bool stopped_ = false;
+};
+
+void AssignAhead(RowMaker& maker, PreparedRow& row, const Recordset& origen, const Slot& s) {
+  if (!s.present()) throw JetError(jet::kErrItemNotFound, s.field->name);
+  if (!s.field->convert) return maker.CopyField(row, s.to, origen, s.from);
+  Value v = origen.GetValue(s.from);
+  maker.SetValue(row, s.to, s.field->convert(v));
+}
+
+// The assignments of the current origin row, as the loop in step makes
+// them; a failure that stops the run is recorded instead of thrown.
+void Prepare(AheadRow& a, RowMaker& maker, const Recordset& rs, const std::vector<Slot>& slots,
+             bool guarded, const std::vector<int>& key_positions, bool build_keys) {
+  a.defaulted = 0;
+  a.failed = nullptr;
+  a.error.reset();
+  a.other = nullptr;
+  a.read_error = nullptr;
+  try {
+    maker.Begin(a.row);
+    for (const Slot& s : slots) {
+      try {
+        if (!guarded) {
+          AssignAhead(maker, a.row, rs, s);
+          continue;
+        }
+        if (!s.present()) {
+          ++a.defaulted;
+          continue;
+        }
+        try {
+          AssignAhead(maker, a.row, rs, s);
+        } catch (const JetError& e) {
+          if (IsFileFailure(e.number())) throw;
+          ++a.defaulted;
+        }
+      } catch (const JetError& e) {
+        a.failed = &s;
+        a.error = e;
+        break;
+      }
+    }
+    if (!a.error && build_keys) {
+      try {
+        maker.Finish(a.row);
+      } catch (const JetError&) {
+        // The keys are built again when the row is stored, where the error
+        // belongs.
+      }
+    }
+    ReadKey(rs, key_positions, a.key);
+  } catch (...) {
+    a.other = std::current_exception();
+  }
+}
+
+// The reading thread: every origin row from the first, in stored order,
+// until the end, a row that stops the run, or Stop.
+void ReadAhead(Recordset& rs, RowMaker& maker, const std::vector<Slot>& slots, bool guarded,
+               const std::vector<int>& key_positions, Channel& ch) {
+  Batch* b = ch.TakeEmpty();
+  if (!b) return;
+  for (bool first = true;; first = false) {
+    try {
+      if (first) {
+        rs.MoveFirst();
+      } else {
+        rs.MoveNext();
+      }
+      if (rs.IsEOF()) break;
+    } catch (...) {
+      AheadRow& a = b->rows[b->count++];
+      a.failed = nullptr;
+      a.error.reset();
+      a.other = nullptr;
+      a.read_error = std::current_exception();
+      break;
+    }
+    AheadRow& a = b->rows[b->count++];
+    // Index keys are built here while reading keeps ahead; when the storing
+    // thread has caught up, it builds them itself.
+    Prepare(a, maker, rs, slots, guarded, key_positions, ch.Waiting() > 0);
+    if (a.error || a.other) break;
+    // A full batch goes at once, so the one in hand always has room.
+    if (b->count == b->rows.size()) {
+      ch.PutFull(b);
+      b = ch.TakeEmpty();
+      if (!b) return;
+    }
+  }
+  b->last = true;
+  ch.PutFull(b);
+}
+
 }  // namespace
 
 void CopyTable(Database& origen, Database& destino, const TableCopy& copy, MigrationReport& report,
-               const Progress& progress) {
+               const Progress& progress, Reading reading) {
   TableResult step;
   step.routine = copy.routine;
   step.table = copy.table;
@@ -124,45 +350,101 @@ void CopyTable(Database& origen, Database& destino, const TableCopy& copy, Migra
   }
   const bool guarded = copy.loop == Loop::kGuarded;
 
+  const std::vector<std::string> key_fields = KeyFields(origen, copy);
+  const std::vector<int> key_positions = KeyPositions(rs_origen, key_fields);
+  std::vector<std::optional<Value>> key;
+
   int64_t row = 0;
-  rs_origen.MoveFirst();
-  for (; !rs_origen.IsEOF(); rs_origen.MoveNext()) {
-    ++row;
-    const Slot* current = nullptr;
+  auto stop = [&](const Slot* at, const JetError& e, const std::vector<std::optional<Value>>& k) {
+    step.outcome = Outcome::kStopped;
+    report.failure = Failure{copy.table, KeyTextOf(key_fields, k),
+                             row,        at ? at->field->name : std::string(),
+                             e.number(), e.what()};
+    finish();
+    throw MigrationStopped(e, report);
+  };
+
+  std::optional<RowMaker> maker;
+  if (reading == Reading::kAhead && !origen.SharesFileWith(destino)) {
     try {
-      rs_destino.AddNew();
-      for (const Slot& s : slots) {
-        current = &s;
-        if (!guarded) {
-          Assign(rs_origen, rs_destino, s);
-          continue;
-        }
-        if (!s.present()) {
-          ++step.fields_defaulted;
-          continue;
-        }
+      maker.emplace(rs_destino);
+    } catch (const JetError&) {
+      // The loop in step meets the same failure where it belongs.
+    }
+  }
+  if (maker) {
+    Channel ch(kAheadBatches, kAheadRows);
+    std::thread reader(
+        [&] { ReadAhead(rs_origen, *maker, slots, guarded, key_positions, ch); });
+    struct Join {
+      Channel& ch;
+      std::thread& t;
+      void Now() {
+        ch.Stop();
+        if (t.joinable()) t.join();
+      }
+      ~Join() { Now(); }
+    } join{ch, reader};
+    for (bool done = false; !done;) {
+      Batch* b = ch.TakeFull();
+      done = b->last;
+      for (size_t i = 0; i < b->count; ++i) {
+        AheadRow& a = b->rows[i];
+        if (a.read_error) std::rethrow_exception(a.read_error);
+        ++row;
+        step.fields_defaulted += a.defaulted;
+        if (a.other) std::rethrow_exception(a.other);
+        if (a.error) stop(a.failed, *a.error, a.key);
         try {
-          Assign(rs_origen, rs_destino, s);
+          rs_destino.AddPrepared(a.row);
+          ++step.copied;
         } catch (const JetError& e) {
-          if (IsFileFailure(e.number())) throw;
-          ++step.fields_defaulted;
+          if (guarded && !IsFileFailure(e.number())) {
+            ++step.skipped;
+            continue;
+          }
+          stop(nullptr, e, a.key);
         }
       }
-      current = nullptr;
-      rs_destino.Update();
-      ++step.copied;
-    } catch (const JetError& e) {
-      if (guarded && !IsFileFailure(e.number())) {
-        rs_destino.CancelUpdate();
-        ++step.skipped;
-        continue;
+      ch.PutEmpty(b);
+    }
+    join.Now();
+  } else {
+    rs_origen.MoveFirst();
+    for (; !rs_origen.IsEOF(); rs_origen.MoveNext()) {
+      ++row;
+      const Slot* current = nullptr;
+      try {
+        rs_destino.AddNew();
+        for (const Slot& s : slots) {
+          current = &s;
+          if (!guarded) {
+            Assign(rs_origen, rs_destino, s);
+            continue;
+          }
+          if (!s.present()) {
+            ++step.fields_defaulted;
+            continue;
+          }
+          try {
+            Assign(rs_origen, rs_destino, s);
+          } catch (const JetError& e) {
+            if (IsFileFailure(e.number())) throw;
+            ++step.fields_defaulted;
+          }
+        }
+        current = nullptr;
+        rs_destino.Update();
+        ++step.copied;
+      } catch (const JetError& e) {
+        if (guarded && !IsFileFailure(e.number())) {
+          rs_destino.CancelUpdate();
+          ++step.skipped;
+          continue;
+        }
+        ReadKey(rs_origen, key_positions, key);
+        stop(current, e, key);
       }
-      step.outcome = Outcome::kStopped;
-      report.failure = Failure{copy.table, KeyText(origen, rs_origen, copy),
-                               row,        current ? current->field->name : std::string(),
-                               e.number(), e.what()};
-      finish();
-      throw MigrationStopped(e, report);
     }
   }
   rs_origen.Close();

@@ -44,12 +44,19 @@ struct TableCopy {
 // Called when a step starts (`finished` false) and when it ends.
 using Progress = std::function<void(const TableResult& step, bool finished)>;
 
+// How origin rows are read. kAhead reads and converts them on a second
+// thread a few hundred rows ahead of the rows being stored, when the two
+// databases are different files; kInStep reads each row as it is stored.
+// The outcome is the same: rows, counts, the failing row and its error.
+enum class Reading { kAhead, kInStep };
+
 // Runs one copy and appends its step to `report`. A table that cannot be
 // opened on either side, or an empty origin table, is skipped (recorded as
 // such). In an unguarded copy the first failure throws MigrationStopped
 // carrying `report` with the failing row; the rows saved before it stay.
 // Both databases must be open; the origin may be read-only.
 void CopyTable(jet::dao::Database& origen, jet::dao::Database& destino, const TableCopy& copy,
-               MigrationReport& report, const Progress& progress = {});
+               MigrationReport& report, const Progress& progress = {},
+               Reading reading = Reading::kAhead);
 
 }  // namespace maquetor::migrate

@@ -60,7 +60,7 @@ std::string FileBytes(const std::string& path) {
 
 // Four rows: the second has a name too long for the destination, the third
 // no amount where the destination requires one.
-class RefusedRows : public ::testing::Test {
+class RefusedRows : public ::testing::TestWithParam<mig::Reading> {
  protected:
   void SetUp() override {
     origen_ = Create(dir_.File("o.mdb"), {
@@ -82,10 +82,11 @@ class RefusedRows : public ::testing::Test {
   Database origen_, destino_;
 };
 
-TEST_F(RefusedRows, GuardedLoopDefaultsTheFieldAndLeavesTheRowOut) {
+TEST_P(RefusedRows, GuardedLoopDefaultsTheFieldAndLeavesTheRowOut) {
   mig::MigrationReport report;
   mig::CopyTable(origen_, destino_,
-                 Copy("TPartes", {"Id", "Nombre", "Importe"}, mig::Loop::kGuarded), report);
+                 Copy("TPartes", {"Id", "Nombre", "Importe"}, mig::Loop::kGuarded), report, {},
+                 GetParam());
   ASSERT_EQ(report.tables.size(), 1u);
   const auto& step = report.tables[0];
   EXPECT_EQ(step.copied, 3);
@@ -97,11 +98,12 @@ TEST_F(RefusedRows, GuardedLoopDefaultsTheFieldAndLeavesTheRowOut) {
   EXPECT_EQ(rows[2][0], Value(4));
 }
 
-TEST_F(RefusedRows, UnguardedLoopStopsAtTheFieldKeepingTheRowsBefore) {
+TEST_P(RefusedRows, UnguardedLoopStopsAtTheFieldKeepingTheRowsBefore) {
   mig::MigrationReport report;
   try {
     mig::CopyTable(origen_, destino_,
-                   Copy("TPartes", {"Id", "Nombre", "Importe"}, mig::Loop::kUnguarded), report);
+                   Copy("TPartes", {"Id", "Nombre", "Importe"}, mig::Loop::kUnguarded), report,
+                   {}, GetParam());
     FAIL() << "the copy did not stop";
   } catch (const mig::MigrationStopped& e) {
     EXPECT_EQ(e.number(), jet::kErrFieldTooSmall);
@@ -119,7 +121,7 @@ TEST_F(RefusedRows, UnguardedLoopStopsAtTheFieldKeepingTheRowsBefore) {
   mig::MigrationReport again;
   try {
     mig::CopyTable(origen_, destino_, Copy("TPartes", {"Id", "Otro"}, mig::Loop::kUnguarded),
-                   again);
+                   again, {}, GetParam());
     FAIL() << "the copy did not stop";
   } catch (const mig::MigrationStopped& e) {
     EXPECT_EQ(e.number(), jet::kErrItemNotFound);
@@ -130,18 +132,22 @@ TEST_F(RefusedRows, UnguardedLoopStopsAtTheFieldKeepingTheRowsBefore) {
 
 // A destination that cannot be written fails every row alike: a guarded
 // loop stops instead of counting each row as refused.
-TEST_F(RefusedRows, GuardedLoopDoesNotPassOverAFileFailure) {
+TEST_P(RefusedRows, GuardedLoopDoesNotPassOverAFileFailure) {
   destino_.Close();
   Database read_only = jet::dao::DBEngine::Instance().OpenDatabase(dir_.File("d.mdb"), false, true);
   mig::MigrationReport report;
   try {
-    mig::CopyTable(origen_, read_only, Copy("TLista", {"Id"}, mig::Loop::kGuarded), report);
+    mig::CopyTable(origen_, read_only, Copy("TLista", {"Id"}, mig::Loop::kGuarded), report, {},
+                   GetParam());
     FAIL() << "the copy did not stop";
   } catch (const mig::MigrationStopped& e) {
     EXPECT_EQ(e.number(), jet::kErrReadOnly);
     EXPECT_EQ(e.report().tables.at(0).skipped, 0);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Reading, RefusedRows,
+                         ::testing::Values(mig::Reading::kAhead, mig::Reading::kInStep));
 
 // Jet 4 to Jet 4, text, memo and binary fields move as stored bytes: short
 // text, memos kept in the row, on one page and over several,
@@ -397,5 +403,161 @@ TEST(Jet3Origin, WholeRunOpensItReadOnlyAndStopsAtTheMissingConfiguration) {
   }
   EXPECT_TRUE(FileBytes(fixture) == before);
 }
+
+// Several thousand rows, more than are ever read ahead, copied both ways
+// into the same destination layout: an auto-number and a defaulted field
+// the copy leaves alone, a unique code, a short name, a required amount and
+// memos. Refusals are scattered through the table; the unguarded copy stops
+// far past the first rows read ahead. Both ways leave the same rows, the
+// same counters and the same report.
+class ReadingWays : public ::testing::Test {
+ protected:
+  static constexpr int kRows = 3000;
+
+  void SetUp() override {
+    origen_ = Create(dir_.File("o.mdb"), {
+        "CREATE TABLE TCasos (Id LONG PRIMARY KEY, Codigo TEXT(20), Nombre TEXT(40), "
+        "Nota MEMO, Importe DOUBLE)",
+    });
+    auto rs = origen_.OpenRecordset("TCasos");
+    for (int i = 1; i <= kRows; ++i) {
+      rs.AddNew();
+      rs.SetValue("Id", Value(i));
+      // Every 97th code repeats the one before it.
+      rs.SetValue("Codigo", Value("C" + std::to_string(i % 97 == 0 ? i - 1 : i)));
+      // Every 101st name is too long for the destination.
+      rs.SetValue("Nombre", Value(i % 101 == 0 ? std::string("Nombre demasiado largo")
+                                                 : "Núñez " + std::to_string(i)));
+      if (i % 3 == 0) rs.SetValue("Nota", Value(std::string(static_cast<size_t>(i % 5000), 'n')));
+      // Every 89th amount is missing.
+      if (i % 89 != 0) rs.SetValue("Importe", Value(i * 1.5));
+      rs.Update();
+    }
+    rs.Close();
+  }
+
+  Database Destination(const std::string& name) {
+    Database d = Create(dir_.File(name), {});
+    auto def = d.CreateTableDef("TCasos");
+    auto num = def.CreateField("Num", jet::dao::dbLong);
+    num.SetAttributes(jet::dao::dbFixedField | jet::dao::dbAutoIncrField);
+    def.AppendField(num);
+    def.AppendField(def.CreateField("Id", jet::dao::dbLong));
+    def.AppendField(def.CreateField("Codigo", jet::dao::dbText, 20));
+    def.AppendField(def.CreateField("Nombre", jet::dao::dbText, 12));
+    def.AppendField(def.CreateField("Nota", jet::dao::dbMemo));
+    auto importe = def.CreateField("Importe", jet::dao::dbDouble);
+    importe.SetRequired(true);
+    def.AppendField(importe);
+    auto estado = def.CreateField("Estado", jet::dao::dbText, 10);
+    estado.SetDefaultValue("\"abierto\"");
+    def.AppendField(estado);
+    auto pk = def.CreateIndex("PrimaryKey");
+    pk.SetPrimary(true);
+    pk.AppendField(pk.CreateField("Id"));
+    def.AppendIndex(pk);
+    auto codigo = def.CreateIndex("Codigo");
+    codigo.SetUnique(true);
+    codigo.AppendField(codigo.CreateField("Codigo"));
+    def.AppendIndex(codigo);
+    d.AppendTableDef(def);
+    return d;
+  }
+
+  ts::TempDir dir_;
+  Database origen_;
+};
+
+TEST_F(ReadingWays, GuardedCopiesMatch) {
+  std::vector<std::vector<std::vector<Value>>> tables;
+  std::vector<mig::TableResult> steps;
+  for (auto reading : {mig::Reading::kAhead, mig::Reading::kInStep}) {
+    Database destino = Destination(reading == mig::Reading::kAhead ? "a.mdb" : "s.mdb");
+    mig::MigrationReport report;
+    mig::CopyTable(origen_, destino,
+                   Copy("TCasos", {"Id", "Codigo", "Nombre", "Nota", "Importe", "Falta"},
+                        mig::Loop::kGuarded),
+                   report, {}, reading);
+    steps.push_back(report.tables.at(0));
+    // The counter goes on after the copied rows.
+    auto rs = destino.OpenRecordset("TCasos");
+    rs.AddNew();
+    rs.SetValue("Id", Value(kRows + 1));
+    rs.SetValue("Importe", Value(1.0));
+    rs.Update();
+    rs.Close();
+    tables.push_back(Rows(destino, "TCasos"));
+  }
+  const int refused = kRows / 97 + kRows / 89 - kRows / (97 * 89);
+  EXPECT_EQ(steps[0].copied, kRows - refused);
+  EXPECT_EQ(steps[0].skipped, refused);
+  // The absent field in every row, and each long name.
+  EXPECT_EQ(steps[0].fields_defaulted, kRows + kRows / 101);
+  for (const auto& s : steps) {
+    EXPECT_EQ(s.copied, steps[0].copied);
+    EXPECT_EQ(s.skipped, steps[0].skipped);
+    EXPECT_EQ(s.fields_defaulted, steps[0].fields_defaulted);
+  }
+  ASSERT_EQ(tables[0].size(), tables[1].size());
+  EXPECT_TRUE(tables[0] == tables[1]);
+  // Numbers run on, a long name was left at its default, and the field the
+  // copy leaves alone has its default.
+  const auto& rows = tables[0];
+  for (size_t i = 1; i < rows.size(); ++i) {
+    ASSERT_GT(rows[i][0].as<int32_t>(), rows[i - 1][0].as<int32_t>());
+  }
+  auto with_id = [&](int id) {
+    for (const auto& r : rows) {
+      if (r[1] == Value(id)) return r;
+    }
+    return std::vector<Value>{};
+  };
+  EXPECT_EQ(with_id(101).at(3), Value());
+  EXPECT_EQ(with_id(102).at(3), Value("Núñez 102"));
+  EXPECT_EQ(with_id(102).at(6), Value("abierto"));
+  EXPECT_TRUE(with_id(97).empty());
+  EXPECT_TRUE(with_id(89).empty());
+}
+
+TEST_F(ReadingWays, UnguardedCopiesStopAtTheSameRow) {
+  // Only the amount can fail: the first missing one, row 89... and past the
+  // rows read ahead, with the origin's first 2000 rows' amounts present.
+  origen_.Execute("UPDATE TCasos SET Importe = 1 WHERE Id < 2000");
+  std::vector<std::string> reports;
+  for (auto reading : {mig::Reading::kAhead, mig::Reading::kInStep}) {
+    Database destino = Destination(reading == mig::Reading::kAhead ? "a.mdb" : "s.mdb");
+    mig::MigrationReport report;
+    try {
+      mig::CopyTable(origen_, destino,
+                     Copy("TCasos", {"Id", "Importe", "Nota"}, mig::Loop::kUnguarded), report,
+                     {}, reading);
+      FAIL() << "the copy did not stop";
+    } catch (const mig::MigrationStopped& e) {
+      EXPECT_EQ(e.number(), jet::kErrRequired);
+      const auto& f = *e.report().failure;
+      EXPECT_EQ(f.key, "Id=2047");  // 2047 = 23 * 89
+      EXPECT_EQ(f.row, 2047);
+      EXPECT_EQ(f.field, "");
+      EXPECT_EQ(e.report().tables.at(0).copied, 2046);
+      reports.push_back(f.message);
+    }
+    EXPECT_EQ(Rows(destino, "TCasos").size(), 2046u);
+    // A field the destination lacks, in a later field, stops at the first row.
+    mig::MigrationReport again;
+    Database otra = Destination(reading == mig::Reading::kAhead ? "a2.mdb" : "s2.mdb");
+    try {
+      mig::CopyTable(origen_, otra, Copy("TCasos", {"Id", "Importe", "Otro"}, mig::Loop::kUnguarded),
+                     again, {}, reading);
+      FAIL() << "the copy did not stop";
+    } catch (const mig::MigrationStopped& e) {
+      EXPECT_EQ(e.report().failure->field, "Otro");
+      EXPECT_EQ(e.report().failure->row, 1);
+    }
+    EXPECT_TRUE(Rows(otra, "TCasos").empty());
+  }
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[0], reports[1]);
+}
+
 
 }  // namespace
