@@ -362,7 +362,15 @@ class FilePager final : public Pager {
     for (uint32_t p : retired_) {
       if (Frame* f = index_[p]) Evict(f);
     }
-    StartWriteOut(retired_.front(), retired_.back());
+    // The disk is handed a few megabytes at a time: fewer, larger requests.
+    if (out_first_ == UINT32_MAX) out_first_ = retired_.front();
+    out_first_ = std::min(out_first_, retired_.front());
+    out_last_ = std::max(out_last_, retired_.back());
+    if (out_last_ - out_first_ + 1 >= kWriteOutPages) {
+      StartWriteOut(out_first_, out_last_);
+      out_first_ = UINT32_MAX;
+      out_last_ = 0;
+    }
     retired_.clear();
   }
 
@@ -599,6 +607,7 @@ class FilePager final : public Pager {
   static constexpr size_t kMapChunk = size_t{64} << 10;
   static constexpr uint32_t kReadAheadMax = 32;
   static constexpr uint32_t kWriteRunMax = 64;
+  static constexpr uint32_t kWriteOutPages = 1024;
 
   const std::string key_;
   int fd_;
@@ -618,6 +627,8 @@ class FilePager final : public Pager {
   PageArena arena_;
   Bytes scratch_;  // transformed copies of pages being written
   std::vector<uint32_t> retired_;  // pages to leave the cache at the next batch
+  uint32_t out_first_ = UINT32_MAX;  // retired pages not yet handed to the disk
+  uint32_t out_last_ = 0;
   std::vector<iovec> iov_;
   const uint8_t* map_ = nullptr;  // the whole file, when mapped
   size_t map_len_ = 0;
