@@ -706,9 +706,14 @@ void FileState::WriteHeld(Table& t, size_t real_index) {
   // From here on the pages are the index, whatever happens below.
   h.state = HeldIndex::State::kDirect;
   // Nothing reached the tree since it was found empty: it is built whole.
+  // Each page is written once and complete, so it leaves the cache at once
+  // (but the root, where every search starts).
   SortedIndexWriter writer(
       f, t.def().page, ri.first_page, [&] { return pages.Allocate(); },
-      [&](uint32_t page, ByteView data) { pager_->Write(page, data); });
+      [&](uint32_t page, ByteView data) {
+        pager_->Write(page, data);
+        if (page != ri.first_page) pager_->Retire(page);
+      });
   entries->TakeInOrder([&](ByteView key, RowId row) { writer.Add(key, row); });
   writer.Finish();
 }
