@@ -1,5 +1,7 @@
 #include "jet/row.h"
 
+#include <cstring>
+
 #include <algorithm>
 
 #include "jet/error.h"
@@ -102,65 +104,73 @@ void PackRowInto(const TableDef& def, const std::vector<PackedColumn>& cols, siz
                  Bytes& out) {
   if (cols.size() != def.columns.size()) throw JetError(kErrInvalidArgument);
   uint16_t ncols = def.max_columns;
-  for (const auto& c : def.columns) ncols = std::max<uint16_t>(ncols, static_cast<uint16_t>(c.number + 1));
-  size_t mask_size = (size_t{ncols} + 7) / 8;
-  uint8_t mask_small[32] = {};
-  if (mask_size > sizeof mask_small) throw JetError(kErrFieldCountExceeded);
-  std::span<uint8_t> mask(mask_small, mask_size);
-
-  out.clear();
-  Append16(out, ncols);
-  size_t fixed_start = out.size();
-  out.resize(fixed_start + def.fixed_area_size(), 0);
+  uint16_t nvar = 0;
+  for (const auto& c : def.columns) {
+    ncols = std::max<uint16_t>(ncols, static_cast<uint16_t>(c.number + 1));
+    if (!c.fixed()) nvar = std::max<uint16_t>(nvar, static_cast<uint16_t>(c.var_index + 1));
+  }
+  const size_t mask_size = (size_t{ncols} + 7) / 8;
+  if (mask_size > 32) throw JetError(kErrFieldCountExceeded);
+  if (nvar > 256) throw JetError(kErrFieldCountExceeded);
 
   // Variable columns go in their table order; slots of deleted columns take
   // the offset of the next value, so they read as empty.
-  uint16_t nvar = 0;
-  for (const auto& c : def.columns) {
-    if (!c.fixed()) nvar = std::max<uint16_t>(nvar, static_cast<uint16_t>(c.var_index + 1));
-  }
   const PackedColumn* var_small[256];
-  if (nvar > 256) throw JetError(kErrFieldCountExceeded);
-  std::span<const PackedColumn*> var_values(var_small, nvar);
-  std::fill(var_values.begin(), var_values.end(), nullptr);
-
+  std::fill(var_small, var_small + nvar, nullptr);
+  const size_t fixed_start = 2;
+  size_t var_bytes = 0;
   for (size_t i = 0; i < def.columns.size(); ++i) {
     const ColumnDef& c = def.columns[i];
     const PackedColumn& v = cols[i];
-    if (v.present) mask[c.number / 8] |= static_cast<uint8_t>(1u << (c.number % 8));
     if (c.type == ColumnType::kBoolean) continue;
     if (c.fixed()) {
-      if (v.present) {
-        if (v.data.size() != c.length) throw JetError(kErrInvalidArgument);
-        std::copy(v.data.begin(), v.data.end(),
-                  out.begin() + static_cast<ptrdiff_t>(fixed_start + c.fixed_offset));
-      }
+      if (v.present && v.data.size() != c.length) throw JetError(kErrInvalidArgument);
     } else {
-      var_values[c.var_index] = &v;
+      var_small[c.var_index] = &v;
+      if (v.present) var_bytes += v.data.size();
     }
   }
 
-  size_t trailer = mask_size + (def.var_column_count > 0 ? 4 + 2 * size_t{nvar} : 0);
-  auto pad = [&] {
-    if (out.size() + trailer < min_size) out.resize(min_size - trailer, 0);
-  };
-  if (def.var_column_count > 0) {
-    uint16_t offsets_small[256];
-    std::span<uint16_t> offsets(offsets_small, nvar);
-    for (uint16_t i = 0; i < nvar; ++i) {
-      offsets[i] = static_cast<uint16_t>(out.size());
-      const PackedColumn* v = var_values[i];
-      if (v && v->present) AppendBytes(out, v->data);
+  // The row is sized once and written in place: zeros where nothing goes
+  // (absent fixed values, padding up to min_size).
+  const bool has_var = def.var_column_count > 0;
+  const size_t trailer = mask_size + (has_var ? 4 + 2 * size_t{nvar} : 0);
+  const size_t data_end = fixed_start + def.fixed_area_size() + (has_var ? var_bytes : 0);
+  const size_t body = std::max(data_end, min_size > trailer ? min_size - trailer : 0);
+  out.assign(body + trailer, 0);
+  uint8_t* row = out.data();
+  row[0] = static_cast<uint8_t>(ncols);
+  row[1] = static_cast<uint8_t>(ncols >> 8);
+  uint8_t* mask = row + body + trailer - mask_size;
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    const ColumnDef& c = def.columns[i];
+    const PackedColumn& v = cols[i];
+    if (!v.present) continue;
+    mask[c.number / 8] = static_cast<uint8_t>(mask[c.number / 8] | (1u << (c.number % 8)));
+    if (c.type != ColumnType::kBoolean && c.fixed() && !v.data.empty()) {
+      std::memcpy(row + fixed_start + c.fixed_offset, v.data.data(), v.data.size());
     }
-    uint16_t eod = static_cast<uint16_t>(out.size());
-    pad();
-    Append16(out, eod);
-    for (int i = static_cast<int>(nvar) - 1; i >= 0; --i) Append16(out, offsets[static_cast<size_t>(i)]);
-    Append16(out, nvar);
-  } else {
-    pad();
   }
-  out.insert(out.end(), mask.begin(), mask.end());
+  if (has_var) {
+    auto put16 = [](uint8_t* at, size_t v) {
+      at[0] = static_cast<uint8_t>(v);
+      at[1] = static_cast<uint8_t>(v >> 8);
+    };
+    size_t at = fixed_start + def.fixed_area_size();
+    // After the padding: the end of the data, the offsets last to first,
+    // their count.
+    uint8_t* offsets = row + body + 2;
+    for (uint16_t i = 0; i < nvar; ++i) {
+      put16(offsets + 2 * (size_t{nvar} - 1 - i), at);
+      const PackedColumn* v = var_small[i];
+      if (v && v->present && !v->data.empty()) {
+        std::memcpy(row + at, v->data.data(), v->data.size());
+        at += v->data.size();
+      }
+    }
+    put16(row + body, at);
+    put16(offsets + 2 * size_t{nvar}, nvar);
+  }
 }
 
 }  // namespace jet

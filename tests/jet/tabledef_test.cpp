@@ -140,6 +140,17 @@ TEST(RowTest, PackThenCrackKeepsFixedVariableAndNullColumns) {
   cols[4] = {true, text};
   cols[5] = {true, {}};  // empty but present: zero-length text
   Bytes row = PackRow(def, cols);
+  // Count, fixed area, variable data, end of data, offsets last to first,
+  // their count, null mask; padding goes between the data and the offsets.
+  const Bytes head = {6, 0, 1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0, 0, 'a', 0, 'b', 0};
+  const Bytes tail = {18, 0, 18, 0, 14, 0, 14, 0, 3, 0, 0x35};
+  Bytes want = head;
+  want.insert(want.end(), tail.begin(), tail.end());
+  EXPECT_EQ(row, want);
+  want = head;
+  want.resize(want.size() + 11, 0);
+  want.insert(want.end(), tail.begin(), tail.end());
+  EXPECT_EQ(PackRow(def, cols, 40), want);
   std::vector<ColumnSlice> out;
   CrackRow(Jet4Format(), def, row, out);
   EXPECT_TRUE(out[0].present);
