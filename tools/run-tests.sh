@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test: the optimised build and its test
 # suite, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer,
-# then the reader fuzz target under libFuzzer for a bounded time. Exits
-# non-zero when any stage fails. Prints how long each stage took.
+# the migration tests under ThreadSanitizer, then the reader fuzz target under
+# libFuzzer for a bounded time. Exits non-zero when any stage fails. Prints
+# how long each stage took.
 #
 #   tools/run-tests.sh [--no-setup] [--no-sanitize] [--no-fuzz]
 #
 # Environment: MAQUETOR_BUILD_DIR (default build; the sanitizer and fuzz builds
-# go to <dir>-sanitize and <dir>-fuzz), JOBS (default 2), FUZZ_SECONDS
+# go to <dir>-sanitize, <dir>-thread and <dir>-fuzz), JOBS (default 2), FUZZ_SECONDS
 # (default 90), CTEST_ARGS (extra ctest arguments, e.g. "-R Oracles").
 set -euo pipefail
 
@@ -106,6 +107,19 @@ if ((sanitize)); then
   UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}" \
     run_ctest "$build-sanitize"
   end "sanitizer tests"
+
+  # Migration reads origin rows on a second thread: its tests run once more
+  # under ThreadSanitizer.
+  begin "thread sanitizer build ($build-thread)"
+  cmake -S . -B "$build-thread" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
+    -DMAQUETOR_TSAN=ON -DMAQUETOR_TESTS=ON -DMAQUETOR_BENCH=OFF -DMAQUETOR_FUZZ=OFF >/dev/null
+  cmake --build "$build-thread" -j "$jobs" --target migrate_tests
+  end "thread sanitizer build"
+
+  begin "thread sanitizer tests"
+  TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1 second_deadlock_stack=1}" \
+    "$build-thread/tests/migrate_tests" </dev/null
+  end "thread sanitizer tests"
 fi
 
 if ((fuzz)); then
