@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <exception>
 #include <mutex>
 #include <optional>
@@ -153,7 +154,6 @@ class Channel {
  public:
   Channel(size_t batches, size_t rows) : pool_(batches) {
     free_.reserve(batches);
-    full_.reserve(batches);
     for (auto& b : pool_) {
       b.rows.resize(rows);
       free_.push_back(&b);
@@ -174,16 +174,17 @@ class Channel {
     {
       std::lock_guard<std::mutex> lock(mu_);
       full_.push_back(b);
-      waiting_.store(full_.size() - next_, std::memory_order_relaxed);
+      waiting_.store(full_.size(), std::memory_order_relaxed);
     }
     cv_.notify_all();
   }
   // For the storer: the next batch in reading order.
   Batch* TakeFull() {
     std::unique_lock<std::mutex> lock(mu_);
-    cv_.wait(lock, [&] { return next_ < full_.size(); });
-    Batch* b = full_[next_++];
-    waiting_.store(full_.size() - next_, std::memory_order_relaxed);
+    cv_.wait(lock, [&] { return !full_.empty(); });
+    Batch* b = full_.front();
+    full_.pop_front();
+    waiting_.store(full_.size(), std::memory_order_relaxed);
     return b;
   }
   // Batches handed over and not yet taken (a hint, read without the lock).
@@ -191,11 +192,6 @@ class Channel {
   void PutEmpty(Batch* b) {
     {
       std::lock_guard<std::mutex> lock(mu_);
-      // Every batch handed back has been taken in order: the list restarts.
-      if (next_ == full_.size()) {
-        full_.clear();
-        next_ = 0;
-      }
       free_.push_back(b);
     }
     cv_.notify_all();
@@ -213,8 +209,7 @@ class Channel {
   std::mutex mu_;
   std::condition_variable cv_;
   std::vector<Batch*> free_;
-  std::vector<Batch*> full_;  // published, in order; taken up to next_
-  size_t next_ = 0;
+  std::deque<Batch*> full_;  // handed over, in reading order
   std::atomic<size_t> waiting_{0};
   bool stopped_ = false;
 };
