@@ -385,11 +385,22 @@ void CopyTable(Database& origen, Database& destino, const TableCopy& copy, Migra
       done = b->last;
       for (size_t i = 0; i < b->count; ++i) {
         AheadRow& a = b->rows[i];
-        if (a.read_error) std::rethrow_exception(a.read_error);
+        // Whatever ends the run here, reading has stopped before the report
+        // goes out, so that nothing else uses the origin meanwhile.
+        if (a.read_error) {
+          join.Now();
+          std::rethrow_exception(a.read_error);
+        }
         ++row;
         step.fields_defaulted += a.defaulted;
-        if (a.other) std::rethrow_exception(a.other);
-        if (a.error) stop(a.failed, *a.error, a.key);
+        if (a.other) {
+          join.Now();
+          std::rethrow_exception(a.other);
+        }
+        if (a.error) {
+          join.Now();
+          stop(a.failed, *a.error, a.key);
+        }
         try {
           rs_destino.AddPrepared(a.row);
           ++step.copied;
@@ -398,6 +409,7 @@ void CopyTable(Database& origen, Database& destino, const TableCopy& copy, Migra
             ++step.skipped;
             continue;
           }
+          join.Now();
           stop(nullptr, e, a.key);
         }
       }
