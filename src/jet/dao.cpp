@@ -699,6 +699,12 @@ class RecordsetState {
     }
     buffer[c].EmplaceString().assign(1, ' ');
   }
+  // Column `c` of the row being added takes column `fc` of `from`'s
+  // current row: its stored bytes where it may, its value otherwise.
+  void CopyFrom(size_t c, RecordsetState& from, size_t fc) {
+    if (TakesStored(c, from, fc)) return TakeStored(c, from, fc);
+    Set(c, from.Get(fc));
+  }
   // Turns stored bytes back into the value they hold.
   void Unstore(size_t c) {
     Table::StoredColumn& st = stored[c];
@@ -766,10 +772,7 @@ void Recordset::SetValue(int index, Value&& v) {
 void Recordset::CopyField(int index, const Recordset& from, int from_index) {
   s_->Check();
   from.s_->Check();
-  const size_t c = s_->ColumnFor(index);
-  const size_t fc = from.s_->ColumnFor(from_index);
-  if (s_->TakesStored(c, *from.s_, fc)) return s_->TakeStored(c, *from.s_, fc);
-  s_->Set(c, from.s_->Get(fc));
+  s_->CopyFrom(s_->ColumnFor(index), *from.s_, from.s_->ColumnFor(from_index));
 }
 
 int Recordset::FieldCount() const {
@@ -871,6 +874,21 @@ class PreparedRowState {
   bool keys_built = false;
 };
 
+namespace {
+// Lends a prepared row's vectors to an edit state as its buffer, for as
+// long as it lives.
+struct Borrow {
+  RecordsetState& st;
+  PreparedRowState& pr;
+  Borrow(RecordsetState& s, PreparedRowState& p) : st(s), pr(p) { Swap(); }
+  ~Borrow() { Swap(); }
+  void Swap() {
+    std::swap(st.buffer, pr.buffer);
+    std::swap(st.stored, pr.stored);
+  }
+};
+}  // namespace
+
 PreparedRow::PreparedRow() : s_(std::make_unique<PreparedRowState>()) {}
 PreparedRow::~PreparedRow() = default;
 PreparedRow::PreparedRow(PreparedRow&&) noexcept = default;
@@ -882,21 +900,17 @@ void Recordset::AddPrepared(PreparedRow& row) {
   RecordsetState& st = *s_;
   PreparedRowState& pr = *row.s_;
   if (pr.buffer.size() != st.table->def().columns.size()) throw JetError(kErrInvalidArgument);
-  // The row's vectors stand in for the edit buffer and go back to it after.
-  struct Lend {
+  // Whatever happens, nothing stays pending; the row gets its vectors back
+  // (the borrow ends first).
+  struct Settle {
     RecordsetState& st;
     PreparedRowState& pr;
-    Lend(RecordsetState& s, PreparedRowState& p) : st(s), pr(p) { Swap(); }
-    ~Lend() {
-      Swap();
+    ~Settle() {
       for (auto& c : pr.stored) c.set = false;
       st.mode = RecordsetState::Mode::kNone;
     }
-    void Swap() {
-      std::swap(st.buffer, pr.buffer);
-      std::swap(st.stored, pr.stored);
-    }
-  } lend(st, pr);
+  } settle{st, pr};
+  Borrow lend(st, pr);
   st.mode = RecordsetState::Mode::kAdd;
   // As after AddNew, an auto-number left unassigned shows its number.
   const jet::TableDef& def = st.table->def();
@@ -929,20 +943,6 @@ RowMaker::RowMaker(Recordset& into) {
 
 RowMaker::~RowMaker() = default;
 
-namespace {
-// Lends a prepared row's vectors to the maker's edit state for one call.
-struct Borrow {
-  RecordsetState& st;
-  PreparedRowState& pr;
-  Borrow(RecordsetState& s, PreparedRowState& p) : st(s), pr(p) { Swap(); }
-  ~Borrow() { Swap(); }
-  void Swap() {
-    std::swap(st.buffer, pr.buffer);
-    std::swap(st.stored, pr.stored);
-  }
-};
-}  // namespace
-
 void RowMaker::Begin(PreparedRow& row) {
   RecordsetState& sh = *shadow_;
   PreparedRowState& pr = *row.s_;
@@ -966,8 +966,7 @@ void RowMaker::CopyField(PreparedRow& row, int index, const Recordset& from, int
   const size_t c = sh.ColumnFor(index);
   const size_t fc = from.s_->ColumnFor(from_index);
   Borrow b(sh, *row.s_);
-  if (sh.TakesStored(c, *from.s_, fc)) return sh.TakeStored(c, *from.s_, fc);
-  sh.Set(c, from.s_->Get(fc));
+  sh.CopyFrom(c, *from.s_, fc);
 }
 
 void RowMaker::SetValue(PreparedRow& row, int index, Value&& v) {

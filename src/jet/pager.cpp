@@ -363,7 +363,6 @@ class FilePager final : public Pager {
       if (Frame* f = index_[p]) Evict(f);
     }
     // The disk is handed a few megabytes at a time: fewer, larger requests.
-    if (out_first_ == UINT32_MAX) out_first_ = retired_.front();
     out_first_ = std::min(out_first_, retired_.front());
     out_last_ = std::max(out_last_, retired_.back());
     if (out_last_ - out_first_ + 1 >= kWriteOutPages) {
