@@ -91,7 +91,7 @@ std::string Footer() {
 
 int main(int argc, char** argv) {
   namespace platform = maquetor::shell::platform;
-  platform::UseUtf8Console();
+  platform::SetUpStandardStreams();
   // The arguments in UTF-8, whatever the system handed to main.
   std::vector<std::string> args = platform::Arguments(argc, argv);
   std::vector<char*> utf8_argv;

@@ -23,8 +23,11 @@ std::vector<std::string> Arguments(int argc, char** argv);
 // Full path of the running executable, UTF-8.
 std::string ExecutablePath();
 
-// Makes the console show UTF-8 output as text (Windows); nothing elsewhere.
-void UseUtf8Console();
+// The standard streams carry the program's bytes unchanged: UTF-8 text with
+// "\n" line ends, and data (a CSV value's own CR LF) as it is. On Windows
+// that means binary mode, where text mode would turn every "\n" into CR LF,
+// and a console that reads and shows UTF-8; elsewhere nothing is needed.
+void SetUpStandardStreams();
 
 // The bytes the installer's uninstaller reads for `utf8`: its text in the
 // ANSI code page on Windows (a character the code page lacks becomes "?"),

@@ -19,7 +19,7 @@ std::string ExecutablePath() {
   return db::Utf8Name(exe);
 }
 
-void UseUtf8Console() {}
+void SetUpStandardStreams() {}
 
 std::string InstallerLogText(const std::string& utf8) { return utf8; }
 

@@ -1,6 +1,9 @@
 #include <windows.h>
 #include <shellapi.h>
+#include <fcntl.h>
+#include <io.h>
 
+#include <cstdio>
 #include <memory>
 
 #include "shell/platform.h"
@@ -62,9 +65,10 @@ std::string ExecutablePath() {
   }
 }
 
-void UseUtf8Console() {
+void SetUpStandardStreams() {
   SetConsoleOutputCP(CP_UTF8);
   SetConsoleCP(CP_UTF8);
+  for (FILE* stream : {stdin, stdout, stderr}) _setmode(_fileno(stream), _O_BINARY);
 }
 
 std::string InstallerLogText(const std::string& utf8) {
