@@ -5,8 +5,9 @@
 #   tools/wine-run.sh build-win/tests/shell_tests.exe [ARGS...]
 #
 # The Wine prefix is the build folder's own, <build>/wine-prefix (the folder
-# above the executable that holds CMakeCache.txt), or $MAQUETOR_WINEPREFIX;
-# it is made on first use, once even when several tests start together.
+# above the executable that holds CMakeCache.txt; build-win/ of this checkout
+# for an executable elsewhere), or $MAQUETOR_WINEPREFIX; it is made on first
+# use, once even when several tests start together.
 # No display is used; Wine's own messages are off. The exit status is the
 # program's.
 set -euo pipefail
@@ -23,7 +24,7 @@ prefix="${MAQUETOR_WINEPREFIX:-}"
 if [[ -z "$prefix" ]]; then
   dir="$(dirname "$exe")"
   while [[ "$dir" != / && ! -f "$dir/CMakeCache.txt" ]]; do dir="$(dirname "$dir")"; done
-  [[ "$dir" == / ]] && dir="$(dirname "$exe")"
+  [[ "$dir" == / ]] && dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build-win"
   prefix="$dir/wine-prefix"
 fi
 

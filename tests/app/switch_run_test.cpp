@@ -38,9 +38,10 @@ constexpr const char* kProgram = "maquetor";
 const std::string kVersion = "versi\xC3\xB3n";
 #endif
 
-// A program folder holding the program, and a settings store of its own: a
-// settings folder beside it on Linux; on Windows the user's registry key,
-// emptied first, which only a throwaway Wine prefix may have done to it.
+// A program folder holding the program, its name accented, and a settings
+// store of its own: a settings folder beside it on Linux; on Windows the
+// user's registry key, emptied first, which only a throwaway Wine prefix
+// may have done to it.
 class InstallerRun : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -48,7 +49,7 @@ class InstallerRun : public ::testing::Test {
     if (!std::getenv("WINEPREFIX")) GTEST_SKIP() << "would change this user's real settings";
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\Corvanta");
 #endif
-    app_ = dir_.path() / "Corvanta";
+    app_ = dir_.path() / FsPath("Corvanta N\xC3\xBA\xC3\xB1" "ez");
     config_ = dir_.path() / "config";
     fs::create_directories(app_);
     std::error_code ec;
@@ -103,16 +104,23 @@ TEST_F(InstallerRun, SetupModeBuildsBothDatabasesOnceAndLogsThemInOrder) {
   auto r = Run({"/Setup"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "");
-  const std::string app = app_.string();
+  const std::string app = Utf8Name(app_);
   ASSERT_TRUE(fs::is_regular_file(app_ / "Bases" / "Setup.MDB"));
   ASSERT_TRUE(fs::is_regular_file(app_ / "Bases" / "DBRPT.MDB"));
-  EXPECT_EQ(RowCount((app_ / "Bases" / "Setup.MDB").string(), "TSetup"), 1);
-  EXPECT_EQ(RowCount((app_ / "Bases" / "DBRPT.MDB").string(), "TList"), 42);
+  EXPECT_EQ(RowCount(Utf8Name(app_ / "Bases" / "Setup.MDB"), "TSetup"), 1);
+  EXPECT_EQ(RowCount(Utf8Name(app_ / "Bases" / "DBRPT.MDB"), "TList"), 42);
   const std::string tail = "\r\n(No se puede encontrar el archivo o es de una " + kVersion +
                            " antigua; se ha copiado el archivo nuevo)";
-  const std::string bases = JoinPath(app, "BASES");
+  // The log holds the program folder in its own encoding.
+  std::string logged = Utf8Name(app_.parent_path());
+#ifdef _WIN32
+  logged += "\\Corvanta N\xFA\xF1" "ez";
+#else
+  logged += "/Corvanta N\xC3\xBA\xC3\xB1" "ez";
+#endif
+  const std::string bases = JoinPath(logged, "BASES");
   const std::string expected = "log del instalador\r\n"
-                               "\r\nACTION: CreateDir: \"" + JoinPath(app, "Bases") + "\"" +
+                               "\r\nACTION: CreateDir: \"" + JoinPath(logged, "Bases") + "\"" +
                                "\r\nACTION: PrivateFile: \"" + JoinPath(bases, "Setup.Mdb") + "\"" + tail +
                                "\r\nACTION: PrivateFile: \"" + JoinPath(bases, "DBRPT.MDB") + "\"" + tail;
   EXPECT_EQ(ts::FileContents(app_ / "St6unst.log"), expected);
@@ -131,12 +139,12 @@ TEST_F(InstallerRun, SetupModeBuildsBothDatabasesOnceAndLogsThemInOrder) {
 
 TEST_F(InstallerRun, SetupCommandWithoutALogAndWithAFolderInAnotherCase) {
   fs::create_directory(app_ / "bases");  // found as BASES; nothing logged anyway
-  auto r = Run({"setup", "--dir", app_.string()}, false);
+  auto r = Run({"setup", "--dir", Utf8Name(app_)}, false);
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_FALSE(fs::exists(app_ / "St6unst.log"));
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(app_)) {
-    names.push_back(entry.path().filename().string());
+    names.push_back(Utf8Name(entry.path().filename()));
   }
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"bases", kProgram}));
@@ -144,14 +152,14 @@ TEST_F(InstallerRun, SetupCommandWithoutALogAndWithAFolderInAnotherCase) {
   EXPECT_TRUE(fs::is_regular_file(app_ / "bases" / "DBRPT.MDB"));
 #ifdef _WIN32
   // The file system finds the folder itself; the name is shown as asked for.
-  const std::string created = JoinPath(JoinPath(app_.string(), "BASES"), "DBRPT.Mdb");
+  const std::string created = JoinPath(JoinPath(Utf8Name(app_), "BASES"), "DBRPT.Mdb");
 #else
-  const std::string created = (app_ / "bases" / "DBRPT.MDB").string();
+  const std::string created = Utf8Name(app_ / "bases" / "DBRPT.MDB");
 #endif
   EXPECT_NE(r.out.find("Creado: " + created), std::string::npos) << r.out;
-  r = Run({"setup", "--dir", app_.string()}, false);
+  r = Run({"setup", "--dir", Utf8Name(app_)}, false);
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.out, "Nada que crear en " + app_.string() + "\n");
+  EXPECT_EQ(r.out, "Nada que crear en " + Utf8Name(app_) + "\n");
 }
 
 TEST_F(InstallerRun, UnattendedCreationReportsFailureByStatus) {
@@ -193,6 +201,16 @@ TEST_F(InstallerRun, TheInstallersLineBuildsTheDatabaseInAFolderWithAccentsAndBl
   auto base = dao::DBEngine::Instance().Workspaces(0).OpenDatabase(db, false, true, ";pwd=KTRW_BLM");
   auto config = base.OpenRecordset("TConfig");
   EXPECT_EQ(config.GetValue("FConfig03").ToString(), JoinPath(Utf8Name(folder), "Docs"));
+  config.Close();
+  base.Close();
+
+  // A command word's path comes through the arguments; the second database
+  // there gets the next document folder.
+  const std::string otra = JoinPath(Utf8Name(folder), "Otra base.mdb");
+  r = Run({"create", otra});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(RowCount(otra, "TConfig"), 1);
+  EXPECT_TRUE(fs::is_directory(folder / "Docs_1"));
 }
 
 TEST_F(InstallerRun, NoSwitchEndsAtOnceAndUnknownTextIsAUsageError) {
