@@ -72,9 +72,10 @@ void Form::CloseBox() {
 }
 
 void Form::SetText(ControlId id, std::string text) {
-  ControlState& s = Mutable(id);
-  s.text = std::move(text);
-  if (view_) view_->SetText(id, s.text);
+  Mutable(id).text = text;
+  // The view gets its own copy: an edit box may report the change back
+  // through TextEdited while it is being set.
+  if (view_) view_->SetText(id, text);
 }
 
 void Form::SetVisible(ControlId id, bool visible) {

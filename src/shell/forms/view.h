@@ -5,7 +5,9 @@
 // the same with no view at all: runs without a window use it that way.
 //
 // Calls come on the window's thread, from inside the form's handlers, so a
-// view must not call back into the form while applying a change.
+// view must not call back into the form while applying a change; the one
+// exception is TextEdited for a box whose text is being set, which edit
+// controls report on their own and the form takes quietly.
 #pragma once
 
 #include <string>
