@@ -1,8 +1,9 @@
 // What a form asks of the toolkit that draws it. A view creates one native
-// control per entry of the form's description, binds it (Form::SetView),
-// reports the user's actions through the form's event entry points
-// (form.h), and applies here every change the form announces. A form works
-// the same with no view at all: runs without a window use it that way.
+// control per entry of the form's description, binds itself (the form's
+// SetView), reports the user's actions through the form's event entry
+// points (form.h), and applies here every change the form announces. A
+// form works the same with no view at all: runs without a window use it
+// that way.
 //
 // Calls come on the window's thread, from inside the form's handlers, so a
 // view must not call back into the form while applying a change; the one
@@ -36,7 +37,8 @@ class View {
   // Paints the window now, without waiting for the event loop.
   virtual void Repaint() = 0;
   // The form is closing: take the window down. For a modal dialog this
-  // ends its modal loop; for the main window, the program's event loop.
+  // ends its modal loop; for the main window, the program's event loop,
+  // which leaves with the form's EndedWith() status, or 0 without one.
   virtual void Close() = 0;
 };
 
@@ -45,7 +47,7 @@ class MainView : public View {
  public:
   // Builds a window for `dialog` from its description and state, binds it
   // (dialog.SetView), runs a modal loop until the dialog calls Close() on
-  // it, unbinds it, and returns. Failures of the dialog's handlers are
+  // it (dialog.Shown() is false from then on), unbinds it, and returns. Failures of the dialog's handlers are
   // reported by the dialog itself.
   virtual void ShowModal(frmInserta& dialog) = 0;
 };
