@@ -94,7 +94,8 @@ class File {
   // already locks converts the lock; a refused conversion leaves the handle
   // with what it held (on Windows, which cannot convert, unless another
   // process takes the byte exclusively in the instant between). An
-  // exclusive lock needs kReadWrite. False when refused.
+  // exclusive lock needs kReadWrite. False when refused; 3043 when the
+  // file cannot be locked at all (a network file system without locks).
   virtual bool TryLock(uint64_t offset, bool exclusive) = 0;
   // Releases this handle's lock on the byte, if it holds one.
   virtual void Unlock(uint64_t offset) = 0;

@@ -43,7 +43,7 @@ int Consume(iovec* iov, int count, size_t done) {
   return i;
 }
 
-// One byte's lock request.
+// One byte's lock request: false when another holder refuses it.
 bool SetLock(int fd, uint64_t offset, short type) {
   struct flock l{};
   l.l_type = type;
@@ -52,7 +52,8 @@ bool SetLock(int fd, uint64_t offset, short type) {
   l.l_len = 1;
   while (::fcntl(fd, F_OFD_SETLK, &l) != 0) {
     if (errno == EINTR) continue;
-    return false;
+    if (errno == EAGAIN || errno == EACCES) return false;
+    throw JetError(kErrDiskIo);  // no locks here (ENOLCK: a network file system without them)
   }
   return true;
 }
@@ -150,7 +151,14 @@ class PosixFile final : public File {
     return SetLock(fd_, offset, exclusive ? F_WRLCK : F_RDLCK);
   }
 
-  void Unlock(uint64_t offset) override { SetLock(fd_, offset, F_UNLCK); }
+  void Unlock(uint64_t offset) override {
+    struct flock l{};
+    l.l_type = F_UNLCK;
+    l.l_whence = SEEK_SET;
+    l.l_start = static_cast<off_t>(offset);
+    l.l_len = 1;
+    ::fcntl(fd_, F_OFD_SETLK, &l);
+  }
 
   std::unique_ptr<FileMapping> MapReadOnly(size_t length) override {
     if (length == 0) return nullptr;

@@ -196,10 +196,13 @@ class WinFile final : public File {
     }
   }
 
+  // False when another holder refuses the lock.
   bool Lock(uint64_t offset, bool exclusive) {
     OVERLAPPED ov = At(offset);
     const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
-    return ::LockFileEx(h_, flags, 0, 1, 0, &ov);
+    if (::LockFileEx(h_, flags, 0, 1, 0, &ov)) return true;
+    if (::GetLastError() == ERROR_LOCK_VIOLATION) return false;
+    throw JetError(kErrDiskIo);
   }
 
   void UnlockByte(uint64_t offset) {
