@@ -155,7 +155,8 @@ std::unique_ptr<File> OpenHandle(const std::string& path, bool write_access) {
 // The office application (the Jet engine) keeps <name>.ldb open beside a
 // database it has open, whatever the case of the name.
 void CheckNotInOfficeUse(const std::string& path) {
-  std::filesystem::path ldb(std::u8string(reinterpret_cast<const char8_t*>(path.data()), path.size()));
+  std::filesystem::path ldb(
+      std::u8string(reinterpret_cast<const char8_t*>(path.data()), path.size()));
   ldb.replace_extension(u8".ldb");
   const std::u8string name = ldb.u8string();
   if (LockFileHeld(std::string(reinterpret_cast<const char*>(name.data()), name.size()))) {

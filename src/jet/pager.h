@@ -64,10 +64,11 @@ class Pager {
                                      const std::string& password = "");
 
   // Creates a new Jet 4 file holding only its header page, opened
-  // read-write and shared (holding the writer's lock). `header.password` becomes the database password;
-  // a zero `header.creation_date` means now (local time); `header.db_key` is
-  // ignored: `encrypt` picks a random non-zero key, otherwise it is zero.
-  // Fails with 3204 when the file exists, 3044 when its folder does not.
+  // read-write and shared, as a writer. `header.password` becomes the
+  // database password; a zero `header.creation_date` means now (local
+  // time); `header.db_key` is ignored: `encrypt` picks a random non-zero
+  // key, otherwise it is zero. Fails with 3204 when the file exists, 3044
+  // when its folder does not; a file it made and could not finish is removed.
   static std::shared_ptr<Pager> Create(const std::string& path, const HeaderInfo& header,
                                        bool encrypt);
 

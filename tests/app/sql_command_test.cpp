@@ -229,7 +229,8 @@ TEST(SqlCommandTest, RefusesADatabaseAnotherProcessWrites) {
   const std::string path = dir.File("ocupada.mdb");
   ASSERT_EQ(RunSql({path, "--create"}, kSchema).exit_code, 0);
   {
-    auto db = dao::DBEngine::Instance().Workspaces(0).OpenDatabase(path, false, false, ";pwd=KTRW_BLM");
+    auto db = dao::DBEngine::Instance().Workspaces(0).OpenDatabase(path, false, false,
+                                                                   ";pwd=KTRW_BLM");
     db.Execute("INSERT INTO Expedientes (Id, Cliente) VALUES (1, 'Peña')");
     const std::string before = ts::FileContents(path);
     auto refused = RunSql({path, "INSERT INTO Expedientes (Id, Cliente) VALUES (2, 'Ruiz')"});

@@ -118,7 +118,10 @@ Child::Child(const std::string& piece, const std::vector<std::string>& args) {
   }
   std::wstring command = L"\"" + exe + L"\" --gtest_filter=" + Wide(filter);
   std::string joined;
-  for (size_t i = 0; i < args.size(); ++i) joined += (i ? std::string(1, kArgSeparator) : "") + args[i];
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (i > 0) joined += kArgSeparator;
+    joined += args[i];
+  }
   ::SetEnvironmentVariableW(kPieceVar, Wide(piece).c_str());
   ::SetEnvironmentVariableW(kArgsVar, Wide(joined).c_str());
   STARTUPINFOW si{};

@@ -46,7 +46,8 @@ inline int RunInChild(const std::string& piece, const std::vector<std::string>& 
 }  // namespace testing_support
 
 // Defines a piece: CHILD_PIECE(OpenIt) { ... args[0] ...; return 0; }
-#define CHILD_PIECE(name)                                                                    \
-  int name(const std::vector<std::string>& args);                                           \
-  [[maybe_unused]] const bool name##_registered = ::testing_support::RegisterChildPiece(#name, name); \
+#define CHILD_PIECE(name)                                                      \
+  int name(const std::vector<std::string>& args);                             \
+  [[maybe_unused]] const bool name##_registered =                             \
+      ::testing_support::RegisterChildPiece(#name, name);                     \
   int name(const std::vector<std::string>& args)
