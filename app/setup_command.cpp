@@ -6,7 +6,7 @@
 
 #include "commands.h"
 #include "db/program_state.h"
-#include "shell/headless.h"
+#include "shell/forms/maquetor_abog.h"
 #include "shell/paths.h"
 #include "shell/settings.h"
 #include "shell/startup.h"
@@ -45,7 +45,7 @@ void AddSetupCommand(CLI::App& app) {
     auto entries = SetupEntries(ruta_app);
     for (auto& e : entries) e.existed = shell::ExistsAsListed(e.path, e.listing);
     auto settings = shell::OpenProgramSettings();
-    shell::HeadlessWindow window;
+    shell::forms::MaquetorAbog window;
     shell::Switches switches;
     switches.Setup = true;
     shell::Load(window, *settings, ruta_app, switches);

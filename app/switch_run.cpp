@@ -7,13 +7,13 @@
 
 #include "commands.h"
 #include "jet/error.h"
-#include "shell/headless.h"
+#include "shell/forms/maquetor_abog.h"
 #include "shell/settings.h"
 #include "shell/startup.h"
 #include "shell/ui.h"
 
 #ifdef MAQUETOR_WITH_WINDOW
-#include "shell/window/desktop.h"
+#include "shell/desktop.h"
 #endif
 
 namespace maquetor {
@@ -42,7 +42,8 @@ int RunSwitches(int argc, char** argv) {
       }
 #endif
     }
-    shell::HeadlessWindow window;
+    // The same window, with nothing to draw it.
+    shell::forms::MaquetorAbog window;
     shell::Load(window, *settings, ruta_app, switches);
     return kExitOk;
   } catch (const shell::EndOfProgram& end) {

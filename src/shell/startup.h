@@ -61,8 +61,8 @@ std::string ExecutableFolder();
 enum class Run { kEndAtOnce, kSetup, kUnattendedCreation, kInteractive };
 Run ChooseRun(const Switches& switches);
 
-// What the load needs from the main window. The desktop window presses its
-// own controls; without a display a headless host runs the same operations.
+// What the load needs from the main window (forms::MaquetorAbog, shown by a
+// view or, in runs without "/M", by none).
 class MainWindowHost {
  public:
   virtual ~MainWindowHost() = default;

@@ -1,7 +1,8 @@
 // What the operations need from the desktop: message boxes, the file-open
-// dialog, the busy pointer and a turn of the event loop. The window installs
-// its own; without a window (installer runs, the command line, tests) the
-// console one answers: messages go to stderr, no file is ever chosen.
+// dialog, the busy pointer and a turn of the event loop. The desktop run of
+// each view installs its toolkit's; without a window (installer runs, the
+// command line) the console one answers: messages go to stderr, no file is
+// ever chosen.
 #pragma once
 
 #include <string>
@@ -33,6 +34,18 @@ Ui& CurrentUi();
 // Installs `ui` (not owned) and returns the one it replaces; nullptr puts the
 // console one back.
 Ui* InstallUi(Ui* ui);
+
+// Installs a Ui for the life of the object and puts back the one before.
+class UiInstallation {
+ public:
+  explicit UiInstallation(Ui* ui) : previous_(InstallUi(ui)) {}
+  ~UiInstallation() { InstallUi(previous_); }
+  UiInstallation(const UiInstallation&) = delete;
+  UiInstallation& operator=(const UiInstallation&) = delete;
+
+ private:
+  Ui* previous_;
+};
 
 // Shows the hourglass for the life of the object.
 class BusyPointer {

@@ -1,8 +1,10 @@
-// A desktop interface for tests: it records every message box and pointer
-// change and answers no file dialog, so an operation that would ask the user
-// runs to its end without blocking. Installed for the life of the object.
+// A desktop interface for tests: it records every message box, file dialog
+// and pointer change, and answers file dialogs from a script (none left:
+// cancelled), so an operation that would ask the user runs to its end
+// without blocking. Installed for the life of the object.
 #pragma once
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -27,13 +29,22 @@ class RecordingUi final : public maquetor::shell::Ui {
                maquetor::shell::Icon icon) override {
     messages.push_back({text, title, icon});
   }
-  std::string ChooseFile(const std::string&, const std::string&) override { return {}; }
+  std::string ChooseFile(const std::string& title, const std::string& filter) override {
+    titles.push_back(title);
+    filters.push_back(filter);
+    if (answers.empty()) return {};
+    std::string answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
   void SetBusy(bool busy) override { pointer.push_back(busy); }
   void ProcessEvents() override { ++events; }
 
   std::vector<Shown> messages;
-  std::vector<bool> pointer;  // true: hourglass on
-  int events = 0;             // turns of the event loop asked for
+  std::deque<std::string> answers;          // the names the file dialogs return, in turn
+  std::vector<std::string> titles, filters;  // what each file dialog was shown with
+  std::vector<bool> pointer;                 // true: hourglass on
+  int events = 0;                            // turns of the event loop asked for
 
  private:
   maquetor::shell::Ui* previous_;

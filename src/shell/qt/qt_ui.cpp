@@ -1,4 +1,4 @@
-#include "shell/window/qt_ui.h"
+#include "shell/qt/qt_ui.h"
 
 #include <QApplication>
 #include <QCursor>

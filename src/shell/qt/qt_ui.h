@@ -40,16 +40,4 @@ class QtUi final : public Ui {
 // as it would on Windows ("*.mdb" finds "SETUP.MDB").
 QString QtFileFilter(const std::string& filter);
 
-// Installs a Ui for the life of the object and puts back the one before.
-class UiInstallation {
- public:
-  explicit UiInstallation(Ui* ui) : previous_(InstallUi(ui)) {}
-  ~UiInstallation() { InstallUi(previous_); }
-  UiInstallation(const UiInstallation&) = delete;
-  UiInstallation& operator=(const UiInstallation&) = delete;
-
- private:
-  Ui* previous_;
-};
-
 }  // namespace maquetor::shell

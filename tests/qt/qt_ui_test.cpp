@@ -6,9 +6,9 @@
 #include <QMessageBox>
 #include <QTimer>
 
-#include "shell/window/qt_ui.h"
+#include "shell/qt/qt_ui.h"
 #include "support/fixtures.h"
-#include "window_support.h"
+#include "qt_support.h"
 
 namespace {
 

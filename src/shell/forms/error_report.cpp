@@ -1,4 +1,4 @@
-#include "shell/window/error_report.h"
+#include "shell/forms/error_report.h"
 
 #include "jet/error.h"
 #include "shell/ui.h"
