@@ -86,6 +86,9 @@ bool HaveMdbReader() {
   return have;
 }
 
+bool UseMdbtools() { return !kWindows && (HaveMdbtools() || UnderCi()); }
+bool UseMdbReader() { return !kWindows && (HaveMdbReader() || UnderCi()); }
+
 std::string MdbVer(const std::string& path) { return Trim(Check({"mdb-ver", path})); }
 
 std::vector<std::string> MdbTables(const std::string& path, bool system) {

@@ -93,6 +93,12 @@ nlohmann::json MdbReaderDump(const std::string& path,
                              const std::optional<std::string>& password = std::nullopt,
                              bool system = false, bool rows = true);
 
+// Whether a test that also does other checks should ask the reader too: on
+// Linux when it is installed, and always under CI, where a missing reader
+// then fails the call; never on Windows, where the Linux side checks.
+bool UseMdbtools();
+bool UseMdbReader();
+
 }  // namespace testing_support
 
 // Skip the test when an oracle is not installed; under CI (CI=true) fail.
