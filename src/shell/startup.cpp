@@ -1,5 +1,7 @@
 #include "shell/startup.h"
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <system_error>
 
@@ -37,6 +39,24 @@ size_t PathEnd(const std::string& text, size_t start, PathRule rule) {
   return text.size();
 }
 
+bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+// Whether the last component of `name` is `program_file`, with or without
+// its ".exe".
+bool NamesProgram(const std::string& name, const std::string& program_file) {
+  const auto slash = name.find_last_of("\\/");
+  const std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
+  if (EqualIgnoringAsciiCase(last, program_file)) return true;
+  const std::string exe = ".exe";
+  return program_file.size() > exe.size() &&
+         EqualIgnoringAsciiCase(program_file.substr(program_file.size() - exe.size()), exe) &&
+         EqualIgnoringAsciiCase(last, program_file.substr(0, program_file.size() - exe.size()));
+}
+
 }  // namespace
 
 Switches ParseSwitches(const std::string& text, PathRule rule) {
@@ -60,7 +80,10 @@ bool HasAnySwitch(const std::string& text) {
 }
 
 std::string CommandLineText(const std::vector<std::string>& args) {
-  if (auto line = platform::ProcessCommandLine()) return CommandTail(*line);
+  if (auto line = platform::ProcessCommandLine()) {
+    const std::string program = platform::ExecutablePath();
+    return CommandTail(*line, program.substr(program.find_last_of(kSeparator) + 1));
+  }
   std::string text;
   for (size_t i = 0; i < args.size(); ++i) {
     if (i) text += ' ';
@@ -69,7 +92,7 @@ std::string CommandLineText(const std::vector<std::string>& args) {
   return text;
 }
 
-std::string CommandTail(const std::string& command_line) {
+std::string CommandTail(const std::string& command_line, const std::string& program_file) {
   const auto blank = [](char c) { return c == ' ' || c == '\t'; };
   size_t at = 0;
   if (!command_line.empty() && command_line[0] == '"') {
@@ -77,6 +100,15 @@ std::string CommandTail(const std::string& command_line) {
     at = at == std::string::npos ? command_line.size() : at + 1;
   } else {
     while (at < command_line.size() && !blank(command_line[at])) ++at;
+    for (size_t end = at; !program_file.empty(); ++end) {
+      if (end == command_line.size() || blank(command_line[end])) {
+        if (NamesProgram(command_line.substr(0, end), program_file)) {
+          at = end;
+          break;
+        }
+        if (end == command_line.size()) break;
+      }
+    }
   }
   while (at < command_line.size() && blank(command_line[at])) ++at;
   return command_line.substr(at);

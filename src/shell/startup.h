@@ -42,8 +42,13 @@ bool HasAnySwitch(const std::string& text);
 std::string CommandLineText(const std::vector<std::string>& args);
 
 // What a whole command line holds after the program name, quoted or not,
-// and the blanks (spaces, tabs) that follow it.
-std::string CommandTail(const std::string& command_line);
+// and the blanks (spaces, tabs) that follow it. An unquoted program name
+// may hold blanks ("C:\Archivos de programa\Corvanta\Maquetor.exe /Setup"):
+// the system found the program by trying the line's prefixes up to each
+// blank in turn, so the name is the shortest prefix whose last component is
+// `program_file` ("Maquetor.exe", matched without regard to ASCII case, its
+// ".exe" optional), and without such a prefix it ends at the first blank.
+std::string CommandTail(const std::string& command_line, const std::string& program_file = {});
 
 // The folder of the executable at `executable_path`, without a trailing
 // separator except at a root: "C:\Corvanta\Maquetor.exe" gives

@@ -113,6 +113,7 @@ TEST(SwitchesTest, TheSwitchTextIsWhatFollowsTheProgramNameOnTheCommandLine) {
   const struct {
     const char* line;
     const char* text;
+    const char* program = "Maquetor.exe";
   } cases[] = {
       // As an installer writes it: the program quoted, the path not.
       {"\"C:\\Archivos de programa\\Corvanta\\Maquetor.exe\" /BD:C:\\Despachos\\Pe\xC3\xB1" "a y "
@@ -124,10 +125,18 @@ TEST(SwitchesTest, TheSwitchTextIsWhatFollowsTheProgramNameOnTheCommandLine) {
       {"Maquetor.exe \"/BD:C:\\a b\\x.mdb\"", "\"/BD:C:\\a b\\x.mdb\""},
       {"\"C:\\sin cierre /Setup", ""},
       {"", ""},
+      // Unquoted with blanks, as CreateProcess takes it: the program is the
+      // shortest prefix that names it, with or without ".exe".
+      {"C:\\Archivos de programa\\Corvanta Pe\xC3\xB1" "a\\Maquetor.exe /Setup", "/Setup"},
+      {"C:\\Archivos de programa\\Corvanta\\MAQUETOR", ""},
+      {"C:\\Archivos de programa\\maquetor /BD:C:\\x\\Maquetor.exe y\\a.mdb",
+       "/BD:C:\\x\\Maquetor.exe y\\a.mdb"},
+      {"C:\\Mis programas\\Otro.exe /Setup", "programas\\Otro.exe /Setup"},
+      {"C:\\Mis programas\\Otro.exe /Setup", "/Setup", "Otro.exe"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
-    EXPECT_EQ(CommandTail(c.line), c.text);
+    EXPECT_EQ(CommandTail(c.line, c.program), c.text);
   }
   const Switches s = ParseSwitches(CommandTail(cases[0].line), PathRule::kWindows);
   EXPECT_EQ(s.BDatosCrear, "C:\\Despachos\\Pe\xC3\xB1" "a y N\xC3\xBA\xC3\xB1" "ez\\Despacho.mdb");
