@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr const char* kVersion = "maquetor 0.1.0";
+constexpr const char* kVersion = "maquetor " MAQUETOR_VERSION;
 
 void RegisterCommands(CLI::App& app) {
   maquetor::AddInspectCommand(app);

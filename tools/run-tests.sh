@@ -2,9 +2,11 @@
 # Sets everything up and runs every test: the optimised build and its test
 # suite, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer,
 # the migration tests under ThreadSanitizer, the reader fuzz target under
-# libFuzzer for a bounded time, then the Windows build (MinGW-w64) and its
-# tests under Wine. Exits non-zero when any stage fails. Prints how long each
-# stage took.
+# libFuzzer for a bounded time, then the Windows build (MinGW-w64), its tests
+# under Wine, the installer's calls end to end under Wine
+# (tools/wine-installer-check.sh) and the release archive
+# (tools/package-windows.sh). Exits non-zero when any stage fails. Prints how
+# long each stage took.
 #
 #   tools/run-tests.sh [--no-setup] [--no-sanitize] [--no-fuzz] [--no-windows]
 #
@@ -24,7 +26,7 @@ for arg in "$@"; do
     --no-sanitize) sanitize=0 ;;
     --no-fuzz) fuzz=0 ;;
     --no-windows) windows=0 ;;
-    -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
     *) echo "run-tests.sh: unknown argument $arg" >&2; exit 2 ;;
   esac
 done
@@ -188,4 +190,40 @@ if ((windows)); then
   begin "windows tests (Wine)"
   run_ctest "$build-win"
   end "windows tests"
+
+  # The installer's own lines through launch.exe in a fresh Wine prefix,
+  # every file compared with what the Linux build writes for them.
+  begin "windows installer check (Wine)"
+  if tools/wine-installer-check.sh "$build" "$build-win"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    exit 1
+  fi
+  end "windows installer check"
+
+  begin "windows package"
+  tools/package-windows.sh "$build-win"
+  version="$(sed -n 's/^project(maquetor VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)"
+  archive="dist/maquetor-$version-win64.zip"
+  want="$(printf "maquetor-$version-win64/%s\n" '' maquetor.exe README.txt licenses/ \
+    licenses/libstdc++.txt licenses/libgcc.txt licenses/mingw-w64-runtime.txt \
+    licenses/CLI11.txt licenses/nlohmann-json.txt | sort)"
+  if ! diff -u <(echo "$want") <(unzip -Z1 "$archive" | sort); then
+    failed=$((failed + 1))
+    echo "$archive: not the files a release holds (above: - expected, + found)" >&2
+    exit 1
+  fi
+  # The archive's own executable runs and says the archive's version.
+  mkdir -p "$build-win/package-check"
+  unzip -p "$archive" "maquetor-$version-win64/maquetor.exe" >"$build-win/package-check/maquetor.exe"
+  said="$(tools/wine-run.sh "$build-win/package-check/maquetor.exe" --version | tr -d '\r')"
+  if [[ "$said" != "maquetor $version" ]]; then
+    failed=$((failed + 1))
+    echo "the packaged maquetor.exe --version says '$said', not 'maquetor $version'" >&2
+    exit 1
+  fi
+  passed=$((passed + 1))
+  echo "$archive: the expected files; its maquetor.exe says '$said'"
+  end "windows package"
 fi

@@ -24,8 +24,9 @@ packages=(
   # the independent readers the tests check our files with
   mdbtools
   # the Windows build: the MinGW-w64 cross compiler (posix threads), Wine to
-  # run its tests, GoogleTest's sources to build them with
-  g++-mingw-w64-x86-64-posix wine64 googletest
+  # run its tests, GoogleTest's sources to build them with; zip for the
+  # release archive, unzip to check it
+  g++-mingw-w64-x86-64-posix wine64 googletest zip unzip
 )
 
 installed() {
