@@ -12,6 +12,7 @@
 #include "jet/index_builder.h"
 #include "jet/index_key.h"
 #include "jet/integrity.h"
+#include "jet/local_time.h"
 #include "jet/props.h"
 #include "jet/text.h"
 #include "jet/usage_map.h"
@@ -34,9 +35,7 @@ std::map<Pager*, std::weak_ptr<FileState>>& Registry() {
 }
 
 Date Now() {
-  std::time_t t = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&t, &local);
+  const std::tm local = LocalTimeAt(std::time(nullptr)).fields;
   DateParts p{};
   p.year = local.tm_year + 1900;
   p.month = local.tm_mon + 1;

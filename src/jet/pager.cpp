@@ -1,8 +1,6 @@
 #include "jet/pager.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -12,14 +10,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <sys/uio.h>
-#include <unistd.h>
-
+#include "jet/file.h"
 #include "jet/header.h"
+#include "jet/local_time.h"
 #include "jet/rc4.h"
 
 namespace jet {
@@ -47,7 +40,7 @@ class PageArena {
  public:
   explicit PageArena(size_t page_size) : page_size_(page_size) {}
   ~PageArena() {
-    for (uint8_t* b : blocks_) std::free(b);
+    for (uint8_t* b : blocks_) ::operator delete(b, std::align_val_t{kBlockSize});
   }
   PageArena(const PageArena&) = delete;
   PageArena& operator=(const PageArena&) = delete;
@@ -64,11 +57,8 @@ class PageArena {
   static constexpr size_t kBlockSize = size_t{2} << 20;
 
   void Grow() {
-    auto* block = static_cast<uint8_t*>(std::aligned_alloc(kBlockSize, kBlockSize));
-    if (!block) throw std::bad_alloc();
-#if defined(MADV_HUGEPAGE)
-    ::madvise(block, kBlockSize, MADV_HUGEPAGE);  // a hint; refusal changes nothing
-#endif
+    auto* block = static_cast<uint8_t*>(::operator new(kBlockSize, std::align_val_t{kBlockSize}));
+    AdviseHugePages(block, kBlockSize);
     blocks_.push_back(block);
     // Handed out from the start of the block on.
     for (size_t off = kBlockSize; off >= page_size_; off -= page_size_) free_.push_back(block + off - page_size_);
@@ -84,7 +74,7 @@ class FilePager;
 struct RegistryEntry {
   std::weak_ptr<FilePager> pager;
   FilePager* raw = nullptr;
-  pid_t pid = 0;  // a forked child must not reuse its parent's pagers
+  uint64_t pid = 0;  // a forked child must not reuse its parent's pagers
 };
 
 // Recursive: the last handle may go while Open holds the lock (a failed
@@ -99,54 +89,6 @@ Registry& GetRegistry() {
   return *r;
 }
 
-// Moves past the `done` bytes a vectored call took: whole buffers from
-// `first` on, then part of the next.
-void Consume(std::vector<iovec>& iov, size_t& first, size_t done) {
-  while (first < iov.size() && done >= iov[first].iov_len) done -= iov[first++].iov_len;
-  if (done > 0) {
-    iov[first].iov_base = static_cast<uint8_t*>(iov[first].iov_base) + done;
-    iov[first].iov_len -= done;
-  }
-}
-
-int IovCount(const std::vector<iovec>& iov, size_t first) {
-  return static_cast<int>(std::min<size_t>(iov.size() - first, IOV_MAX));
-}
-
-// Writes the buffers back to back from `off` on; `iov` is used up.
-void WriteAllAt(int fd, std::vector<iovec>& iov, off_t off) {
-  size_t first = 0;
-  while (first < iov.size()) {
-    ssize_t r = ::pwritev(fd, iov.data() + first, IovCount(iov, first), off);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      throw JetError(kErrDiskIo);
-    }
-    if (r == 0) throw JetError(kErrDiskIo);
-    off += r;
-    Consume(iov, first, static_cast<size_t>(r));
-  }
-}
-
-// Reads buffers back to back from `off` on; false on an I/O error. Bytes past
-// the end of the file are left as they are: `got` says how many came.
-bool ReadAllAt(int fd, std::vector<iovec>& iov, off_t off, size_t* got) {
-  size_t first = 0, done = 0;
-  while (first < iov.size()) {
-    ssize_t r = ::preadv(fd, iov.data() + first, IovCount(iov, first), off);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (r == 0) break;
-    off += r;
-    done += static_cast<size_t>(r);
-    Consume(iov, first, static_cast<size_t>(r));
-  }
-  *got = done;
-  return true;
-}
-
 bool AllZero(const uint8_t* p, size_t n) {
   for (size_t i = 0; i < n; ++i)
     if (p[i]) return false;
@@ -154,10 +96,8 @@ bool AllZero(const uint8_t* p, size_t n) {
 }
 
 double NowAsJetDate() {
-  std::time_t t = std::time(nullptr);
-  std::tm local{};
-  ::localtime_r(&t, &local);
-  return kUnixEpochDays + static_cast<double>(t + local.tm_gmtoff) / 86400.0;
+  const std::time_t t = std::time(nullptr);
+  return kUnixEpochDays + static_cast<double>(t + LocalTimeAt(t).utc_offset_seconds) / 86400.0;
 }
 
 uint32_t RandomDatabaseKey() {
@@ -167,25 +107,77 @@ uint32_t RandomDatabaseKey() {
   return key;
 }
 
-// Takes or converts this descriptor's flock without waiting.
-bool TryLock(int fd, bool exclusive) {
-  int op = (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
-  while (::flock(fd, op) != 0) {
-    if (errno == EINTR) continue;
-    return false;
+// Maquetor processes keep out of each other's way with advisory locks on
+// two bytes past 4 GiB, beyond every byte the Jet engine locks in a file of
+// at most 2 GB, so neither disturbs the other's locking:
+// - the open byte: every open holds it shared, an exclusive open alone;
+// - the writer byte: every open that may write holds it alone.
+// Readers thus read beside one writer; a second writer, or anyone beside an
+// exclusive open, is refused.
+constexpr uint64_t kOpenLockByte = uint64_t{1} << 32;
+constexpr uint64_t kWriterLockByte = kOpenLockByte + 1;
+
+// Takes the locks of an open on a handle that holds none. Errors: 3356
+// another process holds the file exclusively, 3045 it holds it otherwise
+// (a writer, or any open when this one is exclusive). A handle refused may
+// hold some of them: close it.
+void TakeLocks(File& file, bool write, bool exclusive, const std::string& path) {
+  if (!file.TryLock(kOpenLockByte, exclusive)) {
+    const bool other_exclusive = !exclusive || !file.TryLock(kOpenLockByte, false);
+    throw other_exclusive ? JetError(kErrLockedExclusive) : JetError(kErrFileInUse, path);
   }
-  return true;
+  if (write && !file.TryLock(kWriterLockByte, true)) throw JetError(kErrFileInUse, path);
+}
+
+// Whether a file some program keeps us from writing is in exclusive use:
+// even a reader is refused, by its share mode or by an exclusive open lock.
+bool HeldExclusively(const std::string& path) {
+  try {
+    auto probe = File::Open(path, FileAccess::kRead);
+    return !probe->TryLock(kOpenLockByte, false);
+  } catch (const JetError& e) {
+    return e.number() == kErrLockedExclusive;
+  }
+}
+
+// A handle on the file; with `write_access` for writing or exclusive locks.
+std::unique_ptr<File> OpenHandle(const std::string& path, bool write_access) {
+  try {
+    return File::Open(path, write_access ? FileAccess::kReadWrite : FileAccess::kRead);
+  } catch (const JetError& e) {
+    if (write_access && e.number() == kErrFileInUse && HeldExclusively(path)) {
+      throw JetError(kErrLockedExclusive);
+    }
+    throw;
+  }
+}
+
+// The office application (the Jet engine) keeps <name>.ldb open beside a
+// database it has open, whatever the case of the name.
+void CheckNotInOfficeUse(const std::string& path) {
+  std::filesystem::path ldb(
+      std::u8string(reinterpret_cast<const char8_t*>(path.data()), path.size()));
+  ldb.replace_extension(u8".ldb");
+  const std::u8string name = ldb.u8string();
+  if (LockFileHeld(std::string(reinterpret_cast<const char*>(name.data()), name.size()))) {
+    throw JetError(kErrFileInUse, path);
+  }
 }
 
 class FilePager final : public Pager {
  public:
-  FilePager(std::string key, int fd, bool writable, bool exclusive, const Format& f)
-      : key_(std::move(key)),
-        fd_(fd),
+  // `handle_writes`: `file` was opened kReadWrite (for writing, or to lock
+  // exclusively); it holds the locks TakeLocks gave it.
+  FilePager(std::string path, std::string key, std::unique_ptr<File> file, bool handle_writes,
+            bool writable, bool exclusive)
+      : path_(std::move(path)),
+        key_(std::move(key)),
+        file_(std::move(file)),
+        handle_writes_(handle_writes),
         writable_(writable),
         exclusive_(exclusive),
-        format_(&f),
-        arena_(f.page_size) {}
+        format_(&Jet4Format()),
+        arena_(Jet4Format().page_size) {}
 
   ~FilePager() override {
     std::lock_guard<std::recursive_mutex> lock(GetRegistry().mu);
@@ -200,8 +192,8 @@ class FilePager final : public Pager {
       FreeFrame(f);
       f = n;
     }
-    if (map_) ::munmap(const_cast<uint8_t*>(map_), map_len_);
-    if (fd_ >= 0) ::close(fd_);  // releases the flock
+    mapping_.reset();
+    file_.reset();  // releases the locks
     auto& map = GetRegistry().pagers;
     auto it = map.find(key_);
     if (it != map.end() && it->second.raw == this) map.erase(it);
@@ -209,16 +201,13 @@ class FilePager final : public Pager {
 
   // Reads and checks page 0, then the password.
   void Load(const std::string& password) {
-    struct stat st{};
-    if (::fstat(fd_, &st) != 0) throw JetError(kErrDiskIo);
-    if (!S_ISREG(st.st_mode)) throw JetError(kErrNotADatabase);
+    const uint64_t size = file_->Size();
     uint8_t prefix[0x20];
-    size_t got = 0;
-    std::vector<iovec> one{iovec{prefix, sizeof prefix}};
-    if (!ReadAllAt(fd_, one, 0, &got)) throw JetError(kErrDiskIo);
+    const IoBuffer one{prefix, sizeof prefix};
+    const size_t got = file_->ReadAt(0, {&one, 1});
     format_ = &DetectFormat(ByteView(prefix, got));
-    if (static_cast<uint64_t>(st.st_size) < format_->page_size) throw JetError(kErrNotADatabase);
-    page_count_ = static_cast<uint32_t>(static_cast<uint64_t>(st.st_size) / format_->page_size);
+    if (size < format_->page_size) throw JetError(kErrNotADatabase);
+    page_count_ = static_cast<uint32_t>(size / format_->page_size);
     index_.assign(page_count_, nullptr);
     header_ = ParseHeader(*format_, Read(0));
     CheckPassword(header_, password);
@@ -238,43 +227,49 @@ class FilePager final : public Pager {
     Flush();
   }
 
-  // Brings the pager up to what another handle asks for.
+  // Brings the pager up to what another handle asks for: writing takes the
+  // writer lock, exclusive use the open lock alone. Refused, the pager is
+  // left as it was.
   void Upgrade(bool want_write, bool want_exclusive) {
-    if (want_write && !writable_) {
-      int nfd = ::open(key_.c_str(), O_RDWR | O_CLOEXEC);
-      if (nfd < 0) throw JetError(errno == EACCES || errno == EROFS ? kErrReadOnly : kErrDiskIo);
-      bool excl = exclusive_ || want_exclusive;
-      // flock treats the two descriptors as rivals: drop the old lock first.
-      ::flock(fd_, LOCK_UN);
-      if (!TryLock(nfd, excl)) {
-        ::close(nfd);
-        TryLock(fd_, exclusive_);
-        throw JetError(kErrFileInUse);
+    const bool write = writable_ || want_write;
+    const bool excl = exclusive_ || want_exclusive;
+    if (write == writable_ && excl == exclusive_) return;
+    if (handle_writes_) {
+      UpgradeInPlace(write, excl);
+    } else {
+      // A read-only handle can neither write nor lock exclusively: a new
+      // one takes over. The old one's shared open lock would stand in the
+      // way of an exclusive one, so it goes first.
+      std::unique_ptr<File> next = OpenHandle(path_, true);
+      if (excl) file_->Unlock(kOpenLockByte);
+      try {
+        TakeLocks(*next, write, excl, path_);
+        CheckNotInOfficeUse(path_);
+      } catch (...) {
+        next.reset();
+        if (excl) file_->TryLock(kOpenLockByte, false);
+        throw;
       }
-      ::close(fd_);
-      fd_ = nfd;
-      writable_ = true;
+      // A mapping keeps the old handle's file open after it closes, and
+      // its locks with it: they are let go first.
+      file_->Unlock(kOpenLockByte);
+      file_ = std::move(next);
+      handle_writes_ = true;
+    }
+    if (write && !writable_ && mapping_) {
       // Pages now come from the cache, which sees this process's writes.
       // The mapping stays (views of it may still be held) but gives back
       // its memory.
-      if (map_) {
-        ::madvise(const_cast<uint8_t*>(map_), map_len_, MADV_DONTNEED);
-        mapped_ = false;
-      }
-      exclusive_ = excl;
+      mapping_->Release();
+      mapped_ = false;
     }
-    if (want_exclusive && !exclusive_) {
-      if (!TryLock(fd_, true)) {
-        TryLock(fd_, false);  // a failed conversion may have dropped the shared lock
-        throw JetError(kErrFileInUse);
-      }
-      exclusive_ = true;
-    }
+    writable_ = write;
+    exclusive_ = excl;
   }
 
   const Format& format() const override { return *format_; }
   const HeaderInfo& header() const override { return header_; }
-  const std::string& path() const override { return key_; }
+  const std::string& path() const override { return path_; }
   bool writable() const override { return writable_; }
   uint32_t page_count() const override { return page_count_; }
   size_t cached_bytes() const override { return frame_count_ * format_->page_size; }
@@ -381,7 +376,7 @@ class FilePager final : public Pager {
     std::sort(dirty.begin(), dirty.end(), [](Frame* a, Frame* b) { return a->page < b->page; });
     for (Frame* f : dirty)
       if (f->dirty) WriteBack(f);  // a run that began before it may have taken it
-    if (sync && ::fdatasync(fd_) != 0 && errno != EINVAL) throw JetError(kErrDiskIo);
+    if (sync) file_->Sync();
   }
 
   void SetCacheBudget(size_t bytes) override {
@@ -390,6 +385,17 @@ class FilePager final : public Pager {
   }
 
  private:
+  // Upgrade on a handle that may already write and lock exclusively (the
+  // office application was looked for when it was opened).
+  void UpgradeInPlace(bool write, bool excl) {
+    const bool convert = excl && !exclusive_;
+    if (convert && !file_->TryLock(kOpenLockByte, true)) throw JetError(kErrFileInUse, path_);
+    if (write && !writable_ && !file_->TryLock(kWriterLockByte, true)) {
+      if (convert) file_->TryLock(kOpenLockByte, false);
+      throw JetError(kErrFileInUse, path_);
+    }
+  }
+
   // With a mapping, the cache's frames and what the mapping brings in
   // share the budget half and half.
   size_t FrameBudget() const { return mapped_ ? budget_ / 2 : budget_; }
@@ -464,10 +470,9 @@ class FilePager final : public Pager {
   void MapIfReadOnly() {
     if (writable_ || header_.db_key != 0 || page_count_ < 2) return;
     const size_t len = size_t{page_count_} * format_->page_size;
-    void* m = ::mmap(nullptr, len, PROT_READ, MAP_SHARED, fd_, 0);
-    if (m == MAP_FAILED) return;
-    map_ = static_cast<const uint8_t*>(m);
-    map_len_ = len;
+    mapping_ = file_->MapReadOnly(len);
+    if (!mapping_) return;
+    map_ = mapping_->data();
     mapped_ = true;
     map_seen_.assign(len / kMapChunk + 1, 0);
   }
@@ -484,7 +489,7 @@ class FilePager final : public Pager {
       map_seen_[chunk] = map_round_;
       map_bytes_ += kMapChunk;
       if (map_bytes_ > std::max(budget_ - FrameBudget(), kMinCachedPages * ps)) {
-        ::madvise(const_cast<uint8_t*>(map_), map_len_, MADV_DONTNEED);
+        mapping_->Release();
         map_bytes_ = kMapChunk;
         if (++map_round_ == 0) {  // wrapped: every stretch unseen again
           std::fill(map_seen_.begin(), map_seen_.end(), 0);
@@ -521,11 +526,13 @@ class FilePager final : public Pager {
     batch[0] = f;
     for (uint32_t i = 1; i <= ahead; ++i) batch[i] = AcquireFrame(f->page + i);
     iov_.clear();
-    for (uint32_t i = 0; i <= ahead; ++i) iov_.push_back(iovec{batch[i]->data, ps});
+    for (uint32_t i = 0; i <= ahead; ++i) iov_.push_back(IoBuffer{batch[i]->data, ps});
     size_t got = 0;
-    if (!ReadAllAt(fd_, iov_, static_cast<off_t>(f->page) * ps, &got)) {
+    try {
+      got = file_->ReadAt(uint64_t{f->page} * ps, iov_);
+    } catch (const JetError&) {
       for (uint32_t i = 0; i <= ahead; ++i) DropFrame(batch[i]);
-      throw JetError(kErrDiskIo);
+      throw;
     }
     for (uint32_t i = 0; i <= ahead; ++i) {
       const size_t have = got > i * ps ? std::min(ps, got - i * ps) : 0;
@@ -561,14 +568,8 @@ class FilePager final : public Pager {
   // now rather than all at once when the file is synced on close. A hint;
   // where the system has no such call, nothing happens.
   void StartWriteOut(uint32_t first, uint32_t last) {
-#if defined(SYNC_FILE_RANGE_WRITE)
-    const off_t ps = static_cast<off_t>(format_->page_size);
-    ::sync_file_range(fd_, static_cast<off_t>(first) * ps,
-                      static_cast<off_t>(last - first + 1) * ps, SYNC_FILE_RANGE_WRITE);
-#else
-    (void)first;
-    (void)last;
-#endif
+    const uint64_t ps = format_->page_size;
+    file_->StartWriteOut(first * ps, (last - first + 1) * ps);
   }
 
   // Writes `f` together with the changed pages cached next to it, up to
@@ -597,9 +598,9 @@ class FilePager final : public Pager {
         }
         src = copy;
       }
-      iov_.push_back(iovec{src, ps});
+      iov_.push_back(IoBuffer{src, ps});
     }
-    WriteAllAt(fd_, iov_, static_cast<off_t>(first) * ps);
+    file_->WriteAt(uint64_t{first} * ps, iov_);
     for (uint32_t p = first; p <= last; ++p) index_[p]->dirty = false;
   }
 
@@ -608,8 +609,10 @@ class FilePager final : public Pager {
   static constexpr uint32_t kWriteRunMax = 64;
   static constexpr uint32_t kWriteOutPages = 1024;
 
-  const std::string key_;
-  int fd_;
+  const std::string path_;  // canonical
+  const std::string key_;   // in the registry
+  std::unique_ptr<File> file_;
+  bool handle_writes_;
   bool writable_;
   bool exclusive_;
   const Format* format_;
@@ -628,9 +631,9 @@ class FilePager final : public Pager {
   std::vector<uint32_t> retired_;  // pages to leave the cache at the next batch
   uint32_t out_first_ = UINT32_MAX;  // retired pages not yet handed to the disk
   uint32_t out_last_ = 0;
-  std::vector<iovec> iov_;
+  std::vector<IoBuffer> iov_;
+  std::unique_ptr<FileMapping> mapping_;
   const uint8_t* map_ = nullptr;  // the whole file, when mapped
-  size_t map_len_ = 0;
   bool mapped_ = false;           // reads come from map_
   std::vector<uint32_t> map_seen_;  // per stretch: the round it was last counted in
   uint32_t map_round_ = 1;
@@ -638,13 +641,6 @@ class FilePager final : public Pager {
   uint32_t next_miss_ = UINT32_MAX;  // a miss on this page continues a run
   uint32_t ahead_ = 0;               // the read-ahead window, in pages
 };
-
-std::string CanonicalKey(const std::string& path) {
-  std::error_code ec;
-  auto p = std::filesystem::canonical(path, ec);
-  if (ec) return {};
-  return p.string();
-}
 
 }  // namespace
 
@@ -654,11 +650,12 @@ std::shared_ptr<Pager> Pager::Open(const std::string& path, OpenMode mode, bool 
   Registry& reg = GetRegistry();
   std::lock_guard<std::recursive_mutex> lock(reg.mu);
 
-  std::string key = CanonicalKey(path);
-  if (key.empty()) throw JetError(kErrFileNotFound, path);
+  const std::string real = CanonicalPath(path);
+  if (real.empty()) throw JetError(kErrFileNotFound, path);
+  const std::string key = PathKey(real);
 
   auto it = reg.pagers.find(key);
-  if (it != reg.pagers.end() && it->second.pid == ::getpid()) {
+  if (it != reg.pagers.end() && it->second.pid == CurrentProcessId()) {
     if (std::shared_ptr<FilePager> p = it->second.pager.lock()) {
       CheckPassword(p->header(), password);
       p->Upgrade(want_write, exclusive);
@@ -666,51 +663,40 @@ std::shared_ptr<Pager> Pager::Open(const std::string& path, OpenMode mode, bool 
     }
   }
 
-  int fd = ::open(key.c_str(), (want_write ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) throw JetError(kErrFileNotFound, path);
-    if (errno == EACCES || errno == EROFS) throw JetError(want_write ? kErrReadOnly : kErrFileInUse);
-    throw JetError(kErrDiskIo);
-  }
-  if (!TryLock(fd, exclusive)) {
-    ::close(fd);
-    throw JetError(kErrFileInUse, path);
-  }
-  auto pager = std::make_shared<FilePager>(key, fd, want_write, exclusive, Jet4Format());
+  const bool write_access = want_write || exclusive;
+  std::unique_ptr<File> file = OpenHandle(real, write_access);
+  TakeLocks(*file, want_write, exclusive, path);
+  if (write_access) CheckNotInOfficeUse(real);
+  auto pager = std::make_shared<FilePager>(real, key, std::move(file), write_access, want_write,
+                                           exclusive);
   pager->Load(password);
-  reg.pagers[key] = RegistryEntry{pager, pager.get(), ::getpid()};
+  reg.pagers[key] = RegistryEntry{pager, pager.get(), CurrentProcessId()};
   return pager;
 }
 
 std::shared_ptr<Pager> Pager::Create(const std::string& path, const HeaderInfo& header,
                                      bool encrypt) {
   if (header.version != 4) throw JetError(kErrInvalidArgument);
-  Registry& reg = GetRegistry();
-  std::lock_guard<std::recursive_mutex> lock(reg.mu);
-
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    if (errno == EEXIST) throw JetError(kErrDatabaseExists, path);
-    if (errno == ENOENT || errno == ENOTDIR) throw JetError(kErrPathNotFound, path);
-    if (errno == EACCES || errno == EROFS) throw JetError(kErrReadOnly);
-    throw JetError(kErrDiskIo);
-  }
   HeaderInfo h = header;
   if (h.creation_date == 0) h.creation_date = NowAsJetDate();
   h.db_key = encrypt ? RandomDatabaseKey() : 0;
+  Registry& reg = GetRegistry();
+  std::lock_guard<std::recursive_mutex> lock(reg.mu);
 
+  std::unique_ptr<File> file = File::Create(path);
   std::shared_ptr<FilePager> pager;
   try {
-    if (!TryLock(fd, false)) throw JetError(kErrFileInUse, path);
-    std::string key = CanonicalKey(path);
-    pager = std::make_shared<FilePager>(key, fd, true, false, Jet4Format());
-    fd = -1;  // the pager owns it now
+    TakeLocks(*file, true, false, path);
+    std::string real = CanonicalPath(path);
+    if (real.empty()) real = path;
+    const std::string key = PathKey(real);
+    pager = std::make_shared<FilePager>(real, key, std::move(file), true, true, false);
     pager->Init(h);
-    reg.pagers[key] = RegistryEntry{pager, pager.get(), ::getpid()};
+    reg.pagers[key] = RegistryEntry{pager, pager.get(), CurrentProcessId()};
   } catch (...) {
-    if (fd >= 0) ::close(fd);
+    file.reset();
     pager.reset();
-    ::unlink(path.c_str());
+    RemoveFile(path);
     throw;
   }
   return pager;

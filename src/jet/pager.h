@@ -1,7 +1,8 @@
-// The pager: the only code that touches a database file. It reads and writes
-// whole pages through a cache with a fixed budget, applies RC4 page
-// encryption when the header asks for it, owns the header page (version,
-// password, locale) and the file locks.
+// The pager: the only code that reads or writes a database file, through
+// the file layer (file.h). It reads and writes whole pages through a cache
+// with a fixed budget, applies RC4 page encryption when the header asks for
+// it, owns the header page (version, password, locale) and decides who else
+// may have the file open.
 //
 // One Pager exists per open file per process; every handle of that file in
 // the process shares it (see Pager::Open), so handles see each other's writes.
@@ -35,31 +36,39 @@ enum class OpenMode {
 class Pager {
  public:
   // Opens a file or returns the Pager this process already has for it (same
-  // canonical path); the pager lives while any handle holds it, and flushes
-  // and unlocks the file when the last one lets go. A read-write or
-  // exclusive request on a pager opened read-only or shared upgrades it.
+  // canonical path; on Windows regardless of case); the pager lives while
+  // any handle holds it, and flushes and unlocks the file when the last one
+  // lets go. A read-write or exclusive request on a pager opened read-only or
+  // shared upgrades it in place; refused, the pager stays as it was.
   //
-  // Locks are flock(2) locks on the file: shared for a normal open,
-  // exclusive for `exclusive`. Within the process every handle shares the
-  // one lock; another process is refused with JetError 3045 ("already in
-  // use") both when it asks for a file held exclusively and when it asks
-  // exclusively for a file held shared, which is what the engine reports when
-  // the file's share mode denies it. 3356 is not raised here.
+  // Other processes: readers may read beside one writer; no two processes
+  // write one file; an exclusive open has the file to itself. Maquetor
+  // processes keep to this with advisory byte locks past 4 GiB (see
+  // pager.cpp), on every system. Before it may write (or opens exclusively)
+  // the pager also makes sure the office application does not have the file
+  // open: its <name>.ldb must not be held, and on Windows the file is opened
+  // for writing sharing reading only, so a program already writing it makes
+  // the open fail, and no program can open it for writing afterwards.
+  // Refused: JetError 3356 when the other side holds the file exclusively,
+  // 3045 otherwise; nothing is written. Handles of one process share the
+  // pager and never refuse each other.
   //
   // `password` must match the database password when the file has one
   // (exact, case-sensitive), else 3031; a file without one ignores it. Every
   // Open checks it, also when the pager is already open.
   //
   // Errors: 3024 missing file, 3343 not a Jet file (too short, no signature,
-  // unknown version), 3031 wrong password, 3045 locked by another process.
+  // unknown version), 3031 wrong password, 3045 in use by another process,
+  // 3356 opened exclusively by another process, 3027 no permission to write.
   static std::shared_ptr<Pager> Open(const std::string& path, OpenMode mode, bool exclusive,
                                      const std::string& password = "");
 
   // Creates a new Jet 4 file holding only its header page, opened
-  // read-write and shared. `header.password` becomes the database password;
-  // a zero `header.creation_date` means now (local time); `header.db_key` is
-  // ignored: `encrypt` picks a random non-zero key, otherwise it is zero.
-  // Fails with 3204 when the file exists, 3044 when its folder does not.
+  // read-write and shared, as a writer. `header.password` becomes the
+  // database password; a zero `header.creation_date` means now (local
+  // time); `header.db_key` is ignored: `encrypt` picks a random non-zero
+  // key, otherwise it is zero. Fails with 3204 when the file exists, 3044
+  // when its folder does not; a file it made and could not finish is removed.
   static std::shared_ptr<Pager> Create(const std::string& path, const HeaderInfo& header,
                                        bool encrypt);
 
@@ -99,7 +108,7 @@ class Pager {
   // less recently. A later Read brings it back as it was.
   virtual void Retire(uint32_t page) = 0;
   // Writes every changed page to the file.
-  // With `sync` the data also reaches the disk (fdatasync) before it returns.
+  // With `sync` the data also reaches the disk before it returns.
   virtual void Flush(bool sync = true) = 0;
 
   // Cache budget in bytes (default 64 MiB); pages over it are evicted least

@@ -8,6 +8,7 @@
 
 #include "jet/error.h"
 #include "jet/index_key.h"
+#include "jet/local_time.h"
 #include "jet/text.h"
 #include "jet/value_codec.h"
 
@@ -186,9 +187,7 @@ Value CallFunction(const Expr& e, const std::vector<Value>& row) {
   for (const auto& arg : e.args) a.push_back(Evaluate(*arg, row));
   if (name == "NZ") return a[0].is_null() ? (a.size() > 1 ? a[1] : Value(int32_t{0})) : a[0];
   if (name == "NOW" || name == "DATE") {
-    const std::time_t t = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&t, &local);
+    const std::tm local = LocalTimeAt(std::time(nullptr)).fields;
     DateParts p{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, 0, 0, 0};
     if (name == "NOW") p.hour = local.tm_hour, p.minute = local.tm_min, p.second = local.tm_sec;
     return Value(PartsToDate(p));

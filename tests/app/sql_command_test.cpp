@@ -220,4 +220,34 @@ TEST(SqlCommandTest, MdbtoolsReadsWhatItWrites) {
   EXPECT_TRUE(csv.IsNull(1, "Alta"));
 }
 
+// Two programs writing one file lose rows: one's pages overwrite the
+// other's. While this process writes the database, `maquetor sql` is
+// refused and writes nothing, though `inspect` may read; afterwards its
+// statements land.
+TEST(SqlCommandTest, RefusesADatabaseAnotherProcessWrites) {
+  ts::TempDir dir;
+  const std::string path = dir.File("ocupada.mdb");
+  ASSERT_EQ(RunSql({path, "--create"}, kSchema).exit_code, 0);
+  {
+    auto db = dao::DBEngine::Instance().Workspaces(0).OpenDatabase(path, false, false,
+                                                                   ";pwd=KTRW_BLM");
+    db.Execute("INSERT INTO Expedientes (Id, Cliente) VALUES (1, 'Peña')");
+    const std::string before = ts::FileContents(path);
+    auto refused = RunSql({path, "INSERT INTO Expedientes (Id, Cliente) VALUES (2, 'Ruiz')"});
+    EXPECT_EQ(refused.exit_code, 1);
+    EXPECT_NE(refused.err.find("Error 3045"), std::string::npos) << refused.err;
+    EXPECT_TRUE(ts::FileContents(path) == before) << "the refused run wrote";
+    auto inspect = ts::RunProcess({MAQUETOR_EXE, "inspect", path});
+    EXPECT_EQ(inspect.exit_code, 0) << inspect.err;
+    db.Close();
+  }
+  auto later = RunSql({path, "INSERT INTO Expedientes (Id, Cliente) VALUES (3, 'Gil')"});
+  EXPECT_EQ(later.exit_code, 0) << later.err;
+  EXPECT_EQ(RunSql({path, "SELECT Id, Cliente FROM Expedientes ORDER BY Id"}).out,
+            "Id,Cliente\n1,Peña\n3,Gil\n");
+  if (ts::HaveMdbtools()) {
+    EXPECT_EQ(ts::MdbCount(path, "Expedientes"), 2);
+  }
+}
+
 }  // namespace

@@ -1,17 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-
-#include <sys/wait.h>
-#include <unistd.h>
+#include <thread>
 
 #include "jet/error.h"
 #include "jet/header.h"
 #include "jet/pager.h"
 #include "jet/rc4.h"
+#include "support/child_process.h"
 #include "support/fixtures.h"
+#include "support/foreign_hold.h"
 
 namespace {
 
@@ -58,17 +59,39 @@ std::vector<fs::path> AllFixtures() {
   return v;
 }
 
-// Runs `f` in a child process and returns the Jet error it raised (0: none).
-int ErrorInChild(const std::function<void()>& f) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int code = ErrorOf(f);
-    ::_exit(code == 0 ? 0 : code % 250 + 1);
+// Opens a file as `how` says: "read", "write" or "exclusive" (and writable).
+std::shared_ptr<Pager> OpenAs(const std::string& path, const std::string& how) {
+  return Pager::Open(path, how == "read" ? OpenMode::kReadOnly : OpenMode::kReadWrite,
+                     how == "exclusive");
+}
+
+void Touch(const std::string& path) { std::ofstream(path).put('x'); }
+
+// False when the file has not appeared within half a minute.
+bool WaitForFile(const std::string& path) {
+  for (int i = 0; i < 3000 && !fs::exists(path); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  int code = WEXITSTATUS(status);
-  return code == 0 ? 0 : code - 1;  // error number modulo 250, plus one
+  return fs::exists(path);
+}
+
+// Opens the database args[0] as args[1] says and reads its last page: the
+// Jet error, or 0.
+CHILD_PIECE(OpenDatabase) {
+  return ErrorOf([&] {
+    auto p = OpenAs(args[0], args[1]);
+    p->Copy(p->page_count() - 1);
+  });
+}
+
+// Opens the database args[0] as args[1] says, makes the file args[2] + "+"
+// and holds the database until the file args[2] appears: the Jet error, or 0.
+CHILD_PIECE(HoldDatabase) {
+  return ErrorOf([&] {
+    auto p = OpenAs(args[0], args[1]);
+    Touch(args[2] + "+");
+    if (!WaitForFile(args[2])) throw JetError(jet::kErrInvalidOperation);
+  });
 }
 
 TEST(Rc4Test, KnownVectorsAndChunking) {
@@ -401,6 +424,11 @@ TEST(PagerTest, HandlesInOneProcessShareThePager) {
   auto c = Pager::Open(path, OpenMode::kReadOnly, false);
   EXPECT_EQ(c->Copy(page), data);
 
+#ifdef _WIN32
+  // Names that differ only in case name one file there.
+  EXPECT_EQ(Pager::Open(tmp.File("S.MDB"), OpenMode::kReadOnly, false), c);
+#endif
+
   // A read-only pager upgrades in place when a handle asks to write.
   auto d = Pager::Open(path, OpenMode::kReadWrite, false);
   EXPECT_EQ(c, d);
@@ -408,23 +436,103 @@ TEST(PagerTest, HandlesInOneProcessShareThePager) {
   c->Write(page, Bytes(4096, 1));
 }
 
+// Another process may read beside a writer; a second writer, or anyone
+// beside an exclusive open, is refused; and a refused open writes nothing.
 TEST(PagerTest, OtherProcessesRespectExclusiveAndSharedLocks) {
   testing_support::TempDir tmp;
   std::string path = tmp.File("l.mdb");
-  Pager::Create(path, HeaderInfo{}, false);
-  auto open_shared = [&] { Pager::Open(path, OpenMode::kReadOnly, false); };
-  auto open_exclusive = [&] { Pager::Open(path, OpenMode::kReadWrite, true); };
-  {
-    auto held = Pager::Open(path, OpenMode::kReadWrite, true);
-    EXPECT_EQ(ErrorInChild(open_shared), jet::kErrFileInUse % 250);
-    EXPECT_EQ(ErrorInChild(open_exclusive), jet::kErrFileInUse % 250);
+  Pager::Create(path, HeaderInfo{}, false)->Allocate();
+  const Bytes before = RawFile(path);
+  const struct {
+    const char* held;
+    int read, write, exclusive;  // what another process gets
+  } rows[] = {
+      {"read", 0, 0, jet::kErrFileInUse},
+      {"write", 0, jet::kErrFileInUse, jet::kErrFileInUse},
+      {"exclusive", jet::kErrLockedExclusive, jet::kErrLockedExclusive, jet::kErrLockedExclusive},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.held);
+    auto held = OpenAs(path, row.held);
+    EXPECT_EQ(testing_support::RunInChild("OpenDatabase", {path, "read"}), row.read);
+    EXPECT_EQ(testing_support::RunInChild("OpenDatabase", {path, "write"}), row.write);
+    EXPECT_EQ(testing_support::RunInChild("OpenDatabase", {path, "exclusive"}), row.exclusive);
+    EXPECT_EQ(RawFile(path), before);
   }
+  EXPECT_EQ(testing_support::RunInChild("OpenDatabase", {path, "exclusive"}), 0);
+}
+
+// This process is refused as the other is, and a refused upgrade leaves the
+// pager as it was, locks included.
+TEST(PagerTest, UpgradesRefusedByAnotherProcessChangeNothing) {
+  testing_support::TempDir tmp;
+  std::string path = tmp.File("u.mdb");
+  std::string release = tmp.File("release");
+  Pager::Create(path, HeaderInfo{}, false)->Allocate();
+  auto reader = Pager::Open(path, OpenMode::kReadOnly, false);
   {
-    auto held = Pager::Open(path, OpenMode::kReadOnly, false);
-    EXPECT_EQ(ErrorInChild(open_shared), 0);
-    EXPECT_EQ(ErrorInChild(open_exclusive), jet::kErrFileInUse % 250);
+    testing_support::Child writer("HoldDatabase", {path, "write", release});
+    ASSERT_TRUE(WaitForFile(release + "+"));
+    EXPECT_EQ(ErrorOf([&] { Pager::Open(path, OpenMode::kReadWrite, false); }), jet::kErrFileInUse);
+    EXPECT_EQ(ErrorOf([&] { Pager::Open(path, OpenMode::kReadOnly, true); }), jet::kErrFileInUse);
+    EXPECT_FALSE(reader->writable());
+    EXPECT_EQ(reader->Copy(1), Bytes(4096, 0));
+    Touch(release);
+    EXPECT_EQ(writer.Wait(), 0);
   }
-  EXPECT_EQ(ErrorInChild(open_exclusive), 0);
+  // Still open here: nobody else may have the file exclusively.
+  EXPECT_EQ(testing_support::RunInChild("OpenDatabase", {path, "exclusive"}), jet::kErrFileInUse);
+
+  EXPECT_EQ(Pager::Open(path, OpenMode::kReadWrite, false), reader);
+  EXPECT_TRUE(reader->writable());
+  EXPECT_EQ(testing_support::RunInChild("OpenDatabase", {path, "write"}), jet::kErrFileInUse);
+  EXPECT_EQ(testing_support::RunInChild("OpenDatabase", {path, "read"}), 0);
+  EXPECT_EQ(Pager::Open(path, OpenMode::kReadWrite, true), reader);
+  EXPECT_EQ(testing_support::RunInChild("OpenDatabase", {path, "read"}), jet::kErrLockedExclusive);
+}
+
+// The office application keeps <name>.ldb open beside a database it has
+// open (found whatever its case); no other program writes then. One left
+// behind after a crash, held by nobody, changes nothing.
+TEST(PagerTest, TheOfficeApplicationKeepsWritersOut) {
+  testing_support::TempDir tmp;
+  std::string path = tmp.File("Despacho.mdb");
+  std::string ldb = tmp.File("DESPACHO.LDB");
+  Pager::Create(path, HeaderInfo{}, false)->Allocate();
+  Touch(ldb);
+  const Bytes before = RawFile(path);
+  auto reader = Pager::Open(path, OpenMode::kReadOnly, false);
+  {
+    testing_support::ForeignHold office(ldb, testing_support::Hold::kJetLockFile);
+    ASSERT_TRUE(office.held());
+    EXPECT_EQ(testing_support::RunInChild("OpenDatabase", {path, "write"}), jet::kErrFileInUse);
+    EXPECT_EQ(testing_support::RunInChild("OpenDatabase", {path, "exclusive"}), jet::kErrFileInUse);
+    EXPECT_EQ(testing_support::RunInChild("OpenDatabase", {path, "read"}), 0);
+    EXPECT_EQ(ErrorOf([&] { Pager::Open(path, OpenMode::kReadWrite, false); }), jet::kErrFileInUse);
+    EXPECT_FALSE(reader->writable());
+  }
+#ifdef _WIN32
+  // The Jet engine's own share modes on the database.
+  const struct {
+    testing_support::Hold hold;
+    int read, write;
+  } rows[] = {
+      {testing_support::Hold::kShareReadWrite, 0, jet::kErrFileInUse},
+      {testing_support::Hold::kShareNothing, jet::kErrLockedExclusive, jet::kErrLockedExclusive},
+  };
+  reader.reset();
+  for (const auto& row : rows) {
+    testing_support::ForeignHold jet_engine(path, row.hold);
+    ASSERT_TRUE(jet_engine.held());
+    EXPECT_EQ(testing_support::RunInChild("OpenDatabase", {path, "read"}), row.read);
+    EXPECT_EQ(testing_support::RunInChild("OpenDatabase", {path, "write"}), row.write);
+    EXPECT_EQ(testing_support::RunInChild("OpenDatabase", {path, "exclusive"}), row.write);
+  }
+  reader = Pager::Open(path, OpenMode::kReadOnly, false);
+#endif
+  EXPECT_EQ(RawFile(path), before);
+  EXPECT_EQ(testing_support::RunInChild("OpenDatabase", {path, "write"}), 0);
+  EXPECT_EQ(Pager::Open(path, OpenMode::kReadWrite, false), reader);
 }
 
 }  // namespace
