@@ -153,7 +153,14 @@ FormWindow::FormWindow(forms::Form& form, const FormLayout& layout, WindowRole r
     DeleteObject(font_);
     throw SystemFailure("CreateWindowExW");
   }
-  CreateControls(layout);
+  try {
+    CreateControls(layout);
+  } catch (...) {
+    // No destructor runs for a constructor that throws.
+    DestroyWindow(hwnd_);
+    DeleteObject(font_);
+    throw;
+  }
 }
 
 FormWindow::~FormWindow() {
