@@ -1,3 +1,5 @@
+#include <windows.h>
+
 #include <exception>
 
 #include "shell/desktop.h"
@@ -12,6 +14,10 @@ namespace maquetor::shell {
 
 int RunWithWindow(int&, char**, SettingsStore& settings, const std::string& RutaApp,
                   const Switches& switches) {
+  // A console made for this program alone (a shortcut, the installer) would
+  // stand empty beside the window; one shared with a command prompt stays.
+  DWORD processes[2];
+  if (GetConsoleProcessList(processes, 2) == 1) FreeConsole();
   forms::MaquetorAbog form;
   win32::MaquetorAbogWindow window(form);
   win32::Win32Ui ui(window.Handle());
