@@ -64,8 +64,8 @@ TEST_F(DesktopRunTest, SlashMOpensTheWindowAndClosingItEndsWithStatus0) {
   Maquetor run("/M");
   ASSERT_TRUE(run.started()) << GetLastError();
   HWND window = nullptr;
-  EXPECT_EQ(run.Wait(std::chrono::seconds(60), [&] { return (window = ShownWindow()) != nullptr; }), -1)
-      << "ended before anyone closed it";
+  const auto opened = [&] { return (window = ShownWindow()) != nullptr; };
+  EXPECT_EQ(run.Wait(std::chrono::seconds(60), opened), -1) << "ended before anyone closed it";
   ASSERT_NE(window, nullptr) << "the window never opened";
   PostMessageW(window, WM_CLOSE, 0, 0);
   EXPECT_EQ(run.Wait(std::chrono::seconds(60)), 0);

@@ -82,7 +82,8 @@ void ExpectTextFits(HWND control, forms::ControlKind kind, const std::string& te
   }
   if (kind == forms::ControlKind::kFrame) room -= 16;
   HDC dc = GetDC(control);
-  HGDIOBJ before = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+  const auto font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+  HGDIOBJ before = SelectObject(dc, font);
   RECT needed{0, 0, room, 0};
   const std::wstring wide = maquetor::shell::win32::Widen(text);
   DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), &needed, format);
@@ -97,7 +98,8 @@ void ExpectTextFits(HWND control, forms::ControlKind kind, const std::string& te
 // One native control per control, of its kind, in the form's state, inside
 // the window and its frame, overlapping no other, its text unclipped; the
 // focusable ones in the description's tab order. Saves a picture.
-void ExpectBuiltFrom(const forms::Form& form, const FormWindow& window, const std::string& picture) {
+void ExpectBuiltFrom(const forms::Form& form, const FormWindow& window,
+                     const std::string& picture) {
   const auto& design = form.Description();
   HWND hwnd = window.Handle();
   ASSERT_NE(hwnd, nullptr);
@@ -128,7 +130,9 @@ void ExpectBuiltFrom(const forms::Form& form, const FormWindow& window, const st
     tool.hwnd = hwnd;
     tool.uId = reinterpret_cast<UINT_PTR>(control);
     tool.lpszText = tip.data();
-    if (window.ToolTips()) SendMessageW(window.ToolTips(), TTM_GETTEXTW, tip.size(), reinterpret_cast<LPARAM>(&tool));
+    if (window.ToolTips()) {
+      SendMessageW(window.ToolTips(), TTM_GETTEXTW, tip.size(), reinterpret_cast<LPARAM>(&tool));
+    }
     EXPECT_EQ(maquetor::shell::win32::Narrow(tip.c_str()), c.tool_tip);
 
     const RECT place = PlaceOf(control);
@@ -180,11 +184,12 @@ TEST_F(Win32ViewTest, ControlsAreBuiltFromTheDescriptionInTabOrderWithoutOverlap
     dialog.SetModo(modo);
     if (modo) dialog.SetText(dialog.Find("Text2"), "C:\\Datos\\Peña & Núñez\\Destino.mdb");
     FrmInsertaDialog dialog_window(dialog, window.Handle());
-    ExpectBuiltFrom(dialog, dialog_window.Window(), modo ? "frmInserta-Modo-true" : "frmInserta-Modo-false");
+    ExpectBuiltFrom(dialog, dialog_window.Window(),
+                    modo ? "frmInserta-Modo-true" : "frmInserta-Modo-false");
   }
 }
 
-TEST_F(Win32ViewTest, KeyboardFocusSelectsNoOptionAndAltSLeavesTheLoopWithStatus0) {
+TEST_F(Win32ViewTest, TabGoesRoundSelectingNothingAndAltSLeavesTheLoopWithStatus0) {
   SetForegroundWindow(window.Handle());
   // Tab round the whole window: focus passes over every option unselected.
   std::vector<HWND> visited;
@@ -205,7 +210,8 @@ TEST_F(Win32ViewTest, KeyboardFocusSelectsNoOptionAndAltSLeavesTheLoopWithStatus
   // "&Salir": Alt+S closes the window, which ends the loop.
   PostMessageW(GetFocus(), WM_SYSKEYDOWN, 'S', 1 << 29);
   PostMessageW(GetFocus(), WM_SYSCHAR, 's', 1 << 29);
-  const UINT_PTR give_up = SetTimer(nullptr, 0, 10000, [](HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(99); });
+  const UINT_PTR give_up =
+      SetTimer(nullptr, 0, 10000, [](HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(99); });
   EXPECT_EQ(maquetor::shell::win32::RunMessageLoop(), 0);
   KillTimer(nullptr, give_up);
   EXPECT_EQ(window.Handle(), nullptr);
@@ -281,7 +287,9 @@ TEST_F(Win32ViewTest, TheDialogRunsModallyInBothLayoutsAndClosesThroughItsForm) 
   }
   EXPECT_FALSE(std::filesystem::exists(old));
   ASSERT_EQ(ui.messages.size(), 3u);
-  for (const auto& shown : ui.messages) EXPECT_EQ(shown.text, "La base de datos no ha sido creada.");
+  for (const auto& shown : ui.messages) {
+    EXPECT_EQ(shown.text, "La base de datos no ha sido creada.");
+  }
 }
 
 }  // namespace

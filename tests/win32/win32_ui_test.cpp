@@ -104,13 +104,16 @@ TEST_F(Win32UiTest, FileDialogTakesANameNotYetOnDiskAndGivesNothingWhenCancelled
   const std::string fresh = dir.File("Nueva Peña.mdb");
   WhenShown shown(L"#32770", [&](HWND file_dialog) {
     EXPECT_EQ(TextOf(file_dialog), "Crear");
-    SendMessageW(file_dialog, CDM_SETCONTROLTEXT, cmb13, reinterpret_cast<LPARAM>(Widen(fresh).c_str()));
+    const std::wstring name = Widen(fresh);
+    SendMessageW(file_dialog, CDM_SETCONTROLTEXT, cmb13, reinterpret_cast<LPARAM>(name.c_str()));
     PostMessageW(file_dialog, WM_COMMAND, IDOK, 0);
   });
   EXPECT_EQ(ui.ChooseFile("Crear", "Bases de datos (*.mdb)|*.mdb"), fresh);
   EXPECT_TRUE(shown.answered());
 
-  WhenShown cancelled(L"#32770", [](HWND file_dialog) { PostMessageW(file_dialog, WM_COMMAND, IDCANCEL, 0); });
+  WhenShown cancelled(L"#32770", [](HWND file_dialog) {
+    PostMessageW(file_dialog, WM_COMMAND, IDCANCEL, 0);
+  });
   EXPECT_EQ(ui.ChooseFile("", "Bases de datos (*.mdb)|*.mdb"), "");
   EXPECT_TRUE(cancelled.answered());
 }

@@ -99,7 +99,8 @@ NativeKind NativeOf(ControlKind kind, const DluRect& place) {
       return {L"BUTTON", BS_CHECKBOX | WS_TABSTOP};
     case ControlKind::kLabel:
       // A label one line high shows a long path shortened in its middle.
-      return {L"STATIC", DWORD{SS_LEFT | SS_NOPREFIX} | (place.height > 8 ? 0u : DWORD{SS_PATHELLIPSIS})};
+      return {L"STATIC",
+              DWORD{SS_LEFT | SS_NOPREFIX} | (place.height > 8 ? 0u : DWORD{SS_PATHELLIPSIS})};
     case ControlKind::kTextBox:
       return {L"EDIT", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE};
     case ControlKind::kLine:
@@ -110,7 +111,8 @@ NativeKind NativeOf(ControlKind kind, const DluRect& place) {
 
 std::string TextOf(HWND window) {
   std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-  text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+  const int length = GetWindowTextW(window, text.data(), static_cast<int>(text.size()));
+  text.resize(static_cast<size_t>(length));
   return Narrow(text);
 }
 
@@ -141,7 +143,8 @@ FormWindow::FormWindow(forms::Form& form, const FormLayout& layout, WindowRole r
   const DWORD style = role == WindowRole::kMainWindow
                           ? WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX
                           : WS_POPUP | WS_CAPTION | WS_SYSMENU;
-  const DWORD ex_style = WS_EX_CONTROLPARENT | (role == WindowRole::kModalDialog ? WS_EX_DLGMODALFRAME : 0);
+  const DWORD ex_style =
+      WS_EX_CONTROLPARENT | (role == WindowRole::kModalDialog ? WS_EX_DLGMODALFRAME : 0);
   RECT frame = ToPixels({0, 0, layout.width, layout.height}, base_);
   AdjustWindowRectEx(&frame, style, FALSE, ex_style);
   const SIZE size{frame.right - frame.left, frame.bottom - frame.top};
