@@ -1,7 +1,6 @@
 // What the Win32 view tests share: a fixture with empty program-wide paths,
 // the recording Ui and a scratch folder; reading a native window back; a
-// picture of a window saved under the build folder; and answers given to a
-// window a modal loop brings up, from a timer that loop dispatches.
+// picture of a window; and answers to a window a modal loop brings up.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,7 +12,6 @@
 #include <fstream>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "db/program_state.h"
 #include "shell/win32/utf16.h"
@@ -35,23 +33,16 @@ inline std::wstring ClassOf(HWND window) {
   return name;
 }
 
-// The client area of `window` as it is on the display, saved as
-// <build>/screenshots/<name>.bmp (32 bits, opaque).
+// The client area as the display shows it, in <build>/screenshots/NAME.bmp.
 inline void SaveScreenshot(HWND window, const std::string& name) {
   RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
   RECT client{};
   GetClientRect(window, &client);
-  BITMAPINFOHEADER header{};
-  header.biSize = sizeof(header);
-  header.biWidth = client.right;
-  header.biHeight = client.bottom;
-  header.biPlanes = 1;
-  header.biBitCount = 32;
-  header.biCompression = BI_RGB;
+  BITMAPINFOHEADER header{sizeof(header), client.right, client.bottom, 1, 32, BI_RGB, 0, 0, 0, 0,
+                          0};
   void* bits = nullptr;
   HBITMAP picture = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&header),
                                      DIB_RGB_COLORS, &bits, nullptr, 0);
-  ASSERT_NE(picture, nullptr);
   HDC memory = CreateCompatibleDC(nullptr);
   HGDIOBJ before = SelectObject(memory, picture);
   HDC screen = GetDC(window);
@@ -59,12 +50,9 @@ inline void SaveScreenshot(HWND window, const std::string& name) {
   ReleaseDC(window, screen);
   GdiFlush();
   const size_t size = static_cast<size_t>(client.right) * static_cast<size_t>(client.bottom) * 4;
-  auto* bytes = static_cast<unsigned char*>(bits);
-  // BitBlt leaves the fourth byte 0, which viewers read as transparent.
-  for (size_t i = 3; i < size; i += 4) bytes[i] = 0xFF;
-  BITMAPFILEHEADER file{};
-  file.bfType = 0x4D42;  // "BM"
-  file.bfOffBits = sizeof(file) + sizeof(header);
+  // BitBlt leaves the fourth byte 0, which viewers take for transparent.
+  for (size_t i = 3; i < size; i += 4) static_cast<unsigned char*>(bits)[i] = 0xFF;
+  BITMAPFILEHEADER file{0x4D42, 0, 0, 0, sizeof(file) + sizeof(header)};  // "BM"
   file.bfSize = static_cast<DWORD>(file.bfOffBits + size);
   const auto folder = std::filesystem::path(MAQUETOR_BINARY_DIR) / "screenshots";
   std::filesystem::create_directories(folder);
@@ -78,17 +66,15 @@ inline void SaveScreenshot(HWND window, const std::string& name) {
   DeleteObject(picture);
 }
 
-// Runs `answer` on the first shown top-level window of this thread whose
-// class is `window_class` (L"frmInserta", L"#32770" for the system's
-// dialogs), from a timer the modal loop that shows it dispatches. A window
-// still up ten seconds later fails the test and is closed with its boxes
-// emptied (so the selection dialog answers "Exit" and its caller's loop
-// ends): a broken answer fails the suite instead of hanging it.
+// Runs `answer` on the first shown window of this thread whose class is
+// `window_class` (L"frmInserta"; L"#32770" for the system's dialogs), from a
+// timer the modal loop showing it dispatches. One still up ten seconds
+// later fails the test and is closed with its boxes emptied, so that the
+// selection dialog answers "Exit": a broken answer fails instead of hanging.
 class WhenShown {
  public:
   WhenShown(const wchar_t* window_class, std::function<void(HWND)> answer)
-      : window_class_(window_class), answer_(std::move(answer)),
-        deadline_(std::chrono::steady_clock::now() + std::chrono::seconds(10)) {
+      : window_class_(window_class), answer_(std::move(answer)) {
     Current() = this;
     timer_ = SetTimer(nullptr, 0, 50, &WhenShown::Tick);
   }
@@ -107,23 +93,19 @@ class WhenShown {
     return current;
   }
 
-  static BOOL CALLBACK Visit(HWND window, LPARAM found) {
-    auto* self = Current();
-    if (IsWindowVisible(window) && ClassOf(window) == self->window_class_) {
-      *reinterpret_cast<HWND*>(found) = window;
-      return FALSE;
-    }
-    return TRUE;
-  }
-
   static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
     WhenShown* self = Current();
     if (!self) return;
     HWND found = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), &WhenShown::Visit, reinterpret_cast<LPARAM>(&found));
+    EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM out) -> BOOL {
+      if (!IsWindowVisible(window) || ClassOf(window) != Current()->window_class_) return TRUE;
+      *reinterpret_cast<HWND*>(out) = window;
+      return FALSE;
+    }, reinterpret_cast<LPARAM>(&found));
     if (!found) return;
     if (!self->answered_) {
       self->answered_ = true;
+      self->deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(10);
       self->answer_(found);
     } else if (std::chrono::steady_clock::now() > self->deadline_) {
       ADD_FAILURE() << "a window was left open";

@@ -28,6 +28,20 @@ UINT IconStyle(Icon icon) {
   return 0;
 }
 
+// "Bases de datos (*.mdb)|*.mdb", a description and its patterns by pairs,
+// in the form OPENFILENAMEW takes: each part ends in a NUL, the list in a
+// second one.
+std::wstring FileFilter(const std::string& filter) {
+  if (filter.empty()) return {};
+  std::wstring out = Widen(filter);
+  for (wchar_t& c : out) {
+    if (c == L'|') c = L'\0';
+  }
+  // The end of the last part, then the end of the list.
+  out.append(2, L'\0');
+  return out;
+}
+
 }  // namespace
 
 bool HourglassShown() { return BusyDepth() > 0; }
@@ -56,7 +70,7 @@ void Win32Ui::Message(const std::string& text, const std::string& title, Icon ic
 }
 
 std::string Win32Ui::ChooseFile(const std::string& title, const std::string& filter) {
-  const std::wstring filters = Win32FileFilter(filter);
+  const std::wstring filters = FileFilter(filter);
   const std::wstring caption = Widen(title);
   std::wstring file(32768, L'\0');
   OPENFILENAMEW dialog{};
@@ -84,15 +98,5 @@ void Win32Ui::SetBusy(bool busy) {
 
 void Win32Ui::ProcessEvents() { ProcessPendingMessages(); }
 
-std::wstring Win32FileFilter(const std::string& filter) {
-  if (filter.empty()) return {};
-  std::wstring out = Widen(filter);
-  for (wchar_t& c : out) {
-    if (c == L'|') c = L'\0';
-  }
-  // The end of the last part, then the end of the list.
-  out.append(2, L'\0');
-  return out;
-}
 
 }  // namespace maquetor::shell::win32

@@ -41,9 +41,4 @@ class Win32Ui final : public Ui {
 // over themselves and their controls while it is.
 bool HourglassShown();
 
-// "Bases de datos (*.mdb)|*.mdb", pairs of a description and its patterns
-// split by "|", in the form OPENFILENAMEW takes: each part ended by a NUL
-// and the whole by a second one. Empty for an empty filter.
-std::wstring Win32FileFilter(const std::string& filter);
-
 }  // namespace maquetor::shell::win32
