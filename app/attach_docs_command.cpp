@@ -74,8 +74,8 @@ void AddAttachDocsCommand(CLI::App& app) {
       "opened prints \"Error NNNN: message\".");
   cmd->callback([opts] {
     auto& state = db::ProgramState::Instance();
-    state.BDatosOrigen = std::filesystem::absolute(opts->origin).string();
-    state.BDatosDestino = std::filesystem::absolute(opts->destination).string();
+    state.BDatosOrigen = WholePath(opts->origin);
+    state.BDatosDestino = WholePath(opts->destination);
     const auto report = documents::AnexarDocumentos();
     if (report.outcome != documents::Outcome::kAttached) {
       // The refusal itself has gone to stderr as a message.

@@ -3,12 +3,23 @@
 // callback; main() only lists them here and in main.cpp.
 #pragma once
 
+#include <filesystem>
+#include <string>
+
 #include <CLI/CLI.hpp>
+
+#include "db/file_name.h"
 
 namespace maquetor {
 
 // The password the program protects its databases with.
 inline constexpr const char* kProgramPassword = "KTRW_BLM";
+
+// `path` (UTF-8) made absolute: the configuration row and the shell's
+// program-wide paths record whole paths.
+inline std::string WholePath(const std::string& path) {
+  return db::Utf8Name(std::filesystem::absolute(db::FsPath(path)));
+}
 
 // Exit codes shared by every command.
 inline constexpr int kExitOk = 0;

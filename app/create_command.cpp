@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "commands.h"
 #include "schema/buttons.h"
 
 namespace maquetor {
@@ -16,7 +17,7 @@ void AddCreateCommand(CLI::App& app) {
   cmd->add_option("DB", *path, "Path of the new database")->required();
   cmd->callback([path] {
     // The configuration row records the document folder by its full path.
-    if (!schema::CrearBaseCompleta(std::filesystem::absolute(*path).string())) {
+    if (!schema::CrearBaseCompleta(WholePath(*path))) {
       std::cerr << "La base de datos ya existe; no se ha modificado: " << *path << '\n';
     }
   });

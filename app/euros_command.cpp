@@ -58,11 +58,11 @@ void AddEurosCommand(CLI::App& app) {
   cmd->callback([opts] {
     auto& state = db::ProgramState::Instance();
     if (!opts->path.empty()) {
-      state.BDatosTrabajo = std::filesystem::absolute(opts->path).string();
+      state.BDatosTrabajo = WholePath(opts->path);
     } else {
       const std::string folder = opts->program_dir.empty()
                                      ? shell::ExecutableFolder()
-                                     : std::filesystem::absolute(opts->program_dir).string();
+                                     : WholePath(opts->program_dir);
       state.RutaApp = shell::ProgramFolder(folder);
       state.BDatosTrabajo.clear();
     }

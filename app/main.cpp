@@ -3,6 +3,7 @@
 #include <exception>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -11,6 +12,9 @@
 #include "switch_run.h"
 #include "table_command.h"
 #include "jet/error.h"
+#include "shell/platform.h"
+#include "shell/settings.h"
+#include "shell/startup.h"
 
 namespace {
 
@@ -40,36 +44,66 @@ bool IsHelpOrVersion(const std::string& arg) {
   return arg == "-h" || arg == "--help" || arg == "--version";
 }
 
+// The help's closing text: the switches as this system reads them.
+std::string Footer() {
+  using maquetor::shell::PathRule;
+  const bool windows = maquetor::shell::kPlatformPathRule == PathRule::kWindows;
+#ifdef MAQUETOR_WITH_WINDOW
+  const std::string mostrar = "  /M            show the window (alone: the interactive window)\n";
+#else
+  const std::string mostrar =
+      "  /M            the window; this build has none, so /M alone fails and\n"
+      "                the other runs go on without it\n";
+#endif
+  const std::string path_end =
+      windows ? "                path ends at the next '/' (none: at the end)\n"
+              : "                path ends at a blank followed by '/', or at the end\n";
+  const std::string examples =
+      windows ? "  maquetor /BD:C:\\Despachos\\Despacho.mdb     what the installer runs\n"
+                "  maquetor /Setup                            setup mode for this program's folder\n"
+                "  maquetor create C:\\Datos\\datos.mdb         the whole database, from the command line\n"
+                "  maquetor setup --dir C:\\Corvanta           setup mode for another folder\n"
+              : "  maquetor /BD:/srv/despacho/datos.mdb       what the installer runs\n"
+                "  maquetor /Setup                            setup mode for this program's folder\n"
+                "  maquetor /M                                the desktop window\n"
+                "  maquetor create datos.mdb                  the whole database, from the command line\n"
+                "  maquetor setup --dir /opt/corvanta         setup mode for another folder\n";
+  return "Installer switches (when the first argument is not a command; case matters,\n"
+         "found anywhere in the text, first occurrence):\n"
+         "  /Setup        setup mode: the BASES folder, Setup.MDB and DBRPT.MDB when\n"
+         "                missing, entries in St6unst.log; then end\n"
+         "  /BD:PATH      build the whole law-office database at PATH, then end; the\n" +
+         path_end + mostrar +
+         "  /Tipo:Abog    accepted for the installer; changes nothing\n"
+         "  With none of these the program only seeds the office application's\n"
+         "  settings (once) and ends. Settings live in\n"
+         "  " + maquetor::shell::SettingsLocation(maquetor::shell::kSettingsApplication) + ".\n"
+         "  A failure prints 'Error NNNN: message' and ends with status 1.\n"
+         "\n"
+         "Examples:\n" + examples +
+         "  maquetor inspect datos.mdb                 tables, columns and indexes\n"
+         "  maquetor inspect datos.mdb --json --rows   everything, rows included, as JSON\n"
+         "  maquetor sql datos.mdb \"SELECT * FROM T\"   a query's rows as CSV\n"
+         "Run 'maquetor COMMAND --help' for a command's options.";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  namespace platform = maquetor::shell::platform;
+  platform::SetUpStandardStreams();
+  // The arguments in UTF-8, whatever the system handed to main.
+  std::vector<std::string> args = platform::Arguments(argc, argv);
+  std::vector<char*> utf8_argv;
+  for (auto& a : args) utf8_argv.push_back(a.data());
+  utf8_argv.push_back(nullptr);
+  argc = static_cast<int>(args.size());
+  argv = utf8_argv.data();
+
   CLI::App app{"Maintenance of the office application's Jet (.mdb) databases.", "maquetor"};
   app.set_version_flag("--version", kVersion);
   app.require_subcommand(0, 1);
-  app.footer(
-      "Installer switches (when the first argument is not a command; case matters,\n"
-      "found anywhere in the text, first occurrence):\n"
-      "  /Setup        setup mode: the BASES folder, Setup.MDB and DBRPT.MDB when\n"
-      "                missing, entries in St6unst.log; then end\n"
-      "  /BD:PATH      build the whole law-office database at PATH, then end; the\n"
-      "                path ends at a blank followed by '/', or at the end\n"
-      "  /M            show the window (alone: the interactive window)\n"
-      "  /Tipo:Abog    accepted for the installer; changes nothing\n"
-      "  With none of these the program only seeds the office application's\n"
-      "  settings (once) and ends. Settings live in\n"
-      "  $XDG_CONFIG_HOME/Corvanta/Corvanta.ini (default ~/.config).\n"
-      "  A failure prints 'Error NNNN: message' and ends with status 1.\n"
-      "\n"
-      "Examples:\n"
-      "  maquetor /BD:/srv/despacho/datos.mdb       what the installer runs\n"
-      "  maquetor /Setup                            setup mode for this program's folder\n"
-      "  maquetor /M                                the desktop window\n"
-      "  maquetor create datos.mdb                  the whole database, from the command line\n"
-      "  maquetor setup --dir /opt/corvanta         setup mode for another folder\n"
-      "  maquetor inspect datos.mdb                 tables, columns and indexes\n"
-      "  maquetor inspect datos.mdb --json --rows   everything, rows included, as JSON\n"
-      "  maquetor sql datos.mdb \"SELECT * FROM T\"   a query's rows as CSV\n"
-      "Run 'maquetor COMMAND --help' for a command's options.");
+  app.footer(Footer());
   RegisterCommands(app);
 
   const std::string first = argc > 1 ? argv[1] : "";

@@ -104,13 +104,13 @@ void AddMigrateCommand(CLI::App& app) {
       "is then 1.");
   cmd->callback([opts] {
     // A mistyped origin must not leave a new, empty destination behind.
-    if (!opts->origin.empty() && !std::filesystem::exists(opts->origin)) {
+    if (!opts->origin.empty() && !std::filesystem::exists(db::FsPath(opts->origin))) {
       throw jet::JetError(jet::kErrFileNotFound, opts->origin);
     }
     const auto variante = opts->v8 ? migrate::Variante::kV8V8 : migrate::Variante::kV7V8;
-    if (!opts->dest.empty() && !std::filesystem::exists(opts->dest)) {
+    if (!opts->dest.empty() && !std::filesystem::exists(db::FsPath(opts->dest))) {
       // The configuration row records the document folder by its full path.
-      schema::CrearBaseCompleta(std::filesystem::absolute(opts->dest).string());
+      schema::CrearBaseCompleta(WholePath(opts->dest));
       std::cerr << "Creada la base de datos de destino: " << opts->dest << '\n';
     }
     migrate::Progress progress;

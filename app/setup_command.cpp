@@ -40,7 +40,7 @@ void AddSetupCommand(CLI::App& app) {
   cmd->add_option("--dir", *dir, "Program folder (default: the folder of this executable)");
   cmd->callback([dir] {
     const std::string folder = dir->empty() ? shell::ExecutableFolder()
-                                            : std::filesystem::absolute(*dir).string();
+                                            : WholePath(*dir);
     const std::string ruta_app = shell::ProgramFolder(folder);
     auto entries = SetupEntries(ruta_app);
     for (auto& e : entries) e.existed = shell::ExistsAsListed(e.path, e.listing);

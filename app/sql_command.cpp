@@ -57,7 +57,7 @@ void PrintResult(jet::dao::Recordset& rs, std::ostream& out) {
 jet::dao::Database OpenOrCreate(const std::string& path, const std::string& password, bool create) {
   auto& ws = jet::dao::DBEngine::Instance().Workspaces(0);
   const std::string connect = password.empty() ? "" : ";pwd=" + password;
-  if (create && !std::filesystem::exists(path)) {
+  if (create && !std::filesystem::exists(db::FsPath(path))) {
     // General sort order, Western code page: what the program creates.
     return ws.CreateDatabase(path, ";LANGID=0x0409;CP=1252;COUNTRY=0" + connect);
   }

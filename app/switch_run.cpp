@@ -34,8 +34,12 @@ int RunSwitches(int argc, char** argv) {
 #ifdef MAQUETOR_WITH_WINDOW
       return shell::RunWithWindow(argc, argv, *settings, ruta_app, switches);
 #else
-      std::cerr << "maquetor: this build has no desktop window\n";
-      return kExitJetError;
+      // An installer's unattended run only shows its progress in the window:
+      // it goes on without one. The interactive run has nothing to offer.
+      if (shell::ChooseRun(switches) == shell::Run::kInteractive) {
+        std::cerr << "maquetor: this build has no desktop window\n";
+        return kExitJetError;
+      }
 #endif
     }
     // The same window, with nothing to draw it.

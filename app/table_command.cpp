@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "commands.h"
 #include "schema/buttons.h"
 
 namespace maquetor {
@@ -24,7 +25,7 @@ void AddTableCommand(CLI::App& app) {
         return schema::FindButton(name) ? std::string() : "unknown button '" + name + "'";
       });
   cmd->callback([args] {
-    const std::string path = std::filesystem::absolute(args->path).string();
+    const std::string path = WholePath(args->path);
     for (const auto& name : args->buttons) schema::FindButton(name)(path);
   });
 }

@@ -1,27 +1,30 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test: the optimised build and its test
 # suite, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer,
-# the migration tests under ThreadSanitizer, then the reader fuzz target under
-# libFuzzer for a bounded time. Exits non-zero when any stage fails. Prints
-# how long each stage took.
+# the migration tests under ThreadSanitizer, the reader fuzz target under
+# libFuzzer for a bounded time, then the Windows build (MinGW-w64) and its
+# tests under Wine. Exits non-zero when any stage fails. Prints how long each
+# stage took.
 #
-#   tools/run-tests.sh [--no-setup] [--no-sanitize] [--no-fuzz]
+#   tools/run-tests.sh [--no-setup] [--no-sanitize] [--no-fuzz] [--no-windows]
 #
-# Environment: MAQUETOR_BUILD_DIR (default build; the sanitizer and fuzz builds
-# go to <dir>-sanitize, <dir>-thread and <dir>-fuzz), JOBS (default 2), FUZZ_SECONDS
-# (default 90), CTEST_ARGS (extra ctest arguments, e.g. "-R Oracles").
+# Environment: MAQUETOR_BUILD_DIR (default build; the other builds go to
+# <dir>-sanitize, <dir>-thread, <dir>-fuzz and <dir>-win), JOBS (default 2),
+# FUZZ_SECONDS (default 90), CTEST_ARGS (extra ctest arguments, e.g.
+# "-R Oracles").
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 
-setup=1 sanitize=1 fuzz=1
+setup=1 sanitize=1 fuzz=1 windows=1
 for arg in "$@"; do
   case "$arg" in
     --no-setup) setup=0 ;;
     --no-sanitize) sanitize=0 ;;
     --no-fuzz) fuzz=0 ;;
-    -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
+    --no-windows) windows=0 ;;
+    -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
     *) echo "run-tests.sh: unknown argument $arg" >&2; exit 2 ;;
   esac
 done
@@ -164,4 +167,25 @@ if ((fuzz)); then
       -artifact_prefix="$artifacts/" -print_final_stats=1 </dev/null
     end "fuzz $target"
   done
+fi
+
+if ((windows)); then
+  begin "windows build ($build-win)"
+  # Release: no debug information to write and link for eleven executables.
+  cmake -S . -B "$build-win" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
+    -DMAQUETOR_TESTS=ON >/dev/null
+  cmake --build "$build-win" -j "$jobs"
+  # One executable, and nothing but the system's own DLLs beside it.
+  dlls="$(x86_64-w64-mingw32-objdump -p "$build-win/maquetor.exe" | sed -n 's/.*DLL Name: //p' | sort -u)"
+  echo "maquetor.exe imports: $(echo $dlls)"
+  unexpected="$(grep -viE '^(kernel32|advapi32|shell32|user32|gdi32|msvcrt|ws2_32|ole32|comdlg32|comctl32)\.dll$' <<<"$dlls" || true)"
+  if [[ -n "$unexpected" ]]; then
+    echo "maquetor.exe needs DLLs that Windows does not ship: $unexpected" >&2
+    exit 1
+  fi
+  end "windows build"
+
+  begin "windows tests (Wine)"
+  run_ctest "$build-win"
+  end "windows tests"
 fi

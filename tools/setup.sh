@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs everything Maquetor needs to build and test, on Debian 12 as root:
-# the compilers and libraries from Debian, mdbtools, Node.js and the pinned
+# the compilers and libraries from Debian (the MinGW-w64 cross compiler and
+# Wine for the Windows build among them), mdbtools, Node.js and the pinned
 # mdb-reader of tools/mdbreader. Safe to run again: it installs only what is
 # missing, so a set-up machine is done in a second or two.
 #
@@ -22,6 +23,9 @@ packages=(
   xvfb xauth
   # the independent readers the tests check our files with
   mdbtools
+  # the Windows build: the MinGW-w64 cross compiler (posix threads), Wine to
+  # run its tests, GoogleTest's sources to build them with
+  g++-mingw-w64-x86-64-posix wine64 googletest
 )
 
 installed() {

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "db/engine.h"
+#include "db/file_name.h"
 #include "db/program_state.h"
 #include "jet/dao.h"
 #include "jet/error.h"
@@ -72,7 +73,7 @@ jet::dao::Database OpenSetup(const std::string& path) {
 bool AlreadyConverted(const ConversionReport& report, const std::string& path) {
   for (const auto& done : report.converted) {
     std::error_code ec;
-    if (done.path == path || std::filesystem::equivalent(done.path, path, ec)) return true;
+    if (done.path == path || std::filesystem::equivalent(db::FsPath(done.path), db::FsPath(path), ec)) return true;
   }
   return false;
 }

@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "db/file_name.h"
 #include "db/engine.h"
 #include "db/program_state.h"
 #include "jet/dao.h"
@@ -47,7 +48,7 @@ std::string TemplateFile(const std::string& folder, int32_t n) {
 }
 
 bool DeleteTemplate(const std::string& folder, int32_t n) {
-  const std::string path = TemplateFile(folder, n);
+  const fs::path path = db::FsPath(TemplateFile(folder, n));
   std::error_code ec;
   const auto status = fs::symlink_status(path, ec);
   if (ec || !(fs::is_regular_file(status) || fs::is_symlink(status))) return false;
@@ -56,8 +57,8 @@ bool DeleteTemplate(const std::string& folder, int32_t n) {
 
 bool CopyTemplate(const std::string& from_folder, int32_t from, const std::string& to_folder,
                   int32_t to) {
-  const std::string source = TemplateFile(from_folder, from);
-  const std::string target = TemplateFile(to_folder, to);
+  const fs::path source = db::FsPath(TemplateFile(from_folder, from));
+  const fs::path target = db::FsPath(TemplateFile(to_folder, to));
   std::error_code ec;
   if (!fs::is_regular_file(source, ec)) return false;
   // Whatever sits at the target is replaced, but never written through: a
@@ -71,14 +72,14 @@ bool CopyTemplate(const std::string& from_folder, int32_t from, const std::strin
 bool SameDatabase(const std::string& a, const std::string& b) {
   if (a == b) return true;
   std::error_code ec;
-  return fs::equivalent(shell::ResolveCase(a), shell::ResolveCase(b), ec);
+  return fs::equivalent(db::FsPath(shell::ResolveCase(a)), db::FsPath(shell::ResolveCase(b)), ec);
 }
 
 // Two databases in one folder share its DOCS: removing the destination's
 // files would take the origin's, and copying would overwrite them.
 bool SameFolder(const std::string& a, const std::string& b) {
   std::error_code ec;
-  return fs::equivalent(shell::ResolveCase(a), shell::ResolveCase(b), ec);
+  return fs::equivalent(db::FsPath(shell::ResolveCase(a)), db::FsPath(shell::ResolveCase(b)), ec);
 }
 
 std::optional<Recordset> OpenDocu(Database& base) {

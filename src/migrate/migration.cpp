@@ -3,6 +3,7 @@
 #include <array>
 #include <filesystem>
 
+#include "db/file_name.h"
 #include "db/engine.h"
 #include "db/program_state.h"
 #include "jet/text.h"
@@ -29,7 +30,7 @@ std::optional<std::string> Refusal(const std::string& origen, const std::string&
   // The engine shares one file state between handles of the same file, so
   // the destination's writable open would make the origin writable too.
   std::error_code ec;
-  if (std::filesystem::equivalent(origen, destino, ec)) {
+  if (std::filesystem::equivalent(db::FsPath(origen), db::FsPath(destino), ec)) {
     return "La base de datos de origen y la de destino son el mismo archivo. La migración no se "
            "ha realizado.";
   }

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "db/engine.h"
+#include "db/file_name.h"
 
 namespace maquetor::schema {
 namespace {
@@ -61,7 +62,7 @@ Button FindButton(const std::string& name) {
 }
 
 bool CrearBaseCompleta(const std::string& BDatosTrabajo) {
-  if (std::filesystem::exists(BDatosTrabajo)) return false;
+  if (std::filesystem::exists(db::FsPath(BDatosTrabajo))) return false;
   // The buttons open the file again exclusively; ours need not stay open.
   db::CreateMainDatabase(BDatosTrabajo).Close();
   for (const auto& b : kCreationOrder) b.press(BDatosTrabajo);

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <system_error>
 
+#include "db/file_name.h"
 #include "schema/buttons.h"
 #include "schema/layout.h"
 
@@ -48,9 +49,10 @@ std::string NewDocumentFolder(const std::string& folder, char sep) {
   std::error_code ec;
   bool docs_taken = false;
   long highest = 0;
-  for (fs::directory_iterator it(folder.empty() ? std::string(1, sep) : folder, ec), end;
-       !ec && it != end; it.increment(ec)) {
-    std::string name = it->path().filename().string();
+  // Listed with its separator: a drive's "C:" alone is its current folder.
+  for (fs::directory_iterator it(db::FsPath(folder + sep), ec), end; !ec && it != end;
+       it.increment(ec)) {
+    std::string name = db::Utf8Name(it->path().filename());
     if (Lower(name) == "docs") docs_taken = true;
     std::error_code dir_ec;
     if (it->is_directory(dir_ec)) highest = std::max(highest, DocsNumber(name));
@@ -81,7 +83,7 @@ void CmdConfig(const std::string& BDatosTrabajo) {
   // Only the folder is guarded: without it the row is still written, with
   // an empty path.
   std::error_code ec;
-  if (!std::filesystem::create_directory(docs, ec) || ec) {
+  if (!std::filesystem::create_directory(db::FsPath(docs), ec) || ec) {
     if (!ec) ec = std::make_error_code(std::errc::file_exists);
     std::cerr << "Error " << ec.value() << ": " << ec.message() << ".\n - " << docs << " - \n";
     docs.clear();

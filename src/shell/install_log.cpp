@@ -4,21 +4,12 @@
 #include <fstream>
 #include <system_error>
 
+#include "db/file_name.h"
 #include "db/program_state.h"
 #include "shell/paths.h"
+#include "shell/platform.h"
 
 namespace maquetor::shell {
-namespace {
-
-// The uninstaller reads its log in the system's ANSI code page on Windows;
-// elsewhere text files are UTF-8.
-#ifdef _WIN32
-constexpr const char* kVersion = "versi\xF3n";
-#else
-constexpr const char* kVersion = "versi\xC3\xB3n";
-#endif
-
-}  // namespace
 
 std::string LogEntry(int tipo, const std::string& ruta) {
   switch (tipo) {
@@ -26,8 +17,8 @@ std::string LogEntry(int tipo, const std::string& ruta) {
       return "ACTION: CreateDir: \"" + ruta + "\"";
     case kLogCreatedFile:
       return "ACTION: PrivateFile: \"" + ruta +
-             "\"\r\n(No se puede encontrar el archivo o es de una " + kVersion +
-             " antigua; se ha copiado el archivo nuevo)";
+             "\"\r\n(No se puede encontrar el archivo o es de una versi\xC3\xB3n antigua; se ha "
+             "copiado el archivo nuevo)";
     case kLogSettingsKey:
       return "ACTION: RegKey: \"HKEY_CURRENT_USER\\SOFTWARE\\VB and VBA Program Settings\", "
              "\"Corvanta\"";
@@ -41,8 +32,9 @@ void RegistrarEnLog(int& tipo, std::string& ruta) {
   if (!ExistsAsListed(log)) return;
   if (ruta.empty()) tipo = kLogSettingsKey;
   ruta = LogEntry(tipo, ruta);
-  std::ofstream out(ResolveCase(log), std::ios::binary | std::ios::app);
-  if (out) out << "\r\n" << ruta;
+  // The uninstaller reads the log in the ANSI code page on Windows.
+  std::ofstream out(db::FsPath(ResolveCase(log)), std::ios::binary | std::ios::app);
+  if (out) out << "\r\n" << platform::InstallerLogText(ruta);
   if (out) out.flush();
   if (!out) {
     throw std::system_error(errno ? errno : EIO, std::generic_category(),

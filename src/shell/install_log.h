@@ -18,7 +18,9 @@ inline constexpr const char* kInstallLogName = "St6unst.log";
 // Appends CR LF and the entry of kind `tipo` for `ruta` to the log in
 // ProgramState::RutaApp, when that log exists. An empty `ruta` records the
 // settings key whatever the kind; an unknown kind records `ruta` as it is.
-// On return `ruta` holds the entry written (and `tipo` the kind used).
+// On return `ruta` holds the entry written, in UTF-8 (and `tipo` the kind
+// used); on Windows the file receives it in the ANSI code page, which the
+// uninstaller reads. Lines end in CR LF.
 // Throws std::system_error when the log exists but cannot be written.
 void RegistrarEnLog(int& tipo, std::string& ruta);
 

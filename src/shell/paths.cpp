@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "db/file_name.h"
+
 namespace maquetor::shell {
 namespace fs = std::filesystem;
 
@@ -42,9 +44,9 @@ namespace {
 // The entry of `folder` whose name is `name` in upper case, or empty.
 std::string FindEntry(const std::string& folder, const std::string& name, Listing listing) {
   std::error_code ec;
-  const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
+  const fs::path dir = db::FsPath(folder.empty() ? std::string(".") : folder);
   // An exact match needs no listing.
-  const fs::path exact = dir / name;
+  const fs::path exact = dir / db::FsPath(name);
   auto status = fs::status(exact, ec);
   if (!ec && fs::exists(status) &&
       (listing == Listing::kWithDirectories || !fs::is_directory(status))) {
@@ -52,7 +54,7 @@ std::string FindEntry(const std::string& folder, const std::string& name, Listin
   }
   const std::string wanted = UpperCase(name);
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string entry = it->path().filename().string();
+    const std::string entry = db::Utf8Name(it->path().filename());
     if (UpperCase(entry) != wanted) continue;
     std::error_code type_ec;
     if (listing == Listing::kFilesOnly && it->is_directory(type_ec)) continue;
@@ -67,16 +69,16 @@ bool ExistsAsListed(const std::string& path, Listing listing) {
   const std::string name = LastComponent(path);
   if (name.empty()) return false;
   const auto at = path.find_last_of(kSeparator);
-  const std::string folder = at == std::string::npos ? std::string(".")
-                             : at == 0              ? std::string(1, kSeparator)
-                                                    : path.substr(0, at);
+  // The folder keeps its separator: "C:" alone would be drive C's current
+  // folder, not its root.
+  const std::string folder = at == std::string::npos ? std::string(".") : path.substr(0, at + 1);
   return !FindEntry(ResolveCase(folder), name, listing).empty();
 }
 
 std::string ResolveCase(const std::string& path) {
 #ifdef _WIN32
   return path;  // the file system itself ignores case
-#endif
+#else
   if (path.empty()) return path;
   std::string resolved;
   size_t start = 0;
@@ -103,6 +105,7 @@ std::string ResolveCase(const std::string& path) {
     start = end + 1;
   }
   return resolved;
+#endif
 }
 
 }  // namespace maquetor::shell

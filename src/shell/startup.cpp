@@ -3,14 +3,12 @@
 #include <filesystem>
 #include <system_error>
 
+#include "db/file_name.h"
 #include "db/program_state.h"
 #include "shell/install_log.h"
 #include "shell/paths.h"
+#include "shell/platform.h"
 #include "shell/settings.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace maquetor::shell {
 namespace {
@@ -62,30 +60,34 @@ bool HasAnySwitch(const std::string& text) {
 }
 
 std::string CommandLineText(const std::vector<std::string>& args) {
-#ifdef _WIN32
-  // The process's own text after the program name, as the installer wrote it.
-  (void)args;
-  const wchar_t* line = GetCommandLineW();
-  if (*line == L'"') {
-    ++line;
-    while (*line && *line != L'"') ++line;
-    if (*line) ++line;
-  } else {
-    while (*line && *line != L' ' && *line != L'\t') ++line;
-  }
-  while (*line == L' ' || *line == L'\t') ++line;
-  const int size = WideCharToMultiByte(CP_UTF8, 0, line, -1, nullptr, 0, nullptr, nullptr);
-  std::string text(size > 0 ? size - 1 : 0, '\0');
-  if (size > 1) WideCharToMultiByte(CP_UTF8, 0, line, -1, text.data(), size, nullptr, nullptr);
-  return text;
-#else
+  if (auto line = platform::ProcessCommandLine()) return CommandTail(*line);
   std::string text;
   for (size_t i = 0; i < args.size(); ++i) {
     if (i) text += ' ';
     text += args[i];
   }
   return text;
-#endif
+}
+
+std::string CommandTail(const std::string& command_line) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  size_t at = 0;
+  if (!command_line.empty() && command_line[0] == '"') {
+    at = command_line.find('"', 1);
+    at = at == std::string::npos ? command_line.size() : at + 1;
+  } else {
+    while (at < command_line.size() && !blank(command_line[at])) ++at;
+  }
+  while (at < command_line.size() && blank(command_line[at])) ++at;
+  return command_line.substr(at);
+}
+
+std::string ApplicationPath(const std::string& executable_path) {
+  const auto at = executable_path.find_last_of(kSeparator);
+  if (at == std::string::npos) return {};
+  // A root keeps its separator: "/" alone, or a drive "C:\".
+  const bool root = at == 0 || executable_path[at - 1] == ':';
+  return executable_path.substr(0, root ? at + 1 : at);
 }
 
 std::string ProgramFolder(const std::string& application_path) {
@@ -95,17 +97,8 @@ std::string ProgramFolder(const std::string& application_path) {
 }
 
 std::string ExecutableFolder() {
-#ifdef _WIN32
-  std::wstring path(32768, L'\0');
-  const DWORD size = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  path.resize(size);
-  return ParentOf(std::filesystem::path(path).string()) + kSeparator;
-#else
-  std::error_code ec;
-  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return std::filesystem::current_path().string();
-  return exe.parent_path().string();
-#endif
+  const std::string folder = ApplicationPath(platform::ExecutablePath());
+  return folder.empty() ? db::Utf8Name(std::filesystem::current_path()) : folder;
 }
 
 Run ChooseRun(const Switches& switches) {
@@ -135,7 +128,7 @@ void RunSetupMode(MainWindowHost& window) {
   const std::string bases = JoinPath(state.RutaApp, "BASES");
   if (!ExistsAsListed(bases, Listing::kWithDirectories)) {
     std::string created = JoinPath(state.RutaApp, "Bases");
-    std::filesystem::create_directory(ResolveCase(created));  // throws on failure
+    std::filesystem::create_directory(db::FsPath(ResolveCase(created)));  // throws on failure
     int tipo = kLogCreatedFolder;
     RegistrarEnLog(tipo, created);
   }

@@ -36,15 +36,25 @@ Switches ParseSwitches(const std::string& text, PathRule rule = kPlatformPathRul
 // True when the text holds at least one of the four switches.
 bool HasAnySwitch(const std::string& text);
 
-// The command-line text of the arguments after the program name: on Windows
-// the process's own text, elsewhere the arguments joined by single blanks.
+// The switch text of the run: on Windows what the process's command line
+// holds after the program name, elsewhere the arguments after the program
+// name (`args`) joined by single blanks.
 std::string CommandLineText(const std::vector<std::string>& args);
+
+// What a whole command line holds after the program name, quoted or not,
+// and the blanks (spaces, tabs) that follow it.
+std::string CommandTail(const std::string& command_line);
+
+// The folder of the executable at `executable_path`, without a trailing
+// separator except at a root: "C:\Corvanta\Maquetor.exe" gives
+// "C:\Corvanta", "C:\Maquetor.exe" gives "C:\".
+std::string ApplicationPath(const std::string& executable_path);
 
 // RutaApp from the platform's application path: one trailing separator
 // dropped, so a drive root "C:\" gives "C:".
 std::string ProgramFolder(const std::string& application_path);
 
-// The folder the running executable was started from.
+// The application path of the running executable.
 std::string ExecutableFolder();
 
 // The run the switches choose.

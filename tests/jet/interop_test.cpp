@@ -153,7 +153,7 @@ TEST_P(InteropTest, AllTypesReadTheSameInEveryReader) {
   }
 
   // mdbtools.
-  if (testing_support::HaveMdbtools() || testing_support::UnderCi()) {
+  if (testing_support::UseMdbtools()) {
     EXPECT_EQ(testing_support::MdbVer(path), "JET4");
     EXPECT_EQ(testing_support::MdbTables(path), std::vector<std::string>{"TTipos"});
     auto csv = testing_support::MdbExport(path, "TTipos");
@@ -183,7 +183,7 @@ TEST_P(InteropTest, AllTypesReadTheSameInEveryReader) {
   }
 
   // mdb-reader.
-  if (testing_support::HaveMdbReader() || testing_support::UnderCi()) {
+  if (testing_support::UseMdbReader()) {
     auto dump = testing_support::MdbReaderDump(path, v.password);
     ASSERT_EQ(dump["tables"].size(), 1u);
     const auto& table = dump["tables"][0];

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "support/fixtures.h"
+#include "support/oracles.h"
 
 namespace jet {
 namespace {
@@ -39,16 +40,6 @@ std::string RunCommand(const std::string& cmd) {
   pclose(p);
   return out;
 }
-
-bool HaveMdbTools() { return !RunCommand("command -v mdb-export mdb-prop 2>/dev/null").empty(); }
-
-#define REQUIRE_MDBTOOLS()                                                 \
-  do {                                                                    \
-    if (!HaveMdbTools()) {                                                \
-      if (::testing_support::UnderCi()) FAIL() << "mdbtools missing under CI"; \
-      GTEST_SKIP() << "mdbtools is not installed";                        \
-    }                                                                     \
-  } while (0)
 
 // (object name, LvProp blob) for every MSysObjects row that has one, as
 // mdb-export reads them.

@@ -5,16 +5,28 @@
 #include <fstream>
 #include <string>
 
+#include "db/file_name.h"
 #include "db/program_state.h"
 #include "shell/install_log.h"
 #include "shell/paths.h"
 #include "support/fixtures.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
 namespace fs = std::filesystem;
 namespace ts = testing_support;
 using namespace maquetor::shell;
+
+// The uninstaller reads the log in the ANSI code page on Windows.
+#ifdef _WIN32
+const std::string kVersion = "versi\xF3n";
+#else
+const std::string kVersion = "versi\xC3\xB3n";
+#endif
 
 TEST(PathsTest, ExistenceIgnoresCaseAndTellsFilesFromFolders) {
   ts::TempDir dir;
@@ -27,8 +39,14 @@ TEST(PathsTest, ExistenceIgnoresCaseAndTellsFilesFromFolders) {
   EXPECT_TRUE(ExistsAsListed(JoinPath(JoinPath(root, "BASES"), "SETUP.Mdb")));
   EXPECT_FALSE(ExistsAsListed(JoinPath(JoinPath(root, "BASES"), "DBRPT.Mdb")));
   EXPECT_FALSE(ExistsAsListed(JoinPath(root, "")));
+#ifdef _WIN32
+  // The file system itself ignores case: the path stays as written.
+  EXPECT_EQ(ResolveCase(JoinPath(JoinPath(root, "BASES"), "setup.mdb")),
+            JoinPath(JoinPath(root, "BASES"), "setup.mdb"));
+#else
   EXPECT_EQ(ResolveCase(JoinPath(JoinPath(root, "BASES"), "setup.mdb")),
             (dir.path() / "Bases" / "Setup.MDB").string());
+#endif
   // Past the first missing component the path stays as written.
   EXPECT_EQ(ResolveCase(JoinPath(JoinPath(root, "Nueva"), "BASES")),
             JoinPath(JoinPath(root, "Nueva"), "BASES"));
@@ -46,7 +64,7 @@ TEST(InstallLogTest, EntriesAreWrittenOnlyWhenTheLogExists) {
   EXPECT_FALSE(fs::exists(dir.path() / kInstallLogName));
   EXPECT_EQ(ruta, "/x/Bases");
 
-  std::ofstream(dir.path() / kInstallLogName) << "cabecera\r\n";
+  std::ofstream(dir.path() / kInstallLogName, std::ios::binary) << "cabecera\r\n";
   RegistrarEnLog(tipo, ruta);
   EXPECT_EQ(ruta, "ACTION: CreateDir: \"/x/Bases\"");
   tipo = kLogCreatedFile;
@@ -63,11 +81,32 @@ TEST(InstallLogTest, EntriesAreWrittenOnlyWhenTheLogExists) {
             "cabecera\r\n"
             "\r\nACTION: CreateDir: \"/x/Bases\""
             "\r\nACTION: PrivateFile: \"/x/BASES/Setup.Mdb\"\r\n"
-            "(No se puede encontrar el archivo o es de una versi\xC3\xB3n antigua; se ha copiado "
+            "(No se puede encontrar el archivo o es de una " + kVersion + " antigua; se ha copiado "
             "el archivo nuevo)"
             "\r\nACTION: RegKey: \"HKEY_CURRENT_USER\\SOFTWARE\\VB and VBA Program Settings\", "
             "\"Corvanta\""
             "\r\ntexto libre");
+}
+
+TEST(InstallLogTest, AnAccentedPathIsWrittenInTheUninstallersCodePage) {
+  ts::TempDir dir;
+  const std::string accented = "Pe\xC3\xB1" "a y N\xC3\xBA\xC3\xB1" "ez";
+  const fs::path app = dir.path() / maquetor::db::FsPath(accented);
+  fs::create_directory(app);
+  std::ofstream(app / kInstallLogName, std::ios::binary) << "cabecera\r\n";
+  maquetor::db::ProgramState::Instance().RutaApp = maquetor::db::Utf8Name(app);
+  int tipo = kLogCreatedFolder;
+  std::string ruta = "C:\\Despachos\\" + accented + "\\Bases";
+  RegistrarEnLog(tipo, ruta);
+  EXPECT_EQ(ruta, "ACTION: CreateDir: \"C:\\Despachos\\" + accented + "\\Bases\"");
+#ifdef _WIN32
+  if (GetACP() != 1252) GTEST_SKIP() << "the expected bytes are those of code page 1252";
+  const std::string on_disk = "Pe\xF1" "a y N\xFA\xF1" "ez";
+#else
+  const std::string on_disk = accented;
+#endif
+  EXPECT_EQ(ts::FileContents(app / kInstallLogName),
+            "cabecera\r\n\r\nACTION: CreateDir: \"C:\\Despachos\\" + on_disk + "\\Bases\"");
 }
 
 TEST(InstallLogTest, AnUnwritableLogIsAnError) {

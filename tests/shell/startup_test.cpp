@@ -76,13 +76,62 @@ TEST(SwitchesTest, ChooseTheRunAndTheProgramFolder) {
   EXPECT_EQ(run("/BD:/x.mdb"), Run::kUnattendedCreation);
   EXPECT_EQ(run("/Setup /BD:/x.mdb"), Run::kSetup);
 
-  const std::string sep(1, kSeparator);
-  EXPECT_EQ(ProgramFolder("C:" + sep), "C:");
-  EXPECT_EQ(ProgramFolder(sep + "opt" + sep + "corvanta"), sep + "opt" + sep + "corvanta");
-  EXPECT_EQ(ProgramFolder(sep), "");
+  // The executable's path as the system gives it, written with "\\" here,
+  // and the application path and RutaApp made from it.
+  const struct {
+    const char* executable;
+    const char* application_path;
+    const char* ruta_app;
+  } folders[] = {
+      {"C:\\Maquetor.exe", "C:\\", "C:"},
+      {"C:\\Archivos de programa\\Corvanta\\Maquetor.exe", "C:\\Archivos de programa\\Corvanta",
+       "C:\\Archivos de programa\\Corvanta"},
+      {"\\\\servidor\\Corvanta\\Maquetor.exe", "\\\\servidor\\Corvanta", "\\\\servidor\\Corvanta"},
+      {"\\maquetor", "\\", ""},
+  };
+  const auto native = [](std::string path) {
+    for (char& c : path) {
+      if (c == '\\') c = kSeparator;
+    }
+    return path;
+  };
+  for (const auto& f : folders) {
+    SCOPED_TRACE(f.executable);
+    const std::string app = ApplicationPath(native(f.executable));
+    EXPECT_EQ(app, native(f.application_path));
+    EXPECT_EQ(ProgramFolder(app), native(f.ruta_app));
+  }
+#ifndef _WIN32
+  // Windows reads its own command line instead.
   EXPECT_EQ(CommandLineText({"/BD:/a", "/M"}), "/BD:/a /M");
+#endif
   EXPECT_TRUE(HasAnySwitch("x /Tipo:"));
   EXPECT_FALSE(HasAnySwitch("--frobnicate /m"));
+}
+
+TEST(SwitchesTest, TheSwitchTextIsWhatFollowsTheProgramNameOnTheCommandLine) {
+  const struct {
+    const char* line;
+    const char* text;
+  } cases[] = {
+      // As an installer writes it: the program quoted, the path not.
+      {"\"C:\\Archivos de programa\\Corvanta\\Maquetor.exe\" /BD:C:\\Despachos\\Pe\xC3\xB1" "a y "
+       "N\xC3\xBA\xC3\xB1" "ez\\Despacho.mdb /M",
+       "/BD:C:\\Despachos\\Pe\xC3\xB1" "a y N\xC3\xBA\xC3\xB1" "ez\\Despacho.mdb /M"},
+      {"C:\\Corvanta\\Maquetor.exe \t  /Setup  ", "/Setup  "},
+      {"\"C:\\Corvanta\\Maquetor.exe\"/Setup", "/Setup"},
+      {"C:\\Corvanta\\Maquetor.exe", ""},
+      {"Maquetor.exe \"/BD:C:\\a b\\x.mdb\"", "\"/BD:C:\\a b\\x.mdb\""},
+      {"\"C:\\sin cierre /Setup", ""},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(CommandTail(c.line), c.text);
+  }
+  const Switches s = ParseSwitches(CommandTail(cases[0].line), PathRule::kWindows);
+  EXPECT_EQ(s.BDatosCrear, "C:\\Despachos\\Pe\xC3\xB1" "a y N\xC3\xBA\xC3\xB1" "ez\\Despacho.mdb");
+  EXPECT_TRUE(s.Mostrar);
 }
 
 // A settings store in memory that remembers the order of writes.
@@ -119,25 +168,6 @@ TEST(SettingsSeedTest, WrittenOnceUnlessActivoIsExactlyTrueOrFalse) {
   settings.values["AppPrincipal/Activo"] = "true";  // neither, by case
   EXPECT_TRUE(SeedSettings(settings, "/elsewhere"));
   EXPECT_EQ(settings.values["AppPrincipal/Ruta"], "/elsewhere");
-}
-
-TEST(SettingsSeedTest, TheIniStoreReadsBackWhatWasWritten) {
-  ts::TempDir dir;
-  const char* old = std::getenv("XDG_CONFIG_HOME");
-  const std::string saved = old ? old : "";
-  setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
-  {
-    auto settings = OpenProgramSettings();
-    EXPECT_TRUE(SeedSettings(*settings, "/opt/a b"));
-  }
-  auto again = OpenProgramSettings();
-  EXPECT_EQ(again->Read("AppPrincipal", "Ruta"), "/opt/a b");
-  EXPECT_EQ(again->Read("AppPrincipal", "Guardar"), "True");
-  EXPECT_EQ(again->Read("Avisos", "Tiempo"), "");
-  EXPECT_EQ(again->Read("Avisos", "Nada"), "");
-  EXPECT_FALSE(SeedSettings(*again, "/otra"));
-  EXPECT_TRUE(fs::exists(dir.path() / "Corvanta" / "Corvanta.ini"));
-  if (old) setenv("XDG_CONFIG_HOME", saved.c_str(), 1); else unsetenv("XDG_CONFIG_HOME");
 }
 
 // Records what the load asked of the window; its buttons only leave a file.

@@ -8,13 +8,20 @@
 
 #include <unistd.h>
 
+#include "db/file_name.h"
+
 namespace testing_support {
+
+std::filesystem::path SourceDir() {
+  return maquetor::db::FsPath(MAQUETOR_SOURCE_DIR).make_preferred();
+}
 
 std::filesystem::path FixturesDir() {
   if (const char* env = std::getenv("MAQUETOR_FIXTURES")) {
-    if (std::filesystem::is_directory(env)) return env;
+    const auto dir = maquetor::db::FsPath(env).make_preferred();
+    if (std::filesystem::is_directory(dir)) return dir;
   }
-  auto dir = std::filesystem::path(MAQUETOR_SOURCE_DIR).parent_path() / "shared" / "fixtures";
+  auto dir = SourceDir().parent_path() / "shared" / "fixtures";
   if (std::filesystem::is_directory(dir)) return dir;
   return {};
 }
@@ -27,7 +34,7 @@ bool UnderCi() {
 TempDir::TempDir() {
   static std::atomic<int> counter{0};
   std::random_device rd;
-  auto base = std::filesystem::path(MAQUETOR_BINARY_DIR) / "test-tmp";
+  auto base = maquetor::db::FsPath(MAQUETOR_BINARY_DIR).make_preferred() / "test-tmp";
   std::filesystem::create_directories(base);
   path_ = base / ("t" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
                   std::to_string(rd() % 100000));
@@ -37,6 +44,10 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ec;
   if (!std::getenv("MAQUETOR_KEEP_TMP")) std::filesystem::remove_all(path_, ec);
+}
+
+std::string TempDir::File(const std::string& name) const {
+  return maquetor::db::Utf8Name(path_ / maquetor::db::FsPath(name));
 }
 
 std::string FileContents(const std::filesystem::path& path) {

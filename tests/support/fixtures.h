@@ -7,6 +7,9 @@
 
 namespace testing_support {
 
+// The source tree, in this system's form (under Wine, Z: and backslashes).
+std::filesystem::path SourceDir();
+
 // ../shared/fixtures beside the project, or empty when it is absent.
 std::filesystem::path FixturesDir();
 
@@ -16,7 +19,8 @@ bool UnderCi();
 // A file's bytes; empty when it cannot be read.
 std::string FileContents(const std::filesystem::path& path);
 
-// A new empty folder under the build tree, removed when the object goes.
+// A new empty folder under the build tree, removed when the object goes. Its
+// path uses this system's separator.
 class TempDir {
  public:
   TempDir();
@@ -24,7 +28,8 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::filesystem::path& path() const { return path_; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  // The UTF-8 path of `name` in the folder.
+  std::string File(const std::string& name) const;
 
  private:
   std::filesystem::path path_;

@@ -2,9 +2,11 @@
 // command-line programs (mdb-ver, mdb-tables, mdb-export, mdb-prop,
 // mdb-schema, mdb-count) and mdb-reader, through tools/mdbreader/dump.js.
 //
-// Every helper runs the program directly (fork/exec with an argument vector,
-// no shell) and throws OracleError when it cannot be started, is killed, times
+// Every helper runs the program directly (RunProcess: an argument vector, no
+// shell) and throws OracleError when it cannot be started, is killed, times
 // out or exits non-zero; the message carries the command line and stderr.
+// The readers are Linux programs: on Windows the Linux suite checks the files
+// and the tests that need them are skipped.
 #pragma once
 
 #include <chrono>
@@ -17,34 +19,9 @@
 #include <nlohmann/json.hpp>
 
 #include "support/fixtures.h"
+#include "support/process.h"
 
 namespace testing_support {
-
-class OracleError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// What a finished program left behind. `exit_code` is -1 when a signal ended
-// it (`signal` says which) or when it could not be started.
-struct ProcessResult {
-  int exit_code = -1;
-  int signal = 0;
-  bool timed_out = false;
-  std::string out;
-  std::string err;
-  bool ok() const { return exit_code == 0 && !timed_out; }
-};
-
-// Runs argv[0] (searched on PATH when it has no slash) with the given
-// arguments, feeding it `input` on stdin, and waits at most `timeout`; a
-// program still running then is killed. Never throws for the program's own
-// failures: look at the result.
-ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input = {},
-                         std::chrono::seconds timeout = std::chrono::seconds(120));
-
-// The full path of a program found on PATH, or empty.
-std::string FindOnPath(const std::string& program);
 
 // True when every mdbtools program the tests use is installed.
 bool HaveMdbtools();
@@ -116,9 +93,22 @@ nlohmann::json MdbReaderDump(const std::string& path,
                              const std::optional<std::string>& password = std::nullopt,
                              bool system = false, bool rows = true);
 
+// Whether a test that also does other checks should ask the reader too: on
+// Linux when it is installed, and always under CI, where a missing reader
+// then fails the call; never on Windows, where the Linux side checks.
+bool UseMdbtools();
+bool UseMdbReader();
+
 }  // namespace testing_support
 
 // Skip the test when an oracle is not installed; under CI (CI=true) fail.
+// On Windows the readers cannot run: skipped always.
+#ifdef _WIN32
+#define REQUIRE_MDBTOOLS()                                                          \
+  GTEST_SKIP() << "mdbtools is a Linux program: the Linux suite checks these files"
+#define REQUIRE_MDB_READER()                                                        \
+  GTEST_SKIP() << "mdb-reader runs on the Linux side: the Linux suite checks these files"
+#else
 #define REQUIRE_MDBTOOLS()                                                         \
   do {                                                                             \
     if (!::testing_support::HaveMdbtools()) {                                      \
@@ -134,3 +124,4 @@ nlohmann::json MdbReaderDump(const std::string& path,
       GTEST_SKIP() << "node or mdb-reader is not installed (run tools/setup.sh)";  \
     }                                                                              \
   } while (0)
+#endif

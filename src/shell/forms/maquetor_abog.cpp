@@ -9,6 +9,7 @@
 #include "auxdb/user_control.h"
 #include "currency/moneda.h"
 #include "db/engine.h"
+#include "db/file_name.h"
 #include "db/program_state.h"
 #include "documents/anexar.h"
 #include "migrate/migration.h"
@@ -112,13 +113,6 @@ constexpr Control kControls[] = {
 
 constexpr FormDescription kDesign{
     "MaquetorAbog", "Maquetor de Tablas para Grupo de Despachos de Abogados", kControls};
-
-// Paths are UTF-8 inside the program; the file system takes them as such.
-fs::path PathOf(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
-std::string Utf8Of(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
 
 }  // namespace
 
@@ -296,8 +290,8 @@ void MaquetorAbog::CrearBaseCompleta() {
   // The configuration row records the document folder beside the database
   // by its full path, so a path typed relative is made whole first.
   std::error_code ec;
-  const fs::path whole = fs::absolute(PathOf(state.BDatosTrabajo), ec);
-  if (!ec && !state.BDatosTrabajo.empty()) state.BDatosTrabajo = Utf8Of(whole);
+  const fs::path whole = fs::absolute(db::FsPath(state.BDatosTrabajo), ec);
+  if (!ec && !state.BDatosTrabajo.empty()) state.BDatosTrabajo = db::Utf8Name(whole);
   const std::string path = state.BDatosTrabajo;
   {
     BusyPointer busy;
@@ -316,7 +310,7 @@ void MaquetorAbog::BorrarBase() {
   const std::string& path = ProgramState::Instance().BDatosTrabajo;
   if (path.empty()) return;
   // The path may name the file in another case, as the selection accepts.
-  const fs::path file = PathOf(ResolveCase(path));
+  const fs::path file = db::FsPath(ResolveCase(path));
   std::error_code ec;
   if (!fs::is_regular_file(file, ec)) {
     throw std::runtime_error("No se encuentra el archivo '" + path + "'.");
