@@ -205,13 +205,16 @@ TEST_F(Win32ViewTest, TheDialogRunsModallyInBothLayoutsAndClosesThroughItsForm) 
     win32_testing::WhenShown shown(L"frmInserta", [&](HWND dialog) {
       EXPECT_FALSE(IsWindowEnabled(window.Handle()));
       EXPECT_EQ(GetWindow(dialog, GW_OWNER), window.Handle());
+      // The main window does not close under its dialog.
+      SendMessageW(window.Handle(), WM_CLOSE, 0, 0);
+      EXPECT_TRUE(IsWindowVisible(dialog));
       EXPECT_EQ(IsWindowVisible(control(dialog, "Text2")) != FALSE, two_databases);
       EXPECT_EQ(IsWindowVisible(control(dialog, "CmdExit")) != FALSE, two_databases);
       answer(dialog);
     });
     form.Click(form.Opcion(option));
     EXPECT_TRUE(shown.answered());
-    EXPECT_TRUE(IsWindowEnabled(window.Handle()));
+    EXPECT_TRUE(IsWindow(window.Handle()) && IsWindowEnabled(window.Handle()));
   }
   EXPECT_FALSE(std::filesystem::exists(old));
   ASSERT_EQ(ui.messages.size(), 3u);
