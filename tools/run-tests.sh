@@ -188,7 +188,16 @@ if ((windows)); then
   end "windows build"
 
   begin "windows tests (Wine)"
-  run_ctest "$build-win"
+  windows_status=0
+  run_ctest "$build-win" || windows_status=$?
+  # The window's pictures (tests/win32) as PNG beside the BMPs, for looking
+  # at, failures or not.
+  if command -v convert >/dev/null; then
+    for picture in "$build-win"/screenshots/*.bmp; do
+      if [[ -f "$picture" ]]; then convert "$picture" "${picture%.bmp}.png"; fi
+    done
+  fi
+  ((windows_status == 0)) || exit "$windows_status"
   end "windows tests"
 
   # The installer's own lines through launch.exe in a fresh Wine prefix,

@@ -1,7 +1,7 @@
 // The engine's one door to the operating system: a database file read and
 // written at offsets, synced, locked and mapped, and the few other facts the
 // pager asks the system for (a path's identity, the process id). Each
-// platform implements it once, in file_posix.cpp or file_win32.cpp; no other
+// platform implements it once, in file_posix.cpp or file_windows.cpp; no other
 // file of the engine includes an operating-system header.
 //
 // Paths cross this interface as UTF-8 and are converted where the system is
