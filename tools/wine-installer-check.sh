@@ -10,7 +10,9 @@
 # whole line unquoted:
 #   1. C:\Archivos de programa\Corvanta Peña\Maquetor.exe             (no switch)
 #   2. C:\Archivos de programa\Corvanta Peña\Maquetor.exe /Setup
-#   3. C:\Archivos de programa\Corvanta Peña\Maquetor.exe /BD:C:\Despachos\Peña y Núñez\Despacho.mdb
+#   3. C:\Archivos de programa\Corvanta Peña\Maquetor.exe /BD:C:\Despachos\Peña y Núñez\Despacho.mdb /M
+#      under Xvfb: the window is up while the database is built, then the
+#      program ends by itself.
 # The Linux build (LINUX_BUILD/maquetor) is run the same way in a program
 # folder of its own. Then:
 #   - the settings: reg query of AppPrincipal and Avisos gives the nine values,
@@ -139,12 +141,16 @@ for f in Bases/Setup.MDB Bases/DBRPT.MDB; do
 done
 ok "/Setup: status 0, Bases\\Setup.MDB and Bases\\DBRPT.MDB made"
 
-launch create "$app_win\\Maquetor.exe /BD:$office_win\\Despacho.mdb" 'C:\'
+LAUNCH_ARGS=--windows launch create "$app_win\\Maquetor.exe /BD:$office_win\\Despacho.mdb /M" 'C:\' \
+  xvfb-run -a -s '-screen 0 1024x768x24'
 expect_status create 0
 create_run=("$run_start" "$run_end")
+caption='Maquetor de Tablas para Grupo de Despachos de Abogados'
+grep -qxF "window: $caption" "$work/create.out" ||
+  fail "no window '$caption' was seen while the database was built (launch.exe saw: $(cat "$work/create.out"))"
 [[ -f "$office_dir/Despacho.mdb" ]] || fail "/BD: made no $office_dir/Despacho.mdb"
 [[ -d "$office_dir/Docs" ]] || fail "no Docs folder beside $office_dir/Despacho.mdb"
-ok "/BD: status 0, Despacho.mdb and Docs made"
+ok "/BD: ... /M under Xvfb: the window was up, status 0, Despacho.mdb and Docs made"
 
 echo "installer check: Linux runs"
 linux="$work/linux"
