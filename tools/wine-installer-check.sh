@@ -80,6 +80,8 @@ trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
 echo "installer check: a fresh Wine prefix in $WINEPREFIX"
 started=$SECONDS
 "$loader" wineboot --init >/dev/null 2>&1 || true
+# Wine draws the window frames itself: Xvfb has no window manager to wait for.
+"$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
 /usr/lib/wine/wineserver -w
 [[ -f "$WINEPREFIX/system.reg" ]] || fail "wineboot made no prefix in $WINEPREFIX"
 acp="$(sed -n 's/^"ACP"="\([0-9]*\)"/\1/p' "$WINEPREFIX/system.reg" | head -1)"
@@ -101,17 +103,26 @@ printf '%s' "$installer_log" >"$app_dir/St6unst.log"
 
 now() { date '+%F %T'; }
 
-# Runs LINE (UTF-8) through launch.exe with FOLDER as its working folder;
-# LAUNCH_ARGS go to the launcher. Output in $work/NAME.out and .err; sets
-# run_start, run_end and run_status.
+# Runs LINE (UTF-8) through launch.exe with FOLDER as its working folder.
+# With "display" the run gets an Xvfb display of its own, and the launcher
+# reports the program's windows: Wine, whose desktop belongs to the display
+# it started with, first ends its display-less processes, and its processes
+# of this run end before the display does. Output in $work/NAME.out and
+# .err; sets run_start, run_end and run_status.
 launch() {
-  local name="$1" line="$2" folder="$3"
-  shift 3
+  local name="$1" line="$2" folder="$3" display="${4:-}"
+  local runner=() watch=()
+  if [[ "$display" == display ]]; then
+    /usr/lib/wine/wineserver -w
+    runner=(xvfb-run -a -s '-screen 0 1024x768x24 -nolisten tcp'
+            bash -c '"$@"; status=$?; /usr/lib/wine/wineserver -w; exit $status' on-display)
+    watch=(--windows)
+  fi
   printf '%s\n%s\n' "$line" "$folder" >"$work/$name.line"
   echo "  run: $line"
   run_start="$(now)"
   set +e
-  timeout 600 "$@" "$loader" "$launch_exe" "Z:${work//\//\\}\\$name.line" ${LAUNCH_ARGS:-} \
+  timeout 600 "${runner[@]}" "$loader" "$launch_exe" "Z:${work//\//\\}\\$name.line" "${watch[@]}" \
     >"$work/$name.out" 2>"$work/$name.err" </dev/null
   run_status=$?
   set -e
@@ -141,8 +152,7 @@ for f in Bases/Setup.MDB Bases/DBRPT.MDB; do
 done
 ok "/Setup: status 0, Bases\\Setup.MDB and Bases\\DBRPT.MDB made"
 
-LAUNCH_ARGS=--windows launch create "$app_win\\Maquetor.exe /BD:$office_win\\Despacho.mdb /M" 'C:\' \
-  xvfb-run -a -s '-screen 0 1024x768x24'
+launch create "$app_win\\Maquetor.exe /BD:$office_win\\Despacho.mdb /M" 'C:\' display
 expect_status create 0
 create_run=("$run_start" "$run_end")
 caption='Maquetor de Tablas para Grupo de Despachos de Abogados'
