@@ -114,11 +114,16 @@ int wmain(int argc, wchar_t** argv) {
   startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process{};
-  // CreateProcessW takes the line in a buffer it may write to.
-  if (!CreateProcessW(nullptr, wide_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                      folder.empty() ? nullptr : wide_folder.c_str(), &startup, &process)) {
-    return Fail("cannot start " + line, GetLastError());
+  // Under Wine on a loaded machine a new process now and then dies in Wine's
+  // own start-up, before any of the program runs, and CreateProcessW fails
+  // with ERROR_INTERNAL_ERROR: that start is tried again, three times in all.
+  BOOL started = FALSE;
+  for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+    started = CreateProcessW(nullptr, wide_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                             folder.empty() ? nullptr : wide_folder.c_str(), &startup, &process);
+    if (!started && GetLastError() != ERROR_INTERNAL_ERROR) break;
   }
+  if (!started) return Fail("cannot start " + line, GetLastError());
   CloseHandle(process.hThread);
   if (watch_windows) {
     WindowWatch watch{process.dwProcessId, {}};

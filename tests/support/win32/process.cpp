@@ -113,8 +113,16 @@ ProcessResult RunCommandLine(const std::string& program, const std::string& comm
   PROCESS_INFORMATION pi{};
   std::wstring line = Widen(command_line);
   const std::wstring exe = Widen(program);
-  if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                      nullptr, &si, &pi)) {
+  // Under Wine on a loaded machine a new process now and then dies in Wine's
+  // own start-up, before any of the program runs, and CreateProcessW fails
+  // with ERROR_INTERNAL_ERROR: that start is tried again, three times in all.
+  BOOL started = FALSE;
+  for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+    started = CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                             nullptr, nullptr, &si, &pi);
+    if (!started && GetLastError() != ERROR_INTERNAL_ERROR) break;
+  }
+  if (!started) {
     result.err = program + ": could not be started (error " + std::to_string(GetLastError()) + ")";
     return result;
   }
