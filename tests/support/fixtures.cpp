@@ -1,5 +1,6 @@
 #include "support/fixtures.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
@@ -24,6 +25,22 @@ std::filesystem::path FixturesDir() {
   auto dir = SourceDir().parent_path() / "shared" / "fixtures";
   if (std::filesystem::is_directory(dir)) return dir;
   return {};
+}
+
+std::vector<std::filesystem::path> FixtureFiles(Encrypted encrypted,
+                                                std::vector<std::string> folders) {
+  std::vector<std::filesystem::path> files;
+  for (const auto& folder : folders) {
+    for (const auto& entry : std::filesystem::directory_iterator(FixturesDir() / folder)) {
+      const auto& path = entry.path();
+      if (path.extension() != ".mdb") continue;
+      if (encrypted == Encrypted::kLeftOut && path.filename().string().find("encrypted") != std::string::npos)
+        continue;
+      files.push_back(path);
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
 }
 
 bool UnderCi() {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -12,6 +13,12 @@ std::filesystem::path SourceDir();
 
 // ../shared/fixtures beside the project, or empty when it is absent.
 std::filesystem::path FixturesDir();
+
+// The .mdb files of the fixtures' jet3 and jet4 folders, sorted; the
+// encrypted ones (named so) only when asked.
+enum class Encrypted { kLeftOut, kIncluded };
+std::vector<std::filesystem::path> FixtureFiles(Encrypted encrypted,
+                                                std::vector<std::string> folders = {"jet3", "jet4"});
 
 // True under CI (CI=true): a missing fixture or oracle is then a failure.
 bool UnderCi();
