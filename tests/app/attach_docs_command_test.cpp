@@ -11,18 +11,13 @@
 #include "jet/dao.h"
 #include "schema/buttons.h"
 #include "support/fixtures.h"
+#include "support/maquetor_program.h"
 #include "support/oracles.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 namespace ts = testing_support;
-
-ts::ProcessResult RunAttach(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {MAQUETOR_EXE, "attach-docs"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return ts::RunProcess(argv);
-}
 
 jet::dao::Database Create(const std::string& path) {
   return jet::dao::DBEngine::Instance().Workspaces(0).CreateDatabase(
@@ -55,7 +50,7 @@ TEST(AttachDocsCommandTest, PrintsWhatWasKeptRemovedCopiedAndSkipped) {
   const std::string dest = Catalogue(dir.path() / "destino",
                                      {"1, 'Contrato', 'PROPIOS'", "14, 'Poder', 'OTROS'"},
                                      {"Doc000001.TXM", "Doc000014.TXM"});
-  auto r = RunAttach({origin, dest});
+  auto r = ts::RunMaquetor({"attach-docs", origin, dest});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   const std::string skipped = "Omitido: 8 Contrato (GENERAL): Error 3022: ";
   ASSERT_NE(r.out.find(skipped), std::string::npos) << r.out;
@@ -74,24 +69,24 @@ TEST(AttachDocsCommandTest, RefusalsAndFailuresEndWithStatusOne) {
   ts::TempDir dir;
   const std::string base = Catalogue(dir.path() / "base", {"2, 'Poder', 'OTROS'"}, {"Doc000002.TXM"});
 
-  auto same = RunAttach({base, base});
+  auto same = ts::RunMaquetor({"attach-docs", base, base});
   EXPECT_EQ(same.exit_code, 1);
   EXPECT_EQ(same.err,
             "Error: La base de origen y destino de los documentos no puede ser la misma\n");
   EXPECT_TRUE(fs::exists(dir.path() / "base" / "DOCS" / "Doc000002.TXM"));
 
-  auto missing = RunAttach({dir.File("nada.mdb"), base});
+  auto missing = ts::RunMaquetor({"attach-docs", dir.File("nada.mdb"), base});
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_EQ(missing.err.rfind("Error 3024: ", 0), 0u) << missing.err;
 
   const std::string bare = dir.File("SinCatalogo.mdb");
   Create(bare).Close();
-  auto without = RunAttach({bare, base});
+  auto without = ts::RunMaquetor({"attach-docs", bare, base});
   EXPECT_EQ(without.exit_code, 1);
   EXPECT_NE(without.err.find("TDocu"), std::string::npos) << without.err;
   EXPECT_TRUE(fs::exists(dir.path() / "base" / "DOCS" / "Doc000002.TXM"));
 
-  auto usage = RunAttach({base});
+  auto usage = ts::RunMaquetor({"attach-docs", base});
   EXPECT_EQ(usage.exit_code, 2);
 }
 

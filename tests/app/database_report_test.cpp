@@ -18,6 +18,7 @@
 
 #include "jet/dao.h"
 #include "support/fixtures.h"
+#include "support/maquetor_program.h"
 #include "support/oracles.h"
 
 namespace {
@@ -26,18 +27,12 @@ namespace fs = std::filesystem;
 namespace ts = testing_support;
 using nlohmann::json;
 
-ts::ProcessResult RunMaquetor(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {MAQUETOR_EXE};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return ts::RunProcess(argv);
-}
-
 // `inspect --json` of a file, or the reason it failed in `problem`.
 std::optional<json> InspectJson(const std::string& path, const std::vector<std::string>& extra,
                                 std::string& problem) {
   std::vector<std::string> args = {"inspect", path, "--json"};
   args.insert(args.end(), extra.begin(), extra.end());
-  auto r = RunMaquetor(args);
+  auto r = ts::RunMaquetor(args);
   if (!r.ok()) {
     problem = "exit " + std::to_string(r.exit_code) + ": " + r.err;
     return std::nullopt;
@@ -48,17 +43,6 @@ std::optional<json> InspectJson(const std::string& path, const std::vector<std::
     problem = std::string("not JSON: ") + e.what();
     return std::nullopt;
   }
-}
-
-std::vector<fs::path> AllFixtures() {
-  std::vector<fs::path> files;
-  for (const char* dir : {"jet3", "jet4"}) {
-    for (const auto& e : fs::directory_iterator(ts::FixturesDir() / dir)) {
-      if (e.path().extension() == ".mdb") files.push_back(e.path());
-    }
-  }
-  std::sort(files.begin(), files.end());
-  return files;
 }
 
 std::string Label(const fs::path& p) {
@@ -175,7 +159,7 @@ TEST(InspectTest, EveryFixtureMatchesMdbtools) {
   std::vector<std::string> bad;
   int files = 0, tables = 0, columns = 0, index_count = 0;
   long long rows = 0;
-  for (const auto& path : AllFixtures()) {
+  for (const auto& path : ts::FixtureFiles(ts::Encrypted::kIncluded)) {
     const std::string file = Label(path);
     std::string problem;
     auto doc = InspectJson(path.string(), {}, problem);
@@ -271,7 +255,7 @@ TEST(InspectTest, EveryFixtureMatchesMdbtools) {
   std::string report;
   for (const auto& b : bad) report += "\n  " + b;
   EXPECT_TRUE(bad.empty()) << bad.size() << " differences from mdbtools:" << report;
-  EXPECT_EQ(files, static_cast<int>(AllFixtures().size()));
+  EXPECT_EQ(files, static_cast<int>(ts::FixtureFiles(ts::Encrypted::kIncluded).size()));
   std::cout << "[ compared ] " << files << " files, " << tables << " tables, " << columns
             << " columns, " << index_count << " indexes, " << rows << " rows counted\n";
 }
@@ -383,7 +367,7 @@ TEST(InspectTest, EveryFixtureRowMatchesMdbExport) {
   REQUIRE_MDBTOOLS();
   std::vector<std::string> bad;
   size_t tables = 0, rows = 0, cells = 0;
-  for (const auto& path : AllFixtures()) {
+  for (const auto& path : ts::FixtureFiles(ts::Encrypted::kIncluded)) {
     std::string problem;
     auto doc = InspectJson(path.string(), {"--rows"}, problem);
     if (!doc) {
@@ -432,7 +416,7 @@ TEST(InspectFaultTest, Jet3LongRowReadsThroughItsJumpTable) {
 
 TEST(InspectTest, ErrorsCarryTheJetNumber) {
   ts::TempDir dir;
-  auto missing = RunMaquetor({"inspect", dir.File("nada.mdb")});
+  auto missing = ts::RunMaquetor({"inspect", dir.File("nada.mdb")});
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_EQ(missing.err.rfind("Error 3024: ", 0), 0u) << missing.err;
 
@@ -441,7 +425,7 @@ TEST(InspectTest, ErrorsCarryTheJetNumber) {
     std::ofstream out(text);
     for (int i = 0; i < 400; ++i) out << "Esto no es una base de datos.\n";
   }
-  auto junk = RunMaquetor({"inspect", text, "--json"});
+  auto junk = ts::RunMaquetor({"inspect", text, "--json"});
   EXPECT_EQ(junk.exit_code, 1);
   EXPECT_EQ(junk.err.rfind("Error 3343: ", 0), 0u) << junk.err;
   EXPECT_TRUE(junk.out.empty());
@@ -452,12 +436,12 @@ TEST(InspectTest, ErrorsCarryTheJetNumber) {
       .CreateDatabase(locked, ";LANGID=0x0409;CP=1252;COUNTRY=0;pwd=secreto")
       .Close();
   for (const std::string wrong : {"otra", ""}) {
-    auto r = RunMaquetor({"inspect", locked, "--password", wrong});
+    auto r = ts::RunMaquetor({"inspect", locked, "--password", wrong});
     EXPECT_EQ(r.exit_code, 1) << "password '" << wrong << "'";
     EXPECT_EQ(r.err.rfind("Error 3031: ", 0), 0u) << r.err;
   }
   // Without --password the program's own password is tried, not this one.
-  EXPECT_EQ(RunMaquetor({"inspect", locked}).err.rfind("Error 3031: ", 0), 0u);
+  EXPECT_EQ(ts::RunMaquetor({"inspect", locked}).err.rfind("Error 3031: ", 0), 0u);
 
   std::string problem;
   auto doc = InspectJson(locked, {"--password", "secreto"}, problem);
@@ -549,13 +533,13 @@ TEST(InspectTest, ReportsWhatTheEngineWrote) {
   EXPECT_EQ(empty["Cerrado"], false);
 
   // Keys keep column order, so the document reads like the table.
-  auto ordered = nlohmann::ordered_json::parse(RunMaquetor({"inspect", path, "--json", "--rows"}).out);
+  auto ordered = nlohmann::ordered_json::parse(ts::RunMaquetor({"inspect", path, "--json", "--rows"}).out);
   std::vector<std::string> keys;
   for (const auto& item : ordered["tables"][0]["data"][0].items()) keys.push_back(item.key());
   EXPECT_EQ(keys, (std::vector<std::string>{"Id", "Cliente", "Importe", "Alta", "Cerrado", "Tasa",
                                             "Firma"}));
 
-  auto text = RunMaquetor({"inspect", path});
+  auto text = ts::RunMaquetor({"inspect", path});
   ASSERT_TRUE(text.ok()) << text.err;
   EXPECT_NE(text.out.find("Expedientes  (2 rows)"), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("ClienteUnico  (Cliente)  unique"), std::string::npos) << text.out;
@@ -563,19 +547,19 @@ TEST(InspectTest, ReportsWhatTheEngineWrote) {
 }
 
 TEST(CommandLineTest, HelpVersionAndUnknownWords) {
-  auto help = RunMaquetor({"--help"});
+  auto help = ts::RunMaquetor({"--help"});
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_NE(help.out.find("inspect"), std::string::npos);
   EXPECT_NE(help.out.find("maquetor inspect datos.mdb"), std::string::npos);
   // With no arguments at all the installer's run ends at once; switch_run_test
   // checks it with a settings store of its own.
 
-  auto version = RunMaquetor({"--version"});
+  auto version = ts::RunMaquetor({"--version"});
   EXPECT_EQ(version.exit_code, 0);
   EXPECT_EQ(version.out, "maquetor 0.1.0\n");
 
   // Neither a command word nor an installer switch.
-  auto other = RunMaquetor({"/S", "/D=C:\\Despacho"});
+  auto other = ts::RunMaquetor({"/S", "/D=C:\\Despacho"});
   EXPECT_EQ(other.exit_code, 2);
   EXPECT_TRUE(other.out.empty());
   EXPECT_NE(other.err.find("/S"), std::string::npos);

@@ -12,18 +12,13 @@
 #include "jet/dao.h"
 #include "schema/buttons.h"
 #include "support/fixtures.h"
+#include "support/maquetor_program.h"
 #include "support/oracles.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 namespace ts = testing_support;
-
-ts::ProcessResult RunEuros(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {MAQUETOR_EXE, "euros"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return ts::RunProcess(argv);
-}
 
 // A whole database with one matter whose FAsu16 is 1000 pesetas.
 std::string Office(const std::string& path) {
@@ -46,7 +41,7 @@ double Amount(const std::string& path) {
 TEST(EurosCommandTest, ConvertsOneDatabaseAndListsWhatItRan) {
   ts::TempDir dir;
   const std::string path = Office(dir.File("Despacho.mdb"));
-  auto r = RunEuros({path});
+  auto r = ts::RunMaquetor({"euros", path});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out,
             "Base convertida: " + path +
@@ -77,7 +72,7 @@ TEST(EurosCommandTest, WithoutADatabaseConvertsThoseTheProgramFoldersSetupLists)
   state = saved;
   const std::string demo = Office((app / "Demo" / "Demo.mdb").string());
 
-  auto r = RunEuros({"--program-dir", app.string()});
+  auto r = ts::RunMaquetor({"euros", "--program-dir", app.string()});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   // Named as on disk, or on Windows, whose file system ignores case, as asked.
 #ifdef _WIN32
@@ -94,7 +89,7 @@ TEST(EurosCommandTest, WithoutADatabaseConvertsThoseTheProgramFoldersSetupLists)
   EXPECT_EQ(Amount(demo), 1000 / 166.386);
 
   // A folder without Setup.mdb.
-  auto missing = RunEuros({"--program-dir", dir.path().string()});
+  auto missing = ts::RunMaquetor({"euros", "--program-dir", dir.path().string()});
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_EQ(missing.err.rfind("Error 3024: ", 0), 0u) << missing.err;
 }
@@ -103,7 +98,7 @@ TEST(EurosCommandTest, MdbtoolsReadsTheConvertedAmounts) {
   REQUIRE_MDBTOOLS();
   ts::TempDir dir;
   const std::string path = Office(dir.File("Despacho.mdb"));
-  ASSERT_EQ(RunEuros({path}).exit_code, 0);
+  ASSERT_EQ(ts::RunMaquetor({"euros", path}).exit_code, 0);
   auto csv = ts::MdbExport(path, "TAsuntos");
   ASSERT_EQ(csv.rows.size(), 1u);
   EXPECT_NEAR(std::stod(csv.At(0, "FAsu16")), 1000 / 166.386, 1e-9);

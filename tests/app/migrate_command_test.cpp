@@ -9,6 +9,7 @@
 
 #include "migrate/origin_filler.h"
 #include "support/fixtures.h"
+#include "support/maquetor_program.h"
 #include "support/oracles.h"
 
 namespace {
@@ -16,12 +17,6 @@ namespace {
 namespace fs = std::filesystem;
 namespace ts = testing_support;
 using namespace migrate_testing;
-
-ts::ProcessResult Migrate(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {MAQUETOR_EXE, "migrate"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return ts::RunProcess(argv);
-}
 
 int64_t Count(const std::string& path, const std::string& table) {
   auto db = dao::DBEngine::Instance().OpenDatabase(path, false, true, maquetor::db::kConnect);
@@ -57,7 +52,7 @@ TEST(MigrateCommand, BuildsAMissingDestinationAndFillsItInOneRun) {
     db.Close();
   }
 
-  auto r = Migrate({"--from-v8", origin, dest});
+  auto r = ts::RunMaquetor({"migrate", "--from-v8", origin, dest});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_NE(r.err.find("Creada la base de datos de destino"), std::string::npos) << r.err;
   // Not a terminal: no progress line.
@@ -82,7 +77,7 @@ TEST(MigrateCommand, BuildsAMissingDestinationAndFillsItInOneRun) {
   const std::string v7_origin = dir.File("V7.mdb");
   const std::string other = dir.File("Otra.mdb");
   BuildOrigin(v7_origin, 4, Layout::kV7);
-  auto v7 = Migrate({"--from-v7", v7_origin, other});
+  auto v7 = ts::RunMaquetor({"migrate", "--from-v7", v7_origin, other});
   ASSERT_EQ(v7.exit_code, 0) << v7.err;
   EXPECT_EQ(Line(v7.out, "TLaboral"), "");
   EXPECT_EQ(Squeezed(Line(v7.out, "THistoricoSec")), "THistoricoSec 4 0");
@@ -94,8 +89,8 @@ TEST(MigrateCommand, SecondRunStopsWithTheTableTheRowAndTheError) {
   const std::string origin = dir.File("Origen.mdb");
   const std::string dest = dir.File("Destino.mdb");
   BuildOrigin(origin, 2, Layout::kV8, {{"TDocAsu", 0}});
-  ASSERT_EQ(Migrate({"--from-v8", origin, dest}).exit_code, 0);
-  auto first = Migrate({"--from-v8", origin, dest});
+  ASSERT_EQ(ts::RunMaquetor({"migrate", "--from-v8", origin, dest}).exit_code, 0);
+  auto first = ts::RunMaquetor({"migrate", "--from-v8", origin, dest});
   EXPECT_EQ(first.exit_code, 1);
   EXPECT_NE(
       first.err.find("Migración detenida en la tabla TAbogados, fila 1 del origen (FAbo01=1)"),
@@ -113,21 +108,21 @@ TEST(MigrateCommand, RefusesBadArgumentsWithoutTouchingAnything) {
   const std::string origin = dir.File("Origen.mdb");
   const std::string dest = dir.File("Destino.mdb");
 
-  EXPECT_EQ(Migrate({origin, dest}).exit_code, 2);
-  EXPECT_EQ(Migrate({"--from-v8", "--from-v7", origin, dest}).exit_code, 2);
-  EXPECT_EQ(Migrate({"--from-v8", origin}).exit_code, 2);
+  EXPECT_EQ(ts::RunMaquetor({"migrate", origin, dest}).exit_code, 2);
+  EXPECT_EQ(ts::RunMaquetor({"migrate", "--from-v8", "--from-v7", origin, dest}).exit_code, 2);
+  EXPECT_EQ(ts::RunMaquetor({"migrate", "--from-v8", origin}).exit_code, 2);
 
   // A mistyped origin leaves no new destination behind.
-  auto missing = Migrate({"--from-v8", origin, dest});
+  auto missing = ts::RunMaquetor({"migrate", "--from-v8", origin, dest});
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_NE(missing.err.find("Error 3024: "), std::string::npos) << missing.err;
   EXPECT_FALSE(fs::exists(dest));
 
   BuildOrigin(origin, 1);
-  auto same = Migrate({"--from-v8", origin, origin});
+  auto same = ts::RunMaquetor({"migrate", "--from-v8", origin, origin});
   EXPECT_EQ(same.exit_code, 2);
   EXPECT_NE(same.err.find("mismo archivo"), std::string::npos) << same.err;
-  auto empty = Migrate({"--from-v7", "", origin});
+  auto empty = ts::RunMaquetor({"migrate", "--from-v7", "", origin});
   EXPECT_EQ(empty.exit_code, 2);
   EXPECT_NE(empty.err.find("origen"), std::string::npos) << empty.err;
 }

@@ -9,6 +9,7 @@
 
 #include "jet/dao.h"
 #include "support/fixtures.h"
+#include "support/maquetor_program.h"
 #include "support/oracles.h"
 
 namespace {
@@ -16,12 +17,6 @@ namespace {
 namespace dao = jet::dao;
 namespace fs = std::filesystem;
 namespace ts = testing_support;
-
-ts::ProcessResult RunSql(const std::vector<std::string>& args, const std::string& input = {}) {
-  std::vector<std::string> argv = {MAQUETOR_EXE, "sql"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return ts::RunProcess(argv, input);
-}
 
 dao::Database Create(const std::string& path, const std::string& password) {
   std::string locale = ";LANGID=0x0409;CP=1252;COUNTRY=0";
@@ -49,7 +44,7 @@ TEST(SqlCommandTest, CreatesAndRunsStatementsFromStandardInput) {
                             "INSERT INTO Expedientes (Id, Cliente) VALUES (2, 'Ruiz')\n"
                             "UPDATE Expedientes SET Cerrado = False WHERE Cerrado IS NULL OR Id > 0\n"
                             "SELECT Id, Cliente, Importe, Alta, Cerrado FROM Expedientes ORDER BY Id\n";
-  auto r = RunSql({path, "--create", "-v"}, input);
+  auto r = ts::RunMaquetor({"sql", path, "--create", "-v"}, input);
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out,
             "Id,Cliente,Importe,Alta,Cerrado\n"
@@ -59,7 +54,7 @@ TEST(SqlCommandTest, CreatesAndRunsStatementsFromStandardInput) {
 
   // Without -v only data reaches the terminal; the file was created with the
   // program's password in Jet 4.
-  auto quiet = RunSql({path, "DELETE FROM Expedientes WHERE Id = 2"});
+  auto quiet = ts::RunMaquetor({"sql", path, "DELETE FROM Expedientes WHERE Id = 2"});
   EXPECT_EQ(quiet.exit_code, 0) << quiet.err;
   EXPECT_TRUE(quiet.out.empty() && quiet.err.empty()) << quiet.out << quiet.err;
   auto db = Open(path, "KTRW_BLM");
@@ -69,7 +64,7 @@ TEST(SqlCommandTest, CreatesAndRunsStatementsFromStandardInput) {
   db.Close();
 
   // --create leaves an existing file as it is.
-  auto again = RunSql({path, "--create", "SELECT Cliente FROM Expedientes"});
+  auto again = ts::RunMaquetor({"sql", path, "--create", "SELECT Cliente FROM Expedientes"});
   EXPECT_EQ(again.exit_code, 0) << again.err;
   EXPECT_EQ(again.out, "Cliente\nPeña\n");
 }
@@ -111,7 +106,7 @@ TEST(SqlCommandTest, PrintsValuesAsCsv) {
     rs.Close();
     db.Close();
   }
-  auto r = RunSql({path, "--password", "", "SELECT * FROM V ORDER BY N"});
+  auto r = ts::RunMaquetor({"sql", path, "--password", "", "SELECT * FROM V ORDER BY N"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out,
             "N,Texto,Nota,Tasa,Doble,Fecha,Si,Bin\n"
@@ -119,7 +114,7 @@ TEST(SqlCommandTest, PrintsValuesAsCsv) {
             "8,sin comas,\"\",,,,False,\n");
 
   // An empty result still names its columns.
-  auto none = RunSql({path, "--password", "", "SELECT N, Texto FROM V WHERE N > 100"});
+  auto none = ts::RunMaquetor({"sql", path, "--password", "", "SELECT N, Texto FROM V WHERE N > 100"});
   EXPECT_EQ(none.exit_code, 0) << none.err;
   EXPECT_EQ(none.out, "N,Texto\n");
 }
@@ -136,7 +131,7 @@ TEST(SqlCommandTest, AFailingStatementDoesNotStopTheRest) {
                             "UPDATE Expedientes SET Id = Id + 10\n"
                             "esto no es SQL\n"
                             "SELECT Id FROM Expedientes ORDER BY Id\n";
-  auto r = RunSql({path, "--create"}, input);
+  auto r = ts::RunMaquetor({"sql", path, "--create"}, input);
   EXPECT_EQ(r.exit_code, 1);
   // The UPDATE moves 1 to 11, then 2 collides with 12: the whole statement
   // is undone, so no row changed.
@@ -152,7 +147,7 @@ TEST(SqlCommandTest, AFailingStatementDoesNotStopTheRest) {
   EXPECT_EQ(lines[3].rfind("Error ", 0), 0u) << lines[3];
 
   // One statement on the command line fails the same way.
-  auto one = RunSql({path, "SELECT Nada FROM Inexistente"});
+  auto one = ts::RunMaquetor({"sql", path, "SELECT Nada FROM Inexistente"});
   EXPECT_EQ(one.exit_code, 1);
   EXPECT_TRUE(one.out.empty());
   EXPECT_EQ(one.err.rfind("Error 3078: ", 0), 0u) << one.err;
@@ -161,7 +156,7 @@ TEST(SqlCommandTest, AFailingStatementDoesNotStopTheRest) {
 TEST(SqlCommandTest, MissingFilesAndPasswords) {
   ts::TempDir dir;
   const std::string missing = dir.File("nada.mdb");
-  auto r = RunSql({missing, "SELECT 1"});
+  auto r = ts::RunMaquetor({"sql", missing, "SELECT 1"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_TRUE(r.out.empty());
   EXPECT_EQ(r.err.rfind("Error 3024: ", 0), 0u) << r.err;
@@ -170,27 +165,27 @@ TEST(SqlCommandTest, MissingFilesAndPasswords) {
   // A database of the office's own is opened with the program's password.
   const std::string own = dir.File("propia.mdb");
   Create(own, "KTRW_BLM").Close();
-  EXPECT_EQ(RunSql({own, kSchema}).exit_code, 0);
-  auto bad = RunSql({own, "--password", "", "SELECT * FROM Expedientes"});
+  EXPECT_EQ(ts::RunMaquetor({"sql", own, kSchema}).exit_code, 0);
+  auto bad = ts::RunMaquetor({"sql", own, "--password", "", "SELECT * FROM Expedientes"});
   EXPECT_EQ(bad.exit_code, 1);
   EXPECT_EQ(bad.err.rfind("Error 3031: ", 0), 0u) << bad.err;
 
   // Another password: refused without it, accepted with it, and --create
   // protects a new file with it.
   const std::string other = dir.File("otra.mdb");
-  auto created = RunSql({other, "--create", "--password", "secreto", kSchema});
+  auto created = ts::RunMaquetor({"sql", other, "--create", "--password", "secreto", kSchema});
   ASSERT_EQ(created.exit_code, 0) << created.err;
-  auto without = RunSql({other, "SELECT * FROM Expedientes"});
+  auto without = ts::RunMaquetor({"sql", other, "SELECT * FROM Expedientes"});
   EXPECT_EQ(without.exit_code, 1);
   EXPECT_EQ(without.err.rfind("Error 3031: ", 0), 0u) << without.err;
   EXPECT_TRUE(without.out.empty());
-  auto with = RunSql({other, "--password", "secreto", "SELECT Id FROM Expedientes"});
+  auto with = ts::RunMaquetor({"sql", other, "--password", "secreto", "SELECT Id FROM Expedientes"});
   EXPECT_EQ(with.exit_code, 0) << with.err;
   EXPECT_EQ(with.out, "Id\n");
 
   // --password "" creates a file without one.
   const std::string open = dir.File("abierta.mdb");
-  ASSERT_EQ(RunSql({open, "--create", "--password", "", kSchema}).exit_code, 0);
+  ASSERT_EQ(ts::RunMaquetor({"sql", open, "--create", "--password", "", kSchema}).exit_code, 0);
   auto db = Open(open, "");
   EXPECT_FALSE(db.HasPassword());
   db.Close();
@@ -205,7 +200,7 @@ TEST(SqlCommandTest, MdbtoolsReadsWhatItWrites) {
                             "INSERT INTO Expedientes (Id, Cliente) VALUES (2, 'Ruiz')\n"
                             "DELETE FROM Expedientes WHERE Id = 2\n"
                             "INSERT INTO Expedientes (Id, Cliente, Importe) VALUES (3, 'Ibáñez', -0.0001)\n";
-  auto r = RunSql({path, "--create"}, input);
+  auto r = ts::RunMaquetor({"sql", path, "--create"}, input);
   ASSERT_EQ(r.exit_code, 0) << r.err;
 
   EXPECT_EQ(ts::MdbVer(path), "JET4");
@@ -227,13 +222,13 @@ TEST(SqlCommandTest, MdbtoolsReadsWhatItWrites) {
 TEST(SqlCommandTest, RefusesADatabaseAnotherProcessWrites) {
   ts::TempDir dir;
   const std::string path = dir.File("ocupada.mdb");
-  ASSERT_EQ(RunSql({path, "--create"}, kSchema).exit_code, 0);
+  ASSERT_EQ(ts::RunMaquetor({"sql", path, "--create"}, kSchema).exit_code, 0);
   {
     auto db = dao::DBEngine::Instance().Workspaces(0).OpenDatabase(path, false, false,
                                                                    ";pwd=KTRW_BLM");
     db.Execute("INSERT INTO Expedientes (Id, Cliente) VALUES (1, 'Peña')");
     const std::string before = ts::FileContents(path);
-    auto refused = RunSql({path, "INSERT INTO Expedientes (Id, Cliente) VALUES (2, 'Ruiz')"});
+    auto refused = ts::RunMaquetor({"sql", path, "INSERT INTO Expedientes (Id, Cliente) VALUES (2, 'Ruiz')"});
     EXPECT_EQ(refused.exit_code, 1);
     EXPECT_NE(refused.err.find("Error 3045"), std::string::npos) << refused.err;
     EXPECT_TRUE(ts::FileContents(path) == before) << "the refused run wrote";

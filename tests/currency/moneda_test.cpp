@@ -19,6 +19,7 @@
 #include "shell/paths.h"
 #include "shell/ui.h"
 #include "support/fixtures.h"
+#include "support/jet_error.h"
 #include "support/recording_ui.h"
 
 namespace {
@@ -244,12 +245,7 @@ TEST_F(Conversion, AMissingTableStopsTheConversionAfterTheTablesBeforeIt) {
   db.Close();
   std::string ruta = path;
   int sentido = currency::kAEuros;
-  try {
-    currency::ConvertirBase(ruta, sentido);
-    FAIL() << "TAsuntos is missing";
-  } catch (const jet::JetError& e) {
-    EXPECT_EQ(e.number(), jet::kErrNoSuchTable);
-  }
+  EXPECT_JET_ERROR(currency::ConvertirBase(ruta, sentido), jet::kErrNoSuchTable);
   const auto notes = ReadAll(path).at("TMinuta");
   EXPECT_EQ(notes[0].at("FMinuta07"), Value(166.386 / 166.386));
   EXPECT_EQ(notes[0].at("FMinuta08"), Value(332.772 / 166.386));

@@ -6,6 +6,7 @@
 
 #include "jet/error.h"
 #include "support/fixtures.h"
+#include "support/jet_error.h"
 
 namespace jet::dao {
 namespace {
@@ -13,14 +14,6 @@ namespace {
 const char* const kCreate = ";LANGID=0x0409;CP=1252;COUNTRY=0;pwd=KTRW_BLM";
 const char* const kConnect = ";PWD=KTRW_BLM";
 
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const JetError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 Database NewDatabase(const std::string& path) {
   Database db = DBEngine::Instance().Workspaces(0).CreateDatabase(path, kCreate);
@@ -44,21 +37,21 @@ TEST(DaoTest, RecordsetMovesEditsAndRefusesAtTheCall) {
   Recordset rs = db.OpenRecordset("tclientes");  // names match without regard to case
   EXPECT_TRUE(rs.IsEOF());
   EXPECT_TRUE(rs.IsBOF());
-  EXPECT_EQ(ErrorOf([&] { rs.MoveFirst(); }), kErrNoCurrentRecord);
-  EXPECT_EQ(ErrorOf([&] { rs.SetValue("FCli02", Value("x")); }), kErrUpdateWithoutEdit);
+  EXPECT_JET_ERROR(rs.MoveFirst(), kErrNoCurrentRecord);
+  EXPECT_JET_ERROR(rs.SetValue("FCli02", Value("x")), kErrUpdateWithoutEdit);
 
   rs.AddNew();
   EXPECT_EQ(rs.GetValue("FCli01"), Value(int32_t{1}));
   EXPECT_EQ(rs.GetValue("FCli03"), Value("sin nota"));
-  EXPECT_EQ(ErrorOf([&] { rs.SetValue("FCli02", Value("demasiado largo")); }), kErrFieldTooSmall);
-  EXPECT_EQ(ErrorOf([&] { rs.Update(); }), kErrRequired);
+  EXPECT_JET_ERROR(rs.SetValue("FCli02", Value("demasiado largo")), kErrFieldTooSmall);
+  EXPECT_JET_ERROR(rs.Update(), kErrRequired);
   rs.SetValue("fcli02", Value("Ana"));
   rs.Update();
   rs.AddNew();
   rs.SetValue(1, Value("Luis"));
   rs.Update();
   EXPECT_EQ(rs.RecordCount(), 2);
-  EXPECT_EQ(ErrorOf([&] { rs.GetValue("FNoExiste"); }), kErrItemNotFound);
+  EXPECT_JET_ERROR(rs.GetValue("FNoExiste"), kErrItemNotFound);
 
   rs.MoveFirst();
   rs.Edit();
@@ -71,15 +64,15 @@ TEST(DaoTest, RecordsetMovesEditsAndRefusesAtTheCall) {
   EXPECT_TRUE(rs.IsEOF());
   EXPECT_EQ(rs.RecordCount(), 1);
   rs.Close();
-  EXPECT_EQ(ErrorOf([&] { rs.MoveFirst(); }), kErrObjectClosed);
+  EXPECT_JET_ERROR(rs.MoveFirst(), kErrObjectClosed);
 
   Recordset q = db.OpenRecordset("SELECT FCli02 AS Nombre FROM TClientes WHERE FCli01 = 1");
   ASSERT_FALSE(q.IsEOF());
   EXPECT_EQ(q.FieldName(0), "Nombre");
   EXPECT_EQ(q.GetValue("Nombre"), Value("Ana María"));
-  EXPECT_EQ(ErrorOf([&] { q.AddNew(); }), kErrReadOnly);
+  EXPECT_JET_ERROR(q.AddNew(), kErrReadOnly);
   db.Close();
-  EXPECT_EQ(ErrorOf([&] { db.OpenRecordset("TClientes"); }), kErrObjectClosed);
+  EXPECT_JET_ERROR(db.OpenRecordset("TClientes"), kErrObjectClosed);
 }
 
 TEST(DaoTest, HandlesOfOneProgramShareTheFile) {
@@ -95,11 +88,10 @@ TEST(DaoTest, HandlesOfOneProgramShareTheFile) {
   rs.Update();
   EXPECT_EQ(second.OpenRecordset("TClientes").RecordCount(), 1);
   EXPECT_EQ(second.GetTableDef("TCLIENTES").RecordCount(), 1);
-  EXPECT_EQ(ErrorOf([&] { second.AppendTableDef(second.CreateTableDef("TClientes")); }),
-            kErrTableExists);
-  EXPECT_EQ(ErrorOf([&] { ws.OpenDatabase(dir.File("nada.mdb")); }), kErrFileNotFound);
-  EXPECT_EQ(ErrorOf([&] { ws.CreateDatabase(path, kCreate); }), kErrDatabaseExists);
-  EXPECT_EQ(ErrorOf([&] { ws.OpenDatabase(path, false, false, ";pwd=ktrw_blm"); }), kErrBadPassword);
+  EXPECT_JET_ERROR(second.AppendTableDef(second.CreateTableDef("TClientes")), kErrTableExists);
+  EXPECT_JET_ERROR(ws.OpenDatabase(dir.File("nada.mdb")), kErrFileNotFound);
+  EXPECT_JET_ERROR(ws.CreateDatabase(path, kCreate), kErrDatabaseExists);
+  EXPECT_JET_ERROR(ws.OpenDatabase(path, false, false, ";pwd=ktrw_blm"), kErrBadPassword);
 }
 
 TEST(DaoTest, ConnectStringPasswordKeyIgnoresCase) {

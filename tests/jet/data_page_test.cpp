@@ -6,22 +6,17 @@
 #include "jet/error.h"
 #include "jet/pager.h"
 #include "support/fixtures.h"
+#include "support/jet_error.h"
 
 namespace {
+
+using testing_support::ErrorOf;
 
 using jet::Bytes;
 using jet::ByteView;
 using jet::Format;
 namespace fs = std::filesystem;
 
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const jet::JetError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 Bytes Filled(size_t n, uint8_t v) { return Bytes(n, v); }
 Bytes Row(const Format& f, ByteView page, uint16_t r) {
@@ -34,38 +29,36 @@ Bytes Row(const Format& f, ByteView page, uint16_t r) {
 TEST(DataPageTest, RebuildingFixturePagesReproducesTheEngineLayout) {
   REQUIRE_FIXTURES();
   int pages = 0, rows = 0, lval = 0;
-  for (const char* dir : {"jet3", "jet4"}) {
-    for (auto& e : fs::directory_iterator(testing_support::FixturesDir() / dir)) {
-      SCOPED_TRACE(e.path().string());
-      auto pager = jet::Pager::Open(e.path().string(), jet::OpenMode::kReadOnly, false);
-      const Format& f = pager->format();
-      for (uint32_t p = 1; p < pager->page_count(); ++p) {
-        Bytes page = pager->Copy(p);
-        if (page[0] != 0x01) continue;
-        ++pages;
-        ASSERT_EQ(jet::FreeSpace(f, page), jet::ComputeFreeSpace(f, page)) << "page " << p;
-        Bytes built(f.page_size);
-        if (jet::IsLongValuePage(f, page)) {
-          ++lval;
-          jet::InitLongValuePage(f, built);
-        } else {
-          jet::InitDataPage(f, built, jet::OwnerPage(f, page));
-        }
-        uint16_t n = jet::RowCount(f, page);
-        for (uint16_t r = 0; r < n; ++r) {
-          jet::RowBounds b = jet::GetRowBounds(f, page, r);
-          ASSERT_EQ(jet::AppendRow(f, built, jet::RowBytes(f, page, r), b.flags), r);
-          ++rows;
-        }
-        // Jet 4's 4 stamped bytes are the engine's own business.
-        for (size_t i = 8; i < f.data_row_count_offset; ++i) built[i] = page[i];
-        size_t table_end = f.data_row_table_offset + 2u * n;
-        size_t lowest = table_end + jet::FreeSpace(f, page);
-        ASSERT_TRUE(std::equal(built.begin(), built.begin() + table_end, page.begin()))
-            << "header of page " << p;
-        ASSERT_TRUE(std::equal(built.begin() + lowest, built.end(), page.begin() + lowest))
-            << "rows of page " << p;
+  for (const auto& path : testing_support::FixtureFiles(testing_support::Encrypted::kIncluded)) {
+    SCOPED_TRACE(path.string());
+    auto pager = jet::Pager::Open(path.string(), jet::OpenMode::kReadOnly, false);
+    const Format& f = pager->format();
+    for (uint32_t p = 1; p < pager->page_count(); ++p) {
+      Bytes page = pager->Copy(p);
+      if (page[0] != 0x01) continue;
+      ++pages;
+      ASSERT_EQ(jet::FreeSpace(f, page), jet::ComputeFreeSpace(f, page)) << "page " << p;
+      Bytes built(f.page_size);
+      if (jet::IsLongValuePage(f, page)) {
+        ++lval;
+        jet::InitLongValuePage(f, built);
+      } else {
+        jet::InitDataPage(f, built, jet::OwnerPage(f, page));
       }
+      uint16_t n = jet::RowCount(f, page);
+      for (uint16_t r = 0; r < n; ++r) {
+        jet::RowBounds b = jet::GetRowBounds(f, page, r);
+        ASSERT_EQ(jet::AppendRow(f, built, jet::RowBytes(f, page, r), b.flags), r);
+        ++rows;
+      }
+      // Jet 4's 4 stamped bytes are the engine's own business.
+      for (size_t i = 8; i < f.data_row_count_offset; ++i) built[i] = page[i];
+      size_t table_end = f.data_row_table_offset + 2u * n;
+      size_t lowest = table_end + jet::FreeSpace(f, page);
+      ASSERT_TRUE(std::equal(built.begin(), built.begin() + table_end, page.begin()))
+          << "header of page " << p;
+      ASSERT_TRUE(std::equal(built.begin() + lowest, built.end(), page.begin() + lowest))
+          << "rows of page " << p;
     }
   }
   EXPECT_GT(pages, 1000);
@@ -122,7 +115,7 @@ TEST(DataPageTest, DeleteReplaceOverflowAndCompact) {
   Bytes before = page;
   EXPECT_FALSE(jet::ReplaceRow(f, page, 1, Filled(12, 0xee)));
   EXPECT_EQ(page, before);
-  EXPECT_EQ(ErrorOf([&] { jet::ReplaceRow(f, page, 1, Filled(3, 0)); }), jet::kErrInvalidArgument);
+  EXPECT_JET_ERROR(jet::ReplaceRow(f, page, 1, Filled(3, 0)), jet::kErrInvalidArgument);
 
   // Move row 2 to a new home (flagged deleted so scans skip it).
   int home = jet::AppendRow(f, page, Filled(40, 0x22), jet::kRowDeleted);
@@ -171,8 +164,8 @@ TEST(DataPageTest, MalformedPagesAreCorruptNotCrashes) {
   EXPECT_TRUE(corrupt([](Bytes& p) { jet::Put16(p, 12, 2100); }));     // table past page
   EXPECT_TRUE(corrupt([](Bytes& p) { jet::Put16(p, 16, 4); }));        // row inside header
   EXPECT_TRUE(corrupt([](Bytes& p) { jet::Put16(p, 14, 0x1fff); }));   // row 0 past page end
-  EXPECT_EQ(ErrorOf([&] { jet::GetRowBounds(f, page, 2); }), jet::kErrCorrupt);
-  EXPECT_EQ(ErrorOf([&] { jet::RowCount(f, ByteView(page).first(100)); }), jet::kErrCorrupt);
+  EXPECT_JET_ERROR(jet::GetRowBounds(f, page, 2), jet::kErrCorrupt);
+  EXPECT_JET_ERROR(jet::RowCount(f, ByteView(page).first(100)), jet::kErrCorrupt);
 }
 
 }  // namespace

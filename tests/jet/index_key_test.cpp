@@ -18,6 +18,8 @@
 #include "jet/tabledef.h"
 #include "jet/value_codec.h"
 #include "support/fixtures.h"
+#include "support/jet_error.h"
+#include "support/raw_pages.h"
 
 namespace {
 
@@ -214,30 +216,14 @@ TEST(IndexKeyTest, Utf8TextKeysAreTheUtf16TextKeys) {
 
 // --- The fixture self-check ---------------------------------------------
 
-struct Db {
-  const jet::Format* f = &jet::Jet4Format();
-  std::vector<Bytes> pages;
-  Bytes Read(uint32_t n) const {
-    if (n >= pages.size()) throw jet::JetError(jet::kErrCorrupt);
-    return pages[n];
-  }
-};
-
-Db LoadDb(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  Bytes all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  Db db;
-  for (size_t off = 0; off + db.f->page_size <= all.size(); off += db.f->page_size)
-    db.pages.emplace_back(all.begin() + off, all.begin() + off + db.f->page_size);
-  return db;
-}
+using Db = testing_support::RawPages;
 
 // The row an index entry points at, following a moved row's lookup pointer.
 jet::ByteView RowAt(const Db& db, jet::RowId id, int hops = 0) {
   if (hops > 2 || id.page >= db.pages.size()) throw jet::JetError(jet::kErrCorrupt);
   const Bytes& page = db.pages[id.page];
-  jet::RowBounds b = jet::GetRowBounds(*db.f, page, id.row);
-  jet::ByteView bytes = jet::RowBytes(*db.f, page, id.row);
+  jet::RowBounds b = jet::GetRowBounds(*db.format, page, id.row);
+  jet::ByteView bytes = jet::RowBytes(*db.format, page, id.row);
   if (b.lookup()) return RowAt(db, jet::RowId::FromPacked(jet::Get32(bytes, 0)), hops + 1);
   return bytes;
 }
@@ -245,14 +231,9 @@ jet::ByteView RowAt(const Db& db, jet::RowId id, int hops = 0) {
 TEST(IndexKeyTest, FixtureEntriesComeBackFromRowValues) {
   REQUIRE_FIXTURES();
   int indexes = 0, entries = 0, matched = 0, skipped_memo = 0, unreadable = 0;
-  std::vector<std::filesystem::path> paths;
-  for (const auto& e : std::filesystem::directory_iterator(testing_support::FixturesDir() / "jet4"))
-    if (e.path().extension() == ".mdb" && e.path().filename().string().find("encrypted") == std::string::npos)
-      paths.push_back(e.path());
-  std::sort(paths.begin(), paths.end());
-  for (const auto& path : paths) {
-    Db db = LoadDb(path);
-    auto read = [&](uint32_t n) { return db.Read(n); };
+  for (const auto& path : testing_support::FixtureFiles(testing_support::Encrypted::kLeftOut, {"jet4"})) {
+    const Db db = testing_support::ReadRawPages(path);
+    auto read = [&](uint32_t n) { return db.Page(n); };
     std::set<uint32_t> continuation;
     for (const Bytes& p : db.pages)
       if (p[0] == static_cast<uint8_t>(jet::PageType::kTableDef)) continuation.insert(jet::Get32(p, 4));
@@ -261,7 +242,7 @@ TEST(IndexKeyTest, FixtureEntriesComeBackFromRowValues) {
       // Stale pages keep a table-definition type byte; only whole definitions count.
       jet::TableDef def;
       try {
-        def = jet::ParseTableDef(*db.f, read, n);
+        def = jet::ParseTableDef(*db.format, read, n);
       } catch (const jet::JetError&) {
         ++unreadable;
         continue;
@@ -278,10 +259,10 @@ TEST(IndexKeyTest, FixtureEntriesComeBackFromRowValues) {
           continue;
         }
         ++indexes;
-        for (const jet::IndexEntry& e : jet::ReadIndexEntries(*db.f, idx.first_page, read)) {
+        for (const jet::IndexEntry& e : jet::ReadIndexEntries(*db.format, idx.first_page, read)) {
           ++entries;
           std::vector<jet::ColumnSlice> slices;
-          jet::CrackRow(*db.f, def, RowAt(db, e.row), slices);
+          jet::CrackRow(*db.format, def, RowAt(db, e.row), slices);
           std::vector<Value> values;
           std::vector<jet::KeyPart> parts;
           values.reserve(idx.columns.size());

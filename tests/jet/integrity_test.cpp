@@ -10,21 +10,16 @@
 #include "jet/index_key.h"
 #include "jet/integrity.h"
 #include "support/fixtures.h"
+#include "support/jet_error.h"
 #include "support/new_tables.h"
 
 namespace jet {
 namespace {
 
+using testing_support::ErrorOf;
+
 using testing_support::TempDir;
 
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const JetError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 NewColumn Col(const std::string& name, ColumnType type, std::optional<bool> required = {},
               std::optional<bool> allow_zero_length = {}) {
@@ -270,7 +265,7 @@ TEST_P(IndexSeek, FindsEveryKeyOfAMultiLevelTree) {
     if (i == 0 && !started_empty) fs->Flush();
     if (i == 5000) {
       // Duplicates are refused and rows found before anything is written.
-      EXPECT_EQ(ErrorOf([&] { fs->InsertRow(t, {L(id), L(0)}); }), kErrDuplicateKey);
+      EXPECT_JET_ERROR(fs->InsertRow(t, {L(id), L(0)}), kErrDuplicateKey);
       std::vector<RowId> found;
       Bytes key;
       AppendKeyColumn(key, L(id % 13), t.def().columns[1], true);
@@ -307,7 +302,7 @@ TEST_P(IndexSeek, FindsEveryKeyOfAMultiLevelTree) {
   EXPECT_EQ(rows.size(), want);
   EXPECT_GT(want, 900u);
   for (RowId r : rows) EXPECT_EQ(t.ReadRow(r)[1].as<int32_t>(), 5);
-  EXPECT_EQ(ErrorOf([&] { fs->InsertRow(t, {L(11111), L(0)}); }), kErrDuplicateKey);
+  EXPECT_JET_ERROR(fs->InsertRow(t, {L(11111), L(0)}), kErrDuplicateKey);
 }
 
 INSTANTIATE_TEST_SUITE_P(Trees, IndexSeek, ::testing::Bool());
@@ -328,10 +323,9 @@ TEST(HeldIndexes, OverTheirBudgetTheyGoToThePagesMidFill) {
     fs->InsertRow(t, {L(id), Value(name(id))});
   }
   // Refused whether the first row went in before or after the entries were written.
-  EXPECT_EQ(ErrorOf([&] { fs->InsertRow(t, {L(kRows + 1), Value(name(0))}); }), kErrDuplicateKey);
-  EXPECT_EQ(ErrorOf([&] { fs->InsertRow(t, {L(kRows + 2), Value(name(kRows - 1))}); }),
-            kErrDuplicateKey);
-  EXPECT_EQ(ErrorOf([&] { fs->InsertRow(t, {L(7919), Value("otro")}); }), kErrDuplicateKey);
+  EXPECT_JET_ERROR(fs->InsertRow(t, {L(kRows + 1), Value(name(0))}), kErrDuplicateKey);
+  EXPECT_JET_ERROR(fs->InsertRow(t, {L(kRows + 2), Value(name(kRows - 1))}), kErrDuplicateKey);
+  EXPECT_JET_ERROR(fs->InsertRow(t, {L(7919), Value("otro")}), kErrDuplicateKey);
   fs->Flush();
   Pager& p = fs->pager();
   for (size_t i = 0; i < 2; ++i) {

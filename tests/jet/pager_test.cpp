@@ -13,6 +13,7 @@
 #include "support/child_process.h"
 #include "support/fixtures.h"
 #include "support/foreign_hold.h"
+#include "support/jet_error.h"
 
 namespace {
 
@@ -23,14 +24,7 @@ using jet::OpenMode;
 using jet::Pager;
 namespace fs = std::filesystem;
 
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const JetError& e) {
-    return e.number();
-  }
-  return 0;
-}
+using testing_support::ErrorOf;
 
 // A page's worth of bytes that differ from page to page and from one
 // rewrite (`round`) to the next.
@@ -48,15 +42,6 @@ Bytes RawFile(const std::string& path) {
 void WriteRaw(const std::string& path, const Bytes& b) {
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-
-std::vector<fs::path> AllFixtures() {
-  std::vector<fs::path> v;
-  for (const char* dir : {"jet3", "jet4"})
-    for (auto& e : fs::directory_iterator(testing_support::FixturesDir() / dir))
-      if (e.path().extension() == ".mdb") v.push_back(e.path());
-  std::sort(v.begin(), v.end());
-  return v;
 }
 
 // Opens a file as `how` says: "read", "write" or "exclusive" (and writable).
@@ -107,7 +92,7 @@ TEST(Rc4Test, KnownVectorsAndChunking) {
 TEST(HeaderTest, EveryFixtureOpensWithItsLocaleAndSanePages) {
   REQUIRE_FIXTURES();
   int encrypted = 0;
-  for (const fs::path& p : AllFixtures()) {
+  for (const fs::path& p : testing_support::FixtureFiles(testing_support::Encrypted::kIncluded)) {
     SCOPED_TRACE(p.string());
     auto pager = Pager::Open(p.string(), OpenMode::kReadOnly, false);
     const HeaderInfo& h = pager->header();

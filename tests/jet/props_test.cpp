@@ -8,10 +8,13 @@
 #include <map>
 
 #include "support/fixtures.h"
+#include "support/jet_error.h"
 #include "support/oracles.h"
 
 namespace jet {
 namespace {
+
+using testing_support::ErrorOf;
 
 namespace fs = std::filesystem;
 
@@ -21,14 +24,6 @@ Bytes B(std::initializer_list<int> v) {
   return b;
 }
 
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const JetError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 std::string RunCommand(const std::string& cmd) {
   std::string out;
@@ -140,7 +135,7 @@ TEST(PropsTest, RoundTripKeepsUnusedNamesAndEmptyMaps) {
 
 TEST(PropsTest, MalformedBlobsAreCorruptNeverCrash) {
   const Bytes good = BuildColumnProperties({{"Campo", true, true, "\"x\""}});
-  EXPECT_EQ(ErrorOf([&] { ParseProperties(good, 3); }), kErrCorrupt);  // wrong magic
+  EXPECT_JET_ERROR(ParseProperties(good, 3), kErrCorrupt);  // wrong magic
   for (size_t n = 1; n < good.size(); ++n) {
     const int e = ErrorOf([&] { ParseProperties(ByteView(good).first(n), 4); });
     EXPECT_TRUE(e == 0 || e == kErrCorrupt) << n;
@@ -156,10 +151,10 @@ TEST(PropsTest, MalformedBlobsAreCorruptNeverCrash) {
   }
   Bytes bad_index = good;
   bad_index[bad_index.size() - 5] = 9;  // name index of the last value
-  EXPECT_EQ(ErrorOf([&] { ParseProperties(bad_index, 4); }), kErrCorrupt);
+  EXPECT_JET_ERROR(ParseProperties(bad_index, 4), kErrCorrupt);
   // A chunk length shorter than its own header would never advance.
   Bytes stuck = B({'M', 'R', '2', 0, 0, 0, 0, 0, 0x80, 0});
-  EXPECT_EQ(ErrorOf([&] { ParseProperties(stuck, 4); }), kErrCorrupt);
+  EXPECT_JET_ERROR(ParseProperties(stuck, 4), kErrCorrupt);
 }
 
 TEST(PropsTest, FixtureBlobsParseAndRebuildByteForByte) {
@@ -168,10 +163,9 @@ TEST(PropsTest, FixtureBlobsParseAndRebuildByteForByte) {
   std::map<std::string, int> counts;
   for (const char* dir : {"jet3", "jet4"}) {
     const int version = dir[3] == '3' ? 3 : 4;
-    for (const auto& entry : fs::directory_iterator(testing_support::FixturesDir() / dir)) {
-      if (entry.path().filename().string().find("encrypted") != std::string::npos) continue;
-      for (const auto& [name, blob] : FixtureBlobs(entry.path())) {
-        SCOPED_TRACE(entry.path().filename().string() + " " + name);
+    for (const auto& path : testing_support::FixtureFiles(testing_support::Encrypted::kLeftOut, {dir})) {
+      for (const auto& [name, blob] : FixtureBlobs(path)) {
+        SCOPED_TRACE(path.filename().string() + " " + name);
         Properties p;
         ASSERT_NO_THROW(p = ParseProperties(blob, version));
         ++counts[dir];

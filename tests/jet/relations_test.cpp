@@ -10,22 +10,17 @@
 #include "jet/error.h"
 #include "jet/text.h"
 #include "support/fixtures.h"
+#include "support/jet_error.h"
 #include "support/new_tables.h"
 #include "support/oracles.h"
 
 namespace jet {
 namespace {
 
+using testing_support::ErrorOf;
+
 using testing_support::TempDir;
 
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const JetError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 NewColumn Col(const std::string& name, ColumnType type, int size = -1) {
   NewColumn c;
@@ -234,9 +229,9 @@ TEST(Relations, DropIndexAndDropTableKeepForeignKeysPaired) {
   {
     auto fs = FileState::Create(path, "", false);
     BuildIndexTestSchema(*fs);
-    EXPECT_EQ(ErrorOf([&] { fs->DropIndex("Table2", "PrimaryKey"); }), kErrIndexInRelation);
-    EXPECT_EQ(ErrorOf([&] { fs->DropIndex("Table1", "Table2Table1"); }), kErrIndexInRelation);
-    EXPECT_EQ(ErrorOf([&] { fs->DropIndex("Table1", "nada"); }), kErrItemNotFound);
+    EXPECT_JET_ERROR(fs->DropIndex("Table2", "PrimaryKey"), kErrIndexInRelation);
+    EXPECT_JET_ERROR(fs->DropIndex("Table1", "Table2Table1"), kErrIndexInRelation);
+    EXPECT_JET_ERROR(fs->DropIndex("Table1", "nada"), kErrItemNotFound);
     // Dropping index number 0 renumbers the rest and the partners' links.
     fs->DropIndex("Table1", "id");
     const TableDef& t1 = DefOf(*fs, "Table1");
@@ -255,7 +250,7 @@ TEST(Relations, DropIndexAndDropTableKeepForeignKeysPaired) {
     fs->DropTable("Table1");
     EXPECT_TRUE(fs->Relations().empty());
     EXPECT_EQ(DefOf(*fs, "Table2").indexes.size(), 2u);  // ".rC" gone
-    EXPECT_EQ(ErrorOf([&] { fs->DropTable("Table1"); }), kErrItemNotFound);
+    EXPECT_JET_ERROR(fs->DropTable("Table1"), kErrItemNotFound);
   }
   auto fs = FileState::Open(path, false, true, "");
   EXPECT_EQ(fs->TableEntries().size(), 5u);  // four system tables and Table2
@@ -327,7 +322,7 @@ TEST(Relations, DaoAppendAndList) {
   f.SetForeignName("PadreId");
   r.AppendField(f);
   db.AppendRelation(r);
-  EXPECT_EQ(ErrorOf([&] { db.AppendRelation(r); }), kErrObjectExists);
+  EXPECT_JET_ERROR(db.AppendRelation(r), kErrObjectExists);
   auto rels = db.Relations();
   ASSERT_EQ(rels.size(), 1u);
   EXPECT_EQ(rels[0].Name(), "PadreHijo");

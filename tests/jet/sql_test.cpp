@@ -11,9 +11,12 @@
 #include "jet/database.h"
 #include "jet/error.h"
 #include "support/fixtures.h"
+#include "support/jet_error.h"
 #include "support/oracles.h"
 
 namespace {
+
+using testing_support::ErrorOf;
 
 using jet::JetError;
 using jet::Value;
@@ -21,16 +24,6 @@ using jet::sql::kFailOnError;
 using namespace jet::dao;
 
 constexpr const char* kLocale = ";LANGID=0x0409;CP=1252;COUNTRY=0";
-
-// The error number a call raises, or 0.
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const JetError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 std::string Text(const Value& v) { return v.is_null() ? "Null" : v.ToString(); }
 
@@ -448,9 +441,8 @@ TEST_F(SqlTest, InPlaceUpdatesRewriteRowsOlderThanTheColumn) {
     jet::sql::Execute(*file, row, 0);
   }
 
-  EXPECT_EQ(ErrorOf([&] { jet::sql::Execute(*file, "UPDATE T SET D = 7, Poco = Nz(Poco, 0) + 10",
-                                            kFailOnError); }),
-            jet::kErrOverflow);
+  EXPECT_JET_ERROR(jet::sql::Execute(*file, "UPDATE T SET D = 7, Poco = Nz(Poco, 0) + 10", kFailOnError),
+                   jet::kErrOverflow);
   auto values = [&] {
     std::vector<std::string> out;
     for (const auto& r : jet::sql::Query(*file, "SELECT A, D, Poco FROM T").rows) {
@@ -491,10 +483,9 @@ TEST_F(SqlTest, SelectFiltersOrdersAndNamesColumns) {
   EXPECT_EQ(Rows("SELECT Nombre FROM Gente WHERE Nombre = 'álvaro'"),
             (std::vector<std::string>{"Álvaro"}));
   EXPECT_TRUE(Rows("SELECT Nombre FROM Gente WHERE Nombre = 'alvaro'").empty());
-  EXPECT_EQ(ErrorOf([&] { Query("SELECT Edad FROM Gente WHERE Edad = Nadie"); }),
-            jet::kErrTooFewParameters);
-  EXPECT_EQ(ErrorOf([&] { Query("SELECT Gente.Edad FROM Gente AS x WHERE y.Edad = 1"); }),
-            jet::kErrTooFewParameters);
+  EXPECT_JET_ERROR(Query("SELECT Edad FROM Gente WHERE Edad = Nadie"), jet::kErrTooFewParameters);
+  EXPECT_JET_ERROR(Query("SELECT Gente.Edad FROM Gente AS x WHERE y.Edad = 1"),
+                   jet::kErrTooFewParameters);
 }
 
 TEST_F(SqlTest, ExpressionsFollowTheEngine) {
@@ -533,9 +524,9 @@ TEST_F(SqlTest, ExpressionsFollowTheEngine) {
   EXPECT_TRUE(Eval("1").is<int32_t>());
   EXPECT_TRUE(Eval("2147483648").is<double>());
   EXPECT_TRUE(Eval("1.0").is<double>());
-  EXPECT_EQ(ErrorOf([&] { Eval("1 / 0"); }), jet::kErrDivisionByZero);
-  EXPECT_EQ(ErrorOf([&] { Eval("T + 1"); }), jet::kErrDataTypeMismatch);
-  EXPECT_EQ(ErrorOf([&] { Eval("Foo(X)"); }), jet::kErrUndefinedFunction);
+  EXPECT_JET_ERROR(Eval("1 / 0"), jet::kErrDivisionByZero);
+  EXPECT_JET_ERROR(Eval("T + 1"), jet::kErrDataTypeMismatch);
+  EXPECT_JET_ERROR(Eval("Foo(X)"), jet::kErrUndefinedFunction);
 
   // A condition that is Null matches nothing, negated or not.
   EXPECT_TRUE(Rows("SELECT X FROM Uno WHERE N = 1").empty());
@@ -588,7 +579,7 @@ TEST_F(SqlTest, SyntaxErrorsCarryTheEnginesNumbers) {
            QueryCase{"SELECT * FROM T ORDER BY", jet::kErrSyntaxExpression},
            QueryCase{"SELECT * FROM T ORDER BY A DESC B", jet::kErrSyntaxOrderBy},
        }) {
-    EXPECT_EQ(ErrorOf([&] { Query(c.sql); }), c.number) << c.sql;
+    EXPECT_JET_ERROR(Query(c.sql), c.number) << c.sql;
   }
   try {
     Query("SELECT * FROM T WHERE A = = 1 ORDER BY A");

@@ -9,6 +9,7 @@
 #include "jet/pager.h"
 #include "jet/usage_map.h"
 #include "support/fixtures.h"
+#include "support/jet_error.h"
 
 namespace {
 
@@ -29,38 +30,36 @@ std::vector<uint32_t> Range(uint32_t from, uint32_t to) {
 TEST(UsageMapTest, FixtureMapsListTheirTablesPagesAndTheFreeTail) {
   REQUIRE_FIXTURES();
   int tables = 0, listed = 0;
-  for (const char* dir : {"jet3", "jet4"}) {
-    for (auto& e : fs::directory_iterator(testing_support::FixturesDir() / dir)) {
-      SCOPED_TRACE(e.path().string());
-      auto pager = jet::Pager::Open(e.path().string(), jet::OpenMode::kReadOnly, false);
-      const Format& f = pager->format();
-      std::set<uint32_t> tdefs;
-      for (uint32_t p = 1; p < pager->page_count(); ++p) {
-        Bytes page = pager->Copy(p);
-        if (page[0] != 0x01 || jet::IsLongValuePage(f, page) || jet::RowCount(f, page) == 0) continue;
-        uint32_t owner = jet::OwnerPage(f, page);
-        if (owner > 1 && owner < pager->page_count() && pager->Read(owner)[0] == 0x02)
-          tdefs.insert(owner);
-      }
-      for (uint32_t tdef : tdefs) {
-        ++tables;
-        Bytes def = pager->Copy(tdef);
-        RowId owned = RowId::FromPacked(jet::Get32(def, f.tdef_offset_owned_pages));
-        for (uint32_t p : jet::ReadUsageMap(*pager, owned)) {
-          ASSERT_LT(p, pager->page_count());
-          Bytes page = pager->Copy(p);
-          if (page[0] != 0x01) continue;  // index pages are owned too
-          EXPECT_EQ(jet::OwnerPage(f, page), tdef) << "page " << p;
-          ++listed;
-        }
-      }
-      std::vector<uint32_t> free_pages = jet::ReadUsageMap(*pager, {1, 0});
-      if (free_pages.empty()) continue;  // a reference map with no pages yet
-      std::set<uint32_t> free_set(free_pages.begin(), free_pages.end());
-      EXPECT_TRUE(free_set.count(pager->page_count()));
-      for (uint32_t p = pager->page_count(); p < free_pages.back(); ++p)
-        ASSERT_TRUE(free_set.count(p)) << p;
+  for (const auto& path : testing_support::FixtureFiles(testing_support::Encrypted::kIncluded)) {
+    SCOPED_TRACE(path.string());
+    auto pager = jet::Pager::Open(path.string(), jet::OpenMode::kReadOnly, false);
+    const Format& f = pager->format();
+    std::set<uint32_t> tdefs;
+    for (uint32_t p = 1; p < pager->page_count(); ++p) {
+      Bytes page = pager->Copy(p);
+      if (page[0] != 0x01 || jet::IsLongValuePage(f, page) || jet::RowCount(f, page) == 0) continue;
+      uint32_t owner = jet::OwnerPage(f, page);
+      if (owner > 1 && owner < pager->page_count() && pager->Read(owner)[0] == 0x02)
+        tdefs.insert(owner);
     }
+    for (uint32_t tdef : tdefs) {
+      ++tables;
+      Bytes def = pager->Copy(tdef);
+      RowId owned = RowId::FromPacked(jet::Get32(def, f.tdef_offset_owned_pages));
+      for (uint32_t p : jet::ReadUsageMap(*pager, owned)) {
+        ASSERT_LT(p, pager->page_count());
+        Bytes page = pager->Copy(p);
+        if (page[0] != 0x01) continue;  // index pages are owned too
+        EXPECT_EQ(jet::OwnerPage(f, page), tdef) << "page " << p;
+        ++listed;
+      }
+    }
+    std::vector<uint32_t> free_pages = jet::ReadUsageMap(*pager, {1, 0});
+    if (free_pages.empty()) continue;  // a reference map with no pages yet
+    std::set<uint32_t> free_set(free_pages.begin(), free_pages.end());
+    EXPECT_TRUE(free_set.count(pager->page_count()));
+    for (uint32_t p = pager->page_count(); p < free_pages.back(); ++p)
+      ASSERT_TRUE(free_set.count(p)) << p;
   }
   EXPECT_GT(tables, 50);
   EXPECT_GT(listed, 200);
@@ -133,12 +132,8 @@ TEST(UsageMapTest, InlineMapMovesThenBecomesReference) {
   EXPECT_EQ(jet::ReadUsageMap(*s.pager, map).back(), 100000u);
   jet::RemovePageFromUsageMap(*s.pager, map, 511);
   EXPECT_EQ(jet::ReadUsageMap(*s.pager, map), (std::vector<uint32_t>{7, 600, 100000}));
-  try {
-    jet::AddPageToUsageMap(*s.pager, map, 17 * jet::PagesPerMapPage(s.f));
-    ADD_FAILURE() << "no error";
-  } catch (const jet::JetError& e) {
-    EXPECT_EQ(e.number(), jet::kErrDatabaseFull);
-  }
+  EXPECT_JET_ERROR(jet::AddPageToUsageMap(*s.pager, map, 17 * jet::PagesPerMapPage(s.f)),
+                   jet::kErrDatabaseFull);
 
   // A map whose pages stay within 512 of each other only moves its start.
   Bytes other(s.f.page_size);
@@ -189,23 +184,15 @@ TEST(UsageMapTest, MalformedMapsAreCorrupt) {
   jet::RowBounds b = jet::GetRowBounds(s.f, p2, 0);
   p2[b.start] = 7;  // unknown map type
   s.pager->Write(2, p2);
-  auto error_of = [&](auto f) {
-    try {
-      f();
-    } catch (const jet::JetError& e) {
-      return e.number();
-    }
-    return 0;
-  };
-  EXPECT_EQ(error_of([&] { jet::ReadUsageMap(*s.pager, {2, 0}); }), jet::kErrCorrupt);
+  EXPECT_JET_ERROR(jet::ReadUsageMap(*s.pager, {2, 0}), jet::kErrCorrupt);
   p2[b.start] = jet::kUsageMapReference;
   jet::Put32(p2, b.start + 1, 1);  // points at a data page
   s.pager->Write(2, p2);
-  EXPECT_EQ(error_of([&] { jet::ReadUsageMap(*s.pager, {2, 0}); }), jet::kErrCorrupt);
+  EXPECT_JET_ERROR(jet::ReadUsageMap(*s.pager, {2, 0}), jet::kErrCorrupt);
   jet::Put32(p2, b.start + 1, 99999);  // past the file
   s.pager->Write(2, p2);
-  EXPECT_EQ(error_of([&] { jet::ReadUsageMap(*s.pager, {2, 0}); }), jet::kErrCorrupt);
-  EXPECT_EQ(error_of([&] { jet::ReadUsageMap(*s.pager, {2, 5}); }), jet::kErrCorrupt);
+  EXPECT_JET_ERROR(jet::ReadUsageMap(*s.pager, {2, 0}), jet::kErrCorrupt);
+  EXPECT_JET_ERROR(jet::ReadUsageMap(*s.pager, {2, 5}), jet::kErrCorrupt);
 }
 
 }  // namespace

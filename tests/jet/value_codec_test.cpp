@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "support/jet_error.h"
+
 namespace jet {
 namespace {
 
@@ -20,14 +22,6 @@ ColumnDef Col(ColumnType t, uint16_t length = 0) {
   return c;
 }
 
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const JetError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 TEST(ValueCodecTest, FixedSizeTypesRoundTrip) {
   struct Case {
@@ -50,8 +44,8 @@ TEST(ValueCodecTest, FixedSizeTypesRoundTrip) {
     EXPECT_EQ(DecodeValue(Col(c.type), c.stored, 4), c.value);
     EXPECT_EQ(c.stored.size(), FixedSize(c.type));
     // Too short is damage, not a crash.
-    EXPECT_EQ(ErrorOf([&] { DecodeValue(Col(c.type), ByteView(c.stored).first(c.stored.size() - 1), 4); }),
-              kErrCorrupt);
+    EXPECT_JET_ERROR(DecodeValue(Col(c.type), ByteView(c.stored).first(c.stored.size() - 1), 4),
+                     kErrCorrupt);
   }
   Guid g;
   for (int i = 0; i < 16; ++i) g.bytes[i] = static_cast<uint8_t>(i);
@@ -60,8 +54,7 @@ TEST(ValueCodecTest, FixedSizeTypesRoundTrip) {
   EXPECT_EQ(DecodeValue(Col(ColumnType::kGuid), gb, 4), Value(g));
   EXPECT_EQ(GuidToString(g), "{03020100-0504-0706-0809-0A0B0C0D0E0F}");
   EXPECT_EQ(ParseGuid("03020100-0504-0706-0809-0a0b0c0d0e0f"), g);
-  EXPECT_EQ(ErrorOf([] { ParseGuid("{03020100-0504-0706-0809-0A0B0C0D0E0}"); }),
-            kErrDataTypeMismatch);
+  EXPECT_JET_ERROR(ParseGuid("{03020100-0504-0706-0809-0A0B0C0D0E0}"), kErrDataTypeMismatch);
 }
 
 TEST(ValueCodecTest, DecimalLayout) {
@@ -86,11 +79,11 @@ TEST(ValueCodecTest, DecimalLayout) {
   // Rounds to the column's scale; too many digits overflow.
   EXPECT_EQ(DecodeValue(col, EncodeValue(col, Value("0.00005"), 4), 4).ToString(), "0.0000");
   EXPECT_EQ(DecodeValue(col, EncodeValue(col, Value("0.00015"), 4), 4).ToString(), "0.0002");
-  EXPECT_EQ(ErrorOf([&] { EncodeValue(col, Value(1234567.0), 4); }), kErrOverflow);
+  EXPECT_JET_ERROR(EncodeValue(col, Value(1234567.0), 4), kErrOverflow);
   // A non-zero top word is beyond anything the engine writes.
   Bytes bad = stored;
   bad[2] = 1;
-  EXPECT_EQ(ErrorOf([&] { DecodeValue(col, bad, 4); }), kErrCorrupt);
+  EXPECT_JET_ERROR(DecodeValue(col, bad, 4), kErrCorrupt);
 }
 
 TEST(ValueCodecTest, DecimalArithmetic) {
@@ -100,10 +93,10 @@ TEST(ValueCodecTest, DecimalArithmetic) {
   EXPECT_EQ(DecimalToString(ParseDecimal("-0")), "0");
   EXPECT_EQ(DecimalToString(ParseDecimal("79228162514264337593543950335")),
             "79228162514264337593543950335");
-  EXPECT_EQ(ErrorOf([] { ParseDecimal("79228162514264337593543950336"); }), kErrOverflow);
-  EXPECT_EQ(ErrorOf([] { ParseDecimal("1e40"); }), kErrOverflow);
-  EXPECT_EQ(ErrorOf([] { ParseDecimal("12abc"); }), kErrDataTypeMismatch);
-  EXPECT_EQ(ErrorOf([] { ParseDecimal(""); }), kErrDataTypeMismatch);
+  EXPECT_JET_ERROR(ParseDecimal("79228162514264337593543950336"), kErrOverflow);
+  EXPECT_JET_ERROR(ParseDecimal("1e40"), kErrOverflow);
+  EXPECT_JET_ERROR(ParseDecimal("12abc"), kErrDataTypeMismatch);
+  EXPECT_JET_ERROR(ParseDecimal(""), kErrDataTypeMismatch);
   EXPECT_EQ(DecimalToString(RescaleDecimal(ParseDecimal("2.5"), 0)), "2");
   EXPECT_EQ(DecimalToString(RescaleDecimal(ParseDecimal("3.5"), 0)), "4");
   EXPECT_EQ(DecimalToString(RescaleDecimal(ParseDecimal("2.501"), 0)), "3");
@@ -117,7 +110,7 @@ TEST(ValueCodecTest, TextAndBinaryColumns) {
   ColumnDef text = Col(ColumnType::kText, 10);  // five characters
   text.ext_flags = kColCompressedUnicode;
   EXPECT_EQ(EncodeValue(text, Value("abcde"), 4), B({0xFF, 0xFE, 'a', 'b', 'c', 'd', 'e'}));
-  EXPECT_EQ(ErrorOf([&] { EncodeValue(text, Value("abcdef"), 4); }), kErrFieldTooSmall);
+  EXPECT_JET_ERROR(EncodeValue(text, Value("abcdef"), 4), kErrFieldTooSmall);
   EXPECT_EQ(DecodeValue(text, B({0xFF, 0xFE, 'a', 'b', 'c'}), 4), Value("abc"));
   EXPECT_EQ(EncodeValue(text, Value(12), 4), B({'1', 0, '2', 0}));
   text.ext_flags = 0;
@@ -125,15 +118,14 @@ TEST(ValueCodecTest, TextAndBinaryColumns) {
   ColumnDef text3 = Col(ColumnType::kText, 3);
   EXPECT_EQ(EncodeValue(text3, Value("año"), 3), B({'a', 0xF1, 'o'}));
   EXPECT_EQ(DecodeValue(text3, B({'a', 0xF1, 'o'}), 3), Value("año"));
-  EXPECT_EQ(ErrorOf([&] { EncodeValue(text3, Value("años"), 3); }), kErrFieldTooSmall);
+  EXPECT_JET_ERROR(EncodeValue(text3, Value("años"), 3), kErrFieldTooSmall);
 
   ColumnDef bin = Col(ColumnType::kBinary, 4);
   EXPECT_EQ(EncodeValue(bin, Value(Binary{1, 2}), 4), B({1, 2}));
-  EXPECT_EQ(ErrorOf([&] { EncodeValue(bin, Value(Binary{1, 2, 3, 4, 5}), 4); }), kErrFieldTooSmall);
-  EXPECT_EQ(ErrorOf([&] { EncodeValue(bin, Value("x"), 4); }), kErrDataTypeMismatch);
+  EXPECT_JET_ERROR(EncodeValue(bin, Value(Binary{1, 2, 3, 4, 5}), 4), kErrFieldTooSmall);
+  EXPECT_JET_ERROR(EncodeValue(bin, Value("x"), 4), kErrDataTypeMismatch);
   EXPECT_EQ(DecodeValue(Col(ColumnType::kOle), B({9, 8}), 4), Value(Binary{9, 8}));
-  EXPECT_EQ(ErrorOf([&] { EncodeValue(Col(ColumnType::kBoolean), Value(true), 4); }),
-            kErrInvalidArgument);
+  EXPECT_JET_ERROR(EncodeValue(Col(ColumnType::kBoolean), Value(true), 4), kErrInvalidArgument);
   EXPECT_TRUE(BooleanBit(Value(-1)));
   EXPECT_FALSE(BooleanBit(Value()));
   EXPECT_TRUE(BooleanFromBit(true).as<bool>());
@@ -147,26 +139,26 @@ TEST(ValueCodecTest, CoercionRules) {
   EXPECT_EQ(Coerce(Value(" 12 "), ColumnType::kLong), Value(12));
   EXPECT_EQ(Coerce(Value(Currency{25000}), ColumnType::kByte), Value(2));
   EXPECT_EQ(Coerce(Value(true), ColumnType::kLong), Value(-1));
-  EXPECT_EQ(ErrorOf([] { Coerce(Value(true), ColumnType::kByte); }), kErrOverflow);
-  EXPECT_EQ(ErrorOf([] { Coerce(Value(256), ColumnType::kByte); }), kErrOverflow);
-  EXPECT_EQ(ErrorOf([] { Coerce(Value(40000), ColumnType::kInteger); }), kErrOverflow);
-  EXPECT_EQ(ErrorOf([] { Coerce(Value(3e9), ColumnType::kLong); }), kErrOverflow);
-  EXPECT_EQ(ErrorOf([] { Coerce(Value(std::nan("")), ColumnType::kLong); }), kErrOverflow);
-  EXPECT_EQ(ErrorOf([] { Coerce(Value("doce"), ColumnType::kLong); }), kErrDataTypeMismatch);
-  EXPECT_EQ(ErrorOf([] { Coerce(Value(Binary{1}), ColumnType::kLong); }), kErrDataTypeMismatch);
+  EXPECT_JET_ERROR(Coerce(Value(true), ColumnType::kByte), kErrOverflow);
+  EXPECT_JET_ERROR(Coerce(Value(256), ColumnType::kByte), kErrOverflow);
+  EXPECT_JET_ERROR(Coerce(Value(40000), ColumnType::kInteger), kErrOverflow);
+  EXPECT_JET_ERROR(Coerce(Value(3e9), ColumnType::kLong), kErrOverflow);
+  EXPECT_JET_ERROR(Coerce(Value(std::nan("")), ColumnType::kLong), kErrOverflow);
+  EXPECT_JET_ERROR(Coerce(Value("doce"), ColumnType::kLong), kErrDataTypeMismatch);
+  EXPECT_JET_ERROR(Coerce(Value(Binary{1}), ColumnType::kLong), kErrDataTypeMismatch);
 
   // Currency: four decimals, half to even; text converts exactly.
   EXPECT_EQ(Coerce(Value(1.23456), ColumnType::kCurrency), Value(Currency{12346}));
   EXPECT_EQ(Coerce(Value("0.00025"), ColumnType::kCurrency), Value(Currency{2}));
   EXPECT_EQ(Coerce(Value("-922337203685477.5808"), ColumnType::kCurrency),
             Value(Currency{INT64_MIN}));
-  EXPECT_EQ(ErrorOf([] { Coerce(Value(1e15), ColumnType::kCurrency); }), kErrOverflow);
+  EXPECT_JET_ERROR(Coerce(Value(1e15), ColumnType::kCurrency), kErrOverflow);
   EXPECT_EQ(Coerce(Value(7), ColumnType::kCurrency), Value(Currency{70000}));
 
   EXPECT_EQ(Coerce(Value(7), ColumnType::kDouble), Value(7.0));
   EXPECT_EQ(Coerce(Value(Currency{5}), ColumnType::kDouble), Value(0.0005));
   EXPECT_EQ(Coerce(Value("1e3"), ColumnType::kDouble), Value(1000.0));
-  EXPECT_EQ(ErrorOf([] { Coerce(Value(1e39), ColumnType::kSingle); }), kErrOverflow);
+  EXPECT_JET_ERROR(Coerce(Value(1e39), ColumnType::kSingle), kErrOverflow);
   EXPECT_EQ(Coerce(Value("Sí"), ColumnType::kBoolean), Value(true));
   EXPECT_EQ(Coerce(Value("falso"), ColumnType::kBoolean), Value(false));
   EXPECT_EQ(Coerce(Value(0.0), ColumnType::kBoolean), Value(false));
@@ -179,7 +171,7 @@ TEST(ValueCodecTest, CoercionRules) {
             0);
   EXPECT_EQ(Coerce(Value("2024-03-01"), ColumnType::kDate), Value(Date{45352}));
   EXPECT_EQ(Coerce(Value(45352), ColumnType::kDate), Value(Date{45352}));
-  EXPECT_EQ(ErrorOf([] { Coerce(Value(3e6), ColumnType::kDate); }), kErrOverflow);
+  EXPECT_JET_ERROR(Coerce(Value(3e6), ColumnType::kDate), kErrOverflow);
   EXPECT_TRUE(Coerce(Value(), ColumnType::kLong).is_null());
 }
 
@@ -193,10 +185,10 @@ TEST(ValueCodecTest, DatesAndCalendar) {
   EXPECT_EQ(PartsToDate({9999, 12, 31, 0, 0, 0}), Date{2958465});
   EXPECT_EQ(PartsToDate({1900, 3, 1, 0, 0, 0}), Date{61});
   EXPECT_EQ(DateToParts(Date{1.0 - 1e-9}), (DateParts{1899, 12, 31, 0, 0, 0}));
-  EXPECT_EQ(ErrorOf([] { PartsToDate({2023, 2, 29, 0, 0, 0}); }), kErrInvalidArgument);
-  EXPECT_EQ(ErrorOf([] { PartsToDate({99, 12, 31, 0, 0, 0}); }), kErrOverflow);
-  EXPECT_EQ(ErrorOf([] { DateToParts(Date{-657435}); }), kErrOverflow);
-  EXPECT_EQ(ErrorOf([] { DateToParts(Date{INFINITY}); }), kErrOverflow);
+  EXPECT_JET_ERROR(PartsToDate({2023, 2, 29, 0, 0, 0}), kErrInvalidArgument);
+  EXPECT_JET_ERROR(PartsToDate({99, 12, 31, 0, 0, 0}), kErrOverflow);
+  EXPECT_JET_ERROR(DateToParts(Date{-657435}), kErrOverflow);
+  EXPECT_JET_ERROR(DateToParts(Date{INFINITY}), kErrOverflow);
   for (int y : {100, 1600, 1899, 1900, 2000, 2024, 9999}) {
     for (int m : {1, 2, 12}) {
       const DateParts p{y, m, m == 2 ? 28 : 31, 13, 45, 7};
@@ -207,8 +199,8 @@ TEST(ValueCodecTest, DatesAndCalendar) {
   EXPECT_EQ(ParseDate("2024-03-01T10:20:30"), PartsToDate({2024, 3, 1, 10, 20, 30}));
   EXPECT_EQ(ParseDate("12:00"), Date{0.5});
   EXPECT_EQ(ParseDate("1.3.24"), PartsToDate({2024, 3, 1, 0, 0, 0}));
-  EXPECT_EQ(ErrorOf([] { ParseDate("31/02/2024"); }), kErrDataTypeMismatch);
-  EXPECT_EQ(ErrorOf([] { ParseDate("ayer"); }), kErrDataTypeMismatch);
+  EXPECT_JET_ERROR(ParseDate("31/02/2024"), kErrDataTypeMismatch);
+  EXPECT_JET_ERROR(ParseDate("ayer"), kErrDataTypeMismatch);
 }
 
 TEST(ValueCodecTest, ValueToStringAndDouble) {
@@ -224,8 +216,8 @@ TEST(ValueCodecTest, ValueToStringAndDouble) {
   EXPECT_EQ(Value(true).ToDouble(), -1.0);
   EXPECT_EQ(Value(Currency{25000}).ToDouble(), 2.5);
   EXPECT_EQ(Value(Date{3.25}).ToDouble(), 3.25);
-  EXPECT_EQ(ErrorOf([] { Value("x").ToDouble(); }), kErrDataTypeMismatch);
-  EXPECT_EQ(ErrorOf([] { Value().ToDouble(); }), kErrDataTypeMismatch);
+  EXPECT_JET_ERROR(Value("x").ToDouble(), kErrDataTypeMismatch);
+  EXPECT_JET_ERROR(Value().ToDouble(), kErrDataTypeMismatch);
   EXPECT_STREQ(TypeName(ColumnType::kOle), "LongBinary");
   EXPECT_TRUE(IsKnownType(16));
   EXPECT_FALSE(IsKnownType(13));

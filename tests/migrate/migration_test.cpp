@@ -14,9 +14,10 @@
 #include "jet/error.h"
 #include "migrate/migration.h"
 #include "migrate/origin_filler.h"
-#include "shell/ui.h"
 #include "support/fixtures.h"
+#include "support/jet_error.h"
 #include "support/oracles.h"
+#include "support/recording_ui.h"
 
 namespace jet {
 inline void PrintTo(const Value& v, std::ostream* os) {
@@ -64,22 +65,6 @@ std::vector<Value> Seventh(const Table& rows) {
   for (const auto& r : rows) out.push_back(r.at(6));
   return out;
 }
-
-class RecordingUi final : public maquetor::shell::Ui {
- public:
-  RecordingUi() : previous_(maquetor::shell::InstallUi(this)) {}
-  ~RecordingUi() override { maquetor::shell::InstallUi(previous_); }
-  void Message(const std::string& text, const std::string&, maquetor::shell::Icon) override {
-    messages.push_back(text);
-  }
-  std::string ChooseFile(const std::string&, const std::string&) override { return {}; }
-  void SetBusy(bool) override {}
-  void ProcessEvents() override {}
-  std::vector<std::string> messages;
-
- private:
-  maquetor::shell::Ui* previous_;
-};
 
 mig::MigrationStopped StoppedRun(mig::Variante v, const std::string& origen,
                                  const std::string& destino) {
@@ -370,7 +355,7 @@ TEST(Refusals, EmptyPathsAndOneFileForBothOpenNothing) {
   const std::string dest = dir.File("Destino.mdb");
   ASSERT_TRUE(maquetor::schema::CrearBaseCompleta(dest));
   const std::string before = ts::FileContents(dest);
-  RecordingUi ui;
+  ts::RecordingUi ui;
 
   auto no_origin = mig::Migrar(mig::Variante::kV8V8, "", dest);
   ASSERT_TRUE(no_origin.refused);
@@ -387,17 +372,14 @@ TEST(Refusals, EmptyPathsAndOneFileForBothOpenNothing) {
   // Both names for one file, the second through another spelling.
   auto same = mig::Migrar(mig::Variante::kV8V8, dest, (dir.path() / "." / "Destino.mdb").string());
   ASSERT_TRUE(same.refused);
-  EXPECT_EQ(ui.messages,
-            (std::vector<std::string>{*no_origin.refused, *no_dest.refused, *same.refused}));
+  std::vector<std::string> shown;
+  for (const auto& m : ui.messages) shown.push_back(m.text);
+  EXPECT_EQ(shown, (std::vector<std::string>{*no_origin.refused, *no_dest.refused, *same.refused}));
   EXPECT_FALSE(mig::AbrirBasesMigracion("", dest));
 
   // A missing origin is the engine's failure, before anything is written.
-  try {
-    mig::Migrar(mig::Variante::kV8V8, dir.File("NoExiste.mdb"), dest);
-    ADD_FAILURE() << "a missing origin opened";
-  } catch (const jet::JetError& e) {
-    EXPECT_EQ(e.number(), jet::kErrFileNotFound);
-  }
+  EXPECT_JET_ERROR(mig::Migrar(mig::Variante::kV8V8, dir.File("NoExiste.mdb"), dest),
+                   jet::kErrFileNotFound);
   EXPECT_TRUE(ts::FileContents(dest) == before);
 }
 

@@ -11,21 +11,15 @@
 #include "schema/buttons.h"
 #include "schema/config.h"
 #include "support/fixtures.h"
+#include "support/jet_error.h"
 #include "support/oracles.h"
 
 namespace {
 
+
 using namespace jet::dao;
 using testing_support::TempDir;
 
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const jet::JetError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 Database Open(const std::string& path) {
   return DBEngine::Instance().OpenDatabase(path, false, false, ";pwd=KTRW_BLM");
@@ -113,11 +107,11 @@ TEST(Buttons, PressedTwiceFailsAtTheTableAppendAndChangesNothing) {
   TempDir dir;
   std::string path = Empty(dir);
   maquetor::schema::cContable(path);
-  EXPECT_EQ(ErrorOf([&] { maquetor::schema::cContable(path); }), jet::kErrTableExists);
+  EXPECT_JET_ERROR(maquetor::schema::cContable(path), jet::kErrTableExists);
   maquetor::schema::Paises(path);
   maquetor::schema::Abogados(path);
   // A party button fails already in its address table.
-  EXPECT_EQ(ErrorOf([&] { maquetor::schema::Abogados(path); }), jet::kErrTableExists);
+  EXPECT_JET_ERROR(maquetor::schema::Abogados(path), jet::kErrTableExists);
   Database db = Open(path);
   EXPECT_EQ(db.GetTableDef("TcContable").RecordCount(), 7);
   EXPECT_EQ(db.Relations().size(), 2u);
@@ -127,7 +121,7 @@ TEST(Buttons, PressedTwiceFailsAtTheTableAppendAndChangesNothing) {
 TEST(Buttons, AbogadosWithoutCountriesLeavesTheAddressTableWithItsIndexOnly) {
   TempDir dir;
   std::string path = Empty(dir);
-  EXPECT_NE(ErrorOf([&] { maquetor::schema::Abogados(path); }), 0);
+  EXPECT_JET_ERROR(maquetor::schema::Abogados(path), jet::kErrObjectNotFound);
   Database db = Open(path);
   ASSERT_TRUE(db.HasTable("TAbogadosDir"));
   EXPECT_FALSE(db.HasTable("TAbogados"));
@@ -141,10 +135,10 @@ TEST(Buttons, IndexesAppendedWithTheTableLeaveNoTableWhenTheTableFails) {
   TempDir dir;
   std::string path = Empty(dir);
   maquetor::schema::Documentos(path);
-  EXPECT_EQ(ErrorOf([&] { maquetor::schema::Documentos(path); }), jet::kErrTableExists);
+  EXPECT_JET_ERROR(maquetor::schema::Documentos(path), jet::kErrTableExists);
   // Derechos before TMinuta: table and index stay, the first relation fails.
   maquetor::schema::Materias(path);
-  EXPECT_NE(ErrorOf([&] { maquetor::schema::Derechos(path); }), 0);
+  EXPECT_JET_ERROR(maquetor::schema::Derechos(path), jet::kErrObjectNotFound);
   Database db = Open(path);
   EXPECT_EQ(db.GetTableDef("TDerecho").Indexes().size(), 1u);
 }
@@ -189,11 +183,10 @@ TEST_F(Cascades, DeletingALawyerTakesItsAddressesMattersAndTheirRows) {
 }
 
 TEST_F(Cascades, UsedCountriesAndSubjectAreasCannotBeDeletedOnlyRenumbered) {
-  EXPECT_EQ(ErrorOf([&] { db_.Execute("DELETE FROM TMaterias", dbFailOnError); }),
-            jet::kErrRelatedRecordsExist);
+  EXPECT_JET_ERROR(db_.Execute("DELETE FROM TMaterias", dbFailOnError),
+                   jet::kErrRelatedRecordsExist);
   // A second country seed stops at its delete and leaves the list whole.
-  EXPECT_EQ(ErrorOf([&] { maquetor::schema::InsertarPaises(path_); }),
-            jet::kErrRelatedRecordsExist);
+  EXPECT_JET_ERROR(maquetor::schema::InsertarPaises(path_), jet::kErrRelatedRecordsExist);
   EXPECT_EQ(Count("TPaises"), 207);
   db_.Execute("UPDATE TPaises SET FPa01 = 500 WHERE FPa01 = 63", dbFailOnError);
   Recordset rs = db_.OpenRecordset("TAbogadosDir");
@@ -201,12 +194,9 @@ TEST_F(Cascades, UsedCountriesAndSubjectAreasCannotBeDeletedOnlyRenumbered) {
 }
 
 TEST_F(Cascades, FeeItemsMustNameAnExistingFeeNote) {
-  EXPECT_EQ(ErrorOf([&] {
-              db_.Execute("INSERT INTO TDerecho (FDerecho01, FDerecho02, FDerecho03, FDerecho04, "
+  EXPECT_JET_ERROR(db_.Execute("INSERT INTO TDerecho (FDerecho01, FDerecho02, FDerecho03, FDerecho04, "
                           "FDerecho08, FDerecho09) VALUES (2024, 1, 'x', 1, 99, #2024-01-15#)",
-                          dbFailOnError);
-            }),
-            jet::kErrNoRelatedRecord);
+                          dbFailOnError), jet::kErrNoRelatedRecord);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "jet/error.h"
 #include "schema/buttons.h"
 #include "support/fixtures.h"
+#include "support/jet_error.h"
 #include "support/oracles.h"
 
 namespace {
