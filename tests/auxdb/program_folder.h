@@ -97,14 +97,4 @@ inline std::vector<std::string> Listing(const std::filesystem::path& folder) {
   return names;
 }
 
-template <typename F>
-int ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const jet::JetError& e) {
-    return e.number();
-  }
-  return 0;
-}
-
 }  // namespace auxdb_test
