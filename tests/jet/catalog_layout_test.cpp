@@ -345,12 +345,4 @@ TEST(CatalogLayout, RelationshipRowsPairColumns) {
   EXPECT_THROW(RelationshipRows("r", 0, "a", {"x"}, "b", {}), std::invalid_argument);
 }
 
-TEST(CatalogLayout, SidsAreDistinct) {
-  std::vector<Sid> all = {Sid::kEngine, Sid::kAdmin, Sid::kUsers, Sid::kCreator};
-  for (size_t i = 0; i < all.size(); ++i) {
-    EXPECT_EQ(SidBytes(all[i]).size(), 2u);
-    for (size_t j = i + 1; j < all.size(); ++j) EXPECT_NE(SidBytes(all[i]), SidBytes(all[j]));
-  }
-}
-
 }  // namespace
