@@ -564,8 +564,8 @@ TEST(CommandLineTest, HelpVersionAndUnknownWords) {
   EXPECT_TRUE(other.out.empty());
   EXPECT_NE(other.err.find("/S"), std::string::npos);
 
-  auto no_file = RunMaquetor({"inspect"});
-  EXPECT_NE(no_file.exit_code, 0);
+  auto no_file = ts::RunMaquetor({"inspect"});
+  EXPECT_EQ(no_file.exit_code, 2);
   EXPECT_TRUE(no_file.out.empty());
 }
 

@@ -164,7 +164,7 @@ TEST_F(InstallerRun, SetupCommandWithoutALogAndWithAFolderInAnotherCase) {
 
 TEST_F(InstallerRun, UnattendedCreationReportsFailureByStatus) {
   auto r = Run({"/BD:" + (dir_.path() / "no-such-folder" / "datos.mdb").string()});
-  EXPECT_NE(r.exit_code, 0);
+  EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.err.find("Error 3044"), std::string::npos) << r.err;
 
   const fs::path db = dir_.path() / "despacho" / "datos.mdb";

@@ -10,6 +10,7 @@
 #include "jet/dao.h"
 #include "jet/error.h"
 #include "schema/buttons.h"
+#include "support/jet_error.h"
 
 namespace {
 
@@ -244,7 +245,7 @@ TEST_F(MainWindowTest, TheLoadsPressesHandFailuresAndTheEndToTheCaller) {
   EXPECT_EQ(view.calls.back(), "repaint");
 
   state().BDatosTrabajo = In("falta", "Nueva.mdb");
-  EXPECT_THROW(window.SelectCrear(), jet::JetError);
+  EXPECT_JET_ERROR(window.SelectCrear(), jet::kErrPathNotFound);
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_EQ(ui.pointer, (std::vector<bool>{true, false}));
   EXPECT_TRUE(window.State(window.Opcion(0)).checked);

@@ -104,8 +104,8 @@ TEST(IndexKeyTest, DecimalBinaryAndGuid) {
   EXPECT_EQ(Key(Value(g), ColumnType::kGuid),
             Hex("7f" "030201000504070609" "08090a0b0c0d0e0f08"));
 
-  EXPECT_THROW(Key(Value("x"), ColumnType::kLong), jet::JetError);
-  EXPECT_THROW(Key(Value(jet::Binary{1}), ColumnType::kOle), jet::JetError);
+  EXPECT_JET_ERROR(Key(Value("x"), ColumnType::kLong), jet::kErrDataTypeMismatch);
+  EXPECT_JET_ERROR(Key(Value(jet::Binary{1}), ColumnType::kOle), jet::kErrInvalidOperation);
 }
 
 TEST(IndexKeyTest, GeneralSortOrderText) {
@@ -137,7 +137,7 @@ TEST(IndexKeyTest, GeneralSortOrderText) {
   ColumnDef other = Col(ColumnType::kText);
   other.sort_order = 0x40a;
   Bytes out;
-  EXPECT_THROW(jet::AppendKeyColumn(out, Value("a"), other, true), jet::JetError);
+  EXPECT_JET_ERROR(jet::AppendKeyColumn(out, Value("a"), other, true), jet::kErrInvalidOperation);
 }
 
 // Every UTF-16 code unit, alone and between letters, in both directions and

@@ -7,6 +7,7 @@
 
 #include "jet/row.h"
 #include "support/fixtures.h"
+#include "support/jet_error.h"
 
 namespace jet {
 namespace {
@@ -104,9 +105,9 @@ TEST(TableDefTest, DamagedDefinitionIsAnErrorNotACrash) {
   page[0] = 2;
   Put16(page, f.tdef_offset_num_cols, 3000);  // names run past the page
   auto reader = [&](uint32_t) { return page; };
-  EXPECT_THROW(ParseTableDef(f, reader, 1), JetError);
+  EXPECT_JET_ERROR(ParseTableDef(f, reader, 1), jet::kErrCorrupt);
   Put32(page, 4, 1);  // the chain points at itself
-  EXPECT_THROW(ParseTableDef(f, reader, 1), JetError);
+  EXPECT_JET_ERROR(ParseTableDef(f, reader, 1), jet::kErrCorrupt);
 }
 
 TEST(RowTest, PackThenCrackKeepsFixedVariableAndNullColumns) {

@@ -280,7 +280,7 @@ TEST(StoredBytes, AFailedEditOfAnotherRowKeepsItsValue) {
   to.Update();
   to.MoveFirst();
   to.Edit();
-  EXPECT_THROW(to.SetValue("Titulo", Value(std::string(40, 'x'))), jet::JetError);
+  EXPECT_JET_ERROR(to.SetValue("Titulo", Value(std::string(40, 'x'))), jet::kErrFieldTooSmall);
   EXPECT_EQ(to.GetValue("Titulo"), Value("propio"));
   to.Update();
   to.Close();

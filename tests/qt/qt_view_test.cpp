@@ -5,9 +5,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <set>
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -64,7 +66,15 @@ void ExpectBuiltFrom(const forms::Form& form, QWidget& window) {
   EXPECT_EQ(chain, focusable);
   window.show();
   const auto file = std::filesystem::path(MAQUETOR_BINARY_DIR) / (std::string(design.name) + ".png");
-  EXPECT_TRUE(window.grab().save(QString::fromStdString(file.string())));
+  // The picture is the whole window with something drawn in it: frames,
+  // captions and boxes give it many colours, an empty one has one or two.
+  const QImage picture = window.grab().toImage();
+  EXPECT_EQ(picture.size(), window.size() * window.devicePixelRatio());
+  std::set<QRgb> colours;
+  for (int y = 0; y < picture.height(); y += 2)
+    for (int x = 0; x < picture.width(); x += 2) colours.insert(picture.pixel(x, y));
+  EXPECT_GE(colours.size(), 4u) << design.name;
+  EXPECT_TRUE(picture.save(QString::fromStdString(file.string())));
 }
 
 class QtViewTest : public qt_testing::QtTest {

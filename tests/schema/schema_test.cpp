@@ -304,13 +304,11 @@ TEST_F(CreatedDatabase, EngineReadsIndexFlagsAndRelations) {
 }
 
 TEST_F(CreatedDatabase, OpensOnlyWithThePassword) {
-  EXPECT_NO_THROW(DBEngine::Instance().OpenDatabase(path_, false, true, ";pwd=KTRW_BLM").Close());
-  try {
-    DBEngine::Instance().OpenDatabase(path_, false, true, "");
-    ADD_FAILURE() << "opened without the password";
-  } catch (const jet::JetError& e) {
-    EXPECT_EQ(e.number(), jet::kErrBadPassword);
-  }
+  Database db = DBEngine::Instance().OpenDatabase(path_, false, true, ";pwd=KTRW_BLM");
+  EXPECT_TRUE(db.HasPassword());
+  EXPECT_TRUE(db.HasTable(TheGolden().tables.back().name));
+  db.Close();
+  EXPECT_JET_ERROR(DBEngine::Instance().OpenDatabase(path_, false, true, ""), jet::kErrBadPassword);
 }
 
 }  // namespace

@@ -115,8 +115,10 @@ TEST(InstallLogTest, AnUnwritableLogIsAnError) {
   fs::create_directory(dir.path() / kInstallLogName);  // listed, but not a file
   int tipo = kLogCreatedFolder;
   std::string ruta = "/x";
-  // A folder of that name is not the log.
-  EXPECT_NO_THROW(RegistrarEnLog(tipo, ruta));
+  // A folder of that name is not the log: nothing is written into it.
+  RegistrarEnLog(tipo, ruta);
+  EXPECT_TRUE(fs::is_directory(dir.path() / kInstallLogName));
+  EXPECT_TRUE(fs::is_empty(dir.path() / kInstallLogName));
   fs::remove(dir.path() / kInstallLogName);
   std::ofstream(dir.path() / kInstallLogName);
   fs::permissions(dir.path() / kInstallLogName, fs::perms::owner_read);

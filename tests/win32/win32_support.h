@@ -8,9 +8,11 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <set>
 #include <string>
 
 #include "db/program_state.h"
@@ -52,6 +54,17 @@ inline void SaveScreenshot(HWND window, const std::string& name) {
   const size_t size = static_cast<size_t>(client.right) * static_cast<size_t>(client.bottom) * 4;
   // BitBlt leaves the fourth byte 0, which viewers take for transparent.
   for (size_t i = 3; i < size; i += 4) static_cast<unsigned char*>(bits)[i] = 0xFF;
+  // Something was drawn: frames, captions and boxes give the picture many
+  // colours, an empty window one or two.
+  EXPECT_GT(client.right, 0);
+  EXPECT_GT(client.bottom, 0);
+  std::set<uint32_t> colours;
+  for (size_t i = 0; i + 4 <= size; i += 4) {
+    uint32_t pixel = 0;
+    std::memcpy(&pixel, static_cast<unsigned char*>(bits) + i, 4);
+    colours.insert(pixel);
+  }
+  EXPECT_GE(colours.size(), 4u) << name;
   BITMAPFILEHEADER file{0x4D42, 0, 0, 0, sizeof(file) + sizeof(header)};  // "BM"
   file.bfSize = static_cast<DWORD>(file.bfOffBits + size);
   const auto folder = std::filesystem::path(MAQUETOR_BINARY_DIR) / "screenshots";
