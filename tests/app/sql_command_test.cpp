@@ -236,11 +236,11 @@ TEST(SqlCommandTest, RefusesADatabaseAnotherProcessWrites) {
     EXPECT_EQ(inspect.exit_code, 0) << inspect.err;
     db.Close();
   }
-  auto later = RunSql({path, "INSERT INTO Expedientes (Id, Cliente) VALUES (3, 'Gil')"});
+  auto later = ts::RunMaquetor({"sql", path, "INSERT INTO Expedientes (Id, Cliente) VALUES (3, 'Gil')"});
   EXPECT_EQ(later.exit_code, 0) << later.err;
-  EXPECT_EQ(RunSql({path, "SELECT Id, Cliente FROM Expedientes ORDER BY Id"}).out,
+  EXPECT_EQ(ts::RunMaquetor({"sql", path, "SELECT Id, Cliente FROM Expedientes ORDER BY Id"}).out,
             "Id,Cliente\n1,Peña\n3,Gil\n");
-  if (ts::HaveMdbtools()) {
+  if (ts::UseMdbtools()) {
     EXPECT_EQ(ts::MdbCount(path, "Expedientes"), 2);
   }
 }
