@@ -1,6 +1,7 @@
 // Index pages and trees: the engine's own pages from the fixtures must parse
 // and come back byte for byte from our writer, and the builder's trees must
 // hold exactly the entries put in, through bulk builds, inserts and deletes.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -264,6 +265,55 @@ void CheckTree(const jet::Format& f, const MemPages& m, uint32_t root) {
   std::vector<IndexEntry> forward = jet::ReadIndexEntries(f, root, m.read);
   for (size_t i = 1; i < forward.size(); ++i)
     EXPECT_LT(jet::CompareEntries(forward[i - 1], forward[i]), 0);
+}
+
+// The checker itself: a sound tree passes, and each kind of damage a
+// faulty edit could leave fails it.
+TEST(IndexBuilderTest, TheTreeCheckerFailsOnDamagedTrees) {
+  const jet::Format& f = jet::Jet4Format();
+  auto failures_of = [](const std::function<void()>& check) {
+    testing::TestPartResultArray results;
+    {
+      testing::ScopedFakeTestPartResultReporter reporter(
+          testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
+      check();
+    }
+    return results.size();
+  };
+  MemPages built;
+  jet::IndexBuilder b(f, 2);
+  for (int i = 0; i < 3000; ++i) b.Add(LongKey(i, 30), {uint32_t(100 + i / 50), uint8_t(i % 50)});
+  const uint32_t root = b.Build(built.allocate, built.write);
+  ASSERT_EQ(failures_of([&] { CheckTree(f, built, root); }), 0);
+  const IndexPage top = jet::ParseIndexPage(f, built.read(root));
+  ASSERT_FALSE(top.leaf);
+  const uint32_t leaf = top.entries.at(0).child;  // the first leaf, with a right neighbour
+
+  const std::pair<const char*, std::function<void(MemPages&)>> damages[] = {
+      {"free space miscounted", [&](MemPages& m) { m.pages[leaf][f.index_offset_free_space] ^= 1; }},
+      {"next link broken", [&](MemPages& m) { jet::Put32(m.pages[leaf], f.index_offset_next_page, 0); }},
+      {"prefix not shared",
+       [&](MemPages& m) {
+         IndexPage p = jet::ParseIndexPage(f, m.read(leaf));
+         p.entries.resize(p.entries.size() / 2);  // room for the longer entries
+         p.prefix_len = static_cast<uint16_t>(jet::SharedPrefix(p.entries, true) - 1);
+         m.pages[leaf] = jet::WriteIndexPage(f, p);
+       }},
+      {"entries out of order",
+       [&](MemPages& m) {
+         IndexPage p = jet::ParseIndexPage(f, m.read(leaf));
+         std::swap(p.entries[1].key, p.entries[2].key);
+         p.prefix_len = static_cast<uint16_t>(jet::SharedPrefix(p.entries, true));
+         m.pages[leaf] = jet::WriteIndexPage(f, p);
+       }},
+      {"a page no parent names", [&](MemPages& m) { m.write(9999, m.read(leaf)); }},
+  };
+  for (const auto& [what, damage] : damages) {
+    MemPages m;
+    m.pages = built.pages;
+    damage(m);
+    EXPECT_GT(failures_of([&] { CheckTree(f, m, root); }), 0) << what;
+  }
 }
 
 TEST(IndexBuilderTest, BulkBuildHoldsEveryEntryInOrder) {
