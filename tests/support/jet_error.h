@@ -1,7 +1,7 @@
 // Checks of the engine's errors: which JetError number a statement throws.
 // The statement runs inside a lambda that captures by reference, so it may
-// use the test's locals; it must not hold a top-level comma outside
-// parentheses (wrap such a statement in a lambda call).
+// use the test's locals; a comma outside parentheses would split the macro's
+// arguments, so parenthesise such a statement.
 #pragma once
 
 #include <exception>
