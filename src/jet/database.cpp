@@ -434,10 +434,11 @@ void FileState::CreateIndexOn(Table& t, const NewIndex& index) {
   }
   if (index.columns.empty() || index.columns.size() > 10) throw JetError(kErrInvalidArgument);
   RealIndexDef ri;
-  for (const auto& cn : index.columns) {
-    const ColumnDef* c = def.FindColumn(cn);
+  for (size_t i = 0; i < index.columns.size(); ++i) {
+    const ColumnDef* c = def.FindColumn(index.columns[i]);
     if (!c) throw JetError(kErrItemNotFound);
-    ri.columns.push_back({c->number, true});
+    const bool descending = i < index.descending.size() && index.descending[i];
+    ri.columns.push_back({c->number, !descending});
   }
   bool unique = index.primary || index.unique;
   bool required = index.primary || index.required;

@@ -56,6 +56,7 @@ struct NewIndex {
   bool unique = false;
   bool required = false;
   bool ignore_nulls = false;
+  std::vector<bool> descending;  // by column; missing entries are ascending
 };
 
 class FileState {

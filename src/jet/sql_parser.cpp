@@ -661,6 +661,11 @@ class Parser {
       } else if (AcceptWord("NULL")) {
       } else if (AcceptWord("WITH")) {
         if (!AcceptWord("COMPRESSION")) ExpectWord("COMP");
+      } else if (IsWord(Peek(), "ALLOW") || IsWord(Peek(), "DISALLOW")) {
+        // The AllowZeroLength property, which Jet's own DDL cannot set.
+        c.allow_zero_length = IsWord(Next(), "ALLOW");
+        ExpectWord("ZERO");
+        ExpectWord("LENGTH");
       } else if (AcceptWord("DEFAULT")) {
         const Token& t = Peek();
         size_t start = t.pos;
@@ -724,6 +729,12 @@ class Parser {
         Fail();  // the engine's relations have no SET NULL here
       }
       (update ? k.cascade_update : k.cascade_delete) = cascade;
+    }
+    // A relation kept in the catalogue without its rules being enforced.
+    if (IsWord(Peek(), "NOT") && IsWord(Peek(1), "ENFORCED")) {
+      Next();
+      Next();
+      k.enforced = false;
     }
   }
 
