@@ -666,6 +666,13 @@ class Parser {
         c.allow_zero_length = IsWord(Next(), "ALLOW");
         ExpectWord("ZERO");
         ExpectWord("LENGTH");
+      } else if (IsWord(Peek(), "DEFAULT") && IsWord(Peek(1), "EXPRESSION") &&
+                 Peek(2).kind == TokenKind::kString) {
+        // The DefaultValue text exactly as the string holds it (bare text,
+        // an empty one): what DEFAULT literal cannot store.
+        Next();
+        Next();
+        c.default_value = Next().text;
       } else if (AcceptWord("DEFAULT")) {
         const Token& t = Peek();
         size_t start = t.pos;
