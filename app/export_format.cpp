@@ -52,25 +52,22 @@ void AppendInteger(std::string& out, T v) {
 }
 
 // mdb-export prints a Single with 8 significant digits and a Double with
-// 16, which leaves some values unreadable back (0.1 + 0.2 prints as 0.3);
-// one more digit is used exactly when it is needed.
-void AppendSingle(std::string& out, float f) {
+// 16 (printf's %g), which leaves some values unreadable back (0.1 + 0.2
+// prints as 0.3); one more digit is used exactly when it is needed.
+template <typename T>
+void AppendFloating(std::string& out, T v, int digits) {
   char buf[48];
-  int n = std::snprintf(buf, sizeof buf, "%.8g", static_cast<double>(f));
-  if (std::isfinite(f) && std::strtof(buf, nullptr) != f) {
-    n = std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(f));
+  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, digits);
+  if (std::isfinite(v)) {
+    T back{};
+    std::from_chars(buf, r.ptr, back);
+    if (back != v) r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, digits + 1);
   }
-  out.append(buf, static_cast<size_t>(n));
+  out.append(buf, r.ptr);
 }
 
-void AppendDouble(std::string& out, double d) {
-  char buf[48];
-  int n = std::snprintf(buf, sizeof buf, "%.16g", d);
-  if (std::isfinite(d) && std::strtod(buf, nullptr) != d) {
-    n = std::snprintf(buf, sizeof buf, "%.17g", d);
-  }
-  out.append(buf, static_cast<size_t>(n));
-}
+void AppendSingle(std::string& out, float f) { AppendFloating(out, f, 8); }
+void AppendDouble(std::string& out, double d) { AppendFloating(out, d, 16); }
 
 // Four decimals, as stored; the whole range, the most negative included.
 void AppendCurrency(std::string& out, int64_t scaled) {

@@ -93,15 +93,19 @@ RowCursor::RowCursor(ReadOnlyDatabase& db, const std::string& table)
                    [&](size_t a, size_t b) { return cols[a].number < cols[b].number; });
   for (size_t s : slot_) columns_.push_back(&cols[s]);
   values_.resize(cols.size());
+  for (const auto& c : cols) has_long_values_ |= jet::IsLongValue(c.type);
 }
 
 bool RowCursor::Next() {
   if (!scan_.Next()) return false;
   // Long values are read from other pages, which may move the row's page
-  // out of the cache: the row is kept apart first.
-  const jet::ByteView bytes = scan_.bytes();
-  raw_.assign(bytes.begin(), bytes.end());
-  jet::CrackRow(table_.format(), table_.def(), raw_, slices_);
+  // out of the cache: a row that may hold them is kept apart first.
+  jet::ByteView bytes = scan_.bytes();
+  if (has_long_values_) {
+    raw_.assign(bytes.begin(), bytes.end());
+    bytes = raw_;
+  }
+  jet::CrackRow(table_.format(), table_.def(), bytes, slices_);
   decoded_.assign(slices_.size(), 0);
   return true;
 }

@@ -72,6 +72,7 @@ class RowCursor {
   jet::StoredOrderScan scan_;
   std::vector<const jet::ColumnDef*> columns_;
   std::vector<size_t> slot_;  // columns() index -> definition slot
+  bool has_long_values_ = false;
   jet::Bytes raw_;
   std::vector<jet::ColumnSlice> slices_;
   std::vector<jet::Value> values_;
