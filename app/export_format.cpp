@@ -130,8 +130,9 @@ bool StartsWith(const char* p, const char* end, const std::string& s) {
   return !s.empty() && static_cast<size_t>(end - p) >= s.size() && std::memcmp(p, s.data(), s.size()) == 0;
 }
 
-// A field between quotes: the quote is doubled (or preceded by the escape);
-// with `octal` every byte is written as \ooo.
+// A field between quotes: the quote is doubled, or preceded by the escape
+// (which is then itself doubled); with `octal` every byte is written as
+// \ooo, quotes too.
 void AppendQuoted(std::string& out, const char* p, size_t n, const CsvOptions& o, bool octal) {
   out += o.quote;
   const char* end = p + n;
@@ -151,15 +152,21 @@ void AppendQuoted(std::string& out, const char* p, size_t n, const CsvOptions& o
     return;
   }
   while (p < end) {
-    if (StartsWith(p, end, o.quote)) {
-      out += escape;
-      out += o.quote;
-      p += o.quote.size();
-    } else if (octal) {
+    if (octal) {
       char buf[8];
       std::snprintf(buf, sizeof buf, "\\%03o", static_cast<unsigned char>(*p));
       out += buf;
       ++p;
+    } else if (StartsWith(p, end, o.quote)) {
+      out += escape;
+      out += o.quote;
+      p += o.quote.size();
+    } else if (StartsWith(p, end, o.escape)) {
+      // The escape itself is doubled, or "\\" before a quote would be
+      // read back as an escaped quote.
+      out += o.escape;
+      out += o.escape;
+      p += o.escape.size();
     } else if (o.escape_invisible && (*p == '\r' || *p == '\n' || *p == '\t' || *p == '\\')) {
       out.push_back('\\');
       out.push_back(*p == '\r' ? 'r' : *p == '\n' ? 'n' : *p == '\t' ? 't' : '\\');
