@@ -365,6 +365,13 @@ void FileState::CreateTable(const std::string& name, const std::vector<NewColumn
       c.length = 1;
       c.var_index = var_count;
     } else if (fixed > 0) {
+      if (c.type == ColumnType::kDecimal) {
+        if (nc.precision < 1 || nc.precision > 28 || nc.scale < 0 || nc.scale > nc.precision) {
+          throw JetError(kErrInvalidArgument);
+        }
+        c.precision = static_cast<uint8_t>(nc.precision);
+        c.scale = static_cast<uint8_t>(nc.scale);
+      }
       c.flags = kUserFixedFlags;
       c.length = fixed;
       c.fixed_offset = fixed_offset;

@@ -646,6 +646,12 @@ class Parser {
       if (!args.empty()) c.size = args[0];
     } else if (is({"GUID", "UNIQUEIDENTIFIER"})) {
       c.type = ColumnType::kGuid;
+    } else if (is({"DECIMAL", "NUMERIC", "DEC"})) {
+      c.type = ColumnType::kDecimal;
+      args = ParseSizeArgs();
+      if (args.size() > 2) Fail();
+      if (!args.empty()) c.precision = args[0];
+      c.scale = args.size() > 1 ? args[1] : 0;
     } else {
       throw JetError(kErrInvalidFieldType);
     }
