@@ -140,10 +140,12 @@ void AddExportCommand(CLI::App& app) {
       "quotes with quotes doubled; dates as 12/31/99 23:59:59; Yes/No as 1 and 0;\n"
       "NULL as nothing; binary and OLE as their bytes. Options -d, -R, -q, -X and -0\n"
       "take \\n, \\t and \\r. JSON: the value forms of 'inspect --json'.\n"
-      "Where mdb-export's text is wrong this writes it right: dates before 1900 or\n"
-      "after 2700, times that round to midnight, numbers that need one more digit,\n"
-      "binary holding a zero byte, text longer than 200,000 bytes, and column names\n"
-      "holding the delimiter or a quote (quoted).");
+      "Where mdb-export's text is wrong this writes it right: an empty text (\"\",\n"
+      "not NULL), dates before 30 December 1899, times that round to midnight,\n"
+      "numbers that need one more digit, binary holding a zero byte, text over\n"
+      "200,000 bytes, GUIDs (all four dashes), the five undefined code page 1252\n"
+      "bytes of Jet 3 text (kept, not '?'), column names holding the delimiter or a\n"
+      "quote (quoted), and -X '\\' (quotes escaped, not left bare).");
   cmd->callback([o, table, all, cmd] {
     if (table->count() == 0 && all->count() == 0) {
       throw CLI::RequiredError("TABLE or --all");
