@@ -46,4 +46,15 @@ void AddEurosCommand(CLI::App& app);
 // attach-docs ORIGIN DEST
 void AddAttachDocsCommand(CLI::App& app);
 
+// export DB (TABLE | --all DIR) [--format csv|json|jsonl] [mdb-export's options]
+void AddExportCommand(CLI::App& app);
+// The name of TABLE's file under export --all's folder, without extension.
+std::string TableFileName(const std::string& table);
+
+// tables DB [--system]
+void AddTablesCommand(CLI::App& app);
+
+// schema DB
+void AddSchemaCommand(CLI::App& app);
+
 }  // namespace maquetor

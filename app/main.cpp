@@ -29,6 +29,9 @@ void RegisterCommands(CLI::App& app) {
   maquetor::AddMigrateCommand(app);
   maquetor::AddEurosCommand(app);
   maquetor::AddAttachDocsCommand(app);
+  maquetor::AddExportCommand(app);
+  maquetor::AddTablesCommand(app);
+  maquetor::AddSchemaCommand(app);
   // Later commands register here, each from its own file through commands.h:
   // setup, migrate, euros, attach-docs.
 }
@@ -84,6 +87,10 @@ std::string Footer() {
          "  maquetor inspect datos.mdb                 tables, columns and indexes\n"
          "  maquetor inspect datos.mdb --json --rows   everything, rows included, as JSON\n"
          "  maquetor sql datos.mdb \"SELECT * FROM T\"   a query's rows as CSV\n"
+         "  maquetor export datos.mdb T > t.csv        a table as mdb-export writes it\n"
+         "  maquetor export datos.mdb --all volcado    every table, one file each\n"
+         "  maquetor tables datos.mdb                  the user tables, one per line\n"
+         "  maquetor schema datos.mdb > esquema.sql    DDL that 'sql NEW --create' replays\n"
          "Run 'maquetor COMMAND --help' for a command's options.";
 }
 

@@ -365,6 +365,13 @@ void FileState::CreateTable(const std::string& name, const std::vector<NewColumn
       c.length = 1;
       c.var_index = var_count;
     } else if (fixed > 0) {
+      if (c.type == ColumnType::kDecimal) {
+        if (nc.precision < 1 || nc.precision > 28 || nc.scale < 0 || nc.scale > nc.precision) {
+          throw JetError(kErrInvalidArgument);
+        }
+        c.precision = static_cast<uint8_t>(nc.precision);
+        c.scale = static_cast<uint8_t>(nc.scale);
+      }
       c.flags = kUserFixedFlags;
       c.length = fixed;
       c.fixed_offset = fixed_offset;
@@ -434,10 +441,11 @@ void FileState::CreateIndexOn(Table& t, const NewIndex& index) {
   }
   if (index.columns.empty() || index.columns.size() > 10) throw JetError(kErrInvalidArgument);
   RealIndexDef ri;
-  for (const auto& cn : index.columns) {
-    const ColumnDef* c = def.FindColumn(cn);
+  for (size_t i = 0; i < index.columns.size(); ++i) {
+    const ColumnDef* c = def.FindColumn(index.columns[i]);
     if (!c) throw JetError(kErrItemNotFound);
-    ri.columns.push_back({c->number, true});
+    const bool descending = i < index.descending.size() && index.descending[i];
+    ri.columns.push_back({c->number, !descending});
   }
   bool unique = index.primary || index.unique;
   bool required = index.primary || index.required;

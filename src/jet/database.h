@@ -42,6 +42,8 @@ struct NewColumn {
   std::string name;
   ColumnType type = ColumnType::kText;
   int size = -1;             // Text and Binary: characters / bytes; -1 default
+  int precision = 18;        // Decimal: digits (1 to 28) and those after the point
+  int scale = 0;
   bool auto_number = false;
   std::optional<bool> required;
   std::optional<bool> allow_zero_length;
@@ -56,6 +58,7 @@ struct NewIndex {
   bool unique = false;
   bool required = false;
   bool ignore_nulls = false;
+  std::vector<bool> descending;  // by column; missing entries are ascending
 };
 
 class FileState {

@@ -527,7 +527,7 @@ FileState::NewRelation RelationFor(FileState& db, const Constraint& k, const std
     if (!own) throw JetError(kErrItemNotFound, k.columns[i]);
     r.fields.emplace_back(ref->name, own->name);
   }
-  r.attributes = (k.cascade_update ? 256 : 0) | (k.cascade_delete ? 4096 : 0);
+  r.attributes = (k.cascade_update ? 256 : 0) | (k.cascade_delete ? 4096 : 0) | (k.enforced ? 0 : 2);
   return r;
 }
 
@@ -571,6 +571,7 @@ void RunCreateIndex(FileState& db, CreateIndex& ci) {
   ix.unique = ci.unique || ci.primary;
   ix.required = ci.disallow_null;
   ix.ignore_nulls = ci.ignore_null;
+  ix.descending = ci.descending;
   db.CreateIndex(t.name(), ix);
 }
 

@@ -646,6 +646,12 @@ class Parser {
       if (!args.empty()) c.size = args[0];
     } else if (is({"GUID", "UNIQUEIDENTIFIER"})) {
       c.type = ColumnType::kGuid;
+    } else if (is({"DECIMAL", "NUMERIC", "DEC"})) {
+      c.type = ColumnType::kDecimal;
+      args = ParseSizeArgs();
+      if (args.size() > 2) Fail();
+      if (!args.empty()) c.precision = args[0];
+      c.scale = args.size() > 1 ? args[1] : 0;
     } else {
       throw JetError(kErrInvalidFieldType);
     }
@@ -661,6 +667,18 @@ class Parser {
       } else if (AcceptWord("NULL")) {
       } else if (AcceptWord("WITH")) {
         if (!AcceptWord("COMPRESSION")) ExpectWord("COMP");
+      } else if (IsWord(Peek(), "ALLOW") || IsWord(Peek(), "DISALLOW")) {
+        // The AllowZeroLength property, which Jet's own DDL cannot set.
+        c.allow_zero_length = IsWord(Next(), "ALLOW");
+        ExpectWord("ZERO");
+        ExpectWord("LENGTH");
+      } else if (IsWord(Peek(), "DEFAULT") && IsWord(Peek(1), "EXPRESSION") &&
+                 Peek(2).kind == TokenKind::kString) {
+        // The DefaultValue text exactly as the string holds it (bare text,
+        // an empty one): what DEFAULT literal cannot store.
+        Next();
+        Next();
+        c.default_value = Next().text;
       } else if (AcceptWord("DEFAULT")) {
         const Token& t = Peek();
         size_t start = t.pos;
@@ -724,6 +742,12 @@ class Parser {
         Fail();  // the engine's relations have no SET NULL here
       }
       (update ? k.cascade_update : k.cascade_delete) = cascade;
+    }
+    // A relation kept in the catalogue without its rules being enforced.
+    if (IsWord(Peek(), "NOT") && IsWord(Peek(1), "ENFORCED")) {
+      Next();
+      Next();
+      k.enforced = false;
     }
   }
 

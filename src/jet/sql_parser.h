@@ -96,6 +96,7 @@ struct Constraint {
   std::vector<std::string> ref_columns;  // empty: the referenced primary key
   bool cascade_update = false;
   bool cascade_delete = false;
+  bool enforced = true;  // NOT ENFORCED: kept, rules not applied
 };
 
 struct CreateTable {

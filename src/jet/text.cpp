@@ -112,28 +112,48 @@ void AppendUtf16AsUtf8(size_t n, const Unit& unit, std::string& out, size_t from
 }
 
 // Stored UCS-2 (little-endian byte pairs; an odd last byte left out)
-// appended to `out` as UTF-8. Runs of ASCII go four characters at a time.
+// appended to `out` as UTF-8. Runs of ASCII go four characters at a time,
+// also between the accents of text that is mostly ASCII; from the first
+// surrogate on, AppendUtf16AsUtf8 pairs them.
 void AppendUcs2AsUtf8(ByteView b, std::string& out) {
   const size_t n = b.size() / 2;
   const uint8_t* d = b.data();
+  auto unit = [d](size_t k) { return static_cast<char32_t>(d[2 * k] | (d[2 * k + 1] << 8)); };
+  const size_t start = out.size();
+  out.resize(start + n * 3);
+  char* p = out.data() + start;
   size_t i = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    const size_t start = out.size();
-    out.resize(start + n);
-    char* p = out.data() + start;
-    for (; i + 4 <= n; i += 4) {
+  while (i < n) {
+    if (std::endian::native == std::endian::little && i + 4 <= n) {
       uint64_t w;
       std::memcpy(&w, d + 2 * i, 8);
-      if (w & 0xFF80FF80FF80FF80ull) break;
-      p[i] = static_cast<char>(d[2 * i]);
-      p[i + 1] = static_cast<char>(d[2 * i + 2]);
-      p[i + 2] = static_cast<char>(d[2 * i + 4]);
-      p[i + 3] = static_cast<char>(d[2 * i + 6]);
+      if (!(w & 0xFF80FF80FF80FF80ull)) {
+        p[0] = static_cast<char>(d[2 * i]);
+        p[1] = static_cast<char>(d[2 * i + 2]);
+        p[2] = static_cast<char>(d[2 * i + 4]);
+        p[3] = static_cast<char>(d[2 * i + 6]);
+        p += 4;
+        i += 4;
+        continue;
+      }
     }
-    out.resize(start + i);
+    const char32_t c = unit(i);
+    if (c < 0x80) {
+      *p++ = static_cast<char>(c);
+    } else if (c < 0x800) {
+      *p++ = static_cast<char>(0xC0 | (c >> 6));
+      *p++ = static_cast<char>(0x80 | (c & 0x3F));
+    } else if (!IsHighSurrogate(c) && !IsLowSurrogate(c)) {
+      *p++ = static_cast<char>(0xE0 | (c >> 12));
+      *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *p++ = static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      break;
+    }
+    ++i;
   }
-  AppendUtf16AsUtf8(
-      n, [d](size_t k) { return static_cast<char32_t>(d[2 * k] | (d[2 * k + 1] << 8)); }, out, i);
+  out.resize(static_cast<size_t>(p - out.data()));
+  if (i < n) AppendUtf16AsUtf8(n, unit, out, i);
 }
 
 // Windows-1252 bytes 0x80..0x9F. The undefined five map to themselves.
