@@ -331,17 +331,11 @@ TEST(CatalogLayout, NewObjectsInheritFromTheirContainer) {
   EXPECT_EQ(t.type, kObjectTable);
   EXPECT_EQ(t.flags, 0);
   EXPECT_EQ(t.owner, Sid::kAdmin);
-  EXPECT_EQ(NewRelationshipObject(kFirstNonTableObjectId, "x").parent_id, kRelationshipsContainerId);
 }
 
-TEST(CatalogLayout, RelationshipRowsPairColumns) {
-  auto rows = RelationshipRows("ClientesExpedientes", kRelDeleteCascade, "Expedientes",
-                               {"cliente", "sede"}, "Clientes", {"id", "sede"});
-  ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[1], (RelationshipRow{"ClientesExpedientes", 0x1000, 2, 1, "Expedientes", "sede",
-                                      "Clientes", "sede"}));
-  EXPECT_EQ(rows[0].column_index, 0);
-  EXPECT_EQ(rows[0].referenced_column, "id");
+// The rows themselves, composite keys included, are read back by mdbtools in
+// schema_tests (MsysRelationshipsHoldsEveryRelation).
+TEST(CatalogLayout, RelationshipRowsNeedAsManyColumnsOnEachSide) {
   EXPECT_THROW(RelationshipRows("r", 0, "a", {"x"}, "b", {}), std::invalid_argument);
 }
 

@@ -108,26 +108,11 @@ TEST(IndexKeyTest, DecimalBinaryAndGuid) {
   EXPECT_JET_ERROR(Key(Value(jet::Binary{1}), ColumnType::kOle), jet::kErrInvalidOperation);
 }
 
+// The bytes of each text key are held by the hash below and by the fixture
+// check; here, the order they give and the one sort order written.
 TEST(IndexKeyTest, GeneralSortOrderText) {
-  auto text = [](const std::string& s, bool asc = true) { return Key(Value(s), ColumnType::kText, asc); };
-  // Letters ignore case; digits and letters use the table's one-byte codes.
-  EXPECT_EQ(text("abc"), Hex("7f" "4a4c4d" "0100"));
-  EXPECT_EQ(text("ABC"), text("abc"));
-  EXPECT_EQ(text("abc  "), text("abc")) << "trailing spaces do not count";
-  EXPECT_EQ(text(""), Hex("7f0100"));
-  // Accented letters: base letter inline, accent codes after the text with
-  // 0x02 for each unaccented letter before them.
-  EXPECT_EQ(text("\xc3\xb1"), Hex("7f" "62" "01" "19" "00"));                // ñ
-  EXPECT_EQ(text("a\xc3\xb1o"), Hex("7f" "4a6264" "01" "0219" "00"));        // año
-  EXPECT_EQ(text("\xc3\xa9t\xc3\xa9"), Hex("7f" "516d51" "01" "0e020e" "00"));  // été
-  // A control character leaves no inline byte, only a positioned code.
-  EXPECT_EQ(text("a\x01" "b"), Hex("7f" "4a4c" "01" "010101" "800b" "06" "03" "00"));
-  // Descending flips everything and adds the 0x00 pair.
-  Bytes desc = text("abc", false);
-  EXPECT_EQ(desc, Hex("80" "b5b3b2" "feff" "00"));
-
-  // Only the first 255 characters count.
-  EXPECT_EQ(text(std::string(300, 'x')), text(std::string(255, 'x')));
+  auto text = [](const std::string& s) { return Key(Value(s), ColumnType::kText); };
+  EXPECT_EQ(text(""), Hex("7f0100"));  // no code unit: not in the hash
   // Orders a Spanish list the way the application shows it.
   std::vector<std::string> words{"abad", "\xc3\x81vila", "avi\xc3\xb3n", "cami\xc3\xb3n", "ca\xc3\xb1" "a",
                                  "cuna", "nada", "\xc3\xb1" "and\xc3\xba", "zeta"};
@@ -270,9 +255,9 @@ TEST(IndexKeyTest, FixtureEntriesComeBackFromRowValues) {
             size_t ci = 0;
             while (def.columns[ci].number != ic.column_number) ++ci;
             const ColumnDef& c = def.columns[ci];
-            if (c.type == ColumnType::kBoolean) values.push_back(Value(slices[ci].present));
-            else if (!slices[ci].present) values.push_back(Value());
-            else values.push_back(jet::DecodeValue(c, slices[ci].data, 4));
+            values.emplace_back();
+            if (c.type == ColumnType::kBoolean) values.back() = Value(slices[ci].present);
+            else if (slices[ci].present) values.back() = jet::DecodeValue(c, slices[ci].data, 4);
             parts.push_back({&values.back(), &c, ic.ascending});
           }
           Bytes key = jet::EncodeIndexKey(parts);

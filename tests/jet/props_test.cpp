@@ -24,24 +24,13 @@ Bytes B(std::initializer_list<int> v) {
   return b;
 }
 
-
-std::string RunCommand(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
-
 // (object name, LvProp blob) for every MSysObjects row that has one, as
 // mdb-export reads them.
 std::vector<std::pair<std::string, Bytes>> FixtureBlobs(const fs::path& file) {
   const std::string sep = "\x1e\n";
-  const std::string out = RunCommand("mdb-export -b hex -d '\t' -q '' -R '\x1e\n' '" + file.string() +
-                              "' MSysObjects 2>/dev/null");
+  const std::string out = testing_support::RunProcess({"mdb-export", "-b", "hex", "-d", "\t", "-q", "",
+                                                       "-R", sep, file.string(), "MSysObjects"})
+                              .out;
   std::vector<std::pair<std::string, Bytes>> blobs;
   size_t name_col = SIZE_MAX, prop_col = SIZE_MAX;
   for (size_t pos = 0; pos < out.size();) {
@@ -75,6 +64,14 @@ std::vector<std::pair<std::string, Bytes>> FixtureBlobs(const fs::path& file) {
     blobs.emplace_back(fields[name_col], std::move(blob));
   }
   return blobs;
+}
+
+// Table1's blob in testV2000.mdb, as the engine stored it; empty if absent.
+Bytes Table1Blob() {
+  for (auto& [name, blob] : FixtureBlobs(testing_support::FixturesDir() / "jet4" / "testV2000.mdb")) {
+    if (name == "Table1") return blob;
+  }
+  return {};
 }
 
 TEST(PropsTest, ColumnPropertiesBlobLayout) {
@@ -182,14 +179,12 @@ TEST(PropsTest, FixtureBlobsParseAndRebuildByteForByte) {
   for (const auto& [k, v] : counts) std::printf("LvProp %s: %d\n", k.c_str(), v);
 }
 
-TEST(PropsTest, WhatTheEngineStoresForColumnDeclarations) {
+TEST(PropsTest, WhatTheEngineStoresReadsAndRewritesForMdbProp) {
   REQUIRE_FIXTURES();
   REQUIRE_MDBTOOLS();
-  const auto blobs = FixtureBlobs(testing_support::FixturesDir() / "jet4" / "testV2000.mdb");
-  const auto it = std::find_if(blobs.begin(), blobs.end(),
-                               [](const auto& b) { return b.first == "Table1"; });
-  ASSERT_NE(it, blobs.end());
-  const Properties p = ParseProperties(it->second, 4);
+  const Bytes blob = Table1Blob();
+  ASSERT_FALSE(blob.empty());
+  Properties p = ParseProperties(blob, 4);
   ASSERT_NE(p.Object(), nullptr);  // the application always stores the table's own map
   const PropertyMap* a = p.Column("A");
   ASSERT_NE(a, nullptr);
@@ -201,18 +196,9 @@ TEST(PropsTest, WhatTheEngineStoresForColumnDeclarations) {
   const Property* def = p.Column("C")->Find("DefaultValue");
   ASSERT_NE(def, nullptr);
   EXPECT_EQ(*def, Property::Text("DefaultValue", "0"));
-}
 
-// Rewrites one property inside a copy of a fixture and asks mdb-prop.
-TEST(PropsTest, MdbPropReadsSerialisedBlob) {
-  REQUIRE_FIXTURES();
-  REQUIRE_MDBTOOLS();
+  // One property rewritten inside a copy of the fixture: mdb-prop reads it.
   const fs::path src = testing_support::FixturesDir() / "jet4" / "testV2000.mdb";
-  const auto blobs = FixtureBlobs(src);
-  const auto it = std::find_if(blobs.begin(), blobs.end(),
-                               [](const auto& b) { return b.first == "Table1"; });
-  ASSERT_NE(it, blobs.end());
-  Properties p = ParseProperties(it->second, 4);
   PropertyMap* b = nullptr;
   for (auto& m : p.maps) {
     if (m.name == "B") b = &m;
@@ -222,23 +208,20 @@ TEST(PropsTest, MdbPropReadsSerialisedBlob) {
     if (prop.name == "Required") prop = Property::Bool("Required", true);
   }
   const Bytes changed = SerializeProperties(p);
-  ASSERT_EQ(changed.size(), it->second.size());
+  ASSERT_EQ(changed.size(), blob.size());
 
   std::ifstream in(src, std::ios::binary);
   Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const auto at = std::search(file.begin(), file.end(), it->second.begin(), it->second.end());
+  const auto at = std::search(file.begin(), file.end(), blob.begin(), blob.end());
   if (at == file.end()) GTEST_SKIP() << "blob not stored in one piece";
   std::copy(changed.begin(), changed.end(), at);
   testing_support::TempDir tmp;
   const std::string copy = tmp.File("props.mdb");
   std::ofstream(copy, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
                                               static_cast<std::streamsize>(file.size()));
-  const std::string out = RunCommand("mdb-prop '" + copy + "' Table1 2>&1");
-  const size_t col_b = out.find("name: B\n");
-  ASSERT_NE(col_b, std::string::npos) << out;
-  const std::string b_section = out.substr(col_b, out.find("\n\n", col_b) - col_b);
-  EXPECT_NE(b_section.find("Required: yes"), std::string::npos) << b_section;
-  EXPECT_NE(out.find("name: A\n"), std::string::npos);
+  auto props = testing_support::MdbProps(copy, "Table1");
+  EXPECT_EQ(props["B"]["Required"], "yes");
+  EXPECT_TRUE(props.count("A"));
 }
 
 }  // namespace

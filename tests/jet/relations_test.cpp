@@ -21,7 +21,6 @@ using testing_support::ErrorOf;
 
 using testing_support::TempDir;
 
-
 NewColumn Col(const std::string& name, ColumnType type, int size = -1) {
   NewColumn c;
   c.name = name;
@@ -304,16 +303,8 @@ TEST(Relations, DaoAppendAndList) {
   using namespace jet::dao;
   Database db = DBEngine::Instance().Workspaces(0).CreateDatabase(
       (dir.path() / "d.mdb").string(), ";LANGID=0x0409;CP=1252;COUNTRY=0");
-  for (const char* name : {"Padre", "Hijo"}) {
-    dao::TableDef t = db.CreateTableDef(name);
-    t.AppendField(t.CreateField("Id", dbLong));
-    t.AppendField(t.CreateField("PadreId", dbLong));
-    Index pk = t.CreateIndex("PrimaryKey");
-    pk.SetPrimary(true);
-    pk.AppendField(pk.CreateField("Id"));
-    t.AppendIndex(pk);
-    db.AppendTableDef(t);
-  }
+  db.Execute("CREATE TABLE Padre (Id LONG CONSTRAINT PK PRIMARY KEY)");
+  db.Execute("CREATE TABLE Hijo (Id LONG, PadreId LONG)");
   Relation r = db.CreateRelation("PadreHijo");
   r.SetTable("Padre");
   r.SetForeignTable("Hijo");

@@ -17,8 +17,8 @@
 namespace {
 
 using testing_support::ErrorOf;
+using testing_support::JetErrorText;
 
-using jet::JetError;
 using jet::Value;
 using jet::sql::kFailOnError;
 using namespace jet::dao;
@@ -26,6 +26,17 @@ using namespace jet::dao;
 constexpr const char* kLocale = ";LANGID=0x0409;CP=1252;COUNTRY=0";
 
 std::string Text(const Value& v) { return v.is_null() ? "Null" : v.ToString(); }
+
+// Every row of a SELECT as text, cells joined by '|'.
+std::vector<std::string> RowsOf(const jet::sql::ResultSet& result) {
+  std::vector<std::string> out;
+  for (const auto& row : result.rows) {
+    std::string line;
+    for (size_t i = 0; i < row.size(); ++i) line += (i ? "|" : "") + Text(row[i]);
+    out.push_back(line);
+  }
+  return out;
+}
 
 class SqlTest : public ::testing::Test {
  protected:
@@ -43,16 +54,7 @@ class SqlTest : public ::testing::Test {
     return jet::sql::Query(*jet::FileState::Open(path_, false, false, ""), sql);
   }
 
-  // Every row of a SELECT as text, cells joined by '|'.
-  std::vector<std::string> Rows(const std::string& sql) {
-    std::vector<std::string> out;
-    for (const auto& row : Query(sql).rows) {
-      std::string line;
-      for (size_t i = 0; i < row.size(); ++i) line += (i ? "|" : "") + Text(row[i]);
-      out.push_back(line);
-    }
-    return out;
-  }
+  std::vector<std::string> Rows(const std::string& sql) { return RowsOf(Query(sql)); }
 
   // The single value of a one-row, one-column SELECT on table Uno.
   Value Eval(const std::string& expr) {
@@ -215,20 +217,12 @@ TEST_F(SqlTest, InsertFillsDefaultsAutoNumbersAndCutsText) {
 
   EXPECT_EQ(ExecError("INSERT INTO Exp (Nombre, N) VALUES ('a')"), jet::kErrValueCountMismatch);
   EXPECT_EQ(ExecError("INSERT INTO Exp VALUES (1, 'a')"), jet::kErrValueCountMismatch);
-  try {
-    db_.Execute("INSERT INTO Exp (Nombre, Apellido) VALUES ('a', 'b')");
-    ADD_FAILURE();
-  } catch (const JetError& e) {
-    EXPECT_EQ(e.number(), jet::kErrInsertUnknownField);
-    EXPECT_NE(std::string(e.what()).find("'Apellido'"), std::string::npos);
-  }
-  try {
-    db_.Execute("INSERT INTO Exp (Nombre, N) VALUES (Fulano, Mengano + Fulano)");
-    ADD_FAILURE();
-  } catch (const JetError& e) {
-    EXPECT_EQ(e.number(), jet::kErrTooFewParameters);
-    EXPECT_STREQ(e.what(), "Pocos parámetros. Se esperaba 2.");
-  }
+  const std::string unknown =
+      JetErrorText([&] { db_.Execute("INSERT INTO Exp (Nombre, Apellido) VALUES ('a', 'b')"); });
+  EXPECT_EQ(unknown.rfind(std::to_string(jet::kErrInsertUnknownField) + ": ", 0), 0u) << unknown;
+  EXPECT_NE(unknown.find("'Apellido'"), std::string::npos) << unknown;
+  EXPECT_EQ(JetErrorText([&] { db_.Execute("INSERT INTO Exp (Nombre, N) VALUES (Fulano, Mengano + Fulano)"); }),
+            std::to_string(jet::kErrTooFewParameters) + ": Pocos parámetros. Se esperaba 2.");
   EXPECT_EQ(ExecError("INSERT INTO Nada VALUES (1)"), jet::kErrNoSuchTable);
   EXPECT_EQ(Query("SELECT * FROM Exp").rows.size(), 6u);
 }
@@ -443,13 +437,7 @@ TEST_F(SqlTest, InPlaceUpdatesRewriteRowsOlderThanTheColumn) {
 
   EXPECT_JET_ERROR(jet::sql::Execute(*file, "UPDATE T SET D = 7, Poco = Nz(Poco, 0) + 10", kFailOnError),
                    jet::kErrOverflow);
-  auto values = [&] {
-    std::vector<std::string> out;
-    for (const auto& r : jet::sql::Query(*file, "SELECT A, D, Poco FROM T").rows) {
-      out.push_back(Text(r[0]) + "|" + Text(r[1]) + "|" + Text(r[2]));
-    }
-    return out;
-  };
+  auto values = [&] { return RowsOf(jet::sql::Query(*file, "SELECT A, D, Poco FROM T")); };
   EXPECT_EQ(values(), (std::vector<std::string>{"1|Null|Null", "2|20|2", "3|30|250"}));
   EXPECT_EQ(jet::sql::Execute(*file, "UPDATE T SET D = 7 WHERE A < 3", kFailOnError), 2);
   EXPECT_EQ(values(), (std::vector<std::string>{"1|7|Null", "2|7|2", "3|30|250"}));
@@ -581,12 +569,9 @@ TEST_F(SqlTest, SyntaxErrorsCarryTheEnginesNumbers) {
        }) {
     EXPECT_JET_ERROR(Query(c.sql), c.number) << c.sql;
   }
-  try {
-    Query("SELECT * FROM T WHERE A = = 1 ORDER BY A");
-    ADD_FAILURE();
-  } catch (const JetError& e) {
-    EXPECT_STREQ(e.what(), "Error de sintaxis (falta operador) en la expresión de consulta 'A = = 1'.");
-  }
+  EXPECT_EQ(JetErrorText([&] { Query("SELECT * FROM T WHERE A = = 1 ORDER BY A"); }),
+            std::to_string(jet::kErrSyntaxExpression) +
+                ": Error de sintaxis (falta operador) en la expresión de consulta 'A = = 1'.");
   EXPECT_TRUE(jet::sql::IsSelect("  select 1"));
   EXPECT_FALSE(jet::sql::IsSelect("SELECTX"));
 }

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <sstream>
 
@@ -52,11 +50,6 @@ std::string Jet3Copy(const ts::TempDir& dir, const std::string& name) {
   const std::string path = dir.File(name);
   fs::copy_file(ts::FixturesDir() / "jet3" / name, path);
   return path;
-}
-
-std::string FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // Four rows: the second has a name too long for the destination, the third
@@ -329,7 +322,7 @@ TEST(Jet3Origin, EveryTypeArrivesUnchanged) {
   REQUIRE_FIXTURES();
   ts::TempDir dir;
   const std::string fixture = Jet3Copy(dir, "testV1997.mdb");
-  const std::string before = FileBytes(fixture);
+  const std::string before = ts::FileContents(fixture);
   Database origen = jet::dao::DBEngine::Instance().OpenDatabase(fixture, false, true, "");
   ASSERT_EQ(origen.JetVersion(), 3);
   Database destino =
@@ -346,7 +339,7 @@ TEST(Jet3Origin, EveryTypeArrivesUnchanged) {
   EXPECT_EQ(want[1][7], Value(jet::Currency{35000}));
   origen.Close();
   destino.Close();
-  EXPECT_TRUE(FileBytes(fixture) == before);
+  EXPECT_TRUE(ts::FileContents(fixture) == before);
 }
 
 // Code-page text of a Jet 3 file against an independent reader of both files.
@@ -382,7 +375,7 @@ TEST(Jet3Origin, WholeRunOpensItReadOnlyAndStopsAtTheMissingConfiguration) {
   const std::string fixture = Jet3Copy(dir, "testV1997.mdb");
   const std::string dest = dir.File("Destino.mdb");
   ASSERT_TRUE(maquetor::schema::CrearBaseCompleta(dest));
-  const std::string before = FileBytes(fixture);
+  const std::string before = ts::FileContents(fixture);
 
   auto bases = mig::AbrirBasesMigracion(fixture, dest);
   ASSERT_TRUE(bases);
@@ -398,7 +391,7 @@ TEST(Jet3Origin, WholeRunOpensItReadOnlyAndStopsAtTheMissingConfiguration) {
     EXPECT_EQ(e.report().failure->table, "TConfig");
     EXPECT_EQ(e.number(), jet::kErrNoSuchTable);
   }
-  EXPECT_TRUE(FileBytes(fixture) == before);
+  EXPECT_TRUE(ts::FileContents(fixture) == before);
 }
 
 // Several thousand rows, more than are ever read ahead, copied both ways

@@ -25,6 +25,17 @@ int ErrorOf(F&& f) {
   return 0;
 }
 
+// The JetError `f` throws as "number: message"; empty when it throws none.
+template <typename F>
+std::string JetErrorText(F&& f) {
+  try {
+    f();
+  } catch (const jet::JetError& e) {
+    return std::to_string(e.number()) + ": " + e.what();
+  }
+  return "";
+}
+
 // Success when `f` throws a JetError numbered `expected`; otherwise a
 // message naming the number that came, or that nothing or something else
 // was thrown.
