@@ -224,8 +224,9 @@ const std::vector<Damage>& Damages() {
          return std::pair{root, WithU32(PageOf(all, root), f.pager().format().index_offset_tail_page,
                                         static_cast<uint32_t>(all.size() / kPage + 5))};
        }},
-      // The table's owned-pages map starts far past the file's end.
-      {"OwnedMapPastTheEnd", [](FileState& f, const std::string& all) {
+      // The table's owned-pages map starts so far on that its pages would
+      // wrap round past 2^32 to pages it never meant.
+      {"OwnedMapWrapsRound", [](FileState& f, const std::string& all) {
          const RowId map = RowId::FromPacked(f.GetTable("Table1").def().owned_pages);
          const std::string image = PageOf(all, map.page);
          const jet::ByteView row =
@@ -233,7 +234,7 @@ const std::vector<Damage>& Damages() {
                                                              image.size()),
                            map.row);
          const size_t at = static_cast<size_t>(row.data() - reinterpret_cast<const uint8_t*>(image.data()));
-         return std::pair{map.page, WithU32(image, at + 1, 0x7ffff000)};
+         return std::pair{map.page, WithU32(image, at + 1, 0xfffffff8)};
        }},
       // The index's map row is of no known kind.
       {"IndexMapOfNoKind", [](FileState& f, const std::string& all) {
