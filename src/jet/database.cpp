@@ -14,6 +14,7 @@
 #include "jet/integrity.h"
 #include "jet/local_time.h"
 #include "jet/props.h"
+#include "jet/structure_check.h"
 #include "jet/text.h"
 #include "jet/usage_map.h"
 #include "jet/value_codec.h"
@@ -530,6 +531,9 @@ void FileState::AddCatalogRows(const std::string& name, int32_t id, int16_t type
 // ---- rows with index maintenance ----
 
 RowId FileState::InsertRow(Table& t, const std::vector<Value>& values, RowKeys* keys) {
+  // Before the checks below search the indexes: a damaged tree answers 3049,
+  // not a made-up duplicate.
+  CheckBeforeWriting(t);
   if (!keys) {
     row_keys_.Build(t.def(), values);
     keys = &row_keys_;
@@ -540,10 +544,12 @@ RowId FileState::InsertRow(Table& t, const std::vector<Value>& values, RowKeys* 
 
 void FileState::UpdateRow(Table& t, RowId id, const std::vector<Value>& old_values,
                           const std::vector<Value>& values) {
+  CheckBeforeWriting(t);
   integrity().Update(t, id, old_values, values);
 }
 
 void FileState::DeleteRow(Table& t, RowId id, const std::vector<Value>& old_values) {
+  CheckBeforeWriting(t);
   integrity().Delete(t, id, old_values);
 }
 
@@ -600,6 +606,7 @@ bool Listed(const TableDef& def, const RealIndexDef& ri, const std::vector<Value
 }  // namespace
 
 RowId FileState::WriteInsert(Table& t, const std::vector<Value>& values, const RowKeys* keys) {
+  CheckBeforeWriting(t);
   RowId id = t.Insert(values);
   const Format& f = pager_->format();
   RowKeys own;
@@ -627,6 +634,7 @@ RowId FileState::WriteInsert(Table& t, const std::vector<Value>& values, const R
 
 void FileState::WriteUpdate(Table& t, RowId id, const std::vector<Value>& old_values,
                             const std::vector<Value>& values) {
+  CheckBeforeWriting(t);
   t.Update(id, values);
   const Format& f = pager_->format();
   auto& indexes = t.mutable_def().real_indexes;
@@ -646,6 +654,7 @@ void FileState::WriteUpdate(Table& t, RowId id, const std::vector<Value>& old_va
 }
 
 void FileState::WriteDelete(Table& t, RowId id, const std::vector<Value>& old_values) {
+  CheckBeforeWriting(t);
   t.Delete(id);
   const Format& f = pager_->format();
   auto& indexes = t.mutable_def().real_indexes;

@@ -13,6 +13,7 @@
 #include "jet/format.h"
 #include "jet/index_key.h"
 #include "jet/props.h"
+#include "jet/structure_check.h"
 #include "jet/tabledef.h"
 #include "jet/text.h"
 
@@ -286,6 +287,8 @@ void Integrity::PlanUpdate(Table& t, RowId id, const std::vector<Value>& old_val
 }
 
 void Integrity::Apply(const std::vector<Change>& plan) {
+  // A cascade stops before its first change, not halfway, on a damaged table.
+  for (const auto& c : plan) CheckBeforeWriting(*c.table);
   for (const auto& c : plan) {
     if (c.remove) {
       file_.WriteDelete(*c.table, c.id, c.old_values);

@@ -47,6 +47,9 @@ bool Table::Scan::Next() {
     uint32_t pg = pages_[page_index_];
     ByteView page = pager.Read(pg);
     if (row_ < 0) {
+      // The map may list the table's other pages, but never a page of no
+      // known type: that is damage, not a page to pass over.
+      if (page[0] > static_cast<uint8_t>(PageType::kUsageMap)) throw JetError(kErrCorrupt);
       if (!IsDataPageOf(f, page, t_.def_.page)) {
         ++page_index_;
         continue;
@@ -159,8 +162,14 @@ void Table::ReadLongValueInto(ByteView header, Bytes& out) {
     return;
   }
   RowId at = RowId::FromPacked(Get32(header, 4));
+  // Long values live on pages of their own, named as such.
+  auto long_value_page = [&](uint32_t pg) {
+    ByteView page = pager_->Read(pg);
+    if (!IsLongValuePage(f, page)) throw JetError(kErrCorrupt);
+    return page;
+  };
   if (word & kLongValueSingleRow) {
-    ByteView page = pager_->Read(at.page);
+    ByteView page = long_value_page(at.page);
     ByteView row = RowBytes(f, page, at.row);
     if (row.size() < len) throw JetError(kErrCorrupt);
     out.insert(out.end(), row.begin(), row.begin() + len);
@@ -173,7 +182,7 @@ void Table::ReadLongValueInto(ByteView header, Bytes& out) {
   size_t hops = 0;
   while (out.size() - base < len) {
     if (at.page == 0 || ++hops > len / 4 + 2) throw JetError(kErrCorrupt);
-    ByteView page = pager_->Read(at.page);
+    ByteView page = long_value_page(at.page);
     ByteView row = RowBytes(f, page, at.row);
     if (row.size() < 4) throw JetError(kErrCorrupt);
     RowId next = RowId::FromPacked(Get32(row, 0));

@@ -100,6 +100,10 @@ class Table {
   // Pages the table owns (data pages, and any others recorded there).
   std::vector<uint32_t> OwnedPages();
 
+  // Whether CheckBeforeWriting (structure_check.h) passed for this table.
+  bool checked_for_writing() const { return checked_for_writing_; }
+  void set_checked_for_writing() { checked_for_writing_ = true; }
+
  private:
   Bytes EncodeColumn(const ColumnDef& col, const Value& v, size_t row_room);
   Bytes WriteLongValue(const Bytes& payload, size_t row_room);
@@ -114,6 +118,7 @@ class Table {
   TableDef def_;
   std::string name_;
   bool def_dirty_ = false;
+  bool checked_for_writing_ = false;
   uint32_t last_page_ = 0;        // data page that took the last insert
   uint32_t last_lval_page_ = 0;   // long-value page with room
   // Encodes `values` into packed_ (views into arena_) and the row into row_.

@@ -177,6 +177,8 @@ std::vector<uint32_t> ReadUsageMap(Pager& pager, RowId at) {
   if (row[0] == kUsageMapInline) {
     uint32_t start = Get32(row, 1);
     ByteView bits = row.subspan(f.usage_map_row_header_size);
+    // Page numbers past 2^32 would wrap round to pages the map never meant.
+    if (uint64_t{start} + bits.size() * 8 > uint64_t{UINT32_MAX} + 1) throw JetError(kErrCorrupt);
     for (size_t i = 0; i < bits.size() * 8; ++i)
       if (GetBit(bits, i)) pages.push_back(static_cast<uint32_t>(start + i));
     return pages;

@@ -319,16 +319,41 @@ void CopyTable(Database& origen, Database& destino, const TableCopy& copy, Migra
     if (progress) progress(step, true);
   };
 
+  std::optional<JetError> open_error;
   auto open = [&](Database& db, bool in_origin) -> Recordset {
     try {
       return db.OpenRecordset(copy.table, jet::dao::dbOpenTable);
     } catch (const JetError& e) {
       step.outcome = Outcome::kNotOpened;
       step.not_opened = OpenFailure{in_origin, e.number(), e.what()};
+      open_error = e;
       return {};
     }
   };
+  int64_t row = 0;
+  // Ends the run at `row`; `k` is the origin row's key, unknown (nullopt)
+  // when the row could not be read.
+  auto stop = [&](const Slot* at, const JetError& e, const std::vector<std::optional<Value>>& k,
+                  const std::vector<std::string>& key_fields) {
+    step.outcome = Outcome::kStopped;
+    step.not_opened.reset();
+    report.failure = Failure{copy.table, KeyTextOf(key_fields, k),
+                             row,        at ? at->field->name : std::string(),
+                             e.number(), e.what()};
+    finish();
+    throw MigrationStopped(e, report);
+  };
+  auto unreadable = [&](const JetError& e, const std::vector<std::string>& key_fields) {
+    ++row;
+    stop(nullptr, e, std::vector<std::optional<Value>>(key_fields.size()), key_fields);
+  };
+
   Recordset rs_origen = open(origen, true);
+  // Opening reads the first row. A failure of the file rather than of the
+  // table (a damaged page, a failing disk) stops the run there: skipping
+  // the table would lose its rows without a word.
+  if (open_error && IsFileFailure(open_error->number()))
+    unreadable(*open_error, KeyFields(origen, copy));
   if (step.not_opened) return finish();
   Recordset rs_destino = open(destino, false);
   if (step.not_opened) return finish();
@@ -348,16 +373,6 @@ void CopyTable(Database& origen, Database& destino, const TableCopy& copy, Migra
   const std::vector<std::string> key_fields = KeyFields(origen, copy);
   const std::vector<int> key_positions = KeyPositions(rs_origen, key_fields);
   std::vector<std::optional<Value>> key;
-
-  int64_t row = 0;
-  auto stop = [&](const Slot* at, const JetError& e, const std::vector<std::optional<Value>>& k) {
-    step.outcome = Outcome::kStopped;
-    report.failure = Failure{copy.table, KeyTextOf(key_fields, k),
-                             row,        at ? at->field->name : std::string(),
-                             e.number(), e.what()};
-    finish();
-    throw MigrationStopped(e, report);
-  };
 
   std::optional<RowMaker> maker;
   if (reading == Reading::kAhead && !origen.SharesFileWith(destino)) {
@@ -389,7 +404,11 @@ void CopyTable(Database& origen, Database& destino, const TableCopy& copy, Migra
         // goes out, so that nothing else uses the origin meanwhile.
         if (a.read_error) {
           join.Now();
-          std::rethrow_exception(a.read_error);
+          try {
+            std::rethrow_exception(a.read_error);
+          } catch (const JetError& e) {
+            unreadable(e, key_fields);
+          }
         }
         ++row;
         step.fields_defaulted += a.defaulted;
@@ -399,7 +418,7 @@ void CopyTable(Database& origen, Database& destino, const TableCopy& copy, Migra
         }
         if (a.error) {
           join.Now();
-          stop(a.failed, *a.error, a.key);
+          stop(a.failed, *a.error, a.key, key_fields);
         }
         try {
           rs_destino.AddPrepared(a.row);
@@ -410,15 +429,26 @@ void CopyTable(Database& origen, Database& destino, const TableCopy& copy, Migra
             continue;
           }
           join.Now();
-          stop(nullptr, e, a.key);
+          stop(nullptr, e, a.key, key_fields);
         }
       }
       ch.PutEmpty(b);
     }
     join.Now();
   } else {
-    rs_origen.MoveFirst();
-    for (; !rs_origen.IsEOF(); rs_origen.MoveNext()) {
+    // Moving to a row reads it: a failure there is the next row's.
+    auto move = [&](bool first) {
+      try {
+        if (first) {
+          rs_origen.MoveFirst();
+        } else {
+          rs_origen.MoveNext();
+        }
+      } catch (const JetError& e) {
+        unreadable(e, key_fields);
+      }
+    };
+    for (move(true); !rs_origen.IsEOF(); move(false)) {
       ++row;
       const Slot* current = nullptr;
       try {
@@ -450,7 +480,7 @@ void CopyTable(Database& origen, Database& destino, const TableCopy& copy, Migra
           continue;
         }
         ReadKey(rs_origen, key_positions, key);
-        stop(current, e, key);
+        stop(current, e, key, key_fields);
       }
     }
   }
