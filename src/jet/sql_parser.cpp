@@ -18,7 +18,10 @@ constexpr std::string_view kReserved[] = {
     "NOT",    "IS",    "NULL",   "TRUE",  "FALSE",   "LIKE",   "IN",   "BETWEEN",
     "AS",     "ASC",   "DESC",   "MOD",   "XOR",     "ON",     "SET",  "VALUES",
     "INTO",   "DISTINCT", "TOP", "INSERT", "UPDATE", "DELETE", "CONSTRAINT",
-    "UNION",  "JOIN",  "INNER",  "OUTER", "WITH"};
+    "UNION",  "JOIN",  "INNER",  "OUTER", "WITH", "DISTINCTROW"};
+
+// Jet's aggregate functions; anything else with parentheses is a call.
+constexpr std::string_view kAggregates[] = {"COUNT", "SUM", "AVG", "MIN", "MAX"};
 
 bool IsReserved(const Token& t) {
   for (auto w : kReserved) {
@@ -440,6 +443,16 @@ class Parser {
     std::string name = Next().text;
     if (t.kind == TokenKind::kName && IsSymbol("(")) {
       Next();
+      for (auto agg : kAggregates) {
+        if (Upper(name) != agg) continue;
+        e->kind = Expr::Kind::kAggregate;
+        e->name = std::string(agg);
+        // COUNT(*) counts rows; Jet has no DISTINCT inside an aggregate.
+        if (!(agg == "COUNT" && AcceptSymbol("*"))) e->args.push_back(ParseOr());
+        ExpectSymbol(")");
+        e->end = toks_[pos_ - 1].end;
+        return e;
+      }
       e->kind = Expr::Kind::kCall;
       e->name = name;
       if (!IsSymbol(")")) {
@@ -481,7 +494,11 @@ class Parser {
   Select ParseSelect() {
     Select s;
     ExpectWord("SELECT");
-    if (AcceptWord("DISTINCT")) s.distinct = true;
+    if (AcceptWord("DISTINCT")) {
+      s.distinct = true;
+    } else if (AcceptWord("DISTINCTROW")) {
+      s.distinct_row = true;
+    }
     if (AcceptWord("TOP")) {
       if (Peek().kind != TokenKind::kNumber) Fail();
       s.top = static_cast<int64_t>(std::strtod(Next().text.c_str(), nullptr));
@@ -491,7 +508,7 @@ class Parser {
       if (AcceptSymbol("*")) {
         item.star = true;
       } else if (AtName() && IsSymbol(".", 1) && IsSymbol("*", 2)) {
-        Next();
+        item.star_table = Next().text;
         Next();
         Next();
         item.star = true;
@@ -503,13 +520,16 @@ class Parser {
     } while (AcceptSymbol(","));
     error_ = kErrSyntaxFrom;
     ExpectWord("FROM");
-    s.table = ParseName();
-    if (AcceptWord("AS")) {
-      s.table_alias = ParseName();
-    } else if (AtName()) {
-      s.table_alias = ParseName();
-    }
+    s.from = ParseSources();
     if (AcceptWord("WHERE")) s.where = ParseExpression();
+    if (AcceptWord("GROUP")) {
+      error_ = kErrSyntaxSelect;
+      ExpectWord("BY");
+      do {
+        s.group_by.push_back(ParseExpression());
+      } while (AcceptSymbol(","));
+    }
+    if (AcceptWord("HAVING")) s.having = ParseExpression();
     if (AcceptWord("ORDER")) {
       error_ = kErrSyntaxOrderBy;
       ExpectWord("BY");
@@ -525,6 +545,69 @@ class Parser {
       } while (AcceptSymbol(","));
     }
     return s;
+  }
+
+  // FROM: sources separated by commas, each a chain of joins.
+  Source ParseSources() {
+    Source from = ParseJoins();
+    while (AcceptSymbol(",")) {
+      Source cross;
+      cross.join = Source::Join::kCross;
+      cross.left = std::make_unique<Source>(std::move(from));
+      cross.right = std::make_unique<Source>(ParseJoins());
+      from = std::move(cross);
+    }
+    return from;
+  }
+
+  bool AtJoin() const {
+    return IsWord(Peek(), "INNER") || IsWord(Peek(), "JOIN") ||
+           ((IsWord(Peek(), "LEFT") || IsWord(Peek(), "RIGHT")) &&
+            (IsWord(Peek(1), "JOIN") || IsWord(Peek(1), "OUTER")));
+  }
+
+  Source ParseJoins() {
+    Source left = ParseSourceTerm();
+    while (AtJoin()) {
+      const int saved = error_;
+      error_ = kErrSyntaxJoin;
+      Source j;
+      if (AcceptWord("LEFT")) {
+        j.join = Source::Join::kLeft;
+        AcceptWord("OUTER");
+      } else if (AcceptWord("RIGHT")) {
+        j.join = Source::Join::kRight;
+        AcceptWord("OUTER");
+      } else {
+        AcceptWord("INNER");
+        j.join = Source::Join::kInner;
+      }
+      ExpectWord("JOIN");
+      j.left = std::make_unique<Source>(std::move(left));
+      j.right = std::make_unique<Source>(ParseSourceTerm());
+      error_ = kErrSyntaxJoin;
+      ExpectWord("ON");
+      j.on = ParseExpression();
+      error_ = saved;
+      left = std::move(j);
+    }
+    return left;
+  }
+
+  Source ParseSourceTerm() {
+    if (AcceptSymbol("(")) {
+      Source inner = ParseSources();
+      ExpectSymbol(")");
+      return inner;
+    }
+    Source t;
+    t.table = ParseName();
+    if (AcceptWord("AS")) {
+      t.alias = ParseName();
+    } else if (AtName() && !AtJoin()) {
+      t.alias = ParseName();
+    }
+    return t;
   }
 
   Statement ParseInsert() {

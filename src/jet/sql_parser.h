@@ -31,6 +31,7 @@ struct Expr {
     kIn,       // args[0] IN (args[1..])
     kBetween,  // args[0] BETWEEN args[1] AND args[2]
     kCall,     // name(args)
+    kAggregate,  // name (upper case): COUNT SUM AVG MIN MAX; COUNT(*) has no args
   };
   Kind kind = Kind::kLiteral;
   Value value;
@@ -45,6 +46,7 @@ struct Expr {
 
 struct SelectItem {
   bool star = false;
+  std::string star_table;  // T.*: every column of T only
   ExprPtr expr;
   std::string alias;
 };
@@ -54,13 +56,26 @@ struct OrderItem {
   bool descending = false;
 };
 
+// The FROM clause as a tree: a table, or two sources joined. Jet nests
+// joins in parentheses, (A INNER JOIN B ON ...) LEFT JOIN C ON ...; a comma
+// joins without a condition.
+struct Source {
+  enum class Join { kNone, kInner, kLeft, kRight, kCross };
+  Join join = Join::kNone;
+  std::string table, alias;            // kNone
+  std::unique_ptr<Source> left, right;  // the others
+  ExprPtr on;                          // kInner, kLeft, kRight
+};
+
 struct Select {
   bool distinct = false;
+  bool distinct_row = false;
   std::optional<int64_t> top;
   std::vector<SelectItem> items;
-  std::string table;
-  std::string table_alias;
+  Source from;
   ExprPtr where;
+  std::vector<ExprPtr> group_by;
+  ExprPtr having;
   std::vector<OrderItem> order;
 };
 
