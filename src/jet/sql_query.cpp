@@ -40,6 +40,10 @@ struct OrderKey {
   bool descending = false;
 };
 
+// Left rows a join looks up one by one in the right table's index at most;
+// with more, reading the right table whole costs less.
+constexpr size_t kMostLookups = 256;
+
 class QueryRun {
  public:
   QueryRun(FileState& db, Select& s, std::string_view sql) : db_(db), s_(s), sql_(sql) {}
@@ -232,60 +236,68 @@ class QueryRun {
     }
   }
 
+  // The slots and tables a part of the FROM clause covers.
+  void Cover(const Source& src, JoinSide& side) const {
+    if (side.has_slot.empty()) side.has_slot.assign(width_, false);
+    if (src.join != Source::Join::kNone) {
+      Cover(*src.left, side);
+      Cover(*src.right, side);
+      return;
+    }
+    const size_t ti = leaf_index_.at(&src);
+    const ScopeTable& st = scope_[ti];
+    for (size_t i = 0; i < st.def->columns.size(); ++i) {
+      side.slots.push_back(st.offset + i);
+      side.has_slot[st.offset + i] = true;
+    }
+    side.tables.push_back(ti);
+  }
+
   std::vector<SourceRow> Rows(const Source& src, bool null_supplied, JoinSide& side) {
     side = JoinSide{};
-    side.has_slot.assign(width_, false);
+    Cover(src, side);
     if (src.join == Source::Join::kNone) return LeafRows(src, null_supplied, side);
     JoinSide left_side, right_side;
     const bool left_ns = null_supplied || src.join == Source::Join::kRight;
     const bool right_ns = null_supplied || src.join == Source::Join::kLeft;
     std::vector<SourceRow> left = Rows(*src.left, left_ns, left_side);
-    std::vector<SourceRow> right = Rows(*src.right, right_ns, right_side);
-    for (const JoinSide* s : {&left_side, &right_side}) {
-      side.slots.insert(side.slots.end(), s->slots.begin(), s->slots.end());
-      side.tables.insert(side.tables.end(), s->tables.begin(), s->tables.end());
-      for (size_t slot : s->slots) side.has_slot[slot] = true;
-    }
+    Cover(*src.right, right_side);
     // WHERE conditions across an inner join's sides join there, as keys
     // when they are equalities, instead of filtering the product.
     std::vector<const Expr*> also;
     if (!null_supplied && (src.join == Source::Join::kInner || src.join == Source::Join::kCross)) {
       for (size_t i = 0; i < where_parts_.size(); ++i) {
-        if (pushed_[i] || !ReadsOnly(*where_parts_[i], side.has_slot)) continue;
+        const Expr& c = *where_parts_[i];
+        if (pushed_[i] || !ReadsOnly(c, side.has_slot) || ReadsOnly(c, left_side.has_slot) ||
+            ReadsOnly(c, right_side.has_slot)) {
+          continue;
+        }
         pushed_[i] = true;
-        also.push_back(where_parts_[i]);
+        also.push_back(&c);
       }
     }
+    if (src.join != Source::Join::kRight && src.right->join == Source::Join::kNone &&
+        left.size() <= kMostLookups) {
+      if (auto joined = LookupJoin(src, right_ns, left, left_side, right_side, also)) return std::move(*joined);
+    }
+    std::vector<SourceRow> right = Rows(*src.right, right_ns, right_side);
     return JoinRows(src.join, std::move(left), std::move(right), left_side, right_side, src.on.get(), also);
   }
 
-  // A table's rows, through an index when the WHERE allows. Conditions on
-  // this table alone are applied here unless an outer join may give the
-  // table's columns Null, in which case the WHERE applies them after it.
-  std::vector<SourceRow> LeafRows(const Source& src, bool null_supplied, JoinSide& side) {
-    const size_t ti = leaf_index_.at(&src);
+  // The WHERE's conditions on one table alone (by position in where_parts_).
+  std::vector<size_t> LeafConditions(const JoinSide& side) const {
+    std::vector<size_t> out;
+    for (size_t i = 0; i < where_parts_.size(); ++i) {
+      if (ReadsOnly(*where_parts_[i], side.has_slot)) out.push_back(i);
+    }
+    return out;
+  }
+
+  // Rows `ids` of table `ti`, those that pass `filter`.
+  std::vector<SourceRow> ReadLeaf(size_t ti, const std::vector<RowId>& ids,
+                                  const std::vector<const Expr*>& filter) {
     const ScopeTable& st = scope_[ti];
     Table& t = *tables_[ti];
-    const size_t n = st.def->columns.size();
-    for (size_t i = 0; i < n; ++i) {
-      side.slots.push_back(st.offset + i);
-      side.has_slot[st.offset + i] = true;
-    }
-    side.tables.push_back(ti);
-
-    std::vector<const Expr*> mine;
-    for (size_t i = 0; i < where_parts_.size(); ++i) {
-      if (!ReadsOnly(*where_parts_[i], side.has_slot)) continue;
-      if (!null_supplied) pushed_[i] = true;
-      mine.push_back(where_parts_[i]);
-    }
-    std::vector<RowId> ids;
-    if (auto found = SeekRows(db_, t, st.offset, mine)) {
-      ids = std::move(*found);
-    } else {
-      Table::Scan scan(t);
-      while (scan.Next()) ids.push_back(scan.row_id());
-    }
     std::vector<SourceRow> out;
     SourceRow row;
     row.values.assign(width_, Value::Null());
@@ -293,14 +305,94 @@ class QueryRun {
     for (RowId id : ids) {
       // ReadRow brings long values kept outside the row too.
       std::vector<Value> values = t.ReadRow(id);
-      for (size_t i = 0; i < n; ++i) row.values[st.offset + i] = std::move(values[i]);
+      for (size_t i = 0; i < values.size(); ++i) row.values[st.offset + i] = std::move(values[i]);
       row.records[ti] = id;
-      if (!null_supplied) {
-        const bool ok = std::all_of(mine.begin(), mine.end(),
-                                    [&](const Expr* c) { return IsTrue(Evaluate(*c, row.values)); });
-        if (!ok) continue;
+      const bool ok = std::all_of(filter.begin(), filter.end(),
+                                  [&](const Expr* c) { return IsTrue(Evaluate(*c, row.values)); });
+      if (ok) out.push_back(row);
+    }
+    return out;
+  }
+
+  // A table's rows, through an index when the WHERE allows. Conditions on
+  // this table alone are applied here unless an outer join may give the
+  // table's columns Null, in which case the WHERE applies them after it
+  // (the index still serves: an equality with a constant is never true of
+  // Null).
+  std::vector<SourceRow> LeafRows(const Source& src, bool null_supplied, const JoinSide& side) {
+    const size_t ti = leaf_index_.at(&src);
+    const ScopeTable& st = scope_[ti];
+    Table& t = *tables_[ti];
+    std::vector<const Expr*> mine;
+    for (size_t i : LeafConditions(side)) {
+      if (!null_supplied) pushed_[i] = true;
+      mine.push_back(where_parts_[i]);
+    }
+    std::vector<RowId> ids;
+    if (auto found = SeekRows(db_, t, FixedBy(*st.def, st.offset, mine))) {
+      ids = std::move(*found);
+    } else {
+      Table::Scan scan(t);
+      while (scan.Next()) ids.push_back(scan.row_id());
+    }
+    return ReadLeaf(ti, ids, null_supplied ? std::vector<const Expr*>{} : mine);
+  }
+
+  // A join whose right side is one table with an index on the columns the
+  // ON condition (with `also`) equates to the left side's: each left row
+  // looks its partners up, so a few left rows read a few pages of the right
+  // table instead of all of it. Nothing when no index serves every row.
+  std::optional<std::vector<SourceRow>> LookupJoin(const Source& src, bool right_ns,
+                                                   const std::vector<SourceRow>& left,
+                                                   const JoinSide& left_side, const JoinSide& right_side,
+                                                   const std::vector<const Expr*>& also) {
+    const size_t ti = leaf_index_.at(src.right.get());
+    const ScopeTable& st = scope_[ti];
+    Table& t = *tables_[ti];
+    const std::vector<size_t> conditions = LeafConditions(right_side);
+    std::vector<const Expr*> mine;
+    for (size_t i : conditions) mine.push_back(where_parts_[i]);
+    const FixedColumns constant = FixedBy(*st.def, st.offset, mine);
+
+    std::vector<const Expr*> parts = also;
+    if (src.on) SplitAnd(*src.on, parts);
+    std::vector<std::pair<size_t, const Expr*>> keys;  // right column, left expression
+    for (const Expr* p : parts) {
+      if (p->kind != Expr::Kind::kBinary || p->op != "=") continue;
+      for (int k = 0; k < 2; ++k) {
+        const Expr& col = *p->args[static_cast<size_t>(k)];
+        const Expr& other = *p->args[static_cast<size_t>(1 - k)];
+        if (col.kind != Expr::Kind::kColumn || col.column < 0 || !right_side.has_slot[static_cast<size_t>(col.column)] ||
+            !ReadsOnly(other, left_side.has_slot)) {
+          continue;
+        }
+        keys.emplace_back(static_cast<size_t>(col.column) - st.offset, &other);
       }
-      out.push_back(row);
+    }
+    if (keys.empty()) return std::nullopt;
+
+    const std::vector<const Expr*> filter = right_ns ? std::vector<const Expr*>{} : mine;
+    std::vector<SourceRow> out;
+    for (const SourceRow& l : left) {
+      FixedColumns fixed = constant;
+      bool null_key = false;
+      for (const auto& [column, e] : keys) {
+        Value v = Evaluate(*e, l.values);
+        null_key = null_key || v.is_null();
+        fixed.emplace(column, std::move(v));
+      }
+      std::vector<SourceRow> partners;
+      if (!null_key) {
+        auto ids = SeekRows(db_, t, fixed);
+        if (!ids) return std::nullopt;
+        partners = ReadLeaf(ti, *ids, filter);
+      }
+      for (SourceRow& r : JoinRows(src.join, {l}, std::move(partners), left_side, right_side, src.on.get(), also)) {
+        out.push_back(std::move(r));
+      }
+    }
+    if (!right_ns) {
+      for (size_t i : conditions) pushed_[i] = true;
     }
     return out;
   }

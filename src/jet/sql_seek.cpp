@@ -1,7 +1,6 @@
 #include "jet/sql_seek.h"
 
 #include <limits>
-#include <map>
 
 #include "jet/database.h"
 #include "jet/error.h"
@@ -58,12 +57,8 @@ std::optional<Value> KeyValue(const ColumnDef& c, const Value& v) {
 
 }  // namespace
 
-std::optional<std::vector<RowId>> SeekRows(FileState& db, Table& t, size_t first_slot,
-                                           std::span<const Expr* const> conditions) {
-  const TableDef& def = t.def();
-  if (t.format().version < 4) return std::nullopt;
-  // Column (by position in def.columns) -> the constant it must equal.
-  std::map<size_t, Value> fixed;
+FixedColumns FixedBy(const TableDef& def, size_t first_slot, std::span<const Expr* const> conditions) {
+  FixedColumns fixed;
   for (const Expr* c : conditions) {
     if (c->kind != Expr::Kind::kBinary || c->op != "=") continue;
     for (int side = 0; side < 2; ++side) {
@@ -76,7 +71,12 @@ std::optional<std::vector<RowId>> SeekRows(FileState& db, Table& t, size_t first
       fixed.emplace(slot - first_slot, Evaluate(other, {}));
     }
   }
-  if (fixed.empty()) return std::nullopt;
+  return fixed;
+}
+
+std::optional<std::vector<RowId>> SeekRows(FileState& db, Table& t, const FixedColumns& fixed) {
+  const TableDef& def = t.def();
+  if (t.format().version < 4 || fixed.empty()) return std::nullopt;
 
   // The index with the most columns, all fixed.
   std::optional<size_t> best;

@@ -1,7 +1,8 @@
 // Index seeks: a WHERE that fixes the value of every column of one of a
-// table's indexes (col = constant, joined by AND to anything else) finds
-// its rows through that index's B-tree, reading the pages from the root to
-// the leaf and the rows' own data pages, instead of every page of the table.
+// table's indexes (col = constant, joined by AND to anything else), or a
+// join's condition once the other side's row is known, finds its rows
+// through that index's B-tree, reading the pages from the root to the leaf
+// and the rows' own data pages, instead of every page of the table.
 //
 // The rows found are candidates: the caller still evaluates its condition
 // on each. They include every row the condition can match: the constant is
@@ -12,6 +13,7 @@
 // comparison does). Anything else is scanned.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <span>
 #include <vector>
@@ -25,10 +27,16 @@ class FileState;
 
 namespace jet::sql {
 
-// The rows of `t` that the AND-ed `conditions` may match, through an
-// index, or nothing when no index serves. `first_slot` is where the table's
-// columns start in the rows the bound conditions read.
-std::optional<std::vector<RowId>> SeekRows(FileState& db, Table& t, size_t first_slot,
-                                           std::span<const Expr* const> conditions);
+// Column (by position in the table's definition) -> the value it must
+// equal.
+using FixedColumns = std::map<size_t, Value>;
+
+// The columns the AND-ed `conditions` fix to a constant. `first_slot` is
+// where the table's columns start in the rows the bound conditions read.
+FixedColumns FixedBy(const TableDef& def, size_t first_slot, std::span<const Expr* const> conditions);
+
+// The rows of `t` whose columns may hold the `fixed` values, through the
+// index with the most columns all fixed, or nothing when no index serves.
+std::optional<std::vector<RowId>> SeekRows(FileState& db, Table& t, const FixedColumns& fixed);
 
 }  // namespace jet::sql

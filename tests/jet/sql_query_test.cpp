@@ -411,6 +411,23 @@ TEST_F(SqlQueryTest, SeeksFindWhatScansFind) {
     for (const auto& r : Query(scan).rows) b.push_back(r[0].ToString());
     EXPECT_EQ(a, b) << where;
   }
+  // A join looks its other side up through that side's index, for each
+  // row of a few (one case's client; a client's cases of one kind).
+  for (const std::string join : {
+           "SELECT e.Num, c.Nombre FROM Expedientes AS e INNER JOIN Clientes AS c ON e.Cliente = c.Id WHERE ",
+           "SELECT e.Num, c.Nombre FROM Expedientes AS e LEFT JOIN Clientes AS c ON c.Id = e.Cliente WHERE ",
+       }) {
+    for (const char* num : {"4", "30", "17"}) {  // case 30's client does not exist
+      const auto seek = Query(join + "e.Num = " + num).rows;
+      const auto scan = Query(join + "e.Num + 0 = " + num).rows;
+      ASSERT_EQ(seek.size(), scan.size()) << join << num;
+      for (size_t i = 0; i < seek.size(); ++i) EXPECT_EQ(seek[i], scan[i]) << join << num;
+    }
+  }
+  EXPECT_EQ(Query("SELECT c.Id, e.Num FROM Clientes AS c INNER JOIN Expedientes AS e "
+                  "ON e.Cliente = c.Id AND e.Materia = 'Penal' WHERE c.Id = 8 ORDER BY e.Num").rows,
+            Query("SELECT c.Id, e.Num FROM Clientes AS c INNER JOIN Expedientes AS e "
+                  "ON e.Cliente = c.Id AND e.Materia & '' = 'Penal' WHERE c.Id + 0 = 8 ORDER BY e.Num").rows);
   EXPECT_EQ(Query("SELECT Num FROM Expedientes WHERE Importe = 0.1").rows.size(), 38u)
       << "Currency against a Double literal";
   // Through a join's inner side, and a text key that is not ASCII.
@@ -434,6 +451,9 @@ TEST_F(SqlQueryTest, AKeyLookupReadsAFewPages) {
   EXPECT_LE(seek, 5u);
   EXPECT_GT(scan, 20 * seek);
   EXPECT_LE(reads("SELECT Num FROM Expedientes WHERE Cliente = 8 AND Materia = 'Penal' AND Horas > 0", 2), 8u);
+  EXPECT_LE(reads("SELECT e.Num, c.Nombre FROM Expedientes AS e INNER JOIN Clientes AS c ON e.Cliente = c.Id "
+                  "WHERE e.Num = 2345", 1),
+            10u);
 }
 
 // Rows still in memory (an index filled in this session and not yet
