@@ -60,6 +60,13 @@ class QueryRun {
     pushed_.assign(where_parts.size(), false);
     where_parts_ = where_parts;
     JoinSide side;
+    if (aggregate && s_.from.join == Source::Join::kNone) {
+      // One table: every condition applies as its rows are read, and the
+      // rows need not be kept to be counted.
+      Cover(s_.from, side);
+      LeafRows(s_.from, false, side, [&](SourceRow& r) { AddToGroup(r); });
+      return Finish(GroupRows());
+    }
     std::vector<SourceRow> rows = Rows(s_.from, false, side);
     std::vector<const Expr*> remaining;
     for (size_t i = 0; i < where_parts_.size(); ++i) {
@@ -71,7 +78,10 @@ class QueryRun {
                             [&](const Expr* c) { return IsTrue(Evaluate(*c, r.values)); });
       });
     }
-    if (aggregate) rows = Group(std::move(rows));
+    if (aggregate) {
+      for (const SourceRow& r : rows) AddToGroup(r);
+      rows = GroupRows();
+    }
     return Finish(std::move(rows));
   }
 
@@ -293,12 +303,12 @@ class QueryRun {
     return out;
   }
 
-  // Rows `ids` of table `ti`, those that pass `filter`.
-  std::vector<SourceRow> ReadLeaf(size_t ti, const std::vector<RowId>& ids,
-                                  const std::vector<const Expr*>& filter) {
+  // Rows `ids` of table `ti`, those that pass `filter`, handed to `take`.
+  using RowSink = std::function<void(SourceRow&)>;
+  void ReadLeaf(size_t ti, const std::vector<RowId>& ids, const std::vector<const Expr*>& filter,
+                const RowSink& take) {
     const ScopeTable& st = scope_[ti];
     Table& t = *tables_[ti];
-    std::vector<SourceRow> out;
     SourceRow row;
     row.values.assign(width_, Value::Null());
     row.records.assign(scope_.size(), std::nullopt);
@@ -309,8 +319,13 @@ class QueryRun {
       row.records[ti] = id;
       const bool ok = std::all_of(filter.begin(), filter.end(),
                                   [&](const Expr* c) { return IsTrue(Evaluate(*c, row.values)); });
-      if (ok) out.push_back(row);
+      if (ok) take(row);
     }
+  }
+  std::vector<SourceRow> ReadLeaf(size_t ti, const std::vector<RowId>& ids,
+                                  const std::vector<const Expr*>& filter) {
+    std::vector<SourceRow> out;
+    ReadLeaf(ti, ids, filter, [&](SourceRow& r) { out.push_back(r); });
     return out;
   }
 
@@ -320,6 +335,11 @@ class QueryRun {
   // (the index still serves: an equality with a constant is never true of
   // Null).
   std::vector<SourceRow> LeafRows(const Source& src, bool null_supplied, const JoinSide& side) {
+    std::vector<SourceRow> out;
+    LeafRows(src, null_supplied, side, [&](SourceRow& r) { out.push_back(r); });
+    return out;
+  }
+  void LeafRows(const Source& src, bool null_supplied, const JoinSide& side, const RowSink& take) {
     const size_t ti = leaf_index_.at(&src);
     const ScopeTable& st = scope_[ti];
     Table& t = *tables_[ti];
@@ -335,7 +355,7 @@ class QueryRun {
       Table::Scan scan(t);
       while (scan.Next()) ids.push_back(scan.row_id());
     }
-    return ReadLeaf(ti, ids, null_supplied ? std::vector<const Expr*>{} : mine);
+    ReadLeaf(ti, ids, null_supplied ? std::vector<const Expr*>{} : mine, take);
   }
 
   // A join whose right side is one table with an index on the columns the
@@ -397,38 +417,33 @@ class QueryRun {
     return out;
   }
 
+  // Rows go to their group as they come: only a group's first row is kept,
+  // with its aggregates' running values.
+  void AddToGroup(const SourceRow& r) {
+    group_key_.clear();
+    for (const auto& g : s_.group_by) group_key_.push_back(Evaluate(*g, r.values));
+    auto [at, added] = group_index_.try_emplace(group_key_, groups_.size());
+    if (added) NewGroup(r);
+    for (Accumulator& a : groups_[at->second].sums) a.Add(r.values);
+  }
+  void NewGroup(const SourceRow& first) {
+    groups_.push_back({first, {}});
+    for (const Expr* a : aggregates_) groups_.back().sums.emplace_back(*a);
+  }
+
   // One row per group, in the order of the GROUP BY values: the group's
   // first row with the aggregates' values after the tables' slots.
-  std::vector<SourceRow> Group(std::vector<SourceRow> rows) {
-    struct State {
-      SourceRow first;
-      std::vector<Accumulator> sums;
-    };
-    std::vector<State> groups;
-    std::map<std::vector<Value>, size_t, ValuesLess> index;
-    auto fresh = [&](SourceRow first) {
-      State g{std::move(first), {}};
-      for (const Expr* a : aggregates_) g.sums.emplace_back(*a);
-      return g;
-    };
-    std::vector<Value> key;
-    for (SourceRow& r : rows) {
-      key.clear();
-      for (const auto& g : s_.group_by) key.push_back(Evaluate(*g, r.values));
-      auto [at, added] = index.try_emplace(key, groups.size());
-      if (added) groups.push_back(fresh(r));
-      for (Accumulator& a : groups[at->second].sums) a.Add(r.values);
-    }
-    if (groups.empty() && s_.group_by.empty()) {
+  std::vector<SourceRow> GroupRows() {
+    if (groups_.empty() && s_.group_by.empty()) {
       SourceRow none;
       none.values.assign(width_, Value::Null());
       none.records.assign(scope_.size(), std::nullopt);
-      groups.push_back(fresh(std::move(none)));
-      index.try_emplace({}, 0);
+      NewGroup(none);
+      group_index_.try_emplace({}, 0);
     }
     std::vector<SourceRow> out;
-    for (const auto& [k, i] : index) {
-      State& g = groups[i];
+    for (const auto& [k, i] : group_index_) {
+      Group& g = groups_[i];
       g.first.values.resize(width_ + aggregates_.size());
       for (size_t a = 0; a < aggregates_.size(); ++a) g.first.values[width_ + a] = g.sums[a].Result();
       if (s_.having && !IsTrue(Evaluate(*s_.having, g.first.values))) continue;
@@ -509,6 +524,13 @@ class QueryRun {
   std::vector<Expr*> aggregates_;
   std::vector<const Expr*> where_parts_;
   std::vector<bool> pushed_;
+  struct Group {
+    SourceRow first;
+    std::vector<Accumulator> sums;
+  };
+  std::vector<Group> groups_;
+  std::map<std::vector<Value>, size_t, ValuesLess> group_index_;
+  std::vector<Value> group_key_;
 };
 
 }  // namespace
