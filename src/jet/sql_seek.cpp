@@ -1,10 +1,13 @@
 #include "jet/sql_seek.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/index_key.h"
+#include "jet/index_page.h"
+#include "jet/pager.h"
 #include "jet/sql_expr.h"
 #include "jet/value_codec.h"
 
@@ -55,6 +58,53 @@ std::optional<Value> KeyValue(const ColumnDef& c, const Value& v) {
   return std::nullopt;
 }
 
+bool StartsWith(ByteView key, ByteView prefix) {
+  return key.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), key.begin());
+}
+
+// Rows whose key in the tree under `root` starts with `prefix` (the
+// leading columns' keys), in index order. An intermediate entry carries
+// its child's last key, so the descent takes the first child whose last
+// key is not below the prefix, then the leaves are followed to the right.
+// Nothing when the pages may not hold every entry: an index that was empty
+// when its table began to fill in this session keeps its entries in memory
+// (pending_index.h) and its root empty on the page until they are written.
+std::optional<std::vector<RowId>> RowsUnderPrefix(Pager& pager, const Format& f, uint32_t root,
+                                                  ByteView prefix) {
+  uint32_t page = root;
+  for (uint32_t depth = 0;; ++depth) {
+    if (depth > 32) throw JetError(kErrCorrupt);
+    const IndexPage p = ParseIndexPage(f, pager.Read(page));
+    if (p.leaf) {
+      if (page == root && p.entries.empty() && pager.writable()) return std::nullopt;
+      break;
+    }
+    uint32_t child = p.tail_page;
+    for (const IndexEntry& e : p.entries) {
+      if (CompareKeys(e.key, prefix) >= 0) {
+        child = e.child;
+        break;
+      }
+    }
+    if (child == 0) return std::vector<RowId>{};
+    page = child;
+  }
+  std::vector<RowId> out;
+  for (uint32_t hops = 0; page != 0; ++hops) {
+    if (hops > pager.page_count()) throw JetError(kErrCorrupt);
+    const IndexPage p = ParseIndexPage(f, pager.Read(page));
+    for (const IndexEntry& e : p.entries) {
+      if (StartsWith(e.key, prefix)) {
+        out.push_back(e.row);
+      } else if (CompareKeys(e.key, prefix) > 0) {
+        return out;
+      }
+    }
+    page = p.next_page;
+  }
+  return out;
+}
+
 }  // namespace
 
 FixedColumns FixedBy(const TableDef& def, size_t first_slot, std::span<const Expr* const> conditions) {
@@ -78,36 +128,41 @@ std::optional<std::vector<RowId>> SeekRows(FileState& db, Table& t, const FixedC
   const TableDef& def = t.def();
   if (t.format().version < 4 || fixed.empty()) return std::nullopt;
 
-  // The index with the most columns, all fixed.
-  std::optional<size_t> best;
-  Bytes best_key;
+  // An index whose columns are all fixed, the one with the most; else the
+  // one with the longest run of fixed leading columns.
+  struct Choice {
+    size_t index = 0;
+    size_t fixed_columns = 0;
+    bool whole = false;
+    Bytes key;
+  };
+  std::optional<Choice> best;
   for (size_t i = 0; i < def.real_indexes.size(); ++i) {
     const RealIndexDef& ri = def.real_indexes[i];
-    if (ri.columns.empty() || (best && def.real_indexes[*best].columns.size() >= ri.columns.size())) continue;
-    Bytes key;
-    bool usable = true;
+    Choice c{i, 0, false, {}};
     for (const IndexColumn& ic : ri.columns) {
       const ColumnDef* cd = def.ColumnByNumber(ic.column_number);
-      if (!cd) {
-        usable = false;
-        break;
-      }
+      if (!cd) break;
       const auto at = fixed.find(static_cast<size_t>(cd - def.columns.data()));
-      std::optional<Value> v;
-      if (at != fixed.end()) v = KeyValue(*cd, at->second);
-      if (!v) {
-        usable = false;
-        break;
-      }
-      AppendKeyColumn(key, *v, *cd, ic.ascending);
+      if (at == fixed.end()) break;
+      const std::optional<Value> v = KeyValue(*cd, at->second);
+      if (!v) break;
+      AppendKeyColumn(c.key, *v, *cd, ic.ascending);
+      ++c.fixed_columns;
     }
-    if (!usable) continue;
-    best = i;
-    best_key = std::move(key);
+    if (c.fixed_columns == 0) continue;
+    c.whole = c.fixed_columns == ri.columns.size();
+    if (!best || (c.whole && !best->whole) ||
+        (c.whole == best->whole && c.fixed_columns > best->fixed_columns)) {
+      best = std::move(c);
+    }
   }
   if (!best) return std::nullopt;
+  if (!best->whole) {
+    return RowsUnderPrefix(t.pager(), t.format(), def.real_indexes[best->index].first_page, best->key);
+  }
   std::vector<RowId> rows;
-  db.FindIndexRows(t, *best, best_key, std::numeric_limits<size_t>::max(), rows);
+  db.FindIndexRows(t, best->index, best->key, std::numeric_limits<size_t>::max(), rows);
   return rows;
 }
 

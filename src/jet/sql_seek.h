@@ -1,8 +1,9 @@
 // Index seeks: a WHERE that fixes the value of every column of one of a
-// table's indexes (col = constant, joined by AND to anything else), or a
-// join's condition once the other side's row is known, finds its rows
-// through that index's B-tree, reading the pages from the root to the leaf
-// and the rows' own data pages, instead of every page of the table.
+// table's indexes, or of its leading columns (col = constant, joined by
+// AND to anything else), or a join's condition once the other side's row
+// is known, finds its rows through that index's B-tree, reading the pages
+// from the root to the leaves that hold them and the rows' own data pages,
+// instead of every page of the table.
 //
 // The rows found are candidates: the caller still evaluates its condition
 // on each. They include every row the condition can match: the constant is
@@ -36,7 +37,8 @@ using FixedColumns = std::map<size_t, Value>;
 FixedColumns FixedBy(const TableDef& def, size_t first_slot, std::span<const Expr* const> conditions);
 
 // The rows of `t` whose columns may hold the `fixed` values, through the
-// index with the most columns all fixed, or nothing when no index serves.
+// index with the most columns all fixed (else the most leading columns
+// fixed), or nothing when no index serves.
 std::optional<std::vector<RowId>> SeekRows(FileState& db, Table& t, const FixedColumns& fixed);
 
 }  // namespace jet::sql

@@ -451,6 +451,8 @@ TEST_F(SqlQueryTest, AKeyLookupReadsAFewPages) {
   EXPECT_LE(seek, 5u);
   EXPECT_GT(scan, 20 * seek);
   EXPECT_LE(reads("SELECT Num FROM Expedientes WHERE Cliente = 8 AND Materia = 'Penal' AND Horas > 0", 2), 8u);
+  // The leading column of (Cliente, Materia): its 18 rows, each on a page.
+  EXPECT_LE(reads("SELECT Num FROM Expedientes WHERE Cliente = 8", 18), 25u);
   EXPECT_LE(reads("SELECT e.Num, c.Nombre FROM Expedientes AS e INNER JOIN Clientes AS c ON e.Cliente = c.Id "
                   "WHERE e.Num = 2345", 1),
             10u);
@@ -463,6 +465,7 @@ TEST(SqlSeekTest, FindsRowsNotYetWritten) {
   auto db = jet::dao::DBEngine::Instance().Workspaces(0).CreateDatabase(dir.File("s.mdb"),
                                                                        ";LANGID=0x0409;CP=1252;COUNTRY=0");
   db.Execute("CREATE TABLE T (K TEXT(10) CONSTRAINT PK PRIMARY KEY, N LONG)");
+  db.Execute("CREATE INDEX NK ON T (N, K)");
   for (int i = 0; i < 500; ++i) {
     db.Execute("INSERT INTO T VALUES ('k" + std::to_string(i) + "', " + std::to_string(i) + ")");
   }
@@ -470,6 +473,9 @@ TEST(SqlSeekTest, FindsRowsNotYetWritten) {
   auto rs = jet::sql::Query(*file, "SELECT N FROM T WHERE K = 'K321'");
   ASSERT_EQ(rs.rows.size(), 1u);
   EXPECT_EQ(rs.rows[0][0].ToString(), "321");
+  rs = jet::sql::Query(*file, "SELECT K FROM T WHERE N = 321");  // the leading column of NK
+  ASSERT_EQ(rs.rows.size(), 1u);
+  EXPECT_EQ(rs.rows[0][0].ToString(), "k321");
   db.Close();
 }
 
