@@ -81,6 +81,7 @@ constexpr Entry kMessages[] = {
     {kErrSyntaxFieldDefinition, "Error de sintaxis en la definición del campo."},
     {kErrSyntaxAlterTable, "Error de sintaxis en la instrucción ALTER TABLE."},
     {kErrSyntaxDrop, "Error de sintaxis en la instrucción DROP TABLE o DROP INDEX."},
+    {kErrQueryTooComplex, "La consulta es demasiado compleja."},
     {kErrValueCountMismatch, "El número de valores de consulta y el número de campos de destino son diferentes."},
     {kErrNoTableOrConstraint, "No se encuentra la tabla o la restricción."},
     {kErrTableNotFound, "La tabla '|' no existe."},

@@ -81,6 +81,7 @@ enum ErrorCode : int {
   kErrSyntaxAlterTable = 3293,
   kErrSyntaxDrop = 3295,
   kErrValueCountMismatch = 3346,
+  kErrQueryTooComplex = 3360,
   kErrNoTableOrConstraint = 3371,
   kErrTableNotFound = 3376,
 };

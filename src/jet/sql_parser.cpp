@@ -1,6 +1,7 @@
 #include "jet/sql_parser.h"
 
 #include <cctype>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -19,6 +20,12 @@ constexpr std::string_view kReserved[] = {
     "AS",     "ASC",   "DESC",   "MOD",   "XOR",     "ON",     "SET",  "VALUES",
     "INTO",   "DISTINCT", "TOP", "INSERT", "UPDATE", "DELETE", "CONSTRAINT",
     "UNION",  "JOIN",  "INNER",  "OUTER", "WITH", "DISTINCTROW"};
+
+// How deep parentheses (and NOT, signs) may nest, and how deep an
+// expression's tree may grow: the parser and the evaluator recurse that
+// deep, within the stack a Windows program's thread has.
+constexpr int kMaxNesting = 100;
+constexpr int kMaxDepth = 1000;
 
 // Jet's aggregate functions; anything else with parentheses is a call.
 constexpr std::string_view kAggregates[] = {"COUNT", "SUM", "AVG", "MIN", "MAX"};
@@ -187,6 +194,27 @@ class Parser {
     throw JetError(error_);
   }
 
+  // Guards one level of recursion into a nested part of the statement.
+  class Nest {
+   public:
+    explicit Nest(Parser& p) : p_(p) {
+      if (++p_.nesting_ > kMaxNesting) throw JetError(kErrQueryTooComplex);
+    }
+    ~Nest() { --p_.nesting_; }
+    Nest(const Nest&) = delete;
+    Nest& operator=(const Nest&) = delete;
+
+   private:
+    Parser& p_;
+  };
+
+  // Sets the node's depth from its arguments'.
+  ExprPtr Grown(ExprPtr e) {
+    for (const auto& a : e->args) e->depth = std::max(e->depth, a->depth + 1);
+    if (e->depth > kMaxDepth) throw JetError(kErrQueryTooComplex);
+    return e;
+  }
+
   void Finish() {
     AcceptSymbol(";");
     if (Peek().kind != TokenKind::kEnd) Fail();
@@ -235,10 +263,11 @@ class Parser {
     e->end = r->end;
     e->args.push_back(std::move(l));
     e->args.push_back(std::move(r));
-    return e;
+    return Grown(std::move(e));
   }
 
   ExprPtr ParseOr() {
+    Nest nest(*this);
     ExprPtr l = ParseAnd();
     for (;;) {
       if (AcceptWord("OR")) {
@@ -264,9 +293,12 @@ class Parser {
       e->kind = Expr::Kind::kUnary;
       e->op = "NOT";
       e->pos = p;
-      e->args.push_back(ParseNot());
+      {
+        Nest nest(*this);
+        e->args.push_back(ParseNot());
+      }
       e->end = e->args[0]->end;
-      return e;
+      return Grown(std::move(e));
     }
     return ParseComparison();
   }
@@ -291,7 +323,7 @@ class Parser {
         e->pos = l->pos;
         e->end = toks_[pos_ - 1].end;
         e->args.push_back(std::move(l));
-        l = std::move(e);
+        l = Grown(std::move(e));
         continue;
       }
       bool negated = false;
@@ -323,7 +355,7 @@ class Parser {
           e->args.push_back(ParseConcat());
         }
         e->end = toks_[pos_ - 1].end;
-        l = std::move(e);
+        l = Grown(std::move(e));
         continue;
       }
       if (negated) Fail();
@@ -378,7 +410,11 @@ class Parser {
       const Token& t = Next();
       const bool minus = t.text == "-";
       const size_t p = t.pos;
-      ExprPtr operand = ParseUnary();
+      ExprPtr operand;
+      {
+        Nest nest(*this);
+        operand = ParseUnary();
+      }
       if (!minus) return operand;
       auto e = std::make_unique<Expr>();
       e->kind = Expr::Kind::kUnary;
@@ -386,7 +422,7 @@ class Parser {
       e->pos = p;
       e->end = operand->end;
       e->args.push_back(std::move(operand));
-      return e;
+      return Grown(std::move(e));
     }
     return ParsePower();
   }
@@ -451,7 +487,7 @@ class Parser {
         if (!(agg == "COUNT" && AcceptSymbol("*"))) e->args.push_back(ParseOr());
         ExpectSymbol(")");
         e->end = toks_[pos_ - 1].end;
-        return e;
+        return Grown(std::move(e));
       }
       e->kind = Expr::Kind::kCall;
       e->name = name;
@@ -462,7 +498,7 @@ class Parser {
       }
       ExpectSymbol(")");
       e->end = toks_[pos_ - 1].end;
-      return e;
+      return Grown(std::move(e));
     }
     e->kind = Expr::Kind::kColumn;
     e->name = name;
@@ -549,6 +585,7 @@ class Parser {
 
   // FROM: sources separated by commas, each a chain of joins.
   Source ParseSources() {
+    Nest nest(*this);
     Source from = ParseJoins();
     while (AcceptSymbol(",")) {
       Source cross;
@@ -929,6 +966,7 @@ class Parser {
   size_t pos_ = 0;
   int error_ = kErrInvalidSqlStatement;
   std::optional<size_t> expr_start_;
+  int nesting_ = 0;
 };
 
 }  // namespace

@@ -42,6 +42,7 @@ struct Expr {
   std::vector<ExprPtr> args;
   int column = -1;        // slot in the row, once bound
   size_t pos = 0, end = 0;
+  int depth = 1;          // of the tree under it; the parser bounds it (3360)
 };
 
 struct SelectItem {
@@ -147,7 +148,9 @@ struct DropIndex {
 using Statement = std::variant<Select, Insert, Update, Delete, CreateTable, CreateIndex,
                                AlterTable, DropTable, DropIndex>;
 
-// Parses one statement (a trailing ';' is allowed). Throws JetError.
+// Parses one statement (a trailing ';' is allowed). Throws JetError; 3360
+// when parentheses nest too deep or an expression grows too deep to
+// evaluate (a chain of a thousand ORs).
 Statement Parse(std::string_view sql);
 
 // The value of a #date# literal's text: ISO (2001-12-31), or month first

@@ -55,10 +55,8 @@ class QueryRun {
     const bool aggregate = PrepareAggregates();
     if (s_.distinct) CheckDistinctOrder();
 
-    std::vector<const Expr*> where_parts;
-    if (s_.where) SplitAnd(*s_.where, where_parts);
-    pushed_.assign(where_parts.size(), false);
-    where_parts_ = where_parts;
+    if (s_.where) SplitAnd(*s_.where, where_parts_);
+    pushed_.assign(where_parts_.size(), false);
     JoinSide side;
     if (aggregate && s_.from.join == Source::Join::kNone) {
       // One table: every condition applies as its rows are read, and the
@@ -522,8 +520,8 @@ class QueryRun {
   std::vector<std::string> parameters_;
   std::vector<OrderKey> order_;
   std::vector<Expr*> aggregates_;
-  std::vector<const Expr*> where_parts_;
-  std::vector<bool> pushed_;
+  std::vector<const Expr*> where_parts_;  // the WHERE's AND-ed conditions
+  std::vector<bool> pushed_;              // applied already where rows were read or joined
   struct Group {
     SourceRow first;
     std::vector<Accumulator> sums;

@@ -393,6 +393,31 @@ TEST_F(SqlQueryTest, MistakesGetTheEnginesErrors) {
   }
 }
 
+TEST_F(SqlQueryTest, StatementsTooDeepAreRefusedNotACrash) {
+  auto error_of = [](const std::string& sql) {
+    try {
+      Query(sql);
+    } catch (const jet::JetError& e) {
+      return e.number();
+    }
+    return 0;
+  };
+  std::string ors = "Id = 0";
+  for (int i = 1; i < 100000; ++i) ors += " OR Id = " + std::to_string(i);
+  EXPECT_EQ(error_of("SELECT COUNT(*) FROM Clientes WHERE " + ors), jet::kErrQueryTooComplex);
+  EXPECT_EQ(error_of("SELECT " + std::string(100000, '(') + "1" + std::string(100000, ')') + " FROM Clientes"),
+            jet::kErrQueryTooComplex);
+  EXPECT_EQ(error_of("SELECT COUNT(*) FROM " + std::string(100000, '(') + "Clientes"), jet::kErrQueryTooComplex);
+  std::string nots;
+  for (int i = 0; i < 100000; ++i) nots += "NOT ";
+  EXPECT_EQ(error_of("SELECT COUNT(*) FROM Clientes WHERE " + nots + "Id = 1"), jet::kErrQueryTooComplex);
+  // What people write stays well inside.
+  std::string some = "Id = 0";
+  for (int i = 1; i < 300; ++i) some += " OR Id = " + std::to_string(i);
+  auto rs = Query("SELECT COUNT(*) FROM Clientes WHERE ((" + some + "))");
+  EXPECT_EQ(rs.rows[0][0].ToString(), "200");
+}
+
 // ---- index seeks ----
 
 TEST_F(SqlQueryTest, SeeksFindWhatScansFind) {
