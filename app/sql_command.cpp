@@ -7,6 +7,7 @@
 #include <string>
 
 #include "commands.h"
+#include "database_report.h"
 #include "jet/error.h"
 #include "jet/sql.h"
 
@@ -44,6 +45,18 @@ std::string Trimmed(const std::string& line) {
   return s;
 }
 
+// An array of one object per row, values as inspect --json writes them.
+void PrintJson(jet::dao::Recordset& rs, std::ostream& out) {
+  const int n = rs.FieldCount();
+  auto rows = nlohmann::ordered_json::array();
+  for (; !rs.IsEOF(); rs.MoveNext()) {
+    nlohmann::ordered_json row = nlohmann::ordered_json::object();
+    for (int i = 0; i < n; ++i) row[rs.FieldName(i)] = ValueToJson(rs.GetValue(i));
+    rows.push_back(std::move(row));
+  }
+  out << rows.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+}
+
 void PrintResult(jet::dao::Recordset& rs, std::ostream& out) {
   const int n = rs.FieldCount();
   for (int i = 0; i < n; ++i) out << (i ? "," : "") << CsvField(jet::Value(rs.FieldName(i)));
@@ -67,10 +80,14 @@ jet::dao::Database OpenOrCreate(const std::string& path, const std::string& pass
 }  // namespace
 
 void RunStatement(jet::dao::Database& db, const std::string& statement, std::ostream& out,
-                  std::ostream& log, bool verbose) {
+                  std::ostream& log, bool verbose, bool json) {
   if (jet::sql::IsSelect(statement)) {
     auto rs = db.OpenRecordset(statement);
-    PrintResult(rs, out);
+    if (json) {
+      PrintJson(rs, out);
+    } else {
+      PrintResult(rs, out);
+    }
     rs.Close();
     return;
   }
@@ -88,6 +105,7 @@ void AddSqlCommand(CLI::App& app) {
     std::string statement;
     bool create = false;
     bool verbose = false;
+    std::string format = "csv";
   };
   auto opts = std::make_shared<Options>();
   auto* cmd = app.add_subcommand("sql", "Run SQL statements; SELECT results are printed as CSV");
@@ -98,6 +116,9 @@ void AddSqlCommand(CLI::App& app) {
                 "Create DB (Jet 4, general sort order) when it does not exist");
   cmd->add_option("--password", opts->password,
                   "Database password, also for --create (default: the program's own; \"\" for none)");
+  cmd->add_option("--format", opts->format,
+                  "How SELECT results print: csv (default) or json (an array of one object per row)")
+      ->check(CLI::IsMember({"csv", "json"}));
   cmd->add_flag("-v,--verbose", opts->verbose,
                 "Report \"N filas afectadas\" on stderr after each statement that is not a SELECT");
   cmd->footer(
@@ -111,7 +132,8 @@ void AddSqlCommand(CLI::App& app) {
       "double quotes when it holds a comma, quote or line break (quotes doubled), an\n"
       "empty text as \"\", null as nothing, numbers with a '.' (currency with four\n"
       "decimals), dates as YYYY-MM-DD HH:MM:SS, Yes/No as True/False, binary as\n"
-      "upper-case hex.\n"
+      "upper-case hex. With --format json: an array of one object per row, values as\n"
+      "inspect --json writes them (Currency as a string with four decimals).\n"
       "A failing statement prints \"Error NNNN: message\" on stderr and the next one\n"
       "runs; the exit status is then 1.");
   cmd->callback([opts, statement] {
@@ -121,7 +143,7 @@ void AddSqlCommand(CLI::App& app) {
       const std::string statement = Trimmed(line);
       if (statement.empty() || statement.rfind("--", 0) == 0) return;
       try {
-        RunStatement(db, statement, std::cout, std::cerr, opts->verbose);
+        RunStatement(db, statement, std::cout, std::cerr, opts->verbose, opts->format == "json");
       } catch (const jet::JetError& e) {
         failed = true;
         // Flushed first so that on a terminal the error follows the rows before it.

@@ -1,5 +1,6 @@
 // sql: runs SQL statements against a database, one given on the command line
-// or one per line of standard input, and prints SELECT results as CSV.
+// or one per line of standard input, and prints SELECT results as CSV or
+// JSON.
 #pragma once
 
 #include <iosfwd>
@@ -16,10 +17,11 @@ namespace maquetor {
 // "YYYY-MM-DD HH:MM:SS" dates, True/False, upper-case hex for binary).
 std::string CsvField(const jet::Value& v);
 
-// Runs one statement. A SELECT writes its header and rows to `out` as CSV;
-// any other statement runs with dbFailOnError and, when `verbose`, reports
-// "N filas afectadas" on `log`. Jet errors propagate.
+// Runs one statement. A SELECT writes its header and rows to `out` as CSV,
+// or with `json` an array of one object per row (values as ValueToJson
+// gives them); any other statement runs with dbFailOnError and, when
+// `verbose`, reports "N filas afectadas" on `log`. Jet errors propagate.
 void RunStatement(jet::dao::Database& db, const std::string& statement, std::ostream& out,
-                  std::ostream& log, bool verbose);
+                  std::ostream& log, bool verbose, bool json = false);
 
 }  // namespace maquetor

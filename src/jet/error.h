@@ -55,12 +55,20 @@ enum ErrorCode : int {
   kErrTooFewParameters = 3061,
   kErrCannotExecuteSelect = 3065,
   kErrSyntaxExpression = 3075,     // syntax error (missing operator) in query expression
+  kErrAmbiguousField = 3079,       // a name more than one table of the FROM clause has
   kErrUndefinedFunction = 3085,
+  kErrOrderByConflictsDistinct = 3093,
+  kErrAggregateInExpression = 3095,
+  kErrAggregateInWhere = 3096,
+  kErrAggregateInGroupBy = 3098,
+  kErrGroupOnStar = 3120,
+  kErrNotInAggregate = 3122,       // a column neither grouped nor in an aggregate
   kErrFieldNotUpdatable = 3113,
   kErrSyntaxInsert = 3134,
   kErrInsertUnknownField = 3127,
   kErrInvalidSqlStatement = 3129,
   kErrSyntaxFrom = 3131,
+  kErrSyntaxJoin = 3135,
   kErrSyntaxOrderBy = 3138,
   kErrSyntaxSelect = 3141,
   kErrSyntaxUpdate = 3144,
@@ -73,6 +81,7 @@ enum ErrorCode : int {
   kErrSyntaxAlterTable = 3293,
   kErrSyntaxDrop = 3295,
   kErrValueCountMismatch = 3346,
+  kErrQueryTooComplex = 3360,
   kErrNoTableOrConstraint = 3371,
   kErrTableNotFound = 3376,
 };

@@ -276,6 +276,7 @@ class FilePager final : public Pager {
 
   ByteView Read(uint32_t page) override {
     if (page == last_page_ && last_frame_) return ByteView(last_frame_->data, format_->page_size);
+    ++page_reads_;
     if (page >= page_count_) throw JetError(kErrCorrupt);
     Frame* f = index_[page];
     if (f) {

@@ -123,6 +123,13 @@ class Pager {
 
   static constexpr size_t kDefaultCacheBudget = size_t{64} << 20;
   static constexpr size_t kMinCachedPages = 4;
+
+  // Reads of a page other than the one read just before, since the open:
+  // how many pages a lookup visited (tests check that seeks stay small).
+  uint64_t page_reads() const { return page_reads_; }
+
+ protected:
+  uint64_t page_reads_ = 0;
 };
 
 }  // namespace jet

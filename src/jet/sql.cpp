@@ -10,6 +10,7 @@
 #include "jet/row.h"
 #include "jet/sql_expr.h"
 #include "jet/sql_parser.h"
+#include "jet/sql_query.h"
 #include "jet/text.h"
 #include "jet/value_codec.h"
 
@@ -154,22 +155,6 @@ bool RunRow(int options, UndoLog& log, Change&& change) {
   }
 }
 
-// Rows of `t` that match a bound WHERE (all rows without one), with their
-// values.
-std::vector<std::pair<RowId, std::vector<Value>>> Matching(Table& t, const Expr* where) {
-  std::vector<std::pair<RowId, std::vector<Value>>> out;
-  Table::Scan scan(t);
-  std::vector<Value> values;
-  while (scan.Next()) {
-    // Decoding the bytes misses long values kept outside the row; ReadRow
-    // gets them.
-    values = t.ReadRow(scan.row_id());
-    if (where && !IsTrue(Evaluate(*where, values))) continue;
-    out.emplace_back(scan.row_id(), values);
-  }
-  return out;
-}
-
 // Marks the columns a bound expression reads.
 void ColumnsRead(const Expr& e, std::vector<bool>& read) {
   if (e.kind == Expr::Kind::kColumn && e.column >= 0) read[static_cast<size_t>(e.column)] = true;
@@ -209,80 +194,7 @@ std::vector<RowId> MatchingRows(Table& t, const Expr* where) {
   return out;
 }
 
-ResultSet RunSelect(FileState& db, Select& s) {
-  Table& t = db.GetTable(s.table);
-  const jet::TableDef& def = t.def();
-  std::vector<std::string> parameters;
-  for (auto& item : s.items) {
-    if (item.expr) Bind(*item.expr, def, t.name(), s.table_alias, parameters);
-  }
-  if (s.where) Bind(*s.where, def, t.name(), s.table_alias, parameters);
-  for (auto& o : s.order) Bind(*o.expr, def, t.name(), s.table_alias, parameters);
-  RequireNoParameters(parameters);
-
-  ResultSet rs;
-  std::vector<const Expr*> outputs;  // null: a column slot from `star_slots`
-  std::vector<int> star_slots;
-  int expr_number = 1000;
-  for (const auto& item : s.items) {
-    if (item.star) {
-      for (int slot : SlotsByNumber(def)) {
-        rs.columns.push_back(def.columns[static_cast<size_t>(slot)].name);
-        outputs.push_back(nullptr);
-        star_slots.push_back(slot);
-      }
-      continue;
-    }
-    std::string name = item.alias;
-    if (name.empty() && item.expr->kind == Expr::Kind::kColumn) {
-      name = def.columns[static_cast<size_t>(item.expr->column)].name;
-    }
-    if (name.empty()) name = "Expr" + std::to_string(expr_number++);
-    rs.columns.push_back(name);
-    outputs.push_back(item.expr.get());
-    star_slots.push_back(-1);
-  }
-
-  struct Out {
-    std::vector<Value> row;
-    std::vector<Value> keys;
-  };
-  std::vector<Out> rows;
-  for (auto& [id, values] : Matching(t, s.where.get())) {
-    Out o;
-    for (size_t i = 0; i < outputs.size(); ++i) {
-      o.row.push_back(outputs[i] ? Evaluate(*outputs[i], values)
-                                 : values[static_cast<size_t>(star_slots[i])]);
-    }
-    for (const auto& k : s.order) o.keys.push_back(Evaluate(*k.expr, values));
-    rows.push_back(std::move(o));
-  }
-  if (!s.order.empty()) {
-    std::stable_sort(rows.begin(), rows.end(), [&](const Out& a, const Out& b) {
-      for (size_t i = 0; i < s.order.size(); ++i) {
-        int c = OrderCompare(a.keys[i], b.keys[i]);
-        if (c != 0) return s.order[i].descending ? c > 0 : c < 0;
-      }
-      return false;
-    });
-  }
-  for (auto& o : rows) {
-    if (s.distinct) {
-      const bool seen = std::any_of(rs.rows.begin(), rs.rows.end(), [&](const std::vector<Value>& r) {
-        for (size_t i = 0; i < r.size(); ++i) {
-          if (OrderCompare(r[i], o.row[i]) != 0) return false;
-        }
-        return true;
-      });
-      if (seen) continue;
-    }
-    if (s.top && static_cast<int64_t>(rs.rows.size()) >= *s.top) break;
-    rs.rows.push_back(std::move(o.row));
-  }
-  return rs;
-}
-
-int64_t RunInsert(FileState& db, Insert& ins, int options) {
+int64_t RunInsert(FileState& db, Insert& ins, int options, std::string_view sql) {
   Table& t = db.GetTable(ins.table);
   const jet::TableDef& def = t.def();
   std::vector<int> slots;
@@ -298,7 +210,7 @@ int64_t RunInsert(FileState& db, Insert& ins, int options) {
 
   std::vector<std::vector<Value>> sources;
   if (ins.select) {
-    ResultSet rs = RunSelect(db, *ins.select);
+    ResultSet rs = RunQuery(db, *ins.select, sql);
     if (rs.columns.size() != slots.size()) throw JetError(kErrValueCountMismatch);
     sources = std::move(rs.rows);
   } else {
@@ -601,8 +513,9 @@ int64_t Execute(FileState& db, const std::string& statement, int options) {
   struct Runner {
     FileState& db;
     int options;
+    std::string_view sql;
     int64_t operator()(Select&) { throw JetError(kErrCannotExecuteSelect); }
-    int64_t operator()(Insert& s) { return RunInsert(db, s, options); }
+    int64_t operator()(Insert& s) { return RunInsert(db, s, options, sql); }
     int64_t operator()(Update& s) { return RunUpdate(db, s, options); }
     int64_t operator()(Delete& s) { return RunDelete(db, s, options); }
     int64_t operator()(CreateTable& s) { return RunCreateTable(db, s), 0; }
@@ -615,14 +528,14 @@ int64_t Execute(FileState& db, const std::string& statement, int options) {
     }
     int64_t operator()(DropIndex& s) { return RunDropIndex(db, s), 0; }
   };
-  return std::visit(Runner{db, options}, st);
+  return std::visit(Runner{db, options, statement}, st);
 }
 
 ResultSet Query(FileState& db, const std::string& statement) {
   Statement st = Parse(statement);
   auto* select = std::get_if<Select>(&st);
   if (!select) throw JetError(kErrInvalidOperation);
-  return RunSelect(db, *select);
+  return RunQuery(db, *select, statement);
 }
 
 bool IsSelect(const std::string& statement) {

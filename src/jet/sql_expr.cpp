@@ -292,9 +292,8 @@ bool Like(std::string_view text, std::string_view pattern) {
   return LikeAt(FoldName(text), 0, FoldName(pattern), 0);
 }
 
-void Bind(Expr& e, const TableDef& def, std::string_view table, std::string_view alias,
-          std::vector<std::string>& parameters) {
-  for (auto& a : e.args) Bind(*a, def, table, alias, parameters);
+void Bind(Expr& e, std::span<const ScopeTable> tables, std::vector<std::string>& parameters) {
+  for (auto& a : e.args) Bind(*a, tables, parameters);
   if (e.kind == Expr::Kind::kCall) {
     const std::string name = Upper(e.name);
     for (const auto& f : kFunctions) {
@@ -308,21 +307,51 @@ void Bind(Expr& e, const TableDef& def, std::string_view table, std::string_view
     throw JetError(kErrUndefinedFunction, e.name);
   }
   if (e.kind != Expr::Kind::kColumn) return;
-  const bool qualifier_ok = e.qualifier.empty() || NamesEqual(e.qualifier, table) ||
-                            (!alias.empty() && NamesEqual(e.qualifier, alias));
-  if (qualifier_ok) {
-    for (size_t i = 0; i < def.columns.size(); ++i) {
-      if (NamesEqual(def.columns[i].name, e.name)) {
-        e.column = static_cast<int>(i);
-        return;
-      }
+  for (const ScopeTable& t : tables) {
+    const bool qualifier_ok = e.qualifier.empty() || NamesEqual(e.qualifier, t.name) ||
+                              (!t.alias.empty() && NamesEqual(e.qualifier, t.alias));
+    if (!qualifier_ok) continue;
+    for (size_t i = 0; i < t.def->columns.size(); ++i) {
+      if (!NamesEqual(t.def->columns[i].name, e.name)) continue;
+      if (e.column >= 0) throw JetError(kErrAmbiguousField, e.name);
+      e.column = static_cast<int>(t.offset + i);
     }
   }
+  if (e.column >= 0) return;
   const std::string text = e.qualifier.empty() ? e.name : e.qualifier + "." + e.name;
   for (const auto& p : parameters) {
     if (NamesEqual(p, text)) return;
   }
   parameters.push_back(text);
+}
+
+void Bind(Expr& e, const TableDef& def, std::string_view table, std::string_view alias,
+          std::vector<std::string>& parameters) {
+  const ScopeTable one{std::string(table), std::string(alias), &def, 0};
+  Bind(e, std::span<const ScopeTable>(&one, 1), parameters);
+}
+
+bool SameExpr(const Expr& a, const Expr& b) {
+  if (a.kind != b.kind || a.args.size() != b.args.size() || a.negated != b.negated) return false;
+  switch (a.kind) {
+    case Expr::Kind::kColumn:
+      if (a.column != b.column) return false;
+      if (a.column < 0 && !NamesEqual(a.qualifier + "." + a.name, b.qualifier + "." + b.name)) return false;
+      break;
+    case Expr::Kind::kLiteral:
+      if (!(a.value == b.value)) return false;
+      break;
+    case Expr::Kind::kCall:
+    case Expr::Kind::kAggregate:
+      if (!NamesEqual(a.name, b.name)) return false;
+      break;
+    default:
+      if (a.op != b.op) return false;
+  }
+  for (size_t i = 0; i < a.args.size(); ++i) {
+    if (!SameExpr(*a.args[i], *b.args[i])) return false;
+  }
+  return true;
 }
 
 bool IsTrue(const Value& v) {
@@ -356,7 +385,9 @@ std::optional<int> Compare(const Value& a, const Value& b) {
   const Value x = side(a, b), y = side(b, a);
   if (x.is<int32_t>() && y.is<int32_t>()) return Sign(x.as<int32_t>(), y.as<int32_t>());
   if (x.is<Currency>() && y.is<Currency>()) return Sign(x.as<Currency>().scaled, y.as<Currency>().scaled);
-  return Sign(Wide(x), Wide(y));
+  // As doubles: a Currency amount's long double (1000 / 10000 for 0.1) is
+  // not the double a literal or a Double column holds for the same amount.
+  return Sign(static_cast<double>(Wide(x)), static_cast<double>(Wide(y)));
 }
 
 int OrderCompare(const Value& a, const Value& b) {
@@ -452,6 +483,9 @@ Value Evaluate(const Expr& e, const std::vector<Value>& row) {
     }
     case Expr::Kind::kCall:
       return CallFunction(e, row);
+    case Expr::Kind::kAggregate:
+      if (e.column < 0) throw JetError(kErrAggregateInExpression, e.name);
+      return row.at(static_cast<size_t>(e.column));
   }
   return Value::Null();
 }

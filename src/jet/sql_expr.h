@@ -6,6 +6,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,15 +17,32 @@
 
 namespace jet::sql {
 
-// Resolves each column name of `e` to its slot in def.columns. A name the
-// table lacks (or a qualifier naming another table) is a parameter, as the
-// engine reads it: its text is added to `parameters` once. Unknown functions
-// raise 3085.
+// One table of a statement's FROM clause: its columns take the slots
+// offset .. offset + def->columns.size() - 1 of the rows expressions see.
+// `def` must outlive the binding.
+struct ScopeTable {
+  std::string name, alias;
+  const TableDef* def = nullptr;
+  size_t offset = 0;
+};
+
+// Resolves each column name of `e` to its slot among the tables' columns.
+// A name none of them has (or a qualifier naming no table) is a parameter,
+// as the engine reads it: its text is added to `parameters` once. A bare
+// name two tables have is 3079; unknown functions raise 3085. Aggregates
+// get their slot from the query that computes them.
+void Bind(Expr& e, std::span<const ScopeTable> tables, std::vector<std::string>& parameters);
+// One table, its columns from slot 0.
 void Bind(Expr& e, const TableDef& def, std::string_view table, std::string_view alias,
           std::vector<std::string>& parameters);
 
-// The value of a bound expression; `row` holds one value per def column.
+// The value of a bound expression; `row` holds one value per slot. An
+// aggregate reads its slot (3095 when it has none: not in a query).
 Value Evaluate(const Expr& e, const std::vector<Value>& row);
+
+// The same expression: same kind, operator, constant, function and bound
+// slots, without regard to how names were written.
+bool SameExpr(const Expr& a, const Expr& b);
 
 // A condition's outcome: only a present, non-zero value matches.
 bool IsTrue(const Value& v);

@@ -1,6 +1,7 @@
 #include "jet/sql_parser.h"
 
 #include <cctype>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -18,7 +19,16 @@ constexpr std::string_view kReserved[] = {
     "NOT",    "IS",    "NULL",   "TRUE",  "FALSE",   "LIKE",   "IN",   "BETWEEN",
     "AS",     "ASC",   "DESC",   "MOD",   "XOR",     "ON",     "SET",  "VALUES",
     "INTO",   "DISTINCT", "TOP", "INSERT", "UPDATE", "DELETE", "CONSTRAINT",
-    "UNION",  "JOIN",  "INNER",  "OUTER", "WITH"};
+    "UNION",  "JOIN",  "INNER",  "OUTER", "WITH", "DISTINCTROW"};
+
+// How deep parentheses (and NOT, signs) may nest, and how deep an
+// expression's tree may grow: the parser and the evaluator recurse that
+// deep, within the stack a Windows program's thread has.
+constexpr int kMaxNesting = 100;
+constexpr int kMaxDepth = 1000;
+
+// Jet's aggregate functions; anything else with parentheses is a call.
+constexpr std::string_view kAggregates[] = {"COUNT", "SUM", "AVG", "MIN", "MAX"};
 
 bool IsReserved(const Token& t) {
   for (auto w : kReserved) {
@@ -184,6 +194,27 @@ class Parser {
     throw JetError(error_);
   }
 
+  // Guards one level of recursion into a nested part of the statement.
+  class Nest {
+   public:
+    explicit Nest(Parser& p) : p_(p) {
+      if (++p_.nesting_ > kMaxNesting) throw JetError(kErrQueryTooComplex);
+    }
+    ~Nest() { --p_.nesting_; }
+    Nest(const Nest&) = delete;
+    Nest& operator=(const Nest&) = delete;
+
+   private:
+    Parser& p_;
+  };
+
+  // Sets the node's depth from its arguments'.
+  ExprPtr Grown(ExprPtr e) {
+    for (const auto& a : e->args) e->depth = std::max(e->depth, a->depth + 1);
+    if (e->depth > kMaxDepth) throw JetError(kErrQueryTooComplex);
+    return e;
+  }
+
   void Finish() {
     AcceptSymbol(";");
     if (Peek().kind != TokenKind::kEnd) Fail();
@@ -232,10 +263,11 @@ class Parser {
     e->end = r->end;
     e->args.push_back(std::move(l));
     e->args.push_back(std::move(r));
-    return e;
+    return Grown(std::move(e));
   }
 
   ExprPtr ParseOr() {
+    Nest nest(*this);
     ExprPtr l = ParseAnd();
     for (;;) {
       if (AcceptWord("OR")) {
@@ -261,9 +293,12 @@ class Parser {
       e->kind = Expr::Kind::kUnary;
       e->op = "NOT";
       e->pos = p;
-      e->args.push_back(ParseNot());
+      {
+        Nest nest(*this);
+        e->args.push_back(ParseNot());
+      }
       e->end = e->args[0]->end;
-      return e;
+      return Grown(std::move(e));
     }
     return ParseComparison();
   }
@@ -288,7 +323,7 @@ class Parser {
         e->pos = l->pos;
         e->end = toks_[pos_ - 1].end;
         e->args.push_back(std::move(l));
-        l = std::move(e);
+        l = Grown(std::move(e));
         continue;
       }
       bool negated = false;
@@ -320,7 +355,7 @@ class Parser {
           e->args.push_back(ParseConcat());
         }
         e->end = toks_[pos_ - 1].end;
-        l = std::move(e);
+        l = Grown(std::move(e));
         continue;
       }
       if (negated) Fail();
@@ -375,7 +410,11 @@ class Parser {
       const Token& t = Next();
       const bool minus = t.text == "-";
       const size_t p = t.pos;
-      ExprPtr operand = ParseUnary();
+      ExprPtr operand;
+      {
+        Nest nest(*this);
+        operand = ParseUnary();
+      }
       if (!minus) return operand;
       auto e = std::make_unique<Expr>();
       e->kind = Expr::Kind::kUnary;
@@ -383,7 +422,7 @@ class Parser {
       e->pos = p;
       e->end = operand->end;
       e->args.push_back(std::move(operand));
-      return e;
+      return Grown(std::move(e));
     }
     return ParsePower();
   }
@@ -440,6 +479,16 @@ class Parser {
     std::string name = Next().text;
     if (t.kind == TokenKind::kName && IsSymbol("(")) {
       Next();
+      for (auto agg : kAggregates) {
+        if (Upper(name) != agg) continue;
+        e->kind = Expr::Kind::kAggregate;
+        e->name = std::string(agg);
+        // COUNT(*) counts rows; Jet has no DISTINCT inside an aggregate.
+        if (!(agg == "COUNT" && AcceptSymbol("*"))) e->args.push_back(ParseOr());
+        ExpectSymbol(")");
+        e->end = toks_[pos_ - 1].end;
+        return Grown(std::move(e));
+      }
       e->kind = Expr::Kind::kCall;
       e->name = name;
       if (!IsSymbol(")")) {
@@ -449,7 +498,7 @@ class Parser {
       }
       ExpectSymbol(")");
       e->end = toks_[pos_ - 1].end;
-      return e;
+      return Grown(std::move(e));
     }
     e->kind = Expr::Kind::kColumn;
     e->name = name;
@@ -481,7 +530,11 @@ class Parser {
   Select ParseSelect() {
     Select s;
     ExpectWord("SELECT");
-    if (AcceptWord("DISTINCT")) s.distinct = true;
+    if (AcceptWord("DISTINCT")) {
+      s.distinct = true;
+    } else if (AcceptWord("DISTINCTROW")) {
+      s.distinct_row = true;
+    }
     if (AcceptWord("TOP")) {
       if (Peek().kind != TokenKind::kNumber) Fail();
       s.top = static_cast<int64_t>(std::strtod(Next().text.c_str(), nullptr));
@@ -491,7 +544,7 @@ class Parser {
       if (AcceptSymbol("*")) {
         item.star = true;
       } else if (AtName() && IsSymbol(".", 1) && IsSymbol("*", 2)) {
-        Next();
+        item.star_table = Next().text;
         Next();
         Next();
         item.star = true;
@@ -503,13 +556,16 @@ class Parser {
     } while (AcceptSymbol(","));
     error_ = kErrSyntaxFrom;
     ExpectWord("FROM");
-    s.table = ParseName();
-    if (AcceptWord("AS")) {
-      s.table_alias = ParseName();
-    } else if (AtName()) {
-      s.table_alias = ParseName();
-    }
+    s.from = ParseSources();
     if (AcceptWord("WHERE")) s.where = ParseExpression();
+    if (AcceptWord("GROUP")) {
+      error_ = kErrSyntaxSelect;
+      ExpectWord("BY");
+      do {
+        s.group_by.push_back(ParseExpression());
+      } while (AcceptSymbol(","));
+    }
+    if (AcceptWord("HAVING")) s.having = ParseExpression();
     if (AcceptWord("ORDER")) {
       error_ = kErrSyntaxOrderBy;
       ExpectWord("BY");
@@ -525,6 +581,70 @@ class Parser {
       } while (AcceptSymbol(","));
     }
     return s;
+  }
+
+  // FROM: sources separated by commas, each a chain of joins.
+  Source ParseSources() {
+    Nest nest(*this);
+    Source from = ParseJoins();
+    while (AcceptSymbol(",")) {
+      Source cross;
+      cross.join = Source::Join::kCross;
+      cross.left = std::make_unique<Source>(std::move(from));
+      cross.right = std::make_unique<Source>(ParseJoins());
+      from = std::move(cross);
+    }
+    return from;
+  }
+
+  bool AtJoin() const {
+    return IsWord(Peek(), "INNER") || IsWord(Peek(), "JOIN") ||
+           ((IsWord(Peek(), "LEFT") || IsWord(Peek(), "RIGHT")) &&
+            (IsWord(Peek(1), "JOIN") || IsWord(Peek(1), "OUTER")));
+  }
+
+  Source ParseJoins() {
+    Source left = ParseSourceTerm();
+    while (AtJoin()) {
+      const int saved = error_;
+      error_ = kErrSyntaxJoin;
+      Source j;
+      if (AcceptWord("LEFT")) {
+        j.join = Source::Join::kLeft;
+        AcceptWord("OUTER");
+      } else if (AcceptWord("RIGHT")) {
+        j.join = Source::Join::kRight;
+        AcceptWord("OUTER");
+      } else {
+        AcceptWord("INNER");
+        j.join = Source::Join::kInner;
+      }
+      ExpectWord("JOIN");
+      j.left = std::make_unique<Source>(std::move(left));
+      j.right = std::make_unique<Source>(ParseSourceTerm());
+      error_ = kErrSyntaxJoin;
+      ExpectWord("ON");
+      j.on = ParseExpression();
+      error_ = saved;
+      left = std::move(j);
+    }
+    return left;
+  }
+
+  Source ParseSourceTerm() {
+    if (AcceptSymbol("(")) {
+      Source inner = ParseSources();
+      ExpectSymbol(")");
+      return inner;
+    }
+    Source t;
+    t.table = ParseName();
+    if (AcceptWord("AS")) {
+      t.alias = ParseName();
+    } else if (AtName() && !AtJoin()) {
+      t.alias = ParseName();
+    }
+    return t;
   }
 
   Statement ParseInsert() {
@@ -870,6 +990,7 @@ class Parser {
   size_t pos_ = 0;
   int error_ = kErrInvalidSqlStatement;
   std::optional<size_t> expr_start_;
+  int nesting_ = 0;
 };
 
 }  // namespace

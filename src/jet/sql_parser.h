@@ -31,6 +31,7 @@ struct Expr {
     kIn,       // args[0] IN (args[1..])
     kBetween,  // args[0] BETWEEN args[1] AND args[2]
     kCall,     // name(args)
+    kAggregate,  // name (upper case): COUNT SUM AVG MIN MAX; COUNT(*) has no args
   };
   Kind kind = Kind::kLiteral;
   Value value;
@@ -41,10 +42,12 @@ struct Expr {
   std::vector<ExprPtr> args;
   int column = -1;        // slot in the row, once bound
   size_t pos = 0, end = 0;
+  int depth = 1;          // of the tree under it; the parser bounds it (3360)
 };
 
 struct SelectItem {
   bool star = false;
+  std::string star_table;  // T.*: every column of T only
   ExprPtr expr;
   std::string alias;
 };
@@ -54,13 +57,26 @@ struct OrderItem {
   bool descending = false;
 };
 
+// The FROM clause as a tree: a table, or two sources joined. Jet nests
+// joins in parentheses, (A INNER JOIN B ON ...) LEFT JOIN C ON ...; a comma
+// joins without a condition.
+struct Source {
+  enum class Join { kNone, kInner, kLeft, kRight, kCross };
+  Join join = Join::kNone;
+  std::string table, alias;            // kNone
+  std::unique_ptr<Source> left, right;  // the others
+  ExprPtr on;                          // kInner, kLeft, kRight
+};
+
 struct Select {
   bool distinct = false;
+  bool distinct_row = false;
   std::optional<int64_t> top;
   std::vector<SelectItem> items;
-  std::string table;
-  std::string table_alias;
+  Source from;
   ExprPtr where;
+  std::vector<ExprPtr> group_by;
+  ExprPtr having;
   std::vector<OrderItem> order;
 };
 
@@ -133,7 +149,9 @@ struct DropIndex {
 using Statement = std::variant<Select, Insert, Update, Delete, CreateTable, CreateIndex,
                                AlterTable, DropTable, DropIndex>;
 
-// Parses one statement (a trailing ';' is allowed). Throws JetError.
+// Parses one statement (a trailing ';' is allowed). Throws JetError; 3360
+// when parentheses nest too deep or an expression grows too deep to
+// evaluate (a chain of a thousand ORs).
 Statement Parse(std::string_view sql);
 
 // The value of a #date# literal's text: ISO (2001-12-31), or month first

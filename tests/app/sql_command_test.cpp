@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,23 @@ TEST(SqlCommandTest, PrintsValuesAsCsv) {
   auto none = ts::RunMaquetor({"sql", path, "--password", "", "SELECT N, Texto FROM V WHERE N > 100"});
   EXPECT_EQ(none.exit_code, 0) << none.err;
   EXPECT_EQ(none.out, "N,Texto\n");
+
+  // JSON: the values inspect --json gives, Null told from empty text.
+  auto json = RunSql({path, "--password", "", "--format", "json", "SELECT * FROM V ORDER BY N DESC"});
+  ASSERT_EQ(json.exit_code, 0) << json.err;
+  const auto rows = nlohmann::json::parse(json.out);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0], nlohmann::json::parse(R"({"N": 8, "Texto": "sin comas", "Nota": "", "Tasa": null,
+      "Doble": null, "Fecha": null, "Si": false, "Bin": null})"));
+  EXPECT_EQ(rows[1]["Texto"], "Pérez, \"el Viejo\"");
+  EXPECT_EQ(rows[1]["Nota"], "línea 1\r\nlínea 2");
+  EXPECT_EQ(rows[1]["Fecha"], "2000-01-01 18:00:00");
+  EXPECT_EQ(rows[1]["Bin"], "00ABFF");
+  auto counted = RunSql({path, "--password", "", "--format", "json",
+                         "SELECT COUNT(*) AS Filas, SUM(N) FROM V WHERE Si = True OR N > 0"});
+  EXPECT_EQ(counted.exit_code, 0) << counted.err;
+  EXPECT_EQ(nlohmann::json::parse(counted.out), nlohmann::json::parse(R"([{"Filas": 2, "Expr1000": 1.0}])"));
+  EXPECT_EQ(RunSql({path, "--format", "xml", "SELECT * FROM V"}).exit_code, 2);
 }
 
 TEST(SqlCommandTest, AFailingStatementDoesNotStopTheRest) {
