@@ -120,7 +120,7 @@ TEST(SqlCommandTest, PrintsValuesAsCsv) {
   EXPECT_EQ(none.out, "N,Texto\n");
 
   // JSON: the values inspect --json gives, Null told from empty text.
-  auto json = RunSql({path, "--password", "", "--format", "json", "SELECT * FROM V ORDER BY N DESC"});
+  auto json = ts::RunMaquetor({"sql", path, "--password", "", "--format", "json", "SELECT * FROM V ORDER BY N DESC"});
   ASSERT_EQ(json.exit_code, 0) << json.err;
   const auto rows = nlohmann::json::parse(json.out);
   ASSERT_EQ(rows.size(), 2u);
@@ -130,11 +130,11 @@ TEST(SqlCommandTest, PrintsValuesAsCsv) {
   EXPECT_EQ(rows[1]["Nota"], "línea 1\r\nlínea 2");
   EXPECT_EQ(rows[1]["Fecha"], "2000-01-01 18:00:00");
   EXPECT_EQ(rows[1]["Bin"], "00ABFF");
-  auto counted = RunSql({path, "--password", "", "--format", "json",
+  auto counted = ts::RunMaquetor({"sql", path, "--password", "", "--format", "json",
                          "SELECT COUNT(*) AS Filas, SUM(N) FROM V WHERE Si = True OR N > 0"});
   EXPECT_EQ(counted.exit_code, 0) << counted.err;
   EXPECT_EQ(nlohmann::json::parse(counted.out), nlohmann::json::parse(R"([{"Filas": 2, "Expr1000": 1.0}])"));
-  EXPECT_EQ(RunSql({path, "--format", "xml", "SELECT * FROM V"}).exit_code, 2);
+  EXPECT_EQ(ts::RunMaquetor({"sql", path, "--format", "xml", "SELECT * FROM V"}).exit_code, 2);
 }
 
 TEST(SqlCommandTest, AFailingStatementDoesNotStopTheRest) {
