@@ -67,6 +67,13 @@ class DatabaseState {
   bool open = true;
   int64_t records_affected = 0;
 
+  explicit DatabaseState(std::shared_ptr<FileState> f) : file(std::move(f)) { file->AddHandle(); }
+  ~DatabaseState() {
+    if (open) file->DropHandle();
+  }
+  DatabaseState(const DatabaseState&) = delete;
+  DatabaseState& operator=(const DatabaseState&) = delete;
+
   FileState& Live() {
     if (!open || !file) throw JetError(kErrObjectClosed);
     return *file;
@@ -439,9 +446,19 @@ int64_t Database::RecordsAffected() const { return s_->records_affected; }
 
 void Database::Close() {
   if (!s_ || !s_->open) return;
-  s_->file->Flush(true);
   s_->open = false;
-  s_->file.reset();
+  std::shared_ptr<FileState> file = std::move(s_->file);
+  file->CloseHandle();
+}
+
+void Database::Commit() { s_->Live().Commit(); }
+
+void Database::Discard() {
+  if (!s_ || !s_->open) return;
+  s_->open = false;
+  std::shared_ptr<FileState> file = std::move(s_->file);
+  file->Discard();
+  file->DropHandle();
 }
 
 int Database::JetVersion() const { return s_->Live().pager().format().version; }
@@ -1052,9 +1069,9 @@ std::string PasswordFromConnect(const std::string& connect) {
 
 Database Workspace::OpenDatabase(const std::string& path, bool exclusive, bool read_only,
                                  const std::string& connect) {
-  auto s = std::make_shared<DatabaseState>();
+  std::shared_ptr<FileState> file;
   try {
-    s->file = FileState::Open(path, exclusive, read_only, PasswordFromConnect(connect));
+    file = FileState::Open(path, exclusive, read_only, PasswordFromConnect(connect));
   } catch (const JetError& e) {
     // These messages name the file; the layers below do not know it.
     switch (e.number()) {
@@ -1068,15 +1085,15 @@ Database Workspace::OpenDatabase(const std::string& path, bool exclusive, bool r
         throw;
     }
   }
+  auto s = std::make_shared<DatabaseState>(std::move(file));
   s->name = path;
   return Database(s);
 }
 
 Database Workspace::CreateDatabase(const std::string& path, const std::string& locale_and_connect,
                                    int options) {
-  auto s = std::make_shared<DatabaseState>();
-  s->file = FileState::Create(path, PasswordFromConnect(locale_and_connect),
-                              (options & dbEncrypt) != 0);
+  auto s = std::make_shared<DatabaseState>(FileState::Create(
+      path, PasswordFromConnect(locale_and_connect), (options & dbEncrypt) != 0));
   s->name = path;
   return Database(s);
 }
