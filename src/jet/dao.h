@@ -289,7 +289,21 @@ class Database {
   // changed.
   void Execute(const std::string& sql, int options = 0);
   int64_t RecordsAffected() const;
+  // Closes this handle. A file is never written where it lies (pager.h):
+  // when the last handle of the file in this process closes, what every
+  // handle wrote is put in place of the file, and a failure to do so (a
+  // full disk, 3026; an I/O error, 3043; the office application holding
+  // the file on Windows, 3045) is thrown here, the file left as it was. A
+  // handle that goes without Close does the same, and hands such a failure
+  // to jet::DeferError.
   void Close();
+  // Puts what every handle of the file wrote so far in place of it now;
+  // the handles stay open. The same errors as Close.
+  void Commit();
+  // Drops what every handle of the file wrote since it was last put in
+  // place, and closes this handle: a database being created never appears.
+  // The file's other handles fail from then on.
+  void Discard();
   bool IsOpen() const;
   // Whether both handles reach the same open file (one file opened twice
   // shares its state).

@@ -62,10 +62,11 @@ std::vector<Value> RowByName(const TableDef& def,
 }  // namespace
 
 FileState::~FileState() {
+  if (!pager_ || pager_->failed()) return;
   try {
-    if (pager_ && pager_->writable()) Flush(true);
-  } catch (...) {
-    // Destructors must not throw; an explicit Flush reports failures.
+    Commit();
+  } catch (const JetError& e) {
+    DeferError(e);
   }
 }
 
@@ -778,6 +779,42 @@ void FileState::Flush(bool sync) {
   WriteAllHeld();
   for (auto& [page, t] : tables_) t->SaveDefinition();
   pager_->Flush(sync);
+}
+
+void FileState::Commit() {
+  if (pager_->failed() && failure_reported_) return;
+  try {
+    Flush(false);
+    pager_->Commit();
+  } catch (const JetError&) {
+    // Entries or definitions that could not be written would leave the
+    // file's indexes behind its rows: nothing of it goes in place.
+    if (!pager_->failed()) pager_->Discard();
+    failure_reported_ = true;
+    throw;
+  }
+}
+
+void FileState::Discard() {
+  pager_->Discard();
+  failure_reported_ = true;
+}
+
+void FileState::CloseHandle() {
+  if (--handles_ == 0) Commit();
+}
+
+void FileState::DropHandle() noexcept {
+  // A failed pager's error was thrown to the call that met it; nothing of
+  // it goes in place.
+  if (--handles_ > 0 || pager_->failed()) return;
+  try {
+    Commit();
+  } catch (const JetError& e) {
+    DeferError(e);
+  } catch (const std::exception&) {
+    DeferError(JetError(kErrDiskIo));
+  }
 }
 
 }  // namespace jet

@@ -144,9 +144,23 @@ class FileState {
   // default cache, so that what a fill takes does not grow with the rows.
   void SetHeldIndexBudget(size_t bytes) { held_budget_ = bytes; }
 
-  // Writes definitions and changed pages to the file; `sync` waits until
-  // they are on disk, which closing a database does.
+  // Writes definitions and changed pages to the pager's copy of the file;
+  // `sync` waits until they are on disk.
   void Flush(bool sync = false);
+  // Puts everything written so far in place of the file (Pager::Commit).
+  // A failure that leaves the pager unable to go on is thrown once; later
+  // commits then do nothing.
+  void Commit();
+  // Drops everything written since the last commit; a new database never
+  // appears (Pager::Discard).
+  void Discard();
+
+  // The dao::Database handles open on the file. When the last one goes,
+  // what was written is committed: CloseHandle throws the commit's errors,
+  // DropHandle (for destructors) hands them to DeferError.
+  void AddHandle() { ++handles_; }
+  void CloseHandle();
+  void DropHandle() noexcept;
 
  private:
   FileState() = default;
@@ -201,6 +215,8 @@ class FileState {
   RowKeys row_keys_;  // of the row being inserted
 
   std::shared_ptr<Pager> pager_;
+  int handles_ = 0;
+  bool failure_reported_ = false;
   std::map<uint32_t, std::unique_ptr<Table>> tables_;
   std::vector<CatalogEntry> catalog_;
   uint32_t usage_map_page_ = 0;

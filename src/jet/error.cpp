@@ -1,6 +1,9 @@
 #include "jet/error.h"
 
+#include <cstdio>
+#include <mutex>
 #include <string_view>
+#include <utility>
 
 namespace jet {
 namespace {
@@ -24,6 +27,7 @@ constexpr Entry kMessages[] = {
     {kErrBadPassword, "Contraseña no válida."},
     {kErrDatabaseFull, "El sistema no tiene recursos o memoria suficiente."},
     {kErrDiskIo, "Error de disco o de red."},
+    {kErrDiskFull, "No hay suficiente espacio en el disco."},
     {kErrPathNotFound, "'|' no es una ruta válida. Asegúrese de que la ruta de acceso se ha escrito correctamente y que está conectado al servidor en el que reside el archivo."},
     {kErrFileInUse, "No se pudo utilizar '|'; el archivo ya está en uso."},
     {kErrRecordTooLarge, "El registro es demasiado grande."},
@@ -111,6 +115,41 @@ std::string ErrorMessage(int number) { return Lookup(number, ""); }
 JetError::JetError(int number) : JetError(number, "") {}
 
 JetError::JetError(int number, const std::string& detail)
-    : std::runtime_error(Lookup(number, detail)), number_(number) {}
+    : std::runtime_error(Lookup(number, detail)), number_(number), detail_(detail) {}
+
+namespace {
+
+struct Deferred {
+  std::mutex mu;
+  std::vector<JetError> errors;
+};
+
+Deferred& DeferredErrors() {
+  static Deferred* d = new Deferred;  // outlives static destruction
+  return *d;
+}
+
+// Prints at exit what nobody took.
+struct PrintLeftAtExit {
+  ~PrintLeftAtExit() {
+    for (const JetError& e : TakeDeferredErrors()) {
+      std::fprintf(stderr, "Error %d: %s\n", e.number(), e.what());
+    }
+  }
+} print_left_at_exit;
+
+}  // namespace
+
+void DeferError(const JetError& e) {
+  Deferred& d = DeferredErrors();
+  std::lock_guard<std::mutex> lock(d.mu);
+  d.errors.push_back(e);
+}
+
+std::vector<JetError> TakeDeferredErrors() {
+  Deferred& d = DeferredErrors();
+  std::lock_guard<std::mutex> lock(d.mu);
+  return std::exchange(d.errors, {});
+}
 
 }  // namespace jet

@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace jet {
 
@@ -29,6 +30,7 @@ enum ErrorCode : int {
   kErrNoRelatedRecord = 3201,
   kErrRelatedRecordsExist = 3200,
   kErrDiskIo = 3043,
+  kErrDiskFull = 3026,
   kErrReadOnly = 3027,
   kErrCorrupt = 3049,             // database corrupted or not a database
   kErrPathNotFound = 3044,
@@ -98,9 +100,19 @@ class JetError : public std::runtime_error {
   JetError(int number, const std::string& detail);
 
   int number() const { return number_; }
+  // What filled the placeholder; empty when nothing named the object.
+  const std::string& detail() const { return detail_; }
 
  private:
   int number_;
+  std::string detail_;
 };
+
+// Failures nobody could be told of when they happened: a database let go
+// by a destructor whose changes could not be put in place (pager.h). The
+// program takes them before it ends and reports them; any still held when
+// the process exits are printed on stderr as "Error NNNN: message".
+void DeferError(const JetError& e);
+std::vector<JetError> TakeDeferredErrors();
 
 }  // namespace jet

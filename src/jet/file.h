@@ -1,11 +1,17 @@
-// The engine's one door to the operating system: a database file read and
-// written at offsets, synced, locked and mapped, and the few other facts the
-// pager asks the system for (a path's identity, the process id). Each
-// platform implements it once, in file_posix.cpp or file_windows.cpp; no other
-// file of the engine includes an operating-system header.
+// The engine's one door to the operating system: files read and written at
+// offsets, synced, locked and mapped; names created, renamed and removed;
+// and the few other facts the pager asks the system for (a path's
+// identity, the process id). Each platform implements it once, in
+// file_posix.cpp or file_windows.cpp; no other file of the engine includes
+// an operating-system header.
+//
+// Everything that changes the disk goes through one FileSystem object, the
+// platform's own unless a test has installed another for the process (one
+// that injects faults, say): the engine never calls the system around it.
 //
 // Paths cross this interface as UTF-8 and are converted where the system is
-// called. Failures are JetErrors carrying the engine's numbers.
+// called. Failures are JetErrors carrying the engine's numbers; a write
+// that finds the disk full is 3026, any other failing write or sync 3043.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +19,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace jet {
 
@@ -57,20 +64,10 @@ class FileMapping {
 // File. Closing it (destroying the object) releases its locks.
 class File {
  public:
-  // Opens an existing regular file. Errors: 3024 no such file, 3343 not a
-  // regular file, 3027 writing not permitted (kReadWrite), 3045 reading not
-  // permitted, or another program's share mode refuses this open (Windows),
-  // 3356 another program's share mode refuses even readers (Windows, kRead
-  // only), 3043 any other failure.
-  static std::unique_ptr<File> Open(const std::string& path, FileAccess access);
-  // Creates a new, empty file opened kReadWrite. Errors: 3204 the file
-  // exists, 3044 its folder does not, 3027 creating not permitted, 3043 any
-  // other failure.
-  static std::unique_ptr<File> Create(const std::string& path);
-
   virtual ~File() = default;
 
-  // Errors of the calls below: 3043.
+  // Errors of the calls below: 3043, and 3026 when a write finds the disk
+  // full.
   virtual uint64_t Size() = 0;
   // Fills `buffers` one after the other from `offset` on and returns how
   // many bytes came: fewer than asked only when the file ends first.
@@ -82,6 +79,14 @@ class File {
   virtual void Extend(uint64_t size) = 0;
   // Returns once what was written has reached the disk.
   virtual void Sync() = 0;
+  // Makes this file, empty and opened for writing, a copy of `source`
+  // (both files of one FileSystem). Where the system can, the copy shares
+  // the source's blocks or is made inside the kernel; elsewhere it is read
+  // and written a megabyte at a time.
+  virtual void CopyFrom(File& source);
+  // Writes `length` bytes of `source` from `offset` on at the same offset
+  // here (in the kernel where the system can); fewer when `source` ends.
+  virtual void CopyRangeFrom(File& source, uint64_t offset, uint64_t length);
   // A hint that the given written range will not be written again soon: the
   // disk may start taking it now. Nothing happens where the system has no
   // such call.
@@ -105,6 +110,61 @@ class File {
   virtual std::unique_ptr<FileMapping> MapReadOnly(size_t length) = 0;
 };
 
+// The file system as the engine reaches it. Thread-safe.
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // Opens an existing regular file. Errors: 3024 no such file, 3343 not a
+  // regular file, 3027 writing not permitted (kReadWrite), 3045 reading not
+  // permitted, or another program's share mode refuses this open (Windows),
+  // 3356 another program's share mode refuses even readers (Windows, kRead
+  // only), 3043 any other failure. On Windows every handle lets others
+  // rename the file (FILE_SHARE_DELETE), so a file being written can be put
+  // in place by name.
+  virtual std::unique_ptr<File> Open(const std::string& path, FileAccess access) = 0;
+  // Creates a new, empty file opened kReadWrite. Errors: 3204 the file
+  // exists, 3044 its folder does not, 3027 creating not permitted, 3026 the
+  // disk is full, 3043 any other failure.
+  virtual std::unique_ptr<File> Create(const std::string& path) = 0;
+  // Removes a file; false when it could not be removed.
+  virtual bool Remove(const std::string& path) = 0;
+  // Gives the file `from` the name `to` in one step: whoever opens `to`
+  // finds the old file or the new one, never neither. With `replace` a file
+  // at `to` gives way; without it the rename fails with 3204 when `to`
+  // exists. `from` may be open (by this process). Where an open file cannot
+  // be replaced (CanReplaceOpenFile), a `to` that any handle holds open
+  // fails with 3045. Other errors: 3043. The new name survives a power
+  // cut once SyncFolder has been called on its folder.
+  virtual void Rename(const std::string& from, const std::string& to, bool replace) = 0;
+  // Returns once the names created, renamed and removed in `folder` have
+  // reached the disk. 3043 when they could not be made to.
+  virtual void SyncFolder(const std::string& folder) = 0;
+};
+
+// The platform's file system.
+FileSystem& SystemFileSystem();
+// The file system the engine uses: the platform's, or the one a test put in
+// its place.
+FileSystem& CurrentFileSystem();
+// For tests only: the engine uses `fs` from now on (null: the platform's
+// again). `fs` must outlive its use; nothing may be open through the one
+// being replaced.
+void SetFileSystemForTesting(FileSystem* fs);
+
+// False on Windows, where a file cannot be renamed over while any handle
+// holds it open: the pager closes its own handle first.
+bool CanReplaceOpenFile();
+
+// The names (last component, UTF-8) of the entries of `folder`; empty when
+// it cannot be listed.
+std::vector<std::string> FolderEntries(const std::string& folder);
+// The folder part of `path` ("." for a bare name) and its last component.
+std::string FolderOf(const std::string& path);
+std::string NameOf(const std::string& path);
+// `folder` and `name` joined with the system's separator.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
 // The absolute path of an existing file, with links, "." and ".." resolved
 // (on Windows: the full, long form); empty when there is no such file.
 std::string CanonicalPath(const std::string& path);
@@ -119,9 +179,6 @@ std::string PathKey(const std::string& canonical_path);
 // is matched without regard to case. A missing file, or one left behind and
 // held by no one, is not held; one that cannot be looked at is taken as held.
 bool LockFileHeld(const std::string& path);
-
-// Removes a file; false when it could not be removed.
-bool RemoveFile(const std::string& path);
 
 // This process's id (the pager registry tells a forked child by it).
 uint64_t CurrentProcessId();

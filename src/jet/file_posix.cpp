@@ -1,4 +1,6 @@
-// The file layer on POSIX systems. Byte locks are open-file-description
+// The file layer on POSIX systems. A rename is rename(2), which replaces
+// atomically; one that must not replace is renameat2's RENAME_NOREPLACE, or
+// a hard link where the file system lacks it. Byte locks are open-file-description
 // locks (F_OFD_SETLK): they belong to the descriptor that took them, so they
 // conflict between two descriptors of one process too and do not vanish
 // when some other descriptor of the file is closed, as classic F_SETLK
@@ -7,13 +9,19 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#endif
 
 #include "jet/error.h"
 #include "jet/text.h"
@@ -41,6 +49,13 @@ int Consume(iovec* iov, int count, size_t done) {
     iov[i].iov_len -= done;
   }
   return i;
+}
+
+// A write or sync that failed: the disk full (or the process's size limit
+// reached) is 3026, anything else 3043.
+[[noreturn]] void ThrowWriteError() {
+  if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG) throw JetError(kErrDiskFull);
+  throw JetError(kErrDiskIo);
 }
 
 // One byte's lock request: false when another holder refuses it.
@@ -113,7 +128,7 @@ class PosixFile final : public File {
         ssize_t r = ::pwritev(fd_, at, left, static_cast<off_t>(offset));
         if (r < 0) {
           if (errno == EINTR) continue;
-          throw JetError(kErrDiskIo);
+          ThrowWriteError();
         }
         if (r == 0) throw JetError(kErrDiskIo);
         offset += static_cast<uint64_t>(r);
@@ -128,13 +143,46 @@ class PosixFile final : public File {
   void Extend(uint64_t size) override {
     if (Size() >= size) return;
     while (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
-      if (errno != EINTR) throw JetError(kErrDiskIo);
+      if (errno != EINTR) ThrowWriteError();
     }
   }
 
   void Sync() override {
     // EINVAL: a file kind that cannot be synced, with nothing to wait for.
-    if (::fdatasync(fd_) != 0 && errno != EINVAL) throw JetError(kErrDiskIo);
+    if (::fdatasync(fd_) != 0 && errno != EINVAL) ThrowWriteError();
+  }
+
+  // A clone shares the source's blocks (btrfs, XFS); otherwise the kernel
+  // copies.
+  void CopyFrom(File& source) override {
+    auto* from = dynamic_cast<PosixFile*>(&source);
+#if defined(__linux__)
+    if (from && ::ioctl(fd_, FICLONE, from->fd_) == 0) return;
+#endif
+    CopyRangeFrom(source, 0, source.Size());
+  }
+
+  // The kernel copies without bringing the bytes up here where it can;
+  // what it will not copy goes the generic way.
+  void CopyRangeFrom(File& source, uint64_t offset, uint64_t length) override {
+    auto* from = dynamic_cast<PosixFile*>(&source);
+    uint64_t done = 0;
+#if defined(__linux__)
+    while (from && done < length) {
+      loff_t in = static_cast<loff_t>(offset + done), out = in;
+      const ssize_t r = ::copy_file_range(from->fd_, &in, fd_, &out,
+                                          static_cast<size_t>(length - done), 0);
+      if (r > 0) {
+        done += static_cast<uint64_t>(r);
+        continue;
+      }
+      if (r == 0) return;  // the source ends
+      if (errno == EINTR) continue;
+      if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) break;
+      ThrowWriteError();
+    }
+#endif
+    if (done < length) File::CopyRangeFrom(source, offset + done, length - done);
   }
 
   void StartWriteOut(uint64_t offset, uint64_t length) override {
@@ -199,32 +247,86 @@ bool AnyLockOn(const std::string& path) {
   return r != 0 || l.l_type != F_UNLCK;
 }
 
+class PosixFileSystem final : public FileSystem {
+ public:
+  std::unique_ptr<File> Open(const std::string& path, FileAccess access) override {
+    const bool write = access == FileAccess::kReadWrite;
+    int fd = ::open(path.c_str(), (write ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    if (fd < 0) {
+      if (errno == ENOENT || errno == ENOTDIR) throw JetError(kErrFileNotFound, path);
+      if (errno == EISDIR) throw JetError(kErrNotADatabase, path);
+      if (errno == EACCES || errno == EROFS || errno == EPERM) {
+        throw JetError(write ? kErrReadOnly : kErrFileInUse, path);
+      }
+      throw JetError(kErrDiskIo);
+    }
+    return Adopt(fd);
+  }
+
+  std::unique_ptr<File> Create(const std::string& path) override {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      if (errno == EEXIST) throw JetError(kErrDatabaseExists, path);
+      if (errno == ENOENT || errno == ENOTDIR) throw JetError(kErrPathNotFound, path);
+      if (errno == EACCES || errno == EROFS || errno == EPERM) throw JetError(kErrReadOnly);
+      ThrowWriteError();
+    }
+    return std::make_unique<PosixFile>(fd);
+  }
+
+  bool Remove(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
+
+  void Rename(const std::string& from, const std::string& to, bool replace) override {
+    if (replace) {
+      if (::rename(from.c_str(), to.c_str()) != 0) ThrowRenameError();
+      return;
+    }
+#if defined(__linux__) && defined(RENAME_NOREPLACE)
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) ThrowRenameError();
+#endif
+    // A second name that cannot be made over an existing one, then the
+    // first name goes; where the file system has no links, a check first.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+      ::unlink(from.c_str());
+      return;
+    }
+    if (errno == EEXIST) throw JetError(kErrDatabaseExists, to);
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK) ThrowRenameError();
+    struct stat st{};
+    if (::lstat(to.c_str(), &st) == 0) throw JetError(kErrDatabaseExists, to);
+    if (::rename(from.c_str(), to.c_str()) != 0) ThrowRenameError();
+  }
+
+  void SyncFolder(const std::string& folder) override {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;  // nothing we may open there; the names are the system's to keep
+    int r;
+    do {
+      r = ::fsync(fd);
+    } while (r != 0 && errno == EINTR);
+    const int err = errno;
+    ::close(fd);
+    // EINVAL, EROFS: a file system whose folders cannot be synced.
+    if (r != 0 && err != EINVAL && err != EROFS && err != EBADF) throw JetError(kErrDiskIo);
+  }
+
+ private:
+  [[noreturn]] static void ThrowRenameError() {
+    if (errno == EEXIST || errno == ENOTEMPTY) throw JetError(kErrDatabaseExists);
+    if (errno == EACCES || errno == EPERM || errno == EROFS) throw JetError(kErrReadOnly);
+    ThrowWriteError();
+  }
+};
+
 }  // namespace
 
-std::unique_ptr<File> File::Open(const std::string& path, FileAccess access) {
-  const bool write = access == FileAccess::kReadWrite;
-  int fd = ::open(path.c_str(), (write ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) throw JetError(kErrFileNotFound, path);
-    if (errno == EISDIR) throw JetError(kErrNotADatabase, path);
-    if (errno == EACCES || errno == EROFS || errno == EPERM) {
-      throw JetError(write ? kErrReadOnly : kErrFileInUse, path);
-    }
-    throw JetError(kErrDiskIo);
-  }
-  return Adopt(fd);
+FileSystem& SystemFileSystem() {
+  static PosixFileSystem fs;
+  return fs;
 }
 
-std::unique_ptr<File> File::Create(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    if (errno == EEXIST) throw JetError(kErrDatabaseExists, path);
-    if (errno == ENOENT || errno == ENOTDIR) throw JetError(kErrPathNotFound, path);
-    if (errno == EACCES || errno == EROFS || errno == EPERM) throw JetError(kErrReadOnly);
-    throw JetError(kErrDiskIo);
-  }
-  return std::make_unique<PosixFile>(fd);
-}
+bool CanReplaceOpenFile() { return true; }
 
 std::string CanonicalPath(const std::string& path) {
   std::error_code ec;
@@ -247,8 +349,6 @@ bool LockFileHeld(const std::string& path) {
   }
   return ec && ec != std::errc::no_such_file_or_directory;
 }
-
-bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 uint64_t CurrentProcessId() { return static_cast<uint64_t>(::getpid()); }
 

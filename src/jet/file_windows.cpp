@@ -1,7 +1,10 @@
 // The file layer on Windows. Every path goes to the wide (W) calls,
 // converted from UTF-8 here. Share modes keep other programs' writers out
-// while a handle writes (see FileAccess); byte locks are LockFileEx locks,
-// which belong to the handle that took them.
+// while a handle writes (see FileAccess), and every handle shares delete
+// access, so that a file still open may be renamed; byte locks are
+// LockFileEx locks, which belong to the handle that took them. A rename is
+// MoveFileExW with MOVEFILE_WRITE_THROUGH, which returns once the new name
+// is on disk: there is no folder to sync.
 #include "jet/file.h"
 
 #include <algorithm>
@@ -49,6 +52,13 @@ OVERLAPPED At(uint64_t offset) {
   ov.Offset = static_cast<DWORD>(offset);
   ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
   return ov;
+}
+
+// A write or sync that failed: the disk full is 3026, anything else 3043.
+[[noreturn]] void ThrowWriteError() {
+  const DWORD e = ::GetLastError();
+  if (e == ERROR_DISK_FULL || e == ERROR_HANDLE_DISK_FULL) throw JetError(kErrDiskFull);
+  throw JetError(kErrDiskIo);
 }
 
 bool IsFolder(const std::wstring& path) {
@@ -108,12 +118,12 @@ class WinFile final : public File {
     FILE_END_OF_FILE_INFO eof{};
     eof.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
     if (!::SetFileInformationByHandle(h_, FileEndOfFileInfo, &eof, sizeof eof)) {
-      throw JetError(kErrDiskIo);
+      ThrowWriteError();
     }
   }
 
   void Sync() override {
-    if (!::FlushFileBuffers(h_)) throw JetError(kErrDiskIo);
+    if (!::FlushFileBuffers(h_)) ThrowWriteError();
   }
 
   void StartWriteOut(uint64_t, uint64_t) override {}
@@ -188,10 +198,10 @@ class WinFile final : public File {
     while (done < len) {
       OVERLAPPED ov = At(offset + done);
       DWORD put = 0;
-      if (!::WriteFile(h_, p + done, static_cast<DWORD>(std::min(len - done, kMaxIo)), &put, &ov) ||
-          put == 0) {
-        throw JetError(kErrDiskIo);
+      if (!::WriteFile(h_, p + done, static_cast<DWORD>(std::min(len - done, kMaxIo)), &put, &ov)) {
+        ThrowWriteError();
       }
+      if (put == 0) throw JetError(kErrDiskIo);
       done += put;
     }
   }
@@ -214,67 +224,101 @@ class WinFile final : public File {
   std::map<uint64_t, bool> locks_;  // bytes this handle locks -> exclusively
 };
 
+class WinFileSystem final : public FileSystem {
+ public:
+  std::unique_ptr<File> Open(const std::string& path, FileAccess access) override {
+    const bool write = access == FileAccess::kReadWrite;
+    const std::wstring w = Wide(path);
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_DELETE | (write ? 0 : FILE_SHARE_WRITE);
+    HANDLE h = ::CreateFileW(w.c_str(), write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ, share,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      switch (::GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_NETPATH:
+          throw JetError(kErrFileNotFound, path);
+        case ERROR_SHARING_VIOLATION:
+          // Another handle writes, or (refusing us as a reader) denies readers.
+          if (write) throw JetError(kErrFileInUse, path);
+          throw JetError(kErrLockedExclusive);
+        case ERROR_ACCESS_DENIED:
+          if (IsFolder(w)) throw JetError(kErrNotADatabase, path);
+          throw JetError(write ? kErrReadOnly : kErrFileInUse, path);
+        case ERROR_WRITE_PROTECT:
+          throw JetError(kErrReadOnly);
+        default:
+          throw JetError(kErrDiskIo);
+      }
+    }
+    if (::GetFileType(h) != FILE_TYPE_DISK) {
+      ::CloseHandle(h);
+      throw JetError(kErrNotADatabase, path);
+    }
+    return std::make_unique<WinFile>(h);
+  }
+
+  std::unique_ptr<File> Create(const std::string& path) override {
+    const std::wstring w = Wide(path);
+    HANDLE h = ::CreateFileW(w.c_str(), GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      switch (::GetLastError()) {
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+          throw JetError(kErrDatabaseExists, path);
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_NETPATH:
+          throw JetError(kErrPathNotFound, path);
+        case ERROR_ACCESS_DENIED:
+          if (::GetFileAttributesW(w.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            throw JetError(kErrDatabaseExists, path);
+          }
+          throw JetError(kErrReadOnly);
+        case ERROR_WRITE_PROTECT:
+          throw JetError(kErrReadOnly);
+        default:
+          ThrowWriteError();
+      }
+    }
+    return std::make_unique<WinFile>(h);
+  }
+
+  bool Remove(const std::string& path) override { return ::DeleteFileW(Wide(path).c_str()) != 0; }
+
+  void Rename(const std::string& from, const std::string& to, bool replace) override {
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), flags)) return;
+    switch (::GetLastError()) {
+      case ERROR_ALREADY_EXISTS:
+      case ERROR_FILE_EXISTS:
+        throw JetError(kErrDatabaseExists, to);
+      case ERROR_SHARING_VIOLATION:
+      case ERROR_ACCESS_DENIED:
+      case ERROR_LOCK_VIOLATION:
+        // Someone holds the file open: one that is open cannot be replaced.
+        throw JetError(kErrFileInUse, to);
+      case ERROR_WRITE_PROTECT:
+        throw JetError(kErrReadOnly);
+      default:
+        ThrowWriteError();
+    }
+  }
+
+  void SyncFolder(const std::string&) override {}
+};
+
 }  // namespace
 
-std::unique_ptr<File> File::Open(const std::string& path, FileAccess access) {
-  const bool write = access == FileAccess::kReadWrite;
-  const std::wstring w = Wide(path);
-  HANDLE h = ::CreateFileW(w.c_str(), write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
-                           write ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    switch (::GetLastError()) {
-      case ERROR_FILE_NOT_FOUND:
-      case ERROR_PATH_NOT_FOUND:
-      case ERROR_INVALID_NAME:
-      case ERROR_BAD_NETPATH:
-        throw JetError(kErrFileNotFound, path);
-      case ERROR_SHARING_VIOLATION:
-        // Another handle writes, or (refusing us as a reader) denies readers.
-        if (write) throw JetError(kErrFileInUse, path);
-        throw JetError(kErrLockedExclusive);
-      case ERROR_ACCESS_DENIED:
-        if (IsFolder(w)) throw JetError(kErrNotADatabase, path);
-        throw JetError(write ? kErrReadOnly : kErrFileInUse, path);
-      case ERROR_WRITE_PROTECT:
-        throw JetError(kErrReadOnly);
-      default:
-        throw JetError(kErrDiskIo);
-    }
-  }
-  if (::GetFileType(h) != FILE_TYPE_DISK) {
-    ::CloseHandle(h);
-    throw JetError(kErrNotADatabase, path);
-  }
-  return std::make_unique<WinFile>(h);
+FileSystem& SystemFileSystem() {
+  static WinFileSystem fs;
+  return fs;
 }
 
-std::unique_ptr<File> File::Create(const std::string& path) {
-  const std::wstring w = Wide(path);
-  HANDLE h = ::CreateFileW(w.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    switch (::GetLastError()) {
-      case ERROR_FILE_EXISTS:
-      case ERROR_ALREADY_EXISTS:
-        throw JetError(kErrDatabaseExists, path);
-      case ERROR_PATH_NOT_FOUND:
-      case ERROR_INVALID_NAME:
-      case ERROR_BAD_NETPATH:
-        throw JetError(kErrPathNotFound, path);
-      case ERROR_ACCESS_DENIED:
-        if (::GetFileAttributesW(w.c_str()) != INVALID_FILE_ATTRIBUTES) {
-          throw JetError(kErrDatabaseExists, path);
-        }
-        throw JetError(kErrReadOnly);
-      case ERROR_WRITE_PROTECT:
-        throw JetError(kErrReadOnly);
-      default:
-        throw JetError(kErrDiskIo);
-    }
-  }
-  return std::make_unique<WinFile>(h);
-}
+bool CanReplaceOpenFile() { return false; }
 
 std::string CanonicalPath(const std::string& path) {
   const std::wstring w = Wide(path);
@@ -317,8 +361,6 @@ bool LockFileHeld(const std::string& path) {
   const DWORD e = ::GetLastError();
   return e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND;
 }
-
-bool RemoveFile(const std::string& path) { return ::DeleteFileW(Wide(path).c_str()) != 0; }
 
 uint64_t CurrentProcessId() { return ::GetCurrentProcessId(); }
 

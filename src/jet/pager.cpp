@@ -1,12 +1,15 @@
 #include "jet/pager.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <mutex>
 #include <new>
 #include <random>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -14,6 +17,7 @@
 #include "jet/header.h"
 #include "jet/local_time.h"
 #include "jet/rc4.h"
+#include "jet/text.h"
 
 namespace jet {
 
@@ -133,7 +137,7 @@ void TakeLocks(File& file, bool write, bool exclusive, const std::string& path) 
 // even a reader is refused, by its share mode or by an exclusive open lock.
 bool HeldExclusively(const std::string& path) {
   try {
-    auto probe = File::Open(path, FileAccess::kRead);
+    auto probe = CurrentFileSystem().Open(path, FileAccess::kRead);
     return !probe->TryLock(kOpenLockByte, false);
   } catch (const JetError& e) {
     return e.number() == kErrLockedExclusive;
@@ -143,7 +147,7 @@ bool HeldExclusively(const std::string& path) {
 // A handle on the file; with `write_access` for writing or exclusive locks.
 std::unique_ptr<File> OpenHandle(const std::string& path, bool write_access) {
   try {
-    return File::Open(path, write_access ? FileAccess::kReadWrite : FileAccess::kRead);
+    return CurrentFileSystem().Open(path, write_access ? FileAccess::kReadWrite : FileAccess::kRead);
   } catch (const JetError& e) {
     if (write_access && e.number() == kErrFileInUse && HeldExclusively(path)) {
       throw JetError(kErrLockedExclusive);
@@ -164,6 +168,87 @@ void CheckNotInOfficeUse(const std::string& path) {
   }
 }
 
+// Copies of a database beside it are named "<name>.~mq" and eight hex
+// digits: a copy being written, or a new database not yet in place.
+constexpr std::string_view kCopyMark = ".~mq";
+constexpr size_t kCopyDigits = 8;
+
+bool IsCopyOf(const std::string& entry, const std::string& name) {
+  const size_t stem = name.size() + kCopyMark.size();
+  if (entry.size() != stem + kCopyDigits || !NamesEqual(entry.substr(0, name.size()), name) ||
+      entry.compare(name.size(), kCopyMark.size(), kCopyMark) != 0) {
+    return false;
+  }
+  return std::all_of(entry.begin() + static_cast<std::ptrdiff_t>(stem), entry.end(),
+                     [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+// Removes the copies of `target` that nobody holds: left by a process that
+// died before it could put them in place or remove them. A live copy's
+// writer byte is locked (and on Windows the copy is open for writing, so
+// the probe cannot even open it).
+void RemoveLeftoverCopies(const std::string& target) {
+  FileSystem& fs = CurrentFileSystem();
+  const std::string folder = FolderOf(target);
+  const std::string name = NameOf(target);
+  for (const std::string& entry : FolderEntries(folder)) {
+    if (!IsCopyOf(entry, name)) continue;
+    const std::string path = JoinPath(folder, entry);
+    try {
+      auto probe = fs.Open(path, FileAccess::kReadWrite);
+      if (!probe->TryLock(kWriterLockByte, true)) continue;
+    } catch (const JetError&) {
+      continue;
+    }
+    fs.Remove(path);
+  }
+}
+
+// A new copy of `target` beside it, holding the locks of a writer
+// (exclusive or not). Errors of FileSystem::Create, with the folder's.
+std::unique_ptr<File> NewCopyFile(const std::string& target, bool exclusive, std::string* name) {
+  static std::mutex random_mu;
+  static std::mt19937 random{std::random_device{}()};
+  FileSystem& fs = CurrentFileSystem();
+  for (int attempt = 0;; ++attempt) {
+    char digits[kCopyDigits + 1];
+    {
+      std::lock_guard<std::mutex> lock(random_mu);
+      std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(random()));
+    }
+    *name = target + std::string(kCopyMark) + digits;
+    std::unique_ptr<File> file;
+    try {
+      file = fs.Create(*name);
+    } catch (const JetError& e) {
+      if (e.number() == kErrDatabaseExists && attempt < 16) continue;
+      if (e.number() == kErrPathNotFound) throw JetError(kErrPathNotFound, target);
+      throw;
+    }
+    // Another process clearing leftovers may hold the new file for an
+    // instant, and remove it: such a name is given up for another.
+    try {
+      TakeLocks(*file, true, exclusive, target);
+      if (CanonicalPath(*name).empty()) throw JetError(kErrFileInUse);
+      return file;
+    } catch (const JetError&) {
+      file.reset();
+      fs.Remove(*name);
+      if (attempt >= 16) throw;
+    }
+  }
+}
+
+// Where `path` is or would be: its canonical path when it exists, else its
+// folder's followed by its name; empty when the folder does not exist.
+std::string CanonicalTarget(const std::string& path) {
+  std::string real = CanonicalPath(path);
+  if (!real.empty()) return real;
+  const std::string folder = CanonicalPath(FolderOf(path));
+  if (folder.empty()) return {};
+  return JoinPath(folder, NameOf(path));
+}
+
 class FilePager final : public Pager {
  public:
   // `handle_writes`: `file` was opened kReadWrite (for writing, or to lock
@@ -181,11 +266,12 @@ class FilePager final : public Pager {
 
   ~FilePager() override {
     std::lock_guard<std::recursive_mutex> lock(GetRegistry().mu);
-    try {
-      Flush();
-    } catch (const JetError&) {
-      // Nothing can report it from a destructor; the file keeps the last
-      // successfully written state.
+    if (work_) {
+      try {
+        Commit();
+      } catch (const JetError& e) {
+        DeferError(e);
+      }
     }
     for (Frame* f = lru_head_; f;) {
       Frame* n = f->next;
@@ -194,6 +280,7 @@ class FilePager final : public Pager {
     }
     mapping_.reset();
     file_.reset();  // releases the locks
+    DropCopy();
     auto& map = GetRegistry().pagers;
     auto it = map.find(key_);
     if (it != map.end() && it->second.raw == this) map.erase(it);
@@ -214,8 +301,12 @@ class FilePager final : public Pager {
     MapIfReadOnly();
   }
 
-  // A new file: writes page 0 at once so the file is a valid database.
-  void Init(const HeaderInfo& h) {
+  // A new database, built in `copy` (named `copy_name`) until its first
+  // commit; page 0 waits in the cache.
+  void Init(const HeaderInfo& h, std::unique_ptr<File> copy, std::string copy_name) {
+    work_ = std::move(copy);
+    work_name_ = std::move(copy_name);
+    creating_ = true;
     format_ = &Jet4Format();
     header_ = h;
     Bytes page0 = BuildJet4Header(h);
@@ -224,7 +315,6 @@ class FilePager final : public Pager {
     Frame* f = AcquireFrame(0);
     std::memcpy(f->data, page0.data(), format_->page_size);
     f->dirty = true;
-    Flush();
   }
 
   // Brings the pager up to what another handle asks for: writing takes the
@@ -234,6 +324,7 @@ class FilePager final : public Pager {
     const bool write = writable_ || want_write;
     const bool excl = exclusive_ || want_exclusive;
     if (write == writable_ && excl == exclusive_) return;
+    if (failed_) throw JetError(failed_, path_);
     if (handle_writes_) {
       UpgradeInPlace(write, excl);
     } else {
@@ -277,7 +368,8 @@ class FilePager final : public Pager {
   ByteView Read(uint32_t page) override {
     if (page == last_page_ && last_frame_) return ByteView(last_frame_->data, format_->page_size);
     ++page_reads_;
-    if (page >= page_count_) throw JetError(kErrCorrupt);
+    if (failed_) throw JetError(failed_, path_);
+    if (page >= page_count_) throw JetError(kErrCorrupt, path_);
     Frame* f = index_[page];
     if (f) {
       Touch(f);
@@ -306,6 +398,7 @@ class FilePager final : public Pager {
     if (!writable_) throw JetError(kErrReadOnly);
     if (data.size() != format_->page_size) throw JetError(kErrInvalidArgument);
     if (page >= page_count_) throw JetError(kErrInvalidArgument);
+    BeginWriting();
     HeaderInfo parsed;
     if (page == 0) {
       parsed = ParseHeader(*format_, data);
@@ -327,6 +420,7 @@ class FilePager final : public Pager {
   std::span<uint8_t> Modify(uint32_t page) override {
     if (!writable_) throw JetError(kErrReadOnly);
     if (page == 0) throw JetError(kErrInvalidArgument);
+    BeginWriting();
     Read(page);
     last_frame_->dirty = true;
     return std::span<uint8_t>(last_frame_->data, format_->page_size);
@@ -335,6 +429,7 @@ class FilePager final : public Pager {
   uint32_t Allocate() override {
     if (!writable_) throw JetError(kErrReadOnly);
     if (page_count_ == UINT32_MAX >> 8) throw JetError(kErrDatabaseFull);
+    BeginWriting();
     uint32_t page = page_count_;
     index_.push_back(nullptr);
     ++page_count_;
@@ -351,7 +446,7 @@ class FilePager final : public Pager {
   // written page after page keeps reusing the same few frames instead of
   // filling the whole budget with pages it will not read again.
   void Retire(uint32_t page) override {
-    if (page >= page_count_ || !index_[page]) return;
+    if (failed_ || page >= page_count_ || !index_[page]) return;
     retired_.push_back(page);
     if (retired_.size() < kWriteRunMax) return;
     std::sort(retired_.begin(), retired_.end());
@@ -370,15 +465,46 @@ class FilePager final : public Pager {
   }
 
   void Flush(bool sync = true) override {
+    if (failed_) throw JetError(failed_, path_);
     std::vector<Frame*> dirty;
     for (Frame* f = lru_head_; f; f = f->next)
       if (f->dirty) dirty.push_back(f);
-    if (dirty.empty()) return;
+    if (dirty.empty() && !sync) return;
     std::sort(dirty.begin(), dirty.end(), [](Frame* a, Frame* b) { return a->page < b->page; });
     for (Frame* f : dirty)
       if (f->dirty) WriteBack(f);  // a run that began before it may have taken it
-    if (sync) file_->Sync();
+    if (sync && work_) Guarded([&] { work_->Sync(); });
   }
+
+  void Commit() override {
+    if (failed_) throw JetError(failed_, path_);
+    if (!work_) return;
+    FileSystem& fs = CurrentFileSystem();
+    Flush(false);
+    FillFromFile();
+    Guarded([&] { work_->Sync(); });
+    // Views of the old file go (they are good until the next pager call);
+    // where an open file cannot be replaced, our own handle goes first.
+    mapping_.reset();
+    map_ = nullptr;
+    mapped_ = false;
+    if (!CanReplaceOpenFile()) file_.reset();
+    Guarded([&] { fs.Rename(work_name_, path_, !creating_); });
+    file_ = std::move(work_);
+    work_name_.clear();
+    in_copy_.clear();
+    copy_from_ = 0;
+    creating_ = false;
+    handle_writes_ = true;
+    fs.SyncFolder(FolderOf(path_));
+  }
+
+  void Discard() override {
+    if (failed_ == 0) failed_ = kErrObjectClosed;
+    Abandon();
+  }
+
+  bool failed() const override { return failed_ != 0; }
 
   void SetCacheBudget(size_t bytes) override {
     budget_ = bytes;
@@ -387,14 +513,105 @@ class FilePager final : public Pager {
 
  private:
   // Upgrade on a handle that may already write and lock exclusively (the
-  // office application was looked for when it was opened).
+  // office application was looked for when it was opened). The copy, which
+  // takes the file's place at the next commit, takes its locks along; a
+  // new database has only the copy.
   void UpgradeInPlace(bool write, bool excl) {
     const bool convert = excl && !exclusive_;
-    if (convert && !file_->TryLock(kOpenLockByte, true)) throw JetError(kErrFileInUse, path_);
-    if (write && !writable_ && !file_->TryLock(kWriterLockByte, true)) {
-      if (convert) file_->TryLock(kOpenLockByte, false);
-      throw JetError(kErrFileInUse, path_);
+    if (file_) {
+      if (convert && !file_->TryLock(kOpenLockByte, true)) throw JetError(kErrFileInUse, path_);
+      if (write && !writable_ && !file_->TryLock(kWriterLockByte, true)) {
+        if (convert) file_->TryLock(kOpenLockByte, false);
+        throw JetError(kErrFileInUse, path_);
+      }
     }
+    if (convert && work_) work_->TryLock(kOpenLockByte, true);
+  }
+
+  // The handle reads go to: the copy once there is one.
+  // Where `page` is read from: the copy once it holds the page (written
+  // there, or past the file's end), else the file, which nobody else writes
+  // while we hold the writer's lock.
+  bool InCopy(uint32_t page) const {
+    return work_ && (!file_ || page >= copy_from_ || (page < in_copy_.size() && in_copy_[page]));
+  }
+  File& Source(uint32_t page) { return InCopy(page) ? *work_ : *file_; }
+
+  // Before the first change since the open or the last commit: the copy
+  // that takes the changes. Pages not changed are copied into it only at
+  // the commit, so that an operation that rewrites most of the file does
+  // not copy it first.
+  void BeginWriting() {
+    if (failed_) throw JetError(failed_, path_);
+    if (work_) return;
+    std::string name;
+    Guarded([&] {
+      std::unique_ptr<File> copy = NewCopyFile(path_, exclusive_, &name);
+      work_ = std::move(copy);
+      work_name_ = name;
+      file_size_ = file_->Size();
+      copy_from_ = static_cast<uint32_t>(file_size_ / format_->page_size);
+      in_copy_.assign(copy_from_, false);
+    });
+  }
+
+  // Copies into the copy the file's pages it does not hold yet, and any
+  // bytes past the file's last whole page.
+  void FillFromFile() {
+    if (!file_) return;
+    const uint64_t ps = format_->page_size;
+    Guarded([&] {
+      for (uint32_t p = 0; p < copy_from_;) {
+        if (in_copy_[p]) {
+          ++p;
+          continue;
+        }
+        uint32_t end = p;
+        while (end < copy_from_ && !in_copy_[end]) ++end;
+        work_->CopyRangeFrom(*file_, p * ps, uint64_t{end - p} * ps);
+        p = end;
+      }
+      const uint64_t tail = uint64_t{copy_from_} * ps;
+      if (page_count_ == copy_from_ && file_size_ > tail) {
+        work_->CopyRangeFrom(*file_, tail, file_size_ - tail);
+      }
+    });
+  }
+
+  // Runs a step that writes; a failure fails the pager.
+  template <typename Step>
+  void Guarded(Step&& step) {
+    try {
+      step();
+    } catch (const JetError& e) {
+      failed_ = e.number();
+      Abandon();
+      throw JetError(e.number(), path_);
+    }
+  }
+
+  // Forgets every change not yet in place: the cached pages that differ
+  // from the file, and the copy. A new database has no file to go back to.
+  void Abandon() {
+    for (Frame* f = lru_head_; f;) {
+      Frame* n = f->next;
+      Unlink(f);
+      index_[f->page] = nullptr;
+      --frame_count_;
+      FreeFrame(f);
+      f = n;
+    }
+    last_frame_ = nullptr;
+    last_page_ = UINT32_MAX;
+    retired_.clear();
+    DropCopy();
+  }
+
+  void DropCopy() {
+    if (work_name_.empty()) return;
+    work_.reset();
+    CurrentFileSystem().Remove(work_name_);
+    work_name_.clear();
   }
 
   // With a mapping, the cache's frames and what the mapping brings in
@@ -523,6 +740,13 @@ class FilePager final : public Pager {
   // Fills `f` and the `ahead` pages after it (acquired here) in one read.
   void LoadFrames(Frame* f, uint32_t ahead) {
     const size_t ps = format_->page_size;
+    // One read reaches one file: the batch ends where the source changes.
+    for (uint32_t i = 1; i <= ahead; ++i) {
+      if (InCopy(f->page + i) != InCopy(f->page)) {
+        ahead = i - 1;
+        break;
+      }
+    }
     Frame* batch[1 + kReadAheadMax];
     batch[0] = f;
     for (uint32_t i = 1; i <= ahead; ++i) batch[i] = AcquireFrame(f->page + i);
@@ -530,7 +754,7 @@ class FilePager final : public Pager {
     for (uint32_t i = 0; i <= ahead; ++i) iov_.push_back(IoBuffer{batch[i]->data, ps});
     size_t got = 0;
     try {
-      got = file_->ReadAt(uint64_t{f->page} * ps, iov_);
+      got = Source(f->page).ReadAt(uint64_t{f->page} * ps, iov_);
     } catch (const JetError&) {
       for (uint32_t i = 0; i <= ahead; ++i) DropFrame(batch[i]);
       throw;
@@ -570,7 +794,7 @@ class FilePager final : public Pager {
   // where the system has no such call, nothing happens.
   void StartWriteOut(uint32_t first, uint32_t last) {
     const uint64_t ps = format_->page_size;
-    file_->StartWriteOut(first * ps, (last - first + 1) * ps);
+    if (work_) work_->StartWriteOut(first * ps, (last - first + 1) * ps);
   }
 
   // Writes `f` together with the changed pages cached next to it, up to
@@ -601,8 +825,11 @@ class FilePager final : public Pager {
       }
       iov_.push_back(IoBuffer{src, ps});
     }
-    file_->WriteAt(uint64_t{first} * ps, iov_);
-    for (uint32_t p = first; p <= last; ++p) index_[p]->dirty = false;
+    Guarded([&] { work_->WriteAt(uint64_t{first} * ps, iov_); });
+    for (uint32_t p = first; p <= last; ++p) {
+      index_[p]->dirty = false;
+      if (p < in_copy_.size()) in_copy_[p] = true;
+    }
   }
 
   static constexpr size_t kMapChunk = size_t{64} << 10;
@@ -612,7 +839,14 @@ class FilePager final : public Pager {
 
   const std::string path_;  // canonical
   const std::string key_;   // in the registry
-  std::unique_ptr<File> file_;
+  std::unique_ptr<File> file_;  // the file at path_, holding the locks; null while creating
+  std::unique_ptr<File> work_;  // the copy changes go to, once there are any
+  std::string work_name_;       // its path
+  uint64_t file_size_ = 0;      // of the file when the copy began
+  uint32_t copy_from_ = 0;      // pages from here on are read from the copy
+  std::vector<bool> in_copy_;   // pages below copy_from_ the copy holds
+  bool creating_ = false;       // a new database: path_ does not exist yet
+  int failed_ = 0;              // the error that failed the pager
   bool handle_writes_;
   bool writable_;
   bool exclusive_;
@@ -651,11 +885,9 @@ std::shared_ptr<Pager> Pager::Open(const std::string& path, OpenMode mode, bool 
   Registry& reg = GetRegistry();
   std::lock_guard<std::recursive_mutex> lock(reg.mu);
 
-  const std::string real = CanonicalPath(path);
-  if (real.empty()) throw JetError(kErrFileNotFound, path);
-  const std::string key = PathKey(real);
-
-  auto it = reg.pagers.find(key);
+  // A database this process is still creating has no file yet.
+  const std::string target = CanonicalTarget(path);
+  auto it = target.empty() ? reg.pagers.end() : reg.pagers.find(PathKey(target));
   if (it != reg.pagers.end() && it->second.pid == CurrentProcessId()) {
     if (std::shared_ptr<FilePager> p = it->second.pager.lock()) {
       CheckPassword(p->header(), password);
@@ -664,10 +896,14 @@ std::shared_ptr<Pager> Pager::Open(const std::string& path, OpenMode mode, bool 
     }
   }
 
+  const std::string real = CanonicalPath(path);
+  if (real.empty()) throw JetError(kErrFileNotFound, path);
+  const std::string key = PathKey(real);
   const bool write_access = want_write || exclusive;
   std::unique_ptr<File> file = OpenHandle(real, write_access);
   TakeLocks(*file, want_write, exclusive, path);
   if (write_access) CheckNotInOfficeUse(real);
+  RemoveLeftoverCopies(real);
   auto pager = std::make_shared<FilePager>(real, key, std::move(file), write_access, want_write,
                                            exclusive);
   pager->Load(password);
@@ -684,22 +920,21 @@ std::shared_ptr<Pager> Pager::Create(const std::string& path, const HeaderInfo& 
   Registry& reg = GetRegistry();
   std::lock_guard<std::recursive_mutex> lock(reg.mu);
 
-  std::unique_ptr<File> file = File::Create(path);
-  std::shared_ptr<FilePager> pager;
-  try {
-    TakeLocks(*file, true, false, path);
-    std::string real = CanonicalPath(path);
-    if (real.empty()) real = path;
-    const std::string key = PathKey(real);
-    pager = std::make_shared<FilePager>(real, key, std::move(file), true, true, false);
-    pager->Init(h);
-    reg.pagers[key] = RegistryEntry{pager, pager.get(), CurrentProcessId()};
-  } catch (...) {
-    file.reset();
-    pager.reset();
-    RemoveFile(path);
-    throw;
+  const std::string target = CanonicalTarget(path);
+  if (target.empty()) throw JetError(kErrPathNotFound, path);
+  if (!CanonicalPath(path).empty()) throw JetError(kErrDatabaseExists, path);
+  const std::string key = PathKey(target);
+  auto it = reg.pagers.find(key);
+  if (it != reg.pagers.end() && it->second.pid == CurrentProcessId() &&
+      !it->second.pager.expired()) {
+    throw JetError(kErrDatabaseExists, path);
   }
+  RemoveLeftoverCopies(target);
+  std::string copy_name;
+  std::unique_ptr<File> copy = NewCopyFile(target, false, &copy_name);
+  auto pager = std::make_shared<FilePager>(target, key, nullptr, true, true, false);
+  pager->Init(h, std::move(copy), std::move(copy_name));
+  reg.pagers[key] = RegistryEntry{pager, pager.get(), CurrentProcessId()};
   return pager;
 }
 

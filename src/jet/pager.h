@@ -6,6 +6,37 @@
 //
 // One Pager exists per open file per process; every handle of that file in
 // the process shares it (see Pager::Open), so handles see each other's writes.
+//
+// A database is never written where it lies. The file at a database's path
+// is at every moment a whole Jet file that any reader, the office
+// application's Jet engine included, can open: it is the file as it was
+// before a change or as it is after it, never a mixture, whatever stops
+// the process (a crash, a kill, a power cut) and whatever the disk does (an
+// I/O error, a full disk). The first write after an open makes a copy
+// beside the file ("<name>.~mq" and eight hex digits), held with the same
+// locks as the file; changed pages are written there and read back from
+// there, the others still read from the file. Commit writes the changed
+// pages into the copy, copies in the pages it lacks, syncs it, renames it
+// over the file in one step and syncs the folder; the pager goes on from
+// the renamed copy. A new database is built the same way under a copy's name
+// and renamed into place without replacing, so it appears whole or not at
+// all. Until a commit other processes read the file as it was.
+//
+// Why a copy and not a journal: the office application opens the file with
+// its own engine, which knows nothing of our journal; a page written in
+// place would be seen half-done by it before any recovery of ours could
+// run. The copy costs one pass over the pages a commit did not change
+// (an in-kernel copy where the system has one), which the operations that
+// change an existing database pay once each (a migration, a conversion, an
+// attachment, a statement); building a new database pays nothing more.
+//
+// A write that fails (I/O error, full disk) fails the pager: nothing is
+// put in place from it, its copy is removed, the file stays byte for byte
+// as it was, and every later call throws the same error. A copy left by a
+// process that died is held by nobody, and the next open of the file
+// removes it. When the last handle lets go the pager commits; an error
+// then is handed to DeferError (error.h), since nothing is there to
+// catch it.
 #pragma once
 
 #include <cstdint>
@@ -63,12 +94,15 @@ class Pager {
   static std::shared_ptr<Pager> Open(const std::string& path, OpenMode mode, bool exclusive,
                                      const std::string& password = "");
 
-  // Creates a new Jet 4 file holding only its header page, opened
-  // read-write and shared, as a writer. `header.password` becomes the
-  // database password; a zero `header.creation_date` means now (local
-  // time); `header.db_key` is ignored: `encrypt` picks a random non-zero
-  // key, otherwise it is zero. Fails with 3204 when the file exists, 3044
-  // when its folder does not; a file it made and could not finish is removed.
+  // Creates a new Jet 4 database holding only its header page, opened
+  // read-write and shared, as a writer. Nothing appears at `path` before
+  // the first Commit (or the last handle letting go), which fails with 3204
+  // if a file has appeared there meanwhile; until then opens of `path` in
+  // this process share the pager. `header.password` becomes the database
+  // password; a zero `header.creation_date` means now (local time);
+  // `header.db_key` is ignored: `encrypt` picks a random non-zero key,
+  // otherwise it is zero. Fails with 3204 when the file exists (or is being
+  // created), 3044 when its folder does not.
   static std::shared_ptr<Pager> Create(const std::string& path, const HeaderInfo& header,
                                        bool encrypt);
 
@@ -94,7 +128,9 @@ class Pager {
     return Bytes(v.begin(), v.end());
   }
   // Replaces a page's contents (size must be the page size, the page must
-  // exist). Error 3027 when the file was opened read-only. A new page 0 is
+  // exist). Error 3027 when the file was opened read-only; the first write
+  // after an open or a commit copies the file (3026, 3043 when that
+  // fails). A new page 0 is
   // parsed again into header(); it may not change the database key.
   virtual void Write(uint32_t page, ByteView data) = 0;
   // The cached image of a page (not page 0), marked changed, for callers
@@ -107,9 +143,21 @@ class Pager {
   // it may leave the cache, written first if changed, ahead of pages used
   // less recently. A later Read brings it back as it was.
   virtual void Retire(uint32_t page) = 0;
-  // Writes every changed page to the file.
-  // With `sync` the data also reaches the disk before it returns.
+  // Writes every changed page to the copy; nothing reaches the file at the
+  // path before Commit. With `sync` the copy also reaches the disk.
   virtual void Flush(bool sync = true) = 0;
+  // Puts what was written in place of the file (see above) and goes on
+  // from there; nothing to do when nothing was written. Errors: those of
+  // the writes and the sync (3026, 3043), 3204 for a new database whose
+  // path was taken meanwhile, 3045 when another program holds the file
+  // open where an open file cannot be replaced (Windows); the pager then
+  // fails and the file at the path is as it was.
+  virtual void Commit() = 0;
+  // Drops everything written since the last commit; a new database never
+  // appears. The pager is done: later calls fail with 3420.
+  virtual void Discard() = 0;
+  // Whether a failed write or Discard has ended the pager's use.
+  virtual bool failed() const = 0;
 
   // Cache budget in bytes (default 64 MiB); pages over it are evicted least
   // recently used first, the changed ones written first. The cache always

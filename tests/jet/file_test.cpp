@@ -34,7 +34,7 @@ std::vector<IoBuffer> Cut(std::vector<uint8_t>& bytes, std::vector<std::vector<u
 
 TEST(FileTest, VectoredWritesAndReadsCoverEveryByteAndStopAtTheEnd) {
   testing_support::TempDir tmp;
-  auto f = File::Create(tmp.File("v.bin"));
+  auto f = jet::CurrentFileSystem().Create(tmp.File("v.bin"));
   std::vector<uint8_t> data(20000);
   std::iota(data.begin(), data.end(), uint8_t{7});
   std::vector<std::vector<uint8_t>> apart;
@@ -73,8 +73,8 @@ TEST(FileTest, VectoredWritesAndReadsCoverEveryByteAndStopAtTheEnd) {
 TEST(FileTest, ByteLocksOfTwoHandlesConflict) {
   testing_support::TempDir tmp;
   const std::string path = tmp.File("l.bin");
-  auto writer = File::Create(path);
-  auto reader = File::Open(path, FileAccess::kRead);
+  auto writer = jet::CurrentFileSystem().Create(path);
+  auto reader = jet::CurrentFileSystem().Open(path, FileAccess::kRead);
   const uint64_t byte = uint64_t{1} << 32;
   EXPECT_TRUE(reader->TryLock(byte, false));
   EXPECT_TRUE(writer->TryLock(byte, false));
@@ -93,17 +93,17 @@ TEST(FileTest, NamesAreUtf8) {
   testing_support::TempDir tmp;
   const std::string name = "Pe\xC3\xB1" "a y N\xC3\xBA\xC3\xB1" "ez.mdb";
   const std::string path = tmp.path().string() + "/" + name;
-  File::Create(path);
+  jet::CurrentFileSystem().Create(path);
   EXPECT_TRUE(std::filesystem::exists(tmp.path() / std::filesystem::path(u8"Peña y Núñez.mdb")));
   EXPECT_NE(jet::CanonicalPath(path), "");
-  EXPECT_NE(File::Open(path, FileAccess::kReadWrite), nullptr);
+  EXPECT_NE(jet::CurrentFileSystem().Open(path, FileAccess::kReadWrite), nullptr);
   try {
-    File::Create(path);
+    jet::CurrentFileSystem().Create(path);
     ADD_FAILURE() << "created twice";
   } catch (const jet::JetError& e) {
     EXPECT_EQ(e.number(), jet::kErrDatabaseExists);
   }
-  EXPECT_TRUE(jet::RemoveFile(path));
+  EXPECT_TRUE(jet::CurrentFileSystem().Remove(path));
   EXPECT_EQ(jet::CanonicalPath(path), "");
 }
 
