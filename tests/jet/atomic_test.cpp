@@ -15,6 +15,7 @@
 #include "jet/file.h"
 #include "support/fault_file_system.h"
 #include "support/fixtures.h"
+#include "support/jet_error.h"
 #include "support/oracles.h"
 
 namespace {
@@ -23,6 +24,7 @@ using jet::JetError;
 using jet::dao::Database;
 using jet::dao::DBEngine;
 using testing_support::FaultFileSystem;
+using testing_support::ErrorOf;
 using testing_support::FileContents;
 using testing_support::InstalledFileSystem;
 using testing_support::TempDir;
@@ -67,16 +69,6 @@ int64_t Rows(const std::string& path) {
   rs.Close();
   db.Close();
   return n;
-}
-
-// The error a call ends with, 0 when none.
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const JetError& e) {
-    return e.number();
-  }
-  return 0;
 }
 
 std::vector<std::string> Entries(const TempDir& dir) {

@@ -263,7 +263,7 @@ TEST(WholeCreation, APowerCutOrAFailingDiskLeavesNoFileAndASecondRunBuildsItWhol
         testing_support::InstalledFileSystem installed(faults);
         faults.Reboot();
         faults.FailWrite(write, error, error == jet::kErrDiskFull);
-        EXPECT_EQ(ErrorOf([&] { maquetor::schema::CrearBaseCompleta(path); }), error);
+        EXPECT_JET_ERROR(maquetor::schema::CrearBaseCompleta(path), error);
       }
       // Not even its document folder.
       EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
