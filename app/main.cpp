@@ -1,5 +1,6 @@
 // maquetor: when the first argument is a command word it runs that command;
 // anything else is the installer's switch text.
+#include <csignal>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -87,9 +88,7 @@ std::string Footer() {
          "Run 'maquetor COMMAND --help' for a command's options.";
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   namespace platform = maquetor::shell::platform;
   platform::SetUpStandardStreams();
   // The arguments in UTF-8, whatever the system handed to main.
@@ -126,4 +125,22 @@ int main(int argc, char** argv) {
     return maquetor::kExitJetError;
   }
   return maquetor::kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef SIGXFSZ
+  // Past a file-size limit (ulimit -f) a write then fails with EFBIG, which
+  // the engine reports as a full disk (3026), instead of ending the process.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
+  int status = Run(argc, argv);
+  // A database let go without an explicit close whose changes could not be
+  // put in place: the file was left as it was, and the run did not succeed.
+  for (const jet::JetError& e : jet::TakeDeferredErrors()) {
+    std::cerr << "Error " << e.number() << ": " << e.what() << '\n';
+    if (status == maquetor::kExitOk) status = maquetor::kExitJetError;
+  }
+  return status;
 }

@@ -5,6 +5,7 @@
 #include <iomanip>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <unistd.h>
@@ -108,9 +109,12 @@ void AddMigrateCommand(CLI::App& app) {
       throw jet::JetError(jet::kErrFileNotFound, opts->origin);
     }
     const auto variante = opts->v8 ? migrate::Variante::kV8V8 : migrate::Variante::kV7V8;
+    // A destination built here stays open through the run, so that it
+    // reaches its path once with the run's rows: a crash leaves no file.
+    std::optional<jet::dao::Database> created;
     if (!opts->dest.empty() && !std::filesystem::exists(db::FsPath(opts->dest))) {
       // The configuration row records the document folder by its full path.
-      schema::CrearBaseCompleta(WholePath(opts->dest));
+      created = schema::ConstruirBaseCompleta(WholePath(opts->dest));
       std::cerr << "Creada la base de datos de destino: " << opts->dest << '\n';
     }
     migrate::Progress progress;
@@ -118,11 +122,14 @@ void AddMigrateCommand(CLI::App& app) {
     if (terminal) progress = TerminalProgress(1 + migrate::Secuencia(variante).size());
     try {
       auto report = migrate::Migrar(variante, opts->origin, opts->dest, progress);
+      if (created) created->Close();
       if (terminal) TerminalProgress::Clear();
       // The refusal was shown by the interface already.
       if (report.refused) throw CLI::RuntimeError(kExitUsage);
       PrintMigrationReport(report, std::cout);
     } catch (const migrate::MigrationStopped& e) {
+      // The rows copied before the stop are kept.
+      if (created) created->Close();
       if (terminal) TerminalProgress::Clear();
       PrintMigrationReport(e.report(), std::cout);
       std::cout.flush();

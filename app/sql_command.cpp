@@ -75,6 +75,8 @@ void RunStatement(jet::dao::Database& db, const std::string& statement, std::ost
     return;
   }
   db.Execute(statement, jet::dao::dbFailOnError);
+  // Each statement is put in place whole before the next one runs.
+  db.Commit();
   if (verbose) {
     const auto n = db.RecordsAffected();
     log << n << (n == 1 ? " fila afectada" : " filas afectadas") << '\n';

@@ -99,10 +99,16 @@ void REPORT() {
   // Restored on the way out whatever happens, so a refused press does not
   // leave the window showing the hourglass.
   shell::BusyPointer busy;
+  // The file reaches its path with its table and seed rows, or not at all.
   jet::dao::Database base = CreateInBases("DBRPT.MDB");
-  db::BuildTable(base, kTList);
-  for (const std::string& statement : ReportSeedStatements()) {
-    base.Execute(statement, db::kExecuteSeed);
+  try {
+    db::BuildTable(base, kTList);
+    for (const std::string& statement : ReportSeedStatements()) {
+      base.Execute(statement, db::kExecuteSeed);
+    }
+  } catch (...) {
+    base.Discard();
+    throw;
   }
   base.Close();
   LogCreatedInBases("DBRPT.MDB");

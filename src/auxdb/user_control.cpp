@@ -37,10 +37,16 @@ std::string SetupSeedStatement(const std::string& RutaBases) {
 }
 
 void CmdControl() {
+  // The file reaches its path with its table and seed row, or not at all.
   jet::dao::Database base = CreateInBases("Setup.MDB");
-  db::BuildTable(base, kTSetup);
-  LogCreatedInBases("Setup.Mdb");
-  base.Execute(SetupSeedStatement(db::ProgramState::Instance().RutaBases), db::kExecuteSeed);
+  try {
+    db::BuildTable(base, kTSetup);
+    LogCreatedInBases("Setup.Mdb");
+    base.Execute(SetupSeedStatement(db::ProgramState::Instance().RutaBases), db::kExecuteSeed);
+  } catch (...) {
+    base.Discard();
+    throw;
+  }
   base.Close();
 }
 

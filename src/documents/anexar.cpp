@@ -1,5 +1,6 @@
 #include "documents/anexar.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -9,6 +10,7 @@
 #include "db/program_state.h"
 #include "jet/dao.h"
 #include "jet/error.h"
+#include "jet/file.h"
 #include "shell/paths.h"
 #include "shell/ui.h"
 
@@ -52,21 +54,41 @@ bool DeleteTemplate(const std::string& folder, int32_t n) {
   std::error_code ec;
   const auto status = fs::symlink_status(path, ec);
   if (ec || !(fs::is_regular_file(status) || fs::is_symlink(status))) return false;
-  return fs::remove(path, ec) && !ec;
+  return jet::CurrentFileSystem().Remove(TemplateFile(folder, n));
 }
 
+// A failing disk, or the process's end met by the file layer: the attachment
+// stops and the destination stays as it was.
+bool DiskFailure(const jet::JetError& e) {
+  return e.number() == jet::kErrDiskIo || e.number() == jet::kErrDiskFull;
+}
+
+// The copy is synced before it returns: the row that names it may reach the
+// disk as soon as the destination is put in place.
 bool CopyTemplate(const std::string& from_folder, int32_t from, const std::string& to_folder,
                   int32_t to) {
-  const fs::path source = db::FsPath(TemplateFile(from_folder, from));
-  const fs::path target = db::FsPath(TemplateFile(to_folder, to));
+  const std::string source_name = TemplateFile(from_folder, from);
+  const std::string target_name = TemplateFile(to_folder, to);
+  const fs::path source = db::FsPath(source_name);
+  const fs::path target = db::FsPath(target_name);
   std::error_code ec;
   if (!fs::is_regular_file(source, ec)) return false;
   // Whatever sits at the target is replaced, but never written through: a
   // link there could lead outside the folder.
   const auto status = fs::symlink_status(target, ec);
   if (fs::exists(status) && !fs::is_regular_file(status)) return false;
-  ec.clear();
-  return fs::copy_file(source, target, fs::copy_options::overwrite_existing, ec) && !ec;
+  jet::FileSystem& files = jet::CurrentFileSystem();
+  try {
+    auto in = files.Open(source_name, jet::FileAccess::kRead);
+    if (fs::exists(status)) files.Remove(target_name);
+    auto out = files.Create(target_name);
+    out->CopyFrom(*in);
+    out->Sync();
+    return true;
+  } catch (const jet::JetError& e) {
+    if (DiskFailure(e)) throw;
+    return false;
+  }
 }
 
 bool SameDatabase(const std::string& a, const std::string& b) {
@@ -115,7 +137,7 @@ bool AtEnd(const Recordset& rs) {
   }
 }
 
-void RemovalPass(Recordset& destino, const std::string& folder, AttachReport& report) {
+void RemovalPass(Recordset& destino, AttachReport& report) {
   while (!AtEnd(destino)) {
     const bool moved = EachRow(destino, [&] {
       Kind kind;
@@ -127,11 +149,12 @@ void RemovalPass(Recordset& destino, const std::string& folder, AttachReport& re
         }
         destino.Delete();
       } catch (const jet::JetError& e) {
+        if (DiskFailure(e)) throw;
         report.not_removed.push_back({std::move(kind), e.number(), e.what()});
         return;
       }
-      const bool deleted = kind.number && DeleteTemplate(folder, *kind.number);
-      report.removed.push_back({std::move(kind), deleted});
+      // Its file goes once the destination without the row is in place.
+      report.removed.push_back({std::move(kind), false});
     });
     if (!moved) break;
   }
@@ -157,6 +180,7 @@ void CopyPass(Recordset& origen, Recordset& destino, const std::string& from_fol
           throw;
         }
       } catch (const jet::JetError& e) {
+        if (DiskFailure(e)) throw;
         report.not_copied.push_back({std::move(kind), e.number(), e.what()});
         return;
       }
@@ -217,12 +241,34 @@ AttachReport AnexarDocumentos() {
     return report;
   }
 
+  // The destination's rows and its DOCS agree after a crash at any point:
+  // the new templates are on disk before the rows naming them are put in
+  // place (when the destination closes), and the removed kinds' files go
+  // only after.
   if (origen_rs && destino_rs) {
     report.passes_run = true;
-    RemovalPass(*destino_rs, report.destination_folder, report);
-    CopyPass(*origen_rs, *destino_rs, report.origin_folder, report.destination_folder, report);
+    try {
+      RemovalPass(*destino_rs, report);
+      CopyPass(*origen_rs, *destino_rs, report.origin_folder, report.destination_folder, report);
+      jet::CurrentFileSystem().SyncFolder(report.destination_folder);
+    } catch (const jet::JetError& e) {
+      if (!DiskFailure(e)) throw;
+      destino_rs->Close();
+      destino.Discard();
+      for (const CopiedKind& c : report.copied) {
+        if (c.file_copied) DeleteTemplate(report.destination_folder, *c.new_number);
+      }
+      throw;
+    }
   }
   CloseAll(origen_rs, destino_rs, origen, destino);
+  for (RemovedKind& r : report.removed) {
+    if (!r.kind.number) continue;
+    const bool reused = std::any_of(report.copied.begin(), report.copied.end(), [&](const CopiedKind& c) {
+      return c.file_copied && c.new_number == r.kind.number;
+    });
+    if (!reused) r.file_deleted = DeleteTemplate(report.destination_folder, *r.kind.number);
+  }
   state.BDatosOrigen.clear();
   state.BDatosDestino.clear();
   report.outcome = Outcome::kAttached;

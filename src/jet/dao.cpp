@@ -60,6 +60,19 @@ struct TableDef::Data {
   std::shared_ptr<FileState> file;
 };
 
+// A damaged page is found deep in the engine, which does not know the
+// file's name; the message names it (3049 "No se puede abrir la base de
+// datos '...'") once it reaches a handle that does.
+template <typename Step>
+decltype(auto) NamingDamage(const std::string& name, Step&& step) {
+  try {
+    return step();
+  } catch (const JetError& e) {
+    if (e.number() == kErrCorrupt && e.detail().empty()) throw JetError(kErrCorrupt, name);
+    throw;
+  }
+}
+
 class DatabaseState {
  public:
   std::shared_ptr<FileState> file;
@@ -344,16 +357,20 @@ TableDef LoadTableDef(const std::shared_ptr<FileState>& file, const CatalogEntry
 }  // namespace
 
 std::vector<TableDef> Database::TableDefs() const {
-  auto& file = s_->Live();
-  std::vector<TableDef> out;
-  for (const auto& e : file.TableEntries()) out.push_back(LoadTableDef(s_->file, e));
-  return out;
+  return NamingDamage(s_->name, [&] {
+    auto& file = s_->Live();
+    std::vector<TableDef> out;
+    for (const auto& e : file.TableEntries()) out.push_back(LoadTableDef(s_->file, e));
+    return out;
+  });
 }
 
 TableDef Database::GetTableDef(const std::string& name) const {
-  auto e = s_->Live().FindTable(name);
-  if (!e) throw JetError(kErrItemNotFound);
-  return LoadTableDef(s_->file, *e);
+  return NamingDamage(s_->name, [&] {
+    auto e = s_->Live().FindTable(name);
+    if (!e) throw JetError(kErrItemNotFound);
+    return LoadTableDef(s_->file, *e);
+  });
 }
 
 bool Database::HasTable(const std::string& name) const { return s_->Live().FindTable(name).has_value(); }
@@ -438,8 +455,10 @@ Relation Database::CreateRelation(const std::string& name) {
 void Database::Execute(const std::string& statement, int options) {
   FileState& file = s_->Live();
   s_->records_affected = 0;
-  s_->records_affected = sql::Execute(file, statement, options);
-  file.Flush();
+  NamingDamage(s_->name, [&] {
+    s_->records_affected = sql::Execute(file, statement, options);
+    file.Flush();
+  });
 }
 
 int64_t Database::RecordsAffected() const { return s_->records_affected; }
@@ -752,23 +771,23 @@ int64_t Recordset::RecordCount() const {
 void Recordset::MoveFirst() {
   s_->Check();
   s_->mode = RecordsetState::Mode::kNone;
-  s_->Restart();
+  NamingDamage(s_->db->name, [&] { s_->Restart(); });
   if (!s_->at_row) throw JetError(kErrNoCurrentRecord);
 }
 void Recordset::MoveNext() {
   s_->Check();
   if (!s_->at_row) throw JetError(kErrNoCurrentRecord);
   s_->mode = RecordsetState::Mode::kNone;
-  s_->Advance();
+  NamingDamage(s_->db->name, [&] { s_->Advance(); });
   s_->bof = false;
 }
 Value Recordset::GetValue(const std::string& field) const {
   s_->Check();
-  return s_->Get(s_->ColumnFor(field));
+  return NamingDamage(s_->db->name, [&] { return s_->Get(s_->ColumnFor(field)); });
 }
 Value Recordset::GetValue(int index) const {
   s_->Check();
-  return s_->Get(s_->ColumnFor(index));
+  return NamingDamage(s_->db->name, [&] { return s_->Get(s_->ColumnFor(index)); });
 }
 void Recordset::SetValue(const std::string& field, const Value& v) {
   s_->Check();
@@ -839,7 +858,7 @@ void Recordset::CancelUpdate() {
 void Recordset::Update() {
   s_->Check();
   if (s_->mode == RecordsetState::Mode::kNone) throw JetError(kErrUpdateWithoutEdit);
-  Store(nullptr);
+  NamingDamage(s_->db->name, [&] { Store(nullptr); });
 }
 
 void Recordset::Store(RowKeys* keys) {
@@ -1007,8 +1026,10 @@ void RowMaker::Finish(PreparedRow& row) {
 void Recordset::Delete() {
   s_->Check();
   if (s_->result) throw JetError(kErrReadOnly);
-  std::vector<Value> old = s_->Current();
-  s_->File().DeleteRow(*s_->table, s_->current, old);
+  NamingDamage(s_->db->name, [&] {
+    std::vector<Value> old = s_->Current();
+    s_->File().DeleteRow(*s_->table, s_->current, old);
+  });
   s_->cached = false;
 }
 
@@ -1018,33 +1039,35 @@ void Recordset::Close() {
 }
 
 Recordset Database::OpenRecordset(const std::string& name, int type) {
-  FileState& file = s_->Live();
-  auto rs = std::make_shared<RecordsetState>();
-  rs->db = s_;
-  if (sql::IsSelect(name)) {
-    rs->result = sql::Query(file, name);
+  return NamingDamage(s_->name, [&]() -> Recordset {
+    FileState& file = s_->Live();
+    auto rs = std::make_shared<RecordsetState>();
+    rs->db = s_;
+    if (sql::IsSelect(name)) {
+      rs->result = sql::Query(file, name);
+      rs->Restart();
+      rs->bof = !rs->at_row;
+      return Recordset(rs);
+    }
+    if (type != dbOpenTable && type != 0) throw JetError(kErrInvalidArgument);
+    rs->table = &file.GetTable(name);
+    rs->props = file.ColumnProperties(name);
+    const jet::TableDef& def = rs->table->def();
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      rs->order.push_back(i);
+      const FileState::ColumnProps* p = nullptr;
+      for (const auto& [col, cp] : rs->props) {
+        if (NamesEqual(col, def.columns[i].name)) p = &cp;
+      }
+      rs->column_props.push_back(p);
+    }
+    std::sort(rs->order.begin(), rs->order.end(), [&](size_t a, size_t b) {
+      return def.columns[a].number < def.columns[b].number;
+    });
     rs->Restart();
     rs->bof = !rs->at_row;
     return Recordset(rs);
-  }
-  if (type != dbOpenTable && type != 0) throw JetError(kErrInvalidArgument);
-  rs->table = &file.GetTable(name);
-  rs->props = file.ColumnProperties(name);
-  const jet::TableDef& def = rs->table->def();
-  for (size_t i = 0; i < def.columns.size(); ++i) {
-    rs->order.push_back(i);
-    const FileState::ColumnProps* p = nullptr;
-    for (const auto& [col, cp] : rs->props) {
-      if (NamesEqual(col, def.columns[i].name)) p = &cp;
-    }
-    rs->column_props.push_back(p);
-  }
-  std::sort(rs->order.begin(), rs->order.end(), [&](size_t a, size_t b) {
-    return def.columns[a].number < def.columns[b].number;
   });
-  rs->Restart();
-  rs->bof = !rs->at_row;
-  return Recordset(rs);
 }
 
 // ---- Workspace and engine ----

@@ -61,7 +61,7 @@ std::vector<Value> RowByName(const TableDef& def,
 }  // namespace
 
 FileState::~FileState() {
-  if (!pager_) return;
+  if (!pager_ || pager_->failed()) return;
   try {
     Commit();
   } catch (const JetError& e) {
@@ -788,7 +788,9 @@ void FileState::CloseHandle() {
 }
 
 void FileState::DropHandle() noexcept {
-  if (--handles_ > 0) return;
+  // A failed pager's error was thrown to the call that met it; nothing of
+  // it goes in place.
+  if (--handles_ > 0 || pager_->failed()) return;
   try {
     Commit();
   } catch (const JetError& e) {

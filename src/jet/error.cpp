@@ -106,7 +106,7 @@ std::string ErrorMessage(int number) { return Lookup(number, ""); }
 JetError::JetError(int number) : JetError(number, "") {}
 
 JetError::JetError(int number, const std::string& detail)
-    : std::runtime_error(Lookup(number, detail)), number_(number) {}
+    : std::runtime_error(Lookup(number, detail)), number_(number), detail_(detail) {}
 
 namespace {
 

@@ -91,9 +91,12 @@ class JetError : public std::runtime_error {
   JetError(int number, const std::string& detail);
 
   int number() const { return number_; }
+  // What filled the placeholder; empty when nothing named the object.
+  const std::string& detail() const { return detail_; }
 
  private:
   int number_;
+  std::string detail_;
 };
 
 // Failures nobody could be told of when they happened: a database let go

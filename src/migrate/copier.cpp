@@ -51,6 +51,7 @@ void Assign(const Recordset& origen, Recordset& destino, const Slot& s) {
 bool IsFileFailure(int number) {
   switch (number) {
     case jet::kErrDiskIo:
+    case jet::kErrDiskFull:
     case jet::kErrDatabaseFull:
     case jet::kErrCorrupt:
     case jet::kErrReadOnly:

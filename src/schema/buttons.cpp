@@ -61,11 +61,22 @@ Button FindButton(const std::string& name) {
   return nullptr;
 }
 
+jet::dao::Database ConstruirBaseCompleta(const std::string& BDatosTrabajo) {
+  // Ours stays open while the buttons open the file again, so that the
+  // database is put at its path once.
+  jet::dao::Database db = db::CreateMainDatabase(BDatosTrabajo);
+  try {
+    for (const auto& b : kCreationOrder) b.press(BDatosTrabajo);
+  } catch (...) {
+    db.Discard();
+    throw;
+  }
+  return db;
+}
+
 bool CrearBaseCompleta(const std::string& BDatosTrabajo) {
   if (std::filesystem::exists(db::FsPath(BDatosTrabajo))) return false;
-  // The buttons open the file again exclusively; ours need not stay open.
-  db::CreateMainDatabase(BDatosTrabajo).Close();
-  for (const auto& b : kCreationOrder) b.press(BDatosTrabajo);
+  ConstruirBaseCompleta(BDatosTrabajo).Close();
   return true;
 }
 

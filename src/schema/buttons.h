@@ -7,6 +7,8 @@
 #include <span>
 #include <string>
 
+#include "jet/dao.h"
+
 namespace maquetor::schema {
 
 using Button = void (*)(const std::string& BDatosTrabajo);
@@ -72,7 +74,14 @@ Button FindButton(const std::string& name);
 std::span<const NamedButton> CreationOrder();
 
 // Creates the main database at BDatosTrabajo with the password and presses
-// the 30 buttons. Returns false, doing nothing, when the file exists.
+// the 30 buttons. Returns false, doing nothing, when the file exists. The
+// database appears at its path whole, or (a failure, a crash) not at all.
 bool CrearBaseCompleta(const std::string& BDatosTrabajo);
+
+// The same, returning the new database still open and not yet at its path:
+// work done through any handle of it before the last one closes reaches
+// the path together with the creation (a migration into a destination it
+// builds). A failure leaves nothing at the path.
+jet::dao::Database ConstruirBaseCompleta(const std::string& BDatosTrabajo);
 
 }  // namespace maquetor::schema

@@ -13,12 +13,15 @@
 #include "currency/moneda.h"
 #include "db/engine.h"
 #include "db/program_state.h"
+#include "db/file_name.h"
 #include "jet/dao.h"
 #include "jet/error.h"
 #include "schema/buttons.h"
 #include "shell/paths.h"
 #include "shell/ui.h"
 #include "support/fixtures.h"
+#include "support/fault_file_system.h"
+#include "support/oracles.h"
 #include "support/recording_ui.h"
 
 namespace {
@@ -331,6 +334,49 @@ TEST_F(SetupConversion, AnEmptyListConvertsNothingAndStillFinishes) {
 
   EXPECT_TRUE(report.converted.empty());
   EXPECT_EQ(ui_.messages, (std::vector<Shown>{{"Proceso finalizado", "Cambio a Euros", Icon::kNone}}));
+}
+
+}  // namespace
+
+namespace {
+
+// A power cut at every write and sync of one conversion: the database is
+// then wholly in pesetas or wholly in euros, never divided in part (which
+// a second run would divide again), and the readers open it.
+TEST_F(Conversion, APowerCutAnywhereLeavesEveryAmountConvertedOrNone) {
+  const std::string built = MoneyDatabase(dir_, "Built.mdb");
+  const std::string path = dir_.File("Despacho.mdb");
+  const std::string old = testing_support::FileContents(maquetor::db::FsPath(built));
+  const Contents before = ReadAll(built);
+  const Contents after = Converted(before);
+  ProgramState::Instance().BDatosTrabajo = path;
+  testing_support::FaultFileSystem faults;
+  int converted = 0;
+  const int points = testing_support::PowerCutAtEveryPoint(
+      faults,
+      [&] {
+        fs::remove(maquetor::db::FsPath(path));
+        fs::copy_file(maquetor::db::FsPath(built), maquetor::db::FsPath(path));
+      },
+      [&] { currency::CambiarMoneda(); },
+      [&](const std::string& point) {
+        SCOPED_TRACE(point);
+        if (testing_support::FileContents(maquetor::db::FsPath(path)) == old) return;
+        EXPECT_EQ(ReadAll(path), after);
+        ++converted;
+        if (testing_support::UseMdbtools()) {
+          EXPECT_EQ(testing_support::MdbCount(path, "TMinuta"), 4);
+        }
+        if (testing_support::UseMdbReader()) {
+          for (const auto& t : testing_support::MdbReaderDump(path, std::string("KTRW_BLM"))["tables"]) {
+            if (t["name"] == "TMinuta") {
+              EXPECT_EQ(t["rows"].size(), 4u);
+            }
+          }
+        }
+      });
+  EXPECT_GE(points, 3);
+  EXPECT_EQ(converted, 1);  // the untouched run only
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "shell/paths.h"
 #include "shell/ui.h"
 #include "support/fixtures.h"
+#include "support/fault_file_system.h"
 #include "support/recording_ui.h"
 
 namespace {
@@ -274,6 +275,55 @@ TEST_F(Attachment, WithoutBothDatabasesNothingHappens) {
   EXPECT_EQ(documents::AnexarDocumentos().outcome, documents::Outcome::kNothingChosen);
   EXPECT_TRUE(ui_.messages.empty());
   EXPECT_EQ(ui_.events, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A power cut at every write and sync of an attachment: the destination's
+// rows are as before or as after, and every row's template is in its DOCS.
+TEST_F(Attachment, APowerCutAnywhereLeavesNoRowWithoutItsFile) {
+  const std::string built_origen = Catalogue("o", "Origen.mdb",
+                                             {{7, "Escrito", "GENERAL", "escrito"},
+                                              {9, "Contrato", "GENERAL", "contrato"}});
+  const std::string built_destino = Catalogue("d", "Destino.mdb",
+                                              {{1, "Propio", "PROPIOS", "propio"},
+                                               {2, "Poder", "OTROS", "poder"}});
+  const std::string origen = (dir_.path() / "origen" / "Origen.mdb").string();
+  const std::string destino = (dir_.path() / "destino" / "Destino.mdb").string();
+  const std::string origin_bytes = testing_support::FileContents(built_origen);
+  const std::vector<std::string> before = Rows(built_destino);
+  std::vector<std::string> after;
+  testing_support::FaultFileSystem faults;
+  int points_after = 0;
+  testing_support::PowerCutAtEveryPoint(
+      faults,
+      [&] {
+        for (const char* f : {"origen", "destino"}) fs::remove_all(dir_.path() / f);
+        fs::copy(dir_.path() / "o", dir_.path() / "origen", fs::copy_options::recursive);
+        fs::copy(dir_.path() / "d", dir_.path() / "destino", fs::copy_options::recursive);
+        Choose(origen, destino);
+      },
+      [&] { documents::AnexarDocumentos(); },
+      [&](const std::string& point) {
+        SCOPED_TRACE(point);
+        const std::vector<std::string> rows = Rows(destino);
+        if (point == "none") {
+          after = rows;
+          ASSERT_EQ(after.size(), 3u);
+        } else if (rows != before) {
+          EXPECT_EQ(rows, after);
+          ++points_after;
+        }
+        for (const std::string& row : rows) {
+          const std::string file =
+              documents::NombreDocumento(std::stoi(row.substr(0, row.find(' '))));
+          EXPECT_TRUE(fs::exists(dir_.path() / "destino" / "DOCS" / file)) << row;
+        }
+        EXPECT_EQ(testing_support::FileContents(origen), origin_bytes);
+      });
+  EXPECT_EQ(points_after, 0);
 }
 
 }  // namespace

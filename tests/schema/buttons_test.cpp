@@ -6,11 +6,13 @@
 #include <fstream>
 #include <functional>
 
+#include "db/file_name.h"
 #include "jet/dao.h"
 #include "jet/error.h"
 #include "schema/buttons.h"
 #include "schema/config.h"
 #include "support/fixtures.h"
+#include "support/fault_file_system.h"
 #include "support/oracles.h"
 
 namespace {
@@ -207,6 +209,77 @@ TEST_F(Cascades, FeeItemsMustNameAnExistingFeeNote) {
                           dbFailOnError);
             }),
             jet::kErrNoRelatedRecord);
+}
+
+}  // namespace
+
+namespace {
+
+// A whole-database creation met by a power cut at any write or sync leaves
+// no file at the path (the office application would otherwise open a
+// database missing tables), and a second run builds it whole; a full disk
+// or an I/O error gives its number and leaves nothing either.
+TEST(WholeCreation, APowerCutOrAFailingDiskLeavesNoFileAndASecondRunBuildsItWhole) {
+  TempDir dir;
+  const std::string path = dir.File("Base.mdb");
+  size_t tables = 0;
+  auto user_tables = [&] {
+    size_t n = 0;
+    Database db = Open(path);
+    for (const auto& t : db.TableDefs()) n += t.IsSystem() ? 0 : 1;
+    db.Close();
+    return n;
+  };
+  // The files in the folder; the creation also makes its DOCS folder there.
+  auto files = [&] {
+    size_t n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) n += e.is_regular_file();
+    return n;
+  };
+  testing_support::FaultFileSystem faults;
+  int cuts = 0;
+  const int points = testing_support::PowerCutAtEveryPoint(
+      faults, [&] { std::filesystem::remove(maquetor::db::FsPath(path)); },
+      [&] { EXPECT_TRUE(maquetor::schema::CrearBaseCompleta(path)); },
+      [&](const std::string& point) {
+        SCOPED_TRACE(point);
+        if (point == "none") {
+          tables = user_tables();
+          EXPECT_EQ(tables, 38u);
+          if (testing_support::UseMdbtools()) {
+            EXPECT_EQ(testing_support::MdbTables(path).size(), 38u);
+          }
+          if (testing_support::UseMdbReader()) {
+            EXPECT_EQ(testing_support::MdbReaderDump(path, std::string("KTRW_BLM"), false, false)["tables"].size(), 38u);
+          }
+          return;
+        }
+        EXPECT_EQ(files(), 0u);
+        // A second run builds it whole (checked at some points: each costs
+        // a whole creation).
+        if (++cuts % 25 == 0) {
+          EXPECT_TRUE(maquetor::schema::CrearBaseCompleta(path));
+          EXPECT_EQ(user_tables(), tables);
+        }
+      },
+      /*stride=*/1);
+  EXPECT_GE(points, 3);
+
+  for (const int error : {jet::kErrDiskFull, jet::kErrDiskIo}) {
+    for (const int write : {1, 10, 40}) {
+      std::filesystem::remove(maquetor::db::FsPath(path));
+      {
+        testing_support::InstalledFileSystem installed(faults);
+        faults.Reboot();
+        faults.FailWrite(write, error, error == jet::kErrDiskFull);
+        EXPECT_EQ(ErrorOf([&] { maquetor::schema::CrearBaseCompleta(path); }), error);
+      }
+      EXPECT_EQ(files(), 0u);
+      EXPECT_TRUE(maquetor::schema::CrearBaseCompleta(path));
+      EXPECT_EQ(user_tables(), 38u);
+    }
+  }
+  EXPECT_TRUE(jet::TakeDeferredErrors().empty());
 }
 
 }  // namespace

@@ -295,13 +295,20 @@ void MaquetorAbog::CrearBaseCompleta() {
   const std::string path = state.BDatosTrabajo;
   {
     BusyPointer busy;
-    // The buttons open the file again, exclusively; ours need not stay open.
-    db::CreateMainDatabase(path).Close();
-    for (const schema::NamedButton& b : schema::CreationOrder()) {
-      const ControlId button = Find(b.name);
-      SetEnabled(button, false);
-      Press(button);
+    // Ours stays open while the buttons open the file again, so that the
+    // database appears at its path once, whole; a failure leaves nothing there.
+    jet::dao::Database db = db::CreateMainDatabase(path);
+    try {
+      for (const schema::NamedButton& b : schema::CreationOrder()) {
+        const ControlId button = Find(b.name);
+        SetEnabled(button, false);
+        Press(button);
+      }
+    } catch (...) {
+      db.Discard();
+      throw;
     }
+    db.Close();
   }
   throw EndOfProgram{0};
 }
