@@ -4,6 +4,8 @@
 // content before the run, byte for byte (or no file, for a database the run
 // was to create), or the whole result of an uninterrupted run, and both
 // readers must read it; the next open leaves no copy of ours beside it.
+// Kills are timed from the run's first write, spread over as long as an
+// uninterrupted run writes: where a torn database could come from.
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
@@ -23,6 +25,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "db/engine.h"
@@ -41,6 +44,29 @@ using Clock = std::chrono::steady_clock;
 
 // Rows per table of the origin: about 21,600 rows, memos over several pages.
 constexpr int kOriginRows = 600;
+
+// The first sign of a run's writing to a database: a copy of ours beside
+// it, or the file at its path made, resized or rewritten.
+class WriteWatch {
+ public:
+  explicit WriteWatch(fs::path path) : path_(std::move(path)), initial_(State()) {}
+  bool Seen() const {
+    if (State() != initial_) return true;
+    for (const auto& e : fs::directory_iterator(path_.parent_path())) {
+      if (e.path().filename().string().find(".~mq") != std::string::npos) return true;
+    }
+    return false;
+  }
+
+ private:
+  std::tuple<bool, uintmax_t, fs::file_time_type> State() const {
+    std::error_code ec;
+    if (!fs::exists(path_, ec)) return {false, 0, {}};
+    return {true, fs::file_size(path_, ec), fs::last_write_time(path_, ec)};
+  }
+  fs::path path_;
+  std::tuple<bool, uintmax_t, fs::file_time_type> initial_;
+};
 
 // A maquetor run in the background, its output in `log`.out and .err. With
 // `file_size_limit` every file it writes is held under that size
@@ -72,20 +98,33 @@ class Maquetor {
     }
   }
 
-  // Waits for the end, killing the process first when `kill_after` has
-  // passed since the start. -1 when the kill ended it.
-  int Wait(std::optional<Clock::duration> kill_after = std::nullopt) {
-    if (kill_after) {
-      std::this_thread::sleep_until(start_ + *kill_after);
-      ::kill(pid_, SIGKILL);
-    }
+  // Waits for the end. With `kill_after` the process is killed first once
+  // that long has passed since `watch` saw its first write (since the
+  // start, without a watch). -1 when the kill ended it.
+  int Wait(const WriteWatch* watch = nullptr,
+           std::optional<Clock::duration> kill_after = std::nullopt) {
+    std::optional<Clock::time_point> kill_at;
+    if (kill_after && !watch) kill_at = start_ + *kill_after;
     int status = 0;
-    ::waitpid(pid_, &status, 0);
+    while (::waitpid(pid_, &status, WNOHANG) != pid_) {
+      const auto now = Clock::now();
+      if (watch && !first_write_ && watch->Seen()) {
+        first_write_ = now - start_;
+        if (kill_after) kill_at = now + *kill_after;
+      }
+      if (kill_at && now >= *kill_at) {
+        ::kill(pid_, SIGKILL);
+        kill_at.reset();
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
     elapsed_ = Clock::now() - start_;
     if (WIFSIGNALED(status)) return -1;
     return WEXITSTATUS(status);
   }
 
+  // From the start to the first write the watch saw, if it saw one.
+  std::optional<Clock::duration> first_write() const { return first_write_; }
   Clock::duration elapsed() const { return elapsed_; }
   std::string err() const { return ts::FileContents(log_ + ".err"); }
 
@@ -93,6 +132,7 @@ class Maquetor {
   std::string log_;
   Clock::time_point start_;
   Clock::duration elapsed_{};
+  std::optional<Clock::duration> first_write_;
   pid_t pid_ = -1;
 };
 
@@ -137,14 +177,14 @@ class BeforeOrAfter {
       Reading::Of(path_);  // the readers take it
     }
     Restore();
+    const WriteWatch watch(path_);
     Maquetor run(args_, (logs_ / "whole").string());
-    EXPECT_EQ(run.Wait(), 0) << run.err();
-    length_ = run.elapsed();
+    EXPECT_EQ(run.Wait(&watch), 0) << run.err();
+    EXPECT_TRUE(run.first_write()) << "the run wrote nothing";
+    writing_ = run.elapsed() - run.first_write().value_or(Clock::duration{});
     after_ = Reading::Of(path_);
     Restore();
   }
-
-  Clock::duration length() const { return length_; }
 
   // Puts the state before a run back.
   void Restore() {
@@ -181,26 +221,28 @@ class BeforeOrAfter {
   }
 
   // Runs the operation `kills` times from the state before it, killing it
-  // at moments spread from the start to a little past an uninterrupted
-  // run's length, and checks the path after each.
+  // at moments spread from its first write to a little past the length of
+  // an uninterrupted run's writing, and checks the path after each.
   void KillRepeatedly(int kills) {
     int killed = 0, whole = 0;
     for (int k = 0; k < kills; ++k) {
-      const auto at = std::chrono::duration_cast<Clock::duration>(length_ * (0.02 + 1.13 * k / kills));
+      const auto at =
+          std::chrono::duration_cast<Clock::duration>(writing_ * (1.1 * k / (kills - 1)));
+      const WriteWatch watch(path_);
       Maquetor run(args_, (logs_ / ("kill-" + std::to_string(k))).string());
-      const int status = run.Wait(at);
+      const int status = run.Wait(&watch, at);
       if (status == -1) {
         ++killed;
       } else {
         EXPECT_EQ(status, 0) << run.err();
       }
-      whole += Check("killed after " + std::to_string(std::chrono::duration<double>(at).count()) +
-                     " s") ? 1 : 0;
+      whole += Check("killed " + std::to_string(std::chrono::duration<double>(at).count()) +
+                     " s after its first write") ? 1 : 0;
       Restore();
     }
     std::cout << kills << " runs, " << killed << " killed before their end, " << whole
-              << " left the whole result; an uninterrupted run took "
-              << std::chrono::duration<double>(length_).count() << " s\n";
+              << " left the whole result; an uninterrupted run wrote for "
+              << std::chrono::duration<double>(writing_).count() << " s\n";
     // Most kills must land inside the run for the test to test anything.
     EXPECT_GE(killed, kills / 2);
   }
@@ -213,7 +255,7 @@ class BeforeOrAfter {
   fs::path logs_;
   std::optional<std::string> before_;
   Reading after_;
-  Clock::duration length_{};
+  Clock::duration writing_{};
 };
 
 struct Folders {
