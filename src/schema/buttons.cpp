@@ -2,6 +2,7 @@
 
 #include <array>
 #include <filesystem>
+#include <set>
 
 #include "db/engine.h"
 #include "db/file_name.h"
@@ -61,14 +62,39 @@ Button FindButton(const std::string& name) {
   return nullptr;
 }
 
+namespace {
+
+// The folders beside `path`.
+std::set<std::filesystem::path> FoldersBeside(const std::string& path) {
+  std::set<std::filesystem::path> out;
+  std::error_code ec;
+  const std::filesystem::path folder = db::FsPath(path).parent_path();
+  std::filesystem::directory_iterator it(folder.empty() ? "." : folder, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    if (it->is_directory(ec)) out.insert(it->path());
+  }
+  return out;
+}
+
+}  // namespace
+
 jet::dao::Database ConstruirBaseCompleta(const std::string& BDatosTrabajo) {
   // Ours stays open while the buttons open the file again, so that the
   // database is put at its path once.
+  const std::set<std::filesystem::path> before = FoldersBeside(BDatosTrabajo);
   jet::dao::Database db = db::CreateMainDatabase(BDatosTrabajo);
   try {
     for (const auto& b : kCreationOrder) b.press(BDatosTrabajo);
   } catch (...) {
     db.Discard();
+    // The document folder the configuration button made goes too, so that
+    // a second run makes and records the same one.
+    for (const auto& folder : FoldersBeside(BDatosTrabajo)) {
+      std::error_code ec;
+      if (!before.count(folder) && std::filesystem::is_empty(folder, ec)) {
+        std::filesystem::remove(folder, ec);
+      }
+    }
     throw;
   }
   return db;

@@ -267,14 +267,16 @@ TEST(WholeCreation, APowerCutOrAFailingDiskLeavesNoFileAndASecondRunBuildsItWhol
 
   for (const int error : {jet::kErrDiskFull, jet::kErrDiskIo}) {
     for (const int write : {1, 10, 40}) {
-      std::filesystem::remove(maquetor::db::FsPath(path));
+      std::filesystem::remove_all(dir.path());
+      std::filesystem::create_directories(dir.path());
       {
         testing_support::InstalledFileSystem installed(faults);
         faults.Reboot();
         faults.FailWrite(write, error, error == jet::kErrDiskFull);
         EXPECT_EQ(ErrorOf([&] { maquetor::schema::CrearBaseCompleta(path); }), error);
       }
-      EXPECT_EQ(files(), 0u);
+      // Not even its document folder.
+      EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
       EXPECT_TRUE(maquetor::schema::CrearBaseCompleta(path));
       EXPECT_EQ(user_tables(), 38u);
     }
