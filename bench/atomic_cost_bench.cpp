@@ -59,7 +59,8 @@ double LoadAverage() {
 }
 
 // Seconds one run of `exe` takes; a failed run fails the benchmark.
-double Timed(benchmark::State& state, const std::string& exe, const std::vector<std::string>& args) {
+double Timed(benchmark::State& state, const std::string& exe,
+             const std::vector<std::string>& args) {
   std::vector<std::string> argv = {exe};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> cargv;

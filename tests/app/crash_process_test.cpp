@@ -318,7 +318,9 @@ TEST(FullDiskProcessTest, EndsWith3026AndLeavesTheDatabaseAsItWas) {
   Folders f;
   const std::string origin = Origin(f);
   fs::create_directories(f.origin / "DOCS");
-  for (int doc : {1, 2, 3}) std::ofstream(f.origin / "DOCS" / ("Doc00000" + std::to_string(doc) + ".TXM")) << "plantilla";
+  for (const char* name : {"Doc000001.TXM", "Doc000002.TXM", "Doc000003.TXM"}) {
+    std::ofstream(f.origin / "DOCS" / name) << "plantilla";
+  }
   const std::string whole = (f.origin / "Vacia.mdb").string();
   ASSERT_TRUE(maquetor::schema::CrearBaseCompleta(whole));
   const std::string db = (f.dest / "Despacho.mdb").string();
