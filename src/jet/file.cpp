@@ -26,11 +26,13 @@ std::string Utf8(const std::filesystem::path& p) {
 
 }  // namespace
 
-void File::CopyFrom(File& source) {
+void File::CopyFrom(File& source) { CopyRangeFrom(source, 0, source.Size()); }
+
+void File::CopyRangeFrom(File& source, uint64_t offset, uint64_t length) {
   constexpr size_t kChunk = size_t{1} << 20;
-  std::vector<uint8_t> buffer(kChunk);
-  const uint64_t size = source.Size();
-  for (uint64_t at = 0; at < size;) {
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(kChunk, length)));
+  const uint64_t size = offset + length;
+  for (uint64_t at = offset; at < size;) {
     const IoBuffer in{buffer.data(), static_cast<size_t>(std::min<uint64_t>(kChunk, size - at))};
     const size_t got = source.ReadAt(at, {&in, 1});
     if (got == 0) break;

@@ -84,6 +84,9 @@ class File {
   // the source's blocks or is made inside the kernel; elsewhere it is read
   // and written a megabyte at a time.
   virtual void CopyFrom(File& source);
+  // Writes `length` bytes of `source` from `offset` on at the same offset
+  // here (in the kernel where the system can); fewer when `source` ends.
+  virtual void CopyRangeFrom(File& source, uint64_t offset, uint64_t length);
   // A hint that the given written range will not be written again soon: the
   // disk may start taking it now. Nothing happens where the system has no
   // such call.

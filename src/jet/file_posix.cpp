@@ -153,39 +153,36 @@ class PosixFile final : public File {
   }
 
   // A clone shares the source's blocks (btrfs, XFS); otherwise the kernel
-  // copies without bringing the bytes up here; failing both, the generic
-  // copy.
+  // copies.
   void CopyFrom(File& source) override {
     auto* from = dynamic_cast<PosixFile*>(&source);
-    if (!from) return File::CopyFrom(source);
 #if defined(__linux__)
-    if (::ioctl(fd_, FICLONE, from->fd_) == 0) return;
-    const uint64_t size = from->Size();
-    loff_t in = 0, out = 0;
-    while (static_cast<uint64_t>(in) < size) {
+    if (from && ::ioctl(fd_, FICLONE, from->fd_) == 0) return;
+#endif
+    CopyRangeFrom(source, 0, source.Size());
+  }
+
+  // The kernel copies without bringing the bytes up here where it can;
+  // what it will not copy goes the generic way.
+  void CopyRangeFrom(File& source, uint64_t offset, uint64_t length) override {
+    auto* from = dynamic_cast<PosixFile*>(&source);
+    uint64_t done = 0;
+#if defined(__linux__)
+    while (from && done < length) {
+      loff_t in = static_cast<loff_t>(offset + done), out = in;
       const ssize_t r = ::copy_file_range(from->fd_, &in, fd_, &out,
-                                          static_cast<size_t>(size - static_cast<uint64_t>(in)), 0);
-      if (r > 0) continue;
-      if (r < 0 && errno == EINTR) continue;
-      if (r == 0 || errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
-        break;  // what is left goes the generic way
+                                          static_cast<size_t>(length - done), 0);
+      if (r > 0) {
+        done += static_cast<uint64_t>(r);
+        continue;
       }
+      if (r == 0) return;  // the source ends
+      if (errno == EINTR) continue;
+      if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) break;
       ThrowWriteError();
     }
-    if (static_cast<uint64_t>(in) >= size) return;
-    Extend(0);
-    std::vector<uint8_t> buffer(size_t{1} << 20);
-    for (uint64_t at = static_cast<uint64_t>(in); at < size;) {
-      const IoBuffer b{buffer.data(), static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - at))};
-      const size_t got = from->ReadAt(at, {&b, 1});
-      if (got == 0) break;
-      const IoBuffer w{buffer.data(), got};
-      WriteAt(at, {&w, 1});
-      at += got;
-    }
-#else
-    File::CopyFrom(source);
 #endif
+    if (done < length) File::CopyRangeFrom(source, offset + done, length - done);
   }
 
   void StartWriteOut(uint64_t offset, uint64_t length) override {

@@ -479,7 +479,9 @@ class FilePager final : public Pager {
     if (failed_) throw JetError(failed_, path_);
     if (!work_) return;
     FileSystem& fs = CurrentFileSystem();
-    Flush(true);
+    Flush(false);
+    FillFromFile();
+    Guarded([&] { work_->Sync(); });
     // Views of the old file go (they are good until the next pager call);
     // where an open file cannot be replaced, our own handle goes first.
     mapping_.reset();
@@ -489,6 +491,8 @@ class FilePager final : public Pager {
     Guarded([&] { fs.Rename(work_name_, path_, !creating_); });
     file_ = std::move(work_);
     work_name_.clear();
+    in_copy_.clear();
+    copy_from_ = 0;
     creating_ = false;
     handle_writes_ = true;
     fs.SyncFolder(FolderOf(path_));
@@ -524,11 +528,18 @@ class FilePager final : public Pager {
   }
 
   // The handle reads go to: the copy once there is one.
-  File& Source() { return work_ ? *work_ : *file_; }
+  // Where `page` is read from: the copy once it holds the page (written
+  // there, or past the file's end), else the file, which nobody else writes
+  // while we hold the writer's lock.
+  bool InCopy(uint32_t page) const {
+    return work_ && (!file_ || page >= copy_from_ || (page < in_copy_.size() && in_copy_[page]));
+  }
+  File& Source(uint32_t page) { return InCopy(page) ? *work_ : *file_; }
 
   // Before the first change since the open or the last commit: the copy
-  // that takes the changes, the file's bytes as they are on disk (nothing
-  // was written since).
+  // that takes the changes. Pages not changed are copied into it only at
+  // the commit, so that an operation that rewrites most of the file does
+  // not copy it first.
   void BeginWriting() {
     if (failed_) throw JetError(failed_, path_);
     if (work_) return;
@@ -537,7 +548,32 @@ class FilePager final : public Pager {
       std::unique_ptr<File> copy = NewCopyFile(path_, exclusive_, &name);
       work_ = std::move(copy);
       work_name_ = name;
-      work_->CopyFrom(*file_);
+      file_size_ = file_->Size();
+      copy_from_ = static_cast<uint32_t>(file_size_ / format_->page_size);
+      in_copy_.assign(copy_from_, false);
+    });
+  }
+
+  // Copies into the copy the file's pages it does not hold yet, and any
+  // bytes past the file's last whole page.
+  void FillFromFile() {
+    if (!file_) return;
+    const uint64_t ps = format_->page_size;
+    Guarded([&] {
+      for (uint32_t p = 0; p < copy_from_;) {
+        if (in_copy_[p]) {
+          ++p;
+          continue;
+        }
+        uint32_t end = p;
+        while (end < copy_from_ && !in_copy_[end]) ++end;
+        work_->CopyRangeFrom(*file_, p * ps, uint64_t{end - p} * ps);
+        p = end;
+      }
+      const uint64_t tail = uint64_t{copy_from_} * ps;
+      if (page_count_ == copy_from_ && file_size_ > tail) {
+        work_->CopyRangeFrom(*file_, tail, file_size_ - tail);
+      }
     });
   }
 
@@ -703,6 +739,13 @@ class FilePager final : public Pager {
   // Fills `f` and the `ahead` pages after it (acquired here) in one read.
   void LoadFrames(Frame* f, uint32_t ahead) {
     const size_t ps = format_->page_size;
+    // One read reaches one file: the batch ends where the source changes.
+    for (uint32_t i = 1; i <= ahead; ++i) {
+      if (InCopy(f->page + i) != InCopy(f->page)) {
+        ahead = i - 1;
+        break;
+      }
+    }
     Frame* batch[1 + kReadAheadMax];
     batch[0] = f;
     for (uint32_t i = 1; i <= ahead; ++i) batch[i] = AcquireFrame(f->page + i);
@@ -710,7 +753,7 @@ class FilePager final : public Pager {
     for (uint32_t i = 0; i <= ahead; ++i) iov_.push_back(IoBuffer{batch[i]->data, ps});
     size_t got = 0;
     try {
-      got = Source().ReadAt(uint64_t{f->page} * ps, iov_);
+      got = Source(f->page).ReadAt(uint64_t{f->page} * ps, iov_);
     } catch (const JetError&) {
       for (uint32_t i = 0; i <= ahead; ++i) DropFrame(batch[i]);
       throw;
@@ -782,7 +825,10 @@ class FilePager final : public Pager {
       iov_.push_back(IoBuffer{src, ps});
     }
     Guarded([&] { work_->WriteAt(uint64_t{first} * ps, iov_); });
-    for (uint32_t p = first; p <= last; ++p) index_[p]->dirty = false;
+    for (uint32_t p = first; p <= last; ++p) {
+      index_[p]->dirty = false;
+      if (p < in_copy_.size()) in_copy_[p] = true;
+    }
   }
 
   static constexpr size_t kMapChunk = size_t{64} << 10;
@@ -795,6 +841,9 @@ class FilePager final : public Pager {
   std::unique_ptr<File> file_;  // the file at path_, holding the locks; null while creating
   std::unique_ptr<File> work_;  // the copy changes go to, once there are any
   std::string work_name_;       // its path
+  uint64_t file_size_ = 0;      // of the file when the copy began
+  uint32_t copy_from_ = 0;      // pages from here on are read from the copy
+  std::vector<bool> in_copy_;   // pages below copy_from_ the copy holds
   bool creating_ = false;       // a new database: path_ does not exist yet
   int failed_ = 0;              // the error that failed the pager
   bool handle_writes_;

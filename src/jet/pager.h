@@ -12,20 +12,21 @@
 // application's Jet engine included, can open: it is the file as it was
 // before a change or as it is after it, never a mixture, whatever stops
 // the process (a crash, a kill, a power cut) and whatever the disk does (an
-// I/O error, a full disk). The first write after an open copies the file to
-// a name of its own beside it ("<name>.~mq" and eight hex digits), held
-// with the same locks as the file; reads and writes then go to the copy.
-// Commit writes the changed pages into the copy, syncs it, renames it over
-// the file in one step and syncs the folder; the pager goes on from the
-// renamed copy. A new database is built the same way under a copy's name
+// I/O error, a full disk). The first write after an open makes a copy
+// beside the file ("<name>.~mq" and eight hex digits), held with the same
+// locks as the file; changed pages are written there and read back from
+// there, the others still read from the file. Commit writes the changed
+// pages into the copy, copies in the pages it lacks, syncs it, renames it
+// over the file in one step and syncs the folder; the pager goes on from
+// the renamed copy. A new database is built the same way under a copy's name
 // and renamed into place without replacing, so it appears whole or not at
 // all. Until a commit other processes read the file as it was.
 //
 // Why a copy and not a journal: the office application opens the file with
 // its own engine, which knows nothing of our journal; a page written in
 // place would be seen half-done by it before any recovery of ours could
-// run. The copy costs one pass over the file per commit (a clone or an
-// in-kernel copy where the system has one), which the operations that
+// run. The copy costs one pass over the pages a commit did not change
+// (an in-kernel copy where the system has one), which the operations that
 // change an existing database pay once each (a migration, a conversion, an
 // attachment, a statement); building a new database pays nothing more.
 //
