@@ -251,6 +251,9 @@ AttachReport AnexarDocumentos() {
       RemovalPass(*destino_rs, report);
       CopyPass(*origen_rs, *destino_rs, report.origin_folder, report.destination_folder, report);
       jet::CurrentFileSystem().SyncFolder(report.destination_folder);
+      // Put in place here rather than at the close below, so that a disk
+      // failing at that last step still takes the new templates away.
+      destino.Commit();
     } catch (const jet::JetError& e) {
       if (!DiskFailure(e)) throw;
       destino_rs->Close();
