@@ -16,6 +16,7 @@
 #include "auxdb/user_control.h"
 #include "db/engine.h"
 #include "program_folder.h"
+#include "support/fault_file_system.h"
 #include "support/jet_error.h"
 #include "support/oracles.h"
 #include "support/recording_ui.h"
@@ -198,6 +199,38 @@ TEST_P(AuxDatabase, ASecondPressIsRefusedAndChangesNothing) {
   EXPECT_EQ(Listing(app_ / "Bases"), std::vector<std::string>{other});
   EXPECT_EQ(Contents(OnDisk(other)), "no es una base");
   EXPECT_EQ(Contents(LogPath()), "");
+}
+
+// A power cut at any write or sync of a press leaves BASES empty or holding
+// the whole file: never a file without its table or its rows.
+TEST_P(AuxDatabase, APowerCutLeavesNoFileOrTheWholeOne) {
+  const AuxFile& a = GetParam();
+  const std::filesystem::path bases = app_ / "Bases";
+  testing_support::FaultFileSystem faults;
+  int whole = 0;
+  const int points = testing_support::PowerCutAtEveryPoint(
+      faults,
+      [&] {
+        std::filesystem::remove_all(bases);
+        std::filesystem::create_directories(bases);
+      },
+      [&] { a.press(); },
+      [&](const std::string& point) {
+        SCOPED_TRACE(point);
+        const auto files = Listing(bases);
+        if (files.empty()) return;
+        ASSERT_EQ(files, std::vector<std::string>{a.file});
+        ++whole;
+        Database db = Open(OnDisk(a.file));
+        EXPECT_EQ(static_cast<int64_t>(RowsAsText(db, a.table).size()), a.rows);
+        db.Close();
+        if (point == "none" && testing_support::UseMdbtools()) {
+          EXPECT_EQ(testing_support::MdbExport(OnDisk(a.file), a.table).rows.size(),
+                    static_cast<size_t>(a.rows));
+        }
+      });
+  EXPECT_GE(points, 3);
+  EXPECT_GE(whole, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, AuxDatabase, ::testing::ValuesIn(kAuxFiles),
