@@ -3,11 +3,11 @@
 // the same definitions.
 // Every CREATE TABLE comes first, then the indexes, then the relations.
 #include <algorithm>
+#include <cctype>
 #include <iostream>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -49,9 +49,27 @@ std::string TypeText(const jet::ColumnDef& c, int version) {
 // A number, True, False or Null is written as Jet's DDL writes a default;
 // any other expression (bare text such as V8, an empty one, quotes) as
 // DEFAULT EXPRESSION 'text', which stores the text exactly.
+bool IsPlainDefault(const std::string& expr) {
+  std::string lower;
+  for (unsigned char c : expr) lower += static_cast<char>(std::tolower(c));
+  if (lower == "true" || lower == "false" || lower == "null") return true;
+  // -?digits(.digits)?
+  size_t at = lower.starts_with('-') ? 1 : 0;
+  auto digits = [&] {
+    const size_t from = at;
+    while (at < lower.size() && std::isdigit(static_cast<unsigned char>(lower[at]))) ++at;
+    return at > from;
+  };
+  if (!digits()) return false;
+  if (at < lower.size() && lower[at] == '.') {
+    ++at;
+    if (!digits()) return false;
+  }
+  return at == lower.size();
+}
+
 std::string DefaultText(const std::string& expr) {
-  static const std::regex kPlain(R"(-?[0-9]+(\.[0-9]+)?|[Tt][Rr][Uu][Ee]|[Ff][Aa][Ll][Ss][Ee]|[Nn][Uu][Ll][Ll])");
-  if (std::regex_match(expr, kPlain)) return " DEFAULT " + expr;
+  if (IsPlainDefault(expr)) return " DEFAULT " + expr;
   std::string quoted = "'";
   for (char c : expr) {
     if (c == '\'') quoted += '\'';

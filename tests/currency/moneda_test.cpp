@@ -364,7 +364,8 @@ TEST_F(Conversion, APowerCutAnywhereLeavesEveryAmountConvertedOrNone) {
           EXPECT_EQ(testing_support::MdbCount(path, "TMinuta"), 4);
         }
         if (testing_support::UseMdbReader()) {
-          for (const auto& t : testing_support::MdbReaderDump(path, std::string("KTRW_BLM"))["tables"]) {
+          const auto dump = testing_support::MdbReaderDump(path, std::string("KTRW_BLM"));
+          for (const auto& t : dump["tables"]) {
             if (t["name"] == "TMinuta") {
               EXPECT_EQ(t["rows"].size(), 4u);
             }
