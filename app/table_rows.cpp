@@ -4,7 +4,6 @@
 
 #include "jet/catalog_layout.h"
 #include "jet/error.h"
-#include "jet/stored_order_scan.h"
 
 namespace maquetor {
 
@@ -38,7 +37,7 @@ std::vector<jet::CatalogEntry> ReadOnlyDatabase::Catalog() {
                flags = slot("Flags");
   std::vector<jet::CatalogEntry> out;
   std::vector<jet::ColumnSlice> slices;
-  jet::StoredOrderScan scan(objects);
+  jet::Table::Scan scan(objects, jet::Table::MovedRows::kWhereStored);
   while (scan.Next()) {
     jet::CrackRow(objects.format(), def, scan.bytes(), slices);
     auto number = [&](size_t s) {
@@ -86,7 +85,7 @@ jet::Properties ReadOnlyDatabase::TableProperties(const std::string& table) {
 }
 
 RowCursor::RowCursor(ReadOnlyDatabase& db, const std::string& table)
-    : table_(db.file().GetTable(table)), scan_(table_) {
+    : table_(db.file().GetTable(table)), scan_(table_, jet::Table::MovedRows::kWhereStored) {
   const auto& cols = table_.def().columns;
   for (size_t i = 0; i < cols.size(); ++i) slot_.push_back(i);
   std::stable_sort(slot_.begin(), slot_.end(),

@@ -2,8 +2,8 @@
 // (export, tables, schema): the user tables in catalogue order, and a
 // forward-only cursor that decodes a table's rows one at a time into values
 // it reuses, so that a big table is never held whole. Both list rows in the
-// order their bytes lie in the file (jet/stored_order_scan.h), as mdbtools
-// does.
+// order their bytes lie in the file, a moved row where its bytes now are, as
+// mdbtools does.
 //
 // The caller keeps the ReadOnlyDatabase alive while cursors on it are used,
 // and uses it from one thread.
@@ -18,7 +18,6 @@
 #include "jet/database.h"
 #include "jet/props.h"
 #include "jet/row.h"
-#include "jet/stored_order_scan.h"
 #include "jet/table.h"
 #include "jet/value.h"
 
@@ -69,7 +68,7 @@ class RowCursor {
 
  private:
   jet::Table& table_;
-  jet::StoredOrderScan scan_;
+  jet::Table::Scan scan_;
   std::vector<const jet::ColumnDef*> columns_;
   std::vector<size_t> slot_;  // columns() index -> definition slot
   bool has_long_values_ = false;

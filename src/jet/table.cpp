@@ -38,7 +38,7 @@ std::vector<uint32_t> Table::OwnedPages() {
 
 // ---- scanning ----
 
-Table::Scan::Scan(Table& t) : t_(t), pages_(t.OwnedPages()) {}
+Table::Scan::Scan(Table& t, MovedRows moved) : t_(t), moved_(moved), pages_(t.OwnedPages()) {}
 
 bool Table::Scan::Next() {
   const Format& f = t_.format();
@@ -58,9 +58,15 @@ bool Table::Scan::Next() {
     }
     while (++row_ < row_count_) {
       RowBounds rb = GetRowBounds(f, page, static_cast<uint16_t>(row_));
-      if (rb.deleted()) continue;
+      if (moved_ == MovedRows::kWhereStored) {
+        // kRowLookup marks both a moved row's pointer and a deleted row; a
+        // moved row's new home carries kRowDeleted alone and is read here.
+        if (rb.flags & kRowLookup) continue;
+      } else if (rb.deleted()) {
+        continue;
+      }
       id_ = RowId{pg, static_cast<uint8_t>(row_)};
-      if (rb.lookup()) {
+      if (moved_ == MovedRows::kAtPointer && rb.lookup()) {
         bytes_ = t_.RowData(id_);
       } else {
         bytes_ = page.subspan(rb.start, rb.size());

@@ -29,11 +29,17 @@ class Table {
   Pager& pager() { return *pager_; }
   const Format& format() const { return *format_; }
 
+  // Where a scan lists a row that an update moved because it no longer
+  // fitted: at its pointer's slot (the row keeps its place and its RowId),
+  // or where its bytes now lie (the order other readers, mdbtools, list a
+  // table in).
+  enum class MovedRows { kAtPointer, kWhereStored };
+
   // Walks the live rows in stored order: owned data pages ascending, rows in
-  // page order. Moved rows are read at their new home.
+  // page order.
   class Scan {
    public:
-    explicit Scan(Table& t);
+    explicit Scan(Table& t, MovedRows moved = MovedRows::kAtPointer);
     // Advances to the next live row; false at the end.
     bool Next();
     RowId row_id() const { return id_; }
@@ -42,6 +48,7 @@ class Table {
 
    private:
     Table& t_;
+    MovedRows moved_;
     std::vector<uint32_t> pages_;
     size_t page_index_ = 0;
     int row_ = -1;
