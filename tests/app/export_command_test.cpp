@@ -5,9 +5,11 @@
 // wrong; its options; --all and the JSON forms.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -344,6 +346,34 @@ TEST(ExportCommandTest, RefusesWhatItCannotDo) {
     EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
   }
+}
+
+// A page of the table's that holds no known page kind is damage: the export
+// stops with 3049 rather than leave out the rows that page held.
+TEST(ExportCommandTest, ADamagedRowPageIs3049NotFewerRows) {
+  ts::TempDir dir;
+  const std::string path = dir.File("danada.mdb");
+  auto db = CreateDb(path);
+  db.Execute("CREATE TABLE T (N LONG, S TEXT(200))");
+  for (int i = 0; i < 300; ++i) {
+    db.Execute("INSERT INTO T VALUES (" + std::to_string(i) + ", '" + std::string(150, 'a') + "')");
+  }
+  db.Close();
+  const std::string whole = ExportText({path, "--password", "", "T"});
+  EXPECT_EQ(std::count(whole.begin(), whole.end(), '\n'), 301);
+
+  // The file's last data page is one of T's, written last.
+  std::string all = ts::FileContents(path);
+  size_t last = 0;
+  for (size_t at = 4096; at < all.size(); at += 4096) {
+    if (all[at] == 1) last = at;
+  }
+  ASSERT_NE(last, 0u);
+  all[last] = '\xa5';
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << all;
+  auto r = Maquetor({"export", path, "--password", "", "T"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("Error 3049"), std::string::npos) << r.err;
 }
 
 }  // namespace
