@@ -20,6 +20,7 @@
 #include "jet/dao.h"
 #include "jet/value_codec.h"
 #include "support/fixtures.h"
+#include "support/maquetor_program.h"
 #include "support/oracles.h"
 
 namespace {
@@ -28,16 +29,10 @@ namespace dao = jet::dao;
 namespace fs = std::filesystem;
 namespace ts = testing_support;
 
-ts::ProcessResult Maquetor(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {MAQUETOR_EXE};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return ts::RunProcess(argv);
-}
-
 std::string ExportText(const std::vector<std::string>& args) {
   std::vector<std::string> argv = {"export"};
   argv.insert(argv.end(), args.begin(), args.end());
-  auto r = Maquetor(argv);
+  auto r = ts::RunMaquetor(argv);
   EXPECT_EQ(r.exit_code, 0) << r.err;
   return r.out;
 }
@@ -53,27 +48,17 @@ std::string MdbExportDefault(const std::string& path, const std::string& table,
   return ts::MdbExportRaw(path, table, o);
 }
 
-std::vector<std::string> AllFixtures() {
-  std::vector<std::string> out;
-  for (const char* dir : {"jet3", "jet4"}) {
-    for (const auto& e : fs::directory_iterator(ts::FixturesDir() / dir)) {
-      if (e.path().extension() == ".mdb") out.push_back(e.path().string());
-    }
-  }
-  return out;
-}
-
 // What the program makes: the law-office database, setup mode's two files,
 // and a small migrated office.
 std::vector<std::string> OwnDatabases(const ts::TempDir& dir) {
   const std::string law = dir.File("law.mdb");
   const std::string origin = dir.File("origen.mdb");
   const std::string migrated = dir.File("migrada.mdb");
-  EXPECT_TRUE(Maquetor({"create", law}).ok());
+  EXPECT_TRUE(ts::RunMaquetor({"create", law}).ok());
   fs::create_directories(dir.path() / "prog");
-  EXPECT_TRUE(Maquetor({"setup", "--dir", dir.File("prog")}).ok());
+  EXPECT_TRUE(ts::RunMaquetor({"setup", "--dir", dir.File("prog")}).ok());
   migrate_testing::BuildOrigin(origin, 12);
-  auto m = Maquetor({"migrate", "--from-v8", origin, migrated});
+  auto m = ts::RunMaquetor({"migrate", "--from-v8", origin, migrated});
   EXPECT_TRUE(m.ok()) << m.err;
   return {law, dir.File("prog/Bases/Setup.MDB"), dir.File("prog/Bases/DBRPT.MDB"), migrated};
 }
@@ -136,7 +121,8 @@ TEST(ExportCommandTest, WritesWhatMdbExportWritesOnEveryDatabase) {
   REQUIRE_MDB_READER();
   REQUIRE_FIXTURES();
   ts::TempDir dir;
-  std::vector<std::string> files = AllFixtures();
+  std::vector<std::string> files;
+  for (const auto& f : ts::FixtureFiles(ts::Encrypted::kIncluded)) files.push_back(f.string());
   for (const auto& own : OwnDatabases(dir)) files.push_back(own);
   int tables = 0, explained = 0;
   for (const auto& path : files) {
@@ -287,7 +273,7 @@ TEST(ExportCommandTest, AllWritesEachTableInsideTheFolder) {
       {"a/b", "a_b.csv"},     {"a_b", "a_b~2.csv"},  {"CON", "_CON.csv"},
       {"x:y*z", "x_y_z.csv"}, {"\\\\srv", "__srv.csv"}, {"Pe\xC3\xB1" "a", "Pe\xC3\xB1" "a.csv"}};
   const std::string out = dir.File("salida");
-  auto r = Maquetor({"export", path, "--password", "", "--all", out});
+  auto r = ts::RunMaquetor({"export", path, "--password", "", "--all", out});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   size_t made = 0;
   for (const auto& e : fs::recursive_directory_iterator(dir.path())) {
@@ -302,7 +288,7 @@ TEST(ExportCommandTest, AllWritesEachTableInsideTheFolder) {
   }
 
   // JSON lines: one object per row with inspect's value forms.
-  auto j = Maquetor({"export", path, "--password", "", "--all", out, "--format", "jsonl"});
+  auto j = ts::RunMaquetor({"export", path, "--password", "", "--all", out, "--format", "jsonl"});
   ASSERT_EQ(j.exit_code, 0) << j.err;
   EXPECT_EQ(ts::FileContents(fs::path(out) / "_CON.jsonl"), "{\"Id\":7,\"Nombre\":\"CON\"}\n");
 }
@@ -310,7 +296,7 @@ TEST(ExportCommandTest, AllWritesEachTableInsideTheFolder) {
 TEST(ExportCommandTest, JsonHasInspectsValues) {
   REQUIRE_FIXTURES();
   const std::string path = (ts::FixturesDir() / "jet4" / "test2V2000.mdb").string();
-  auto inspect = Maquetor({"inspect", path, "--json", "--rows"});
+  auto inspect = ts::RunMaquetor({"inspect", path, "--json", "--rows"});
   ASSERT_EQ(inspect.exit_code, 0) << inspect.err;
   const auto doc = nlohmann::json::parse(inspect.out);
   for (const auto& t : doc["tables"]) {
@@ -341,7 +327,7 @@ TEST(ExportCommandTest, RefusesWhatItCannotDo) {
       {{"export", dir.File("falta.mdb"), "T"}, 1, "Error 3024"},
   };
   for (const auto& c : cases) {
-    auto r = Maquetor(c.args);
+    auto r = ts::RunMaquetor(c.args);
     EXPECT_EQ(r.exit_code, c.status) << c.args[1] << r.err;
     EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
@@ -371,7 +357,7 @@ TEST(ExportCommandTest, ADamagedRowPageIs3049NotFewerRows) {
   ASSERT_NE(last, 0u);
   all[last] = '\xa5';
   std::ofstream(path, std::ios::binary | std::ios::trunc) << all;
-  auto r = Maquetor({"export", path, "--password", "", "T"});
+  auto r = ts::RunMaquetor({"export", path, "--password", "", "T"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.err.find("Error 3049"), std::string::npos) << r.err;
 }

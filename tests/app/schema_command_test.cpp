@@ -10,28 +10,13 @@
 #include <nlohmann/json.hpp>
 
 #include "support/fixtures.h"
+#include "support/maquetor_program.h"
 #include "support/oracles.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 namespace ts = testing_support;
-
-ts::ProcessResult Maquetor(const std::vector<std::string>& args, const std::string& input = {}) {
-  std::vector<std::string> argv = {MAQUETOR_EXE};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return ts::RunProcess(argv, input);
-}
-
-std::vector<std::string> AllFixtures() {
-  std::vector<std::string> out;
-  for (const char* dir : {"jet3", "jet4"}) {
-    for (const auto& e : fs::directory_iterator(ts::FixturesDir() / dir)) {
-      if (e.path().extension() == ".mdb") out.push_back(e.path().string());
-    }
-  }
-  return out;
-}
 
 std::string Joined(const std::vector<std::string>& lines) {
   std::string out;
@@ -42,11 +27,12 @@ std::string Joined(const std::vector<std::string>& lines) {
 TEST(TablesCommandTest, ListsWhatMdbTablesLists) {
   REQUIRE_MDBTOOLS();
   REQUIRE_FIXTURES();
-  for (const auto& path : AllFixtures()) {
+  for (const auto& fixture : ts::FixtureFiles(ts::Encrypted::kIncluded)) {
+    const std::string path = fixture.string();
     for (bool system : {false, true}) {
       std::vector<std::string> args = {"tables", path};
       if (system) args.push_back("--system");
-      auto r = Maquetor(args);
+      auto r = ts::RunMaquetor(args);
       ASSERT_EQ(r.exit_code, 0) << path << r.err;
       EXPECT_EQ(r.out, Joined(ts::MdbTables(path, system))) << path;
     }
@@ -57,7 +43,7 @@ TEST(TablesCommandTest, ListsWhatMdbTablesLists) {
 // file's format and password, and relations among system tables (the
 // application's own, never part of the user's schema).
 nlohmann::json Definitions(const std::string& path, const std::string& password) {
-  auto r = Maquetor({"inspect", path, "--json", "--password", password});
+  auto r = ts::RunMaquetor({"inspect", path, "--json", "--password", password});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   nlohmann::json doc = nlohmann::json::parse(r.out);
   for (const char* key : {"format", "encrypted", "password"}) doc.erase(key);
@@ -74,21 +60,21 @@ TEST(SchemaCommandTest, ReplaysIntoTheSameDefinitions) {
   REQUIRE_FIXTURES();
   ts::TempDir dir;
   std::vector<std::string> files = {dir.File("law.mdb")};
-  ASSERT_TRUE(Maquetor({"create", files[0]}).ok());
-  for (const auto& f : AllFixtures()) files.push_back(f);
+  ASSERT_TRUE(ts::RunMaquetor({"create", files[0]}).ok());
+  for (const auto& f : ts::FixtureFiles(ts::Encrypted::kIncluded)) files.push_back(f.string());
   int n = 0;
   for (const auto& path : files) {
     SCOPED_TRACE(path);
     const std::string password = path == files[0] ? "KTRW_BLM" : "";
-    auto schema = Maquetor({"schema", path, "--password", password});
+    auto schema = ts::RunMaquetor({"schema", path, "--password", password});
     ASSERT_EQ(schema.exit_code, 0) << schema.err;
     const std::string copy = dir.File("copia" + std::to_string(n++) + ".mdb");
-    auto replay = Maquetor({"sql", copy, "--create", "--password", password}, schema.out);
+    auto replay = ts::RunMaquetor({"sql", copy, "--create", "--password", password}, schema.out);
     ASSERT_EQ(replay.exit_code, 0) << replay.err;
     EXPECT_EQ(Definitions(copy, password), Definitions(path, password));
     // What inspect does not show (descending index columns, stored
     // AllowZeroLength, default texts) shows in the schema itself.
-    auto again = Maquetor({"schema", copy, "--password", password});
+    auto again = ts::RunMaquetor({"schema", copy, "--password", password});
     EXPECT_EQ(again.out, schema.out);
   }
 }
