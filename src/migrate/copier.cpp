@@ -357,6 +357,12 @@ void CopyTable(Database& origen, Database& destino, const TableCopy& copy, Migra
     unreadable(*open_error, KeyFields(origen, copy));
   if (step.not_opened) return finish();
   Recordset rs_destino = open(destino, false);
+  // The same holds for the destination: a table it cannot read is not one
+  // to pass over, since the rows meant for it would be lost unsaid.
+  if (open_error && IsFileFailure(open_error->number())) {
+    rs_origen.Close();
+    stop(nullptr, *open_error, {}, {});
+  }
   if (step.not_opened) return finish();
   if (rs_origen.IsEOF()) {
     step.outcome = Outcome::kEmptyOrigin;

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <sstream>
 
 #include "db/engine.h"
 #include "jet/dao.h"
+#include "jet/database.h"
 #include "jet/error.h"
 #include "jet/text.h"
 #include "migrate/copier.h"
@@ -137,6 +139,30 @@ TEST_P(RefusedRows, GuardedLoopDoesNotPassOverAFileFailure) {
   } catch (const mig::MigrationStopped& e) {
     EXPECT_EQ(e.number(), jet::kErrReadOnly);
     EXPECT_EQ(e.report().tables.at(0).skipped, 0);
+  }
+}
+
+// A destination table whose definition page cannot be read stops the run
+// with 3049, as an unreadable origin does, instead of being passed over.
+TEST_P(RefusedRows, ADestinationTableThatCannotBeReadStopsTheRun) {
+  destino_.Close();
+  const uint32_t page =
+      jet::FileState::Open(dir_.File("d.mdb"), false, true, "")->GetTable("TLista").def().page;
+  {
+    std::fstream f(dir_.File("d.mdb"), std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(std::streamoff{page} * 4096);
+    const std::string zeros(4096, '\0');
+    f.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+  }
+  Database damaged = jet::dao::DBEngine::Instance().OpenDatabase(dir_.File("d.mdb"), false, false);
+  mig::MigrationReport report;
+  try {
+    mig::CopyTable(origen_, damaged, Copy("TLista", {"Id"}, mig::Loop::kGuarded), report, {},
+                   GetParam());
+    FAIL() << "the table was passed over";
+  } catch (const mig::MigrationStopped& e) {
+    EXPECT_EQ(e.number(), jet::kErrCorrupt);
+    EXPECT_EQ(e.report().tables.at(0).outcome, mig::Outcome::kStopped);
   }
 }
 
