@@ -511,6 +511,8 @@ class RecordsetState {
   // During AddNew: fields given their stored bytes by CopyField, which the
   // buffer holds only as null or not (and, for text, empty or not).
   std::vector<Table::StoredColumn> stored;
+  // During AddPrepared: the row as RowMaker encoded it, when it did.
+  Table::EncodedRow* encoded = nullptr;
   // By column index: whether the column may take stored bytes (no index, no
   // enforced relationship); empty until CopyField first asks.
   std::vector<uint8_t> plain;
@@ -890,8 +892,12 @@ void Recordset::Store(RowKeys* keys) {
     }
     struct Unstage {
       Table& t;
-      ~Unstage() { t.StageStored(nullptr); }
+      ~Unstage() {
+        t.StageStored(nullptr);
+        t.StageEncoded(nullptr);
+      }
     } unstage{*s_->table};
+    if (s_->encoded) s_->table->StageEncoded(s_->encoded);
     if (s_->stored.size() == def.columns.size()) s_->table->StageStored(&s_->stored);
     file.InsertRow(*s_->table, s_->buffer, keys);
     for (auto& st : s_->stored) st.set = false;
@@ -908,6 +914,8 @@ class PreparedRowState {
   std::vector<Table::StoredColumn> stored;
   RowKeys keys;
   bool keys_built = false;
+  Table::EncodedRow encoded;
+  bool encoded_ready = false;
 };
 
 namespace {
@@ -943,6 +951,8 @@ void Recordset::AddPrepared(PreparedRow& row) {
     PreparedRowState& pr;
     ~Settle() {
       for (auto& c : pr.stored) c.set = false;
+      pr.encoded_ready = false;
+      st.encoded = nullptr;
       st.mode = RecordsetState::Mode::kNone;
     }
   } settle{st, pr};
@@ -957,6 +967,7 @@ void Recordset::AddPrepared(PreparedRow& row) {
   }
   const bool built = pr.keys_built;
   pr.keys_built = false;
+  if (pr.encoded_ready) st.encoded = &pr.encoded;
   Store(built ? &pr.keys : nullptr);
 }
 
@@ -994,6 +1005,7 @@ void RowMaker::Begin(PreparedRow& row) {
   pr.stored.resize(def.columns.size());
   for (auto& c : pr.stored) c.set = false;
   pr.keys_built = false;
+  pr.encoded_ready = false;
 }
 
 void RowMaker::CopyField(PreparedRow& row, int index, const Recordset& from, int from_index) {
@@ -1016,6 +1028,9 @@ void RowMaker::Finish(PreparedRow& row) {
   RecordsetState& sh = *shadow_;
   PreparedRowState& pr = *row.s_;
   const jet::TableDef& def = sh.table->def();
+  pr.encoded_ready = false;
+  Table::EncodeAhead(sh.table->format(), def, pr.buffer, &pr.stored, pr.encoded);
+  pr.encoded_ready = true;
   for (size_t i = 0; i < def.columns.size(); ++i) {
     if (def.columns[i].auto_number() && pr.buffer[i].is_null()) return;
   }

@@ -260,8 +260,9 @@ class RowMaker {
   // the same errors, and a failed assignment leaves the field as it was.
   void CopyField(PreparedRow& row, int index, const Recordset& from, int from_index);
   void SetValue(PreparedRow& row, int index, Value&& v);
-  // Ends `row`: builds its keys, unless an auto-number field still waits
-  // for its number.
+  // Ends `row`: encodes it as the table stores it, and builds its keys
+  // unless an auto-number field still waits for its number. An error leaves
+  // that work to AddPrepared, where it throws again.
   void Finish(PreparedRow& row);
 
  private:
