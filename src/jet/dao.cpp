@@ -1,6 +1,7 @@
 #include "jet/dao.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <map>
 #include <optional>
@@ -94,6 +95,9 @@ class DatabaseState {
 };
 
 namespace {
+
+// UseStoredCopies: read on the copying threads.
+std::atomic<bool> stored_copies{true};
 
 ColumnType TypeFromDao(int type) {
   switch (type) {
@@ -687,7 +691,13 @@ class RecordsetState {
   // Whether column `c` may take the stored bytes of column `fc` of `from`'s
   // current row.
   bool TakesStored(size_t c, const RecordsetState& from, size_t fc) {
+    if (!stored_copies) return false;
     if (mode != Mode::kAdd || from.result || from.mode != Mode::kNone || !from.at_row) return false;
+    return StoredFits(c, from, fc);
+  }
+  // The part of TakesStored that reads only the two definitions.
+  bool StoredFits(size_t c, const RecordsetState& from, size_t fc) {
+    if (from.result) return false;
     if (table->format().version < 4 || from.table->format().version < 4) return false;
     const ColumnDef& to = table->def().columns[c];
     const ColumnDef& of = from.table->def().columns[fc];
@@ -701,6 +711,16 @@ class RecordsetState {
         break;
       case ColumnType::kBinary:
       case ColumnType::kOle: break;
+      case ColumnType::kByte:
+      case ColumnType::kInteger:
+      case ColumnType::kLong:
+      case ColumnType::kCurrency:
+      case ColumnType::kSingle:
+      case ColumnType::kDouble:
+      case ColumnType::kDate:
+      case ColumnType::kGuid:
+        if (to.length != of.length || !to.fixed() || !of.fixed()) return false;
+        break;
       default: return false;
     }
     if (!IsLongValue(to.type) && to.length < of.length) return false;
@@ -709,8 +729,12 @@ class RecordsetState {
   }
   void TakeStored(size_t c, RecordsetState& from, size_t fc) {
     from.Load();
-    const ColumnSlice& slice = from.slices[fc];
     if (stored.size() != buffer.size()) stored.resize(buffer.size());
+    TakeLoaded(c, from, fc);
+  }
+  // TakeStored once `from`'s row is loaded and `stored` sized.
+  void TakeLoaded(size_t c, RecordsetState& from, size_t fc) {
+    const ColumnSlice& slice = from.slices[fc];
     Table::StoredColumn& st = stored[c];
     st.set = false;
     if (!slice.present) {
@@ -722,6 +746,7 @@ class RecordsetState {
     st.set = true;
     const ColumnType type = table->def().columns[c].type;
     if (type != ColumnType::kText && type != ColumnType::kMemo) {
+      // Present: what the checks before the insert ask of these.
       buffer[c] = Value(Binary{});
       return;
     }
@@ -750,11 +775,15 @@ class RecordsetState {
     const ColumnDef& col = table->def().columns[c];
     if (col.type == ColumnType::kText || col.type == ColumnType::kMemo) {
       DecodeJet4TextInto(st.bytes, buffer[c].EmplaceString());
+    } else if (col.fixed()) {
+      buffer[c] = DecodeValue(col, st.bytes, 4);
     } else {
       buffer[c] = Value(Binary(st.bytes.begin(), st.bytes.end()));
     }
   }
 };
+
+void UseStoredCopies(bool on) { stored_copies = on; }
 
 bool Recordset::IsEOF() const {
   s_->Check();
@@ -996,6 +1025,8 @@ void RowMaker::Begin(PreparedRow& row) {
   const jet::TableDef& def = sh.table->def();
   pr.buffer.resize(sh.fresh.size());
   for (size_t i = 0; i < sh.fresh.size(); ++i) {
+    // CopyStored gives these their values, or their defaults should it fail.
+    if (i < planned_columns_.size() && planned_columns_[i]) continue;
     if (def.columns[i].auto_number()) {
       pr.buffer[i] = Value::Null();
     } else {
@@ -1017,6 +1048,48 @@ void RowMaker::CopyField(PreparedRow& row, int index, const Recordset& from, int
   sh.CopyFrom(c, *from.s_, fc);
 }
 
+std::vector<bool> RowMaker::PlanStored(const Recordset& from,
+                                       const std::vector<std::pair<int, int>>& fields) {
+  RecordsetState& sh = *shadow_;
+  from.s_->Check();
+  planned_.clear();
+  planned_columns_.assign(sh.table->def().columns.size(), 0);
+  std::vector<bool> taken(fields.size(), false);
+  if (!stored_copies) return taken;
+  std::vector<size_t> columns;
+  for (const auto& f : fields) columns.push_back(sh.ColumnFor(f.first));
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const size_t c = columns[i];
+    const size_t fc = from.s_->ColumnFor(fields[i].second);
+    // A column assigned more than once is left to CopyField, in order.
+    if (std::count(columns.begin(), columns.end(), c) > 1) continue;
+    if (!sh.StoredFits(c, *from.s_, fc)) continue;
+    planned_.emplace_back(c, fc);
+    planned_columns_[c] = 1;
+    taken[i] = true;
+  }
+  return taken;
+}
+
+void RowMaker::CopyStored(PreparedRow& row, const Recordset& from) {
+  if (planned_.empty()) return;
+  RecordsetState& sh = *shadow_;
+  RecordsetState& of = *from.s_;
+  of.Check();
+  if (of.mode != RecordsetState::Mode::kNone) throw JetError(kErrInvalidOperation);
+  Borrow b(sh, *row.s_);
+  try {
+    of.Load();
+    for (const auto& [c, fc] : planned_) sh.TakeLoaded(c, of, fc);
+  } catch (...) {
+    for (const auto& p : planned_) {
+      sh.buffer[p.first] = sh.fresh[p.first];
+      sh.stored[p.first].set = false;
+    }
+    throw;
+  }
+}
+
 void RowMaker::SetValue(PreparedRow& row, int index, Value&& v) {
   RecordsetState& sh = *shadow_;
   const size_t c = sh.ColumnFor(index);
@@ -1029,8 +1102,10 @@ void RowMaker::Finish(PreparedRow& row) {
   PreparedRowState& pr = *row.s_;
   const jet::TableDef& def = sh.table->def();
   pr.encoded_ready = false;
-  Table::EncodeAhead(sh.table->format(), def, pr.buffer, &pr.stored, pr.encoded);
-  pr.encoded_ready = true;
+  if (stored_copies) {
+    Table::EncodeAhead(sh.table->format(), def, pr.buffer, &pr.stored, pr.encoded);
+    pr.encoded_ready = true;
+  }
   for (size_t i = 0; i < def.columns.size(); ++i) {
     if (def.columns[i].auto_number() && pr.buffer[i].is_null()) return;
   }

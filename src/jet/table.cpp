@@ -40,10 +40,10 @@ void AppendLongValuePayload(const ColumnDef& col, const Value& v, Bytes& out) {
 }
 
 // The work EncodeRow and EncodeAhead share: every column's stored bytes
-// into `arena` (spans by column) and `packed`, short columns first, so
-// that long values know how much room the row has left. `long_value(i,
-// payload, room)` appends column i's long-value header (and any inline
-// payload) to `arena`.
+// into `packed`, short columns first, so that long values know how much
+// room the row has left. Stored bytes are packed where they lie; encoded
+// values go to `arena` (spans by column). `long_value(i, payload, room)`
+// appends column i's long-value header (and any inline payload) to `arena`.
 template <typename LongValue>
 void EncodeColumns(const Format& f, const TableDef& def, const std::vector<Value>& values,
                    const std::vector<Table::StoredColumn>* stored, Bytes& arena,
@@ -52,6 +52,8 @@ void EncodeColumns(const Format& f, const TableDef& def, const std::vector<Value
   if (values.size() != def.columns.size()) throw JetError(kErrInvalidArgument);
   if (stored && stored->size() != values.size()) throw JetError(kErrInvalidArgument);
   auto taken = [&](size_t i) { return stored && (*stored)[i].set && !values[i].is_null(); };
+  // A span of this length marks bytes packed where they lie.
+  constexpr size_t kInPlace = SIZE_MAX;
   const size_t n = def.columns.size();
   arena.clear();
   spans.assign(n, {0, 0});
@@ -66,17 +68,21 @@ void EncodeColumns(const Format& f, const TableDef& def, const std::vector<Value
       continue;
     }
     if (v.is_null() || IsLongValue(c.type)) continue;
-    size_t start = arena.size();
+    size_t size;
     if (taken(i)) {
       const Bytes& b = (*stored)[i].bytes;
-      arena.insert(arena.end(), b.begin(), b.end());
+      packed[i].data = b;
+      spans[i] = {0, kInPlace};
+      size = b.size();
     } else {
+      const size_t start = arena.size();
       AppendEncodedValue(c, v, 4, arena);
+      size = arena.size() - start;
+      spans[i] = {start, size};
     }
-    if (c.fixed() && arena.size() - start != c.length) throw JetError(kErrInvalidArgument);
-    spans[i] = {start, arena.size() - start};
+    if (c.fixed() && size != c.length) throw JetError(kErrInvalidArgument);
     packed[i].present = true;
-    if (!c.fixed()) used += arena.size() - start;
+    if (!c.fixed()) used += size;
   }
   for (size_t i = 0; i < n; ++i) {
     const ColumnDef& c = def.columns[i];
@@ -97,7 +103,9 @@ void EncodeColumns(const Format& f, const TableDef& def, const std::vector<Value
     used += arena.size() - start;
   }
   for (size_t i = 0; i < n; ++i) {
-    if (packed[i].present) packed[i].data = ByteView(arena.data() + spans[i].first, spans[i].second);
+    if (packed[i].present && spans[i].second != kInPlace) {
+      packed[i].data = ByteView(arena.data() + spans[i].first, spans[i].second);
+    }
   }
 }
 
@@ -414,9 +422,18 @@ void Table::EncodeAhead(const Format& f, const TableDef& def, const std::vector<
                     AppendBytes(arena, payload);
                     return;
                   }
-                  out.outside.push_back({i, 0, out.payloads.size(), payload.size()});
+                  // Stored bytes stay where they are until the insert; a
+                  // value's payload is kept here.
+                  if (payload.data() != scratch.data()) {
+                    out.outside.push_back({i, 0, payload, SIZE_MAX, 0});
+                    return;
+                  }
+                  out.outside.push_back({i, 0, {}, out.payloads.size(), payload.size()});
                   AppendBytes(out.payloads, payload);
                 });
+  for (auto& o : out.outside) {
+    if (o.kept != SIZE_MAX) o.payload = ByteView(out.payloads).subspan(o.kept, o.kept_size);
+  }
   PackRowInto(def, packed, 0, out.row);
   if (!out.outside.empty()) {
     // Each waiting header's place in the packed row.
@@ -454,7 +471,7 @@ RowId Table::Insert(const std::vector<Value>& values) {
     // Long values take their pages in column order, before the row, as
     // EncodeRow writes them.
     for (const auto& o : ready->outside) {
-      const Bytes header = WriteLongValue(ByteView(ready->payloads).subspan(o.from, o.size), 0);
+      const Bytes header = WriteLongValue(o.payload, 0);
       std::copy(header.begin(), header.end(), bytes.begin() + static_cast<ptrdiff_t>(o.header_at));
     }
     row = ready->row;

@@ -89,14 +89,16 @@ class Table {
   // the bytes Insert would store for the same values, but that long values
   // too large to stay in the row wait here for their pages (their 12-byte
   // headers zero in the row), and so do auto-numbers not yet given (zeros,
-  // their null-mask bit clear).
+  // their null-mask bit clear). A waiting long value's payload is a view of
+  // the stored bytes it was encoded from, or of `payloads`.
   struct EncodedRow {
     Bytes row;
     struct Outside {
       size_t column;
       size_t header_at;  // in `row`
-      size_t from;       // the payload, in `payloads`
-      size_t size;
+      ByteView payload;
+      size_t kept;       // where in `payloads`, or SIZE_MAX
+      size_t kept_size;
     };
     std::vector<Outside> outside;
     Bytes payloads;
@@ -115,8 +117,8 @@ class Table {
                           const std::vector<StoredColumn>* stored, EncodedRow& out);
   // Gives the next Insert, and only that one, its row ready made: the
   // values it is given must be those `row` was encoded from, but for the
-  // auto-numbers it left waiting. nullptr withdraws it; `row` must outlive
-  // the Insert.
+  // auto-numbers it left waiting. nullptr withdraws it; `row`, and the
+  // stored bytes it was encoded from, must outlive the Insert.
   void StageEncoded(EncodedRow* row) { staged_row_ = row; }
 
   // Stores a row of one value per definition column (values already of the
