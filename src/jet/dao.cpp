@@ -517,8 +517,9 @@ class RecordsetState {
   std::vector<Table::StoredColumn> stored;
   // During AddPrepared: the row as RowMaker encoded it, when it did.
   Table::EncodedRow* encoded = nullptr;
-  // By column index: whether the column may take stored bytes (no index, no
-  // enforced relationship); empty until CopyField first asks.
+  // By column index: whether a column that takes stored bytes may leave
+  // its value undecoded (no index, no enforced relationship reads it);
+  // empty until CopyField first asks.
   std::vector<uint8_t> plain;
   std::vector<Value> original;
   std::vector<size_t> order;  // field index -> column index, by column number
@@ -668,7 +669,7 @@ class RecordsetState {
 
   void FindPlain() {
     const jet::TableDef& def = table->def();
-    // A RowMaker's copy, with no file to ask, takes every field as a value.
+    // A RowMaker's copy, with no file to ask, decodes every value.
     plain.assign(def.columns.size(), db ? 1 : 0);
     if (!db) return;
     auto mark = [&](uint16_t number) {
@@ -725,7 +726,7 @@ class RecordsetState {
     }
     if (!IsLongValue(to.type) && to.length < of.length) return false;
     if (plain.empty()) FindPlain();
-    return plain[c] != 0;
+    return true;
   }
   void TakeStored(size_t c, RecordsetState& from, size_t fc) {
     from.Load();
@@ -744,6 +745,8 @@ class RecordsetState {
     st.bytes.clear();
     from.table->ReadStored(from.table->def().columns[fc], slice, st.bytes);
     st.set = true;
+    // Index keys and relations read the value of a column they use.
+    if (!plain[c]) return DecodeStored(c);
     const ColumnType type = table->def().columns[c].type;
     if (type != ColumnType::kText && type != ColumnType::kMemo) {
       // Present: what the checks before the insert ask of these.
@@ -770,8 +773,12 @@ class RecordsetState {
   }
   // Turns stored bytes back into the value they hold.
   void Unstore(size_t c) {
-    Table::StoredColumn& st = stored[c];
-    st.set = false;
+    stored[c].set = false;
+    DecodeStored(c);
+  }
+  // The value of the stored bytes into the buffer; the bytes stay.
+  void DecodeStored(size_t c) {
+    const Table::StoredColumn& st = stored[c];
     const ColumnDef& col = table->def().columns[c];
     if (col.type == ColumnType::kText || col.type == ColumnType::kMemo) {
       DecodeJet4TextInto(st.bytes, buffer[c].EmplaceString());

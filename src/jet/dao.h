@@ -196,12 +196,13 @@ class Recordset {
   void SetValue(const std::string& field, Value&& v);
   void SetValue(int index, Value&& v);
   // During AddNew: the same as SetValue(index, from.GetValue(from_index))
-  // for the current row of `from`, a table recordset. Text, Memo, Binary and
-  // OLE fields of two Jet 4 files move as stored, without being decoded and
-  // encoded again, when both fields have the same type (and text the same
-  // compression), the destination's size holds the origin's, and the
-  // destination field has no index or enforced relationship; other fields
-  // are assigned as values. Relationships are looked up the first time.
+  // for the current row of `from`, a table recordset. Fields of two Jet 4
+  // files move as stored, without being encoded again, when both have the
+  // same type (text the same compression, fixed-size types the same size,
+  // not an auto-number) and the destination's size holds the origin's; a
+  // field that an index or an enforced relationship reads is decoded too,
+  // the others are not. Other fields are assigned as values. Relationships
+  // are looked up the first time.
   void CopyField(int index, const Recordset& from, int from_index);
   int FieldCount() const;
   std::string FieldName(int index) const;
