@@ -1104,7 +1104,7 @@ void RowMaker::SetValue(PreparedRow& row, int index, Value&& v) {
   sh.Set(c, std::move(v));
 }
 
-void RowMaker::Finish(PreparedRow& row) {
+void RowMaker::Finish(PreparedRow& row, bool keys) {
   RecordsetState& sh = *shadow_;
   PreparedRowState& pr = *row.s_;
   const jet::TableDef& def = sh.table->def();
@@ -1113,6 +1113,7 @@ void RowMaker::Finish(PreparedRow& row) {
     Table::EncodeAhead(sh.table->format(), def, pr.buffer, &pr.stored, pr.encoded);
     pr.encoded_ready = true;
   }
+  if (!keys) return;
   for (size_t i = 0; i < def.columns.size(); ++i) {
     if (def.columns[i].auto_number() && pr.buffer[i].is_null()) return;
   }

@@ -274,10 +274,10 @@ class RowMaker {
   // planned fields at their defaults: the caller may assign them again one
   // by one, each meeting its own error.
   void CopyStored(PreparedRow& row, const Recordset& from);
-  // Ends `row`: encodes it as the table stores it, and builds its keys
-  // unless an auto-number field still waits for its number. An error leaves
-  // that work to AddPrepared, where it throws again.
-  void Finish(PreparedRow& row);
+  // Ends `row`: encodes it as the table stores it, and with `keys` builds
+  // its index keys unless an auto-number field still waits for its number.
+  // An error leaves that work to AddPrepared, where it throws again.
+  void Finish(PreparedRow& row, bool keys = true);
 
  private:
   std::shared_ptr<RecordsetState> shadow_;

@@ -266,12 +266,12 @@ void Prepare(AheadRow& a, RowMaker& maker, const Recordset& rs, const std::vecto
         break;
       }
     }
-    if (!a.error && build_keys) {
+    if (!a.error) {
       try {
-        maker.Finish(a.row);
+        maker.Finish(a.row, build_keys);
       } catch (const JetError&) {
-        // The keys are built again when the row is stored, where the error
-        // belongs.
+        // The row is encoded and its keys built again when it is stored,
+        // where the error belongs.
       }
     }
     ReadKey(rs, key_positions, a.key);
@@ -303,8 +303,8 @@ void ReadAhead(Recordset& rs, RowMaker& maker, const std::vector<Slot>& slots, b
       break;
     }
     AheadRow& a = b->rows[b->count++];
-    // Index keys are built here while reading keeps ahead; when the storing
-    // thread has caught up, it builds them itself.
+    // Rows are encoded here; index keys too while reading keeps ahead: when
+    // the storing thread has caught up, it builds them itself.
     Prepare(a, maker, rs, slots, guarded, key_positions, ch.Waiting() > 0);
     if (a.error || a.other) break;
     // A full batch goes at once, so the one in hand always has room.
