@@ -513,7 +513,8 @@ class RecordsetState {
   // What AddNew starts a row from (defaults evaluated), made on first use.
   std::vector<Value> fresh;
   // During AddNew: fields given their stored bytes by CopyField, which the
-  // buffer holds only as null or not (and, for text, empty or not).
+  // buffer holds as values where an index or a relation reads them, else
+  // only as null or not (and, for text, empty or not).
   std::vector<Table::StoredColumn> stored;
   // During AddPrepared: the row as RowMaker encoded it, when it did.
   Table::EncodedRow* encoded = nullptr;

@@ -199,7 +199,8 @@ bool Integrity::SameKey(const RelationLink& link, const Table& child, Table& par
         same = false;
         break;
       }
-      const uint16_t child_number = link.child_columns[static_cast<size_t>(it - link.parent_columns.begin())];
+      const uint16_t child_number =
+          link.child_columns[static_cast<size_t>(it - link.parent_columns.begin())];
       const ColumnDef* cc = cd.ColumnByNumber(child_number);
       const ColumnDef* pc = pd.ColumnByNumber(pi.columns[k].column_number);
       // The key's bytes follow the column's type, sort order and scale.

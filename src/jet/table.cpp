@@ -33,7 +33,8 @@ bool StaysInRow(const Format& f, size_t len, size_t room) {
 void AppendLongValuePayload(const ColumnDef& col, const Value& v, Bytes& out) {
   Value c = Coerce(v, col.type);
   if (col.type == ColumnType::kMemo) {
-    AppendBytes(out, EncodeText(c.as<std::string>(), 4, (col.ext_flags & kColCompressedUnicode) != 0));
+    const bool compressed = (col.ext_flags & kColCompressedUnicode) != 0;
+    AppendBytes(out, EncodeText(c.as<std::string>(), 4, compressed));
   } else {
     AppendBytes(out, c.as<Binary>());
   }
@@ -47,8 +48,9 @@ void AppendLongValuePayload(const ColumnDef& col, const Value& v, Bytes& out) {
 template <typename LongValue>
 void EncodeColumns(const Format& f, const TableDef& def, const std::vector<Value>& values,
                    const std::vector<Table::StoredColumn>* stored, Bytes& arena,
-                   std::vector<std::pair<size_t, size_t>>& spans, std::vector<PackedColumn>& packed,
-                   Bytes& scratch, const LongValue& long_value) {
+                   std::vector<std::pair<size_t, size_t>>& spans,
+                   std::vector<PackedColumn>& packed, Bytes& scratch,
+                   const LongValue& long_value) {
   if (values.size() != def.columns.size()) throw JetError(kErrInvalidArgument);
   if (stored && stored->size() != values.size()) throw JetError(kErrInvalidArgument);
   auto taken = [&](size_t i) { return stored && (*stored)[i].set && !values[i].is_null(); };
@@ -395,7 +397,7 @@ Bytes Table::WriteLongValue(ByteView payload, size_t row_room) {
 
 void Table::EncodeRow(const std::vector<Value>& values, size_t min_size,
                       const std::vector<StoredColumn>* stored) {
-  EncodeColumns(format(), def_, values, stored, arena_, spans_, packed_, scratch_,
+  EncodeColumns(format(), def_, values, stored, arena_, spans_, packed_, payload_,
                 [&](size_t, ByteView payload, size_t room) {
                   AppendBytes(arena_, WriteLongValue(payload, room));
                 });
@@ -472,7 +474,8 @@ RowId Table::Insert(const std::vector<Value>& values) {
     // EncodeRow writes them.
     for (const auto& o : ready->outside) {
       const Bytes header = WriteLongValue(o.payload, 0);
-      std::copy(header.begin(), header.end(), bytes.begin() + static_cast<ptrdiff_t>(o.header_at));
+      std::copy(header.begin(), header.end(),
+                bytes.begin() + static_cast<ptrdiff_t>(o.header_at));
     }
     row = ready->row;
   } else {

@@ -171,6 +171,7 @@ class Table {
 
   std::vector<ColumnSlice> slices_;
   Bytes scratch_;
+  Bytes payload_;  // a long value's, while EncodeRow writes it
   Bytes arena_;
   std::vector<std::pair<size_t, size_t>> spans_;
   std::vector<PackedColumn> packed_;
