@@ -1,12 +1,22 @@
 // What every benchmark needs: a scratch file path, a fresh copy of a
-// prepared file, and the process's peak memory.
+// prepared file, the process's peak memory, and a child process timed as a
+// whole (Linux).
 #pragma once
 
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace bench {
 
@@ -39,5 +49,58 @@ inline long PeakRssKb() {
 
 // Starts the peak over, so each benchmark reports its own.
 inline void ResetPeakRss() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+struct Child {
+  double seconds = 0;
+  double cpu_seconds = 0;  // user and system: what a busy machine does not inflate
+  long peak_kb = 0;
+};
+
+// Runs `args` with standard output to `out` (or /dev/null), on the first
+// `cpus` processors when that is above 0, and returns its wall time, CPU
+// time and peak resident memory; throws when it fails. The peak counts the
+// forking process's at the fork, so the caller keeps its own memory small.
+inline Child RunProcess(const std::vector<std::string>& args, const std::string& out = "/dev/null",
+                        int cpus = 0) {
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    if (cpus > 0) {
+      cpu_set_t set;
+      CPU_ZERO(&set);
+      for (int c = 0; c < cpus; ++c) CPU_SET(c, &set);
+      if (sched_setaffinity(0, sizeof set, &set) != 0) _exit(125);
+    }
+    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) _exit(126);
+    dup2(fd, 1);
+    close(fd);
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  const auto end = std::chrono::steady_clock::now();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    throw std::runtime_error(args[0] + " failed");
+  }
+  auto secs = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
+  return {std::chrono::duration<double>(end - start).count(),
+          secs(usage.ru_utime) + secs(usage.ru_stime), usage.ru_maxrss};
+}
+
+// The one-minute load average, or -1.
+inline double LoadAverage() {
+  double load = -1;
+  std::ifstream("/proc/loadavg") >> load;
+  return load;
+}
 
 }  // namespace bench

@@ -8,17 +8,11 @@
 // process.
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -29,41 +23,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Child {
-  double seconds = 0;
-  double cpu_seconds = 0;  // user and system: what a busy machine does not inflate
-  long peak_kb = 0;
-};
-
-// Runs `args` with standard output to `out` (or /dev/null) and returns its
-// wall time and peak resident memory; throws when it fails.
-Child Run(const std::vector<std::string>& args, const std::string& out = "/dev/null") {
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) _exit(126);
-    dup2(fd, 1);
-    close(fd);
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  const auto end = std::chrono::steady_clock::now();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    throw std::runtime_error(args[0] + " failed");
-  }
-  auto secs = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-  return {std::chrono::duration<double>(end - start).count(), secs(usage.ru_utime) + secs(usage.ru_stime),
-          usage.ru_maxrss};
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> out;
@@ -108,7 +67,7 @@ void BM_ExportAllVersusMdbExport(benchmark::State& state) {
   long our_peak = 0, their_peak = 0;
   for (auto _ : state) {
     fs::remove_all(ours);
-    const Child a = Run({MAQUETOR_EXE, "export", origin.path, "--all", ours});
+    const bench::Child a = bench::RunProcess({MAQUETOR_EXE, "export", origin.path, "--all", ours});
     state.SetIterationTime(a.seconds);
     our_seconds += a.seconds;
     our_cpu += a.cpu_seconds;
@@ -116,9 +75,10 @@ void BM_ExportAllVersusMdbExport(benchmark::State& state) {
 
     const auto start = std::chrono::steady_clock::now();
     const std::string list = theirs + "/tables.txt";
-    their_cpu += Run({"mdb-tables", "-1", origin.path}, list).cpu_seconds;
+    their_cpu += bench::RunProcess({"mdb-tables", "-1", origin.path}, list).cpu_seconds;
     for (const auto& table : Lines(FileText(list))) {
-      const Child b = Run({"mdb-export", origin.path, table}, theirs + "/" + table + ".csv");
+      const bench::Child b =
+          bench::RunProcess({"mdb-export", origin.path, table}, theirs + "/" + table + ".csv");
       their_peak = std::max(their_peak, b.peak_kb);
       their_cpu += b.cpu_seconds;
     }

@@ -1,6 +1,7 @@
 #include "jet/dao.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <map>
 #include <optional>
@@ -94,6 +95,9 @@ class DatabaseState {
 };
 
 namespace {
+
+// UseStoredCopies: read on the copying threads.
+std::atomic<bool> stored_copies{true};
 
 ColumnType TypeFromDao(int type) {
   switch (type) {
@@ -509,10 +513,14 @@ class RecordsetState {
   // What AddNew starts a row from (defaults evaluated), made on first use.
   std::vector<Value> fresh;
   // During AddNew: fields given their stored bytes by CopyField, which the
-  // buffer holds only as null or not (and, for text, empty or not).
+  // buffer holds as values where an index or a relation reads them, else
+  // only as null or not (and, for text, empty or not).
   std::vector<Table::StoredColumn> stored;
-  // By column index: whether the column may take stored bytes (no index, no
-  // enforced relationship); empty until CopyField first asks.
+  // During AddPrepared: the row as RowMaker encoded it, when it did.
+  Table::EncodedRow* encoded = nullptr;
+  // By column index: whether a column that takes stored bytes may leave
+  // its value undecoded (no index, no enforced relationship reads it);
+  // empty until CopyField first asks.
   std::vector<uint8_t> plain;
   std::vector<Value> original;
   std::vector<size_t> order;  // field index -> column index, by column number
@@ -662,7 +670,7 @@ class RecordsetState {
 
   void FindPlain() {
     const jet::TableDef& def = table->def();
-    // A RowMaker's copy, with no file to ask, takes every field as a value.
+    // A RowMaker's copy, with no file to ask, decodes every value.
     plain.assign(def.columns.size(), db ? 1 : 0);
     if (!db) return;
     auto mark = [&](uint16_t number) {
@@ -685,7 +693,13 @@ class RecordsetState {
   // Whether column `c` may take the stored bytes of column `fc` of `from`'s
   // current row.
   bool TakesStored(size_t c, const RecordsetState& from, size_t fc) {
+    if (!stored_copies) return false;
     if (mode != Mode::kAdd || from.result || from.mode != Mode::kNone || !from.at_row) return false;
+    return StoredFits(c, from, fc);
+  }
+  // The part of TakesStored that reads only the two definitions.
+  bool StoredFits(size_t c, const RecordsetState& from, size_t fc) {
+    if (from.result) return false;
     if (table->format().version < 4 || from.table->format().version < 4) return false;
     const ColumnDef& to = table->def().columns[c];
     const ColumnDef& of = from.table->def().columns[fc];
@@ -699,16 +713,30 @@ class RecordsetState {
         break;
       case ColumnType::kBinary:
       case ColumnType::kOle: break;
+      case ColumnType::kByte:
+      case ColumnType::kInteger:
+      case ColumnType::kLong:
+      case ColumnType::kCurrency:
+      case ColumnType::kSingle:
+      case ColumnType::kDouble:
+      case ColumnType::kDate:
+      case ColumnType::kGuid:
+        if (to.length != of.length || !to.fixed() || !of.fixed()) return false;
+        break;
       default: return false;
     }
     if (!IsLongValue(to.type) && to.length < of.length) return false;
     if (plain.empty()) FindPlain();
-    return plain[c] != 0;
+    return true;
   }
   void TakeStored(size_t c, RecordsetState& from, size_t fc) {
     from.Load();
-    const ColumnSlice& slice = from.slices[fc];
     if (stored.size() != buffer.size()) stored.resize(buffer.size());
+    TakeLoaded(c, from, fc);
+  }
+  // TakeStored once `from`'s row is loaded and `stored` sized.
+  void TakeLoaded(size_t c, RecordsetState& from, size_t fc) {
+    const ColumnSlice& slice = from.slices[fc];
     Table::StoredColumn& st = stored[c];
     st.set = false;
     if (!slice.present) {
@@ -718,8 +746,11 @@ class RecordsetState {
     st.bytes.clear();
     from.table->ReadStored(from.table->def().columns[fc], slice, st.bytes);
     st.set = true;
+    // Index keys and relations read the value of a column they use.
+    if (!plain[c]) return DecodeStored(c);
     const ColumnType type = table->def().columns[c].type;
     if (type != ColumnType::kText && type != ColumnType::kMemo) {
+      // Present: what the checks before the insert ask of these.
       buffer[c] = Value(Binary{});
       return;
     }
@@ -743,16 +774,24 @@ class RecordsetState {
   }
   // Turns stored bytes back into the value they hold.
   void Unstore(size_t c) {
-    Table::StoredColumn& st = stored[c];
-    st.set = false;
+    stored[c].set = false;
+    DecodeStored(c);
+  }
+  // The value of the stored bytes into the buffer; the bytes stay.
+  void DecodeStored(size_t c) {
+    const Table::StoredColumn& st = stored[c];
     const ColumnDef& col = table->def().columns[c];
     if (col.type == ColumnType::kText || col.type == ColumnType::kMemo) {
       DecodeJet4TextInto(st.bytes, buffer[c].EmplaceString());
+    } else if (col.fixed()) {
+      buffer[c] = DecodeValue(col, st.bytes, 4);
     } else {
       buffer[c] = Value(Binary(st.bytes.begin(), st.bytes.end()));
     }
   }
 };
+
+void UseStoredCopies(bool on) { stored_copies = on; }
 
 bool Recordset::IsEOF() const {
   s_->Check();
@@ -890,8 +929,12 @@ void Recordset::Store(RowKeys* keys) {
     }
     struct Unstage {
       Table& t;
-      ~Unstage() { t.StageStored(nullptr); }
+      ~Unstage() {
+        t.StageStored(nullptr);
+        t.StageEncoded(nullptr);
+      }
     } unstage{*s_->table};
+    if (s_->encoded) s_->table->StageEncoded(s_->encoded);
     if (s_->stored.size() == def.columns.size()) s_->table->StageStored(&s_->stored);
     file.InsertRow(*s_->table, s_->buffer, keys);
     for (auto& st : s_->stored) st.set = false;
@@ -908,6 +951,8 @@ class PreparedRowState {
   std::vector<Table::StoredColumn> stored;
   RowKeys keys;
   bool keys_built = false;
+  Table::EncodedRow encoded;
+  bool encoded_ready = false;
 };
 
 namespace {
@@ -943,6 +988,8 @@ void Recordset::AddPrepared(PreparedRow& row) {
     PreparedRowState& pr;
     ~Settle() {
       for (auto& c : pr.stored) c.set = false;
+      pr.encoded_ready = false;
+      st.encoded = nullptr;
       st.mode = RecordsetState::Mode::kNone;
     }
   } settle{st, pr};
@@ -957,6 +1004,7 @@ void Recordset::AddPrepared(PreparedRow& row) {
   }
   const bool built = pr.keys_built;
   pr.keys_built = false;
+  if (pr.encoded_ready) st.encoded = &pr.encoded;
   Store(built ? &pr.keys : nullptr);
 }
 
@@ -985,6 +1033,8 @@ void RowMaker::Begin(PreparedRow& row) {
   const jet::TableDef& def = sh.table->def();
   pr.buffer.resize(sh.fresh.size());
   for (size_t i = 0; i < sh.fresh.size(); ++i) {
+    // CopyStored gives these their values, or their defaults should it fail.
+    if (i < planned_columns_.size() && planned_columns_[i]) continue;
     if (def.columns[i].auto_number()) {
       pr.buffer[i] = Value::Null();
     } else {
@@ -994,6 +1044,7 @@ void RowMaker::Begin(PreparedRow& row) {
   pr.stored.resize(def.columns.size());
   for (auto& c : pr.stored) c.set = false;
   pr.keys_built = false;
+  pr.encoded_ready = false;
 }
 
 void RowMaker::CopyField(PreparedRow& row, int index, const Recordset& from, int from_index) {
@@ -1005,6 +1056,48 @@ void RowMaker::CopyField(PreparedRow& row, int index, const Recordset& from, int
   sh.CopyFrom(c, *from.s_, fc);
 }
 
+std::vector<bool> RowMaker::PlanStored(const Recordset& from,
+                                       const std::vector<std::pair<int, int>>& fields) {
+  RecordsetState& sh = *shadow_;
+  from.s_->Check();
+  planned_.clear();
+  planned_columns_.assign(sh.table->def().columns.size(), 0);
+  std::vector<bool> taken(fields.size(), false);
+  if (!stored_copies) return taken;
+  std::vector<size_t> columns;
+  for (const auto& f : fields) columns.push_back(sh.ColumnFor(f.first));
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const size_t c = columns[i];
+    const size_t fc = from.s_->ColumnFor(fields[i].second);
+    // A column assigned more than once is left to CopyField, in order.
+    if (std::count(columns.begin(), columns.end(), c) > 1) continue;
+    if (!sh.StoredFits(c, *from.s_, fc)) continue;
+    planned_.emplace_back(c, fc);
+    planned_columns_[c] = 1;
+    taken[i] = true;
+  }
+  return taken;
+}
+
+void RowMaker::CopyStored(PreparedRow& row, const Recordset& from) {
+  if (planned_.empty()) return;
+  RecordsetState& sh = *shadow_;
+  RecordsetState& of = *from.s_;
+  of.Check();
+  if (of.mode != RecordsetState::Mode::kNone) throw JetError(kErrInvalidOperation);
+  Borrow b(sh, *row.s_);
+  try {
+    of.Load();
+    for (const auto& [c, fc] : planned_) sh.TakeLoaded(c, of, fc);
+  } catch (...) {
+    for (const auto& p : planned_) {
+      sh.buffer[p.first] = sh.fresh[p.first];
+      sh.stored[p.first].set = false;
+    }
+    throw;
+  }
+}
+
 void RowMaker::SetValue(PreparedRow& row, int index, Value&& v) {
   RecordsetState& sh = *shadow_;
   const size_t c = sh.ColumnFor(index);
@@ -1012,10 +1105,16 @@ void RowMaker::SetValue(PreparedRow& row, int index, Value&& v) {
   sh.Set(c, std::move(v));
 }
 
-void RowMaker::Finish(PreparedRow& row) {
+void RowMaker::Finish(PreparedRow& row, bool keys) {
   RecordsetState& sh = *shadow_;
   PreparedRowState& pr = *row.s_;
   const jet::TableDef& def = sh.table->def();
+  pr.encoded_ready = false;
+  if (stored_copies) {
+    Table::EncodeAhead(sh.table->format(), def, pr.buffer, &pr.stored, pr.encoded);
+    pr.encoded_ready = true;
+  }
+  if (!keys) return;
   for (size_t i = 0; i < def.columns.size(); ++i) {
     if (def.columns[i].auto_number() && pr.buffer[i].is_null()) return;
   }

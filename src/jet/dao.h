@@ -196,12 +196,13 @@ class Recordset {
   void SetValue(const std::string& field, Value&& v);
   void SetValue(int index, Value&& v);
   // During AddNew: the same as SetValue(index, from.GetValue(from_index))
-  // for the current row of `from`, a table recordset. Text, Memo, Binary and
-  // OLE fields of two Jet 4 files move as stored, without being decoded and
-  // encoded again, when both fields have the same type (and text the same
-  // compression), the destination's size holds the origin's, and the
-  // destination field has no index or enforced relationship; other fields
-  // are assigned as values. Relationships are looked up the first time.
+  // for the current row of `from`, a table recordset. Fields of two Jet 4
+  // files move as stored, without being encoded again, when both have the
+  // same type (text the same compression, fixed-size types the same size,
+  // not an auto-number) and the destination's size holds the origin's; a
+  // field that an index or an enforced relationship reads is decoded too,
+  // the others are not. Other fields are assigned as values. Relationships
+  // are looked up the first time.
   void CopyField(int index, const Recordset& from, int from_index);
   int FieldCount() const;
   std::string FieldName(int index) const;
@@ -254,18 +255,36 @@ class RowMaker {
   RowMaker(const RowMaker&) = delete;
   RowMaker& operator=(const RowMaker&) = delete;
 
-  // Starts `row` from the defaults.
+  // Starts `row` from the defaults, but for the fields PlanStored took.
   void Begin(PreparedRow& row);
   // What Recordset::CopyField and SetValue do during AddNew, into `row`;
   // the same errors, and a failed assignment leaves the field as it was.
   void CopyField(PreparedRow& row, int index, const Recordset& from, int from_index);
   void SetValue(PreparedRow& row, int index, Value&& v);
-  // Ends `row`: builds its keys, unless an auto-number field still waits
-  // for its number.
-  void Finish(PreparedRow& row);
+  // A plan made once per origin table: of the (field, origin field) pairs
+  // given, those that CopyField would move as stored bytes, which
+  // CopyStored then moves together; true for each pair the plan takes. The
+  // decision reads only the two tables' definitions. A new plan replaces
+  // the last one.
+  std::vector<bool> PlanStored(const Recordset& from,
+                               const std::vector<std::pair<int, int>>& fields);
+  // During a row begun with Begin (which leaves the planned fields to
+  // it): what CopyField does for every pair the plan took, for the current
+  // row of `from`, the table the plan was made for. An error leaves the
+  // planned fields at their defaults: the caller may assign them again one
+  // by one, each meeting its own error.
+  void CopyStored(PreparedRow& row, const Recordset& from);
+  // Ends `row`: encodes it as the table stores it, and with `keys` builds
+  // its index keys unless an auto-number field still waits for its number.
+  // An error leaves that work to AddPrepared, where it throws again.
+  void Finish(PreparedRow& row, bool keys = true);
 
  private:
   std::shared_ptr<RecordsetState> shadow_;
+  // The planned pairs as column indexes: (destination, origin), and by
+  // destination column whether the plan gives it its value.
+  std::vector<std::pair<size_t, size_t>> planned_;
+  std::vector<uint8_t> planned_columns_;
 };
 
 class Database {
@@ -343,6 +362,11 @@ class DBEngine {
   DBEngine() = default;
   Workspace workspace_;
 };
+
+// For tests: with false, fields are copied as values only and rows are
+// encoded where they are inserted, the plain path that stored copies must
+// agree with byte for byte. True by default.
+void UseStoredCopies(bool on);
 
 // The password named by a connect string's pwd key ("" when none).
 std::string PasswordFromConnect(const std::string& connect);

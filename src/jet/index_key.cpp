@@ -34,14 +34,9 @@ void Flip(Bytes& b, size_t from) {
 }
 
 void AppendBigEndian(Bytes& out, uint64_t v, int len) {
-  if (len == 1) {
-    out.push_back(static_cast<uint8_t>(v));
-    return;
-  }
-  const size_t at = out.size();
-  out.resize(at + static_cast<size_t>(len));
-  uint8_t* p = out.data() + at;
-  for (int i = 0; i < len; ++i) p[i] = static_cast<uint8_t>(v >> (8 * (len - 1 - i)));
+  // Keys are built a few bytes at a time for every row written: no
+  // zero-filling resize.
+  for (int i = len - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
 struct Code {

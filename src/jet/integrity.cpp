@@ -84,12 +84,14 @@ std::vector<RowId> SeekIndex(Pager& pager, uint32_t root, ByteView key, size_t l
 void Integrity::Invalidate() {
   loaded_ = false;
   links_.clear();
+  same_key_.clear();
   rules_.clear();
 }
 
 const std::vector<RelationLink>& Integrity::Links() {
   if (!loaded_) {
     links_ = LoadRelationLinks(file_);
+    same_key_.assign(links_.size(), -1);
     loaded_ = true;
   }
   return links_;
@@ -179,8 +181,43 @@ void Integrity::CheckUnique(Table& t, const std::vector<Value>& values,
   }
 }
 
+bool Integrity::SameKey(const RelationLink& link, const Table& child, Table& parent) {
+  const size_t n = static_cast<size_t>(&link - links_.data());
+  if (n >= same_key_.size()) return false;
+  if (same_key_[n] >= 0) return same_key_[n] == 1;
+  const TableDef& cd = child.def();
+  const TableDef& pd = parent.def();
+  bool same = link.child_index >= 0 && link.parent_index >= 0;
+  if (same) {
+    const RealIndexDef& ci = cd.real_indexes[static_cast<size_t>(link.child_index)];
+    const RealIndexDef& pi = pd.real_indexes[static_cast<size_t>(link.parent_index)];
+    same = ci.columns.size() == pi.columns.size();
+    for (size_t k = 0; same && k < pi.columns.size(); ++k) {
+      auto it = std::find(link.parent_columns.begin(), link.parent_columns.end(),
+                          pi.columns[k].column_number);
+      if (it == link.parent_columns.end()) {
+        same = false;
+        break;
+      }
+      const uint16_t child_number =
+          link.child_columns[static_cast<size_t>(it - link.parent_columns.begin())];
+      const ColumnDef* cc = cd.ColumnByNumber(child_number);
+      const ColumnDef* pc = pd.ColumnByNumber(pi.columns[k].column_number);
+      // The key's bytes follow the column's type, sort order and scale.
+      same = ci.columns[k].column_number == child_number &&
+             ci.columns[k].ascending == pi.columns[k].ascending && cc && pc &&
+             cc->type == pc->type && cc->sort_order == pc->sort_order &&
+             cc->sort_version == pc->sort_version && cc->precision == pc->precision &&
+             cc->scale == pc->scale;
+    }
+  }
+  same_key_[n] = same ? 1 : 0;
+  return same;
+}
+
 void Integrity::CheckReferenced(Table& t, const std::vector<Value>& values,
-                                const std::vector<Value>* old, const RelationLink* cascading) {
+                                const std::vector<Value>* old, const RelationLink* cascading,
+                                const RowKeys* keys) {
   for (const auto& link : Links()) {
     if (link.child_page != t.def().page || &link == cascading) continue;
     // A null foreign key refers to nothing and needs no row.
@@ -193,10 +230,16 @@ void Integrity::CheckReferenced(Table& t, const std::vector<Value>& values,
       // Storage kept from row to row: every row written comes here.
       thread_local Bytes key;
       thread_local std::vector<RowId> rows;
-      key.clear();
-      AppendMappedKey(key, parent.def(), ri, link.parent_columns, t.def(), link.child_columns,
-                      values);
-      file_.FindIndexRows(parent, static_cast<size_t>(link.parent_index), key, 1, rows);
+      ByteView seek;
+      if (keys && SameKey(link, t, parent)) {
+        seek = (*keys)[static_cast<size_t>(link.child_index)];
+      } else {
+        key.clear();
+        AppendMappedKey(key, parent.def(), ri, link.parent_columns, t.def(), link.child_columns,
+                        values);
+        seek = key;
+      }
+      file_.FindIndexRows(parent, static_cast<size_t>(link.parent_index), seek, 1, rows);
       found = !rows.empty();
     }
     if (!found) throw JetError(kErrNoRelatedRecord, link.parent_name);
@@ -301,7 +344,7 @@ void Integrity::Apply(const std::vector<Change>& plan) {
 void Integrity::CheckInsert(Table& t, const std::vector<Value>& values, RowKeys& keys) {
   CheckValues(t, values);
   CheckUnique(t, values, nullptr, RowId{}, &keys);
-  CheckReferenced(t, values, nullptr, nullptr);
+  CheckReferenced(t, values, nullptr, nullptr, &keys);
 }
 
 void Integrity::Update(Table& t, RowId id, const std::vector<Value>& old_values,

@@ -66,8 +66,14 @@ class Integrity {
   // `keys`: the new row's keys when already built.
   void CheckUnique(Table& t, const std::vector<Value>& values, const std::vector<Value>* old,
                    RowId self, RowKeys* keys);
+  // `keys`: the row's keys when built; a link whose referencing index
+  // keys its values as the referenced index does takes its key from there.
   void CheckReferenced(Table& t, const std::vector<Value>& values,
-                       const std::vector<Value>* old, const RelationLink* cascading);
+                       const std::vector<Value>* old, const RelationLink* cascading,
+                       const RowKeys* keys = nullptr);
+  // Whether the link's referencing index builds, from a row's values, the
+  // very key its referenced index is searched with (kept per link).
+  bool SameKey(const RelationLink& link, const Table& child, Table& parent);
   void PlanDelete(Table& t, RowId id, const std::vector<Value>& old_values,
                   std::vector<Change>& plan);
   void PlanUpdate(Table& t, RowId id, const std::vector<Value>& old_values,
@@ -81,6 +87,7 @@ class Integrity {
   FileState& file_;
   bool loaded_ = false;
   std::vector<RelationLink> links_;
+  std::vector<int8_t> same_key_;  // by link: -1 unknown, 0, 1
   std::map<uint32_t, std::vector<ColumnRule>> rules_;
 };
 

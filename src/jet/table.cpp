@@ -23,6 +23,94 @@ bool IsDataPageOf(const Format& f, ByteView page, uint32_t tdef) {
          OwnerPage(f, page) == tdef;
 }
 
+// Whether a long value of `len` bytes stays inside a row that has `room`
+// bytes left for it, after its header.
+bool StaysInRow(const Format& f, size_t len, size_t room) {
+  return len <= f.max_inline_long_value && f.long_value_header_size + len <= room;
+}
+
+// A long value's payload: Memo as stored text, OLE as its bytes.
+void AppendLongValuePayload(const ColumnDef& col, const Value& v, Bytes& out) {
+  Value c = Coerce(v, col.type);
+  if (col.type == ColumnType::kMemo) {
+    const bool compressed = (col.ext_flags & kColCompressedUnicode) != 0;
+    AppendBytes(out, EncodeText(c.as<std::string>(), 4, compressed));
+  } else {
+    AppendBytes(out, c.as<Binary>());
+  }
+}
+
+// The work EncodeRow and EncodeAhead share: every column's stored bytes
+// into `packed`, short columns first, so that long values know how much
+// room the row has left. Stored bytes are packed where they lie; encoded
+// values go to `arena` (spans by column). `long_value(i, payload, room)`
+// appends column i's long-value header (and any inline payload) to `arena`.
+template <typename LongValue>
+void EncodeColumns(const Format& f, const TableDef& def, const std::vector<Value>& values,
+                   const std::vector<Table::StoredColumn>* stored, Bytes& arena,
+                   std::vector<std::pair<size_t, size_t>>& spans,
+                   std::vector<PackedColumn>& packed, Bytes& scratch,
+                   const LongValue& long_value) {
+  if (values.size() != def.columns.size()) throw JetError(kErrInvalidArgument);
+  if (stored && stored->size() != values.size()) throw JetError(kErrInvalidArgument);
+  auto taken = [&](size_t i) { return stored && (*stored)[i].set && !values[i].is_null(); };
+  // A span of this length marks bytes packed where they lie.
+  constexpr size_t kInPlace = SIZE_MAX;
+  const size_t n = def.columns.size();
+  arena.clear();
+  spans.assign(n, {0, 0});
+  packed.assign(n, PackedColumn{});
+  size_t used = 2 + def.fixed_area_size() + (def.max_columns + 7) / 8 + 4 +
+                2 * size_t{def.var_column_count};
+  for (size_t i = 0; i < n; ++i) {
+    const ColumnDef& c = def.columns[i];
+    const Value& v = values[i];
+    if (c.type == ColumnType::kBoolean) {
+      packed[i].present = BooleanBit(v);
+      continue;
+    }
+    if (v.is_null() || IsLongValue(c.type)) continue;
+    size_t size;
+    if (taken(i)) {
+      const Bytes& b = (*stored)[i].bytes;
+      packed[i].data = b;
+      spans[i] = {0, kInPlace};
+      size = b.size();
+    } else {
+      const size_t start = arena.size();
+      AppendEncodedValue(c, v, 4, arena);
+      size = arena.size() - start;
+      spans[i] = {start, size};
+    }
+    if (c.fixed() && size != c.length) throw JetError(kErrInvalidArgument);
+    packed[i].present = true;
+    if (!c.fixed()) used += size;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    const ColumnDef& c = def.columns[i];
+    if (!IsLongValue(c.type) || values[i].is_null()) continue;
+    size_t room = used < f.max_row_size ? f.max_row_size - used : 0;
+    ByteView payload;
+    if (taken(i)) {
+      payload = (*stored)[i].bytes;
+    } else {
+      scratch.clear();
+      AppendLongValuePayload(c, values[i], scratch);
+      payload = scratch;
+    }
+    const size_t start = arena.size();
+    long_value(i, payload, room);
+    spans[i] = {start, arena.size() - start};
+    packed[i].present = true;
+    used += arena.size() - start;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    if (packed[i].present && spans[i].second != kInPlace) {
+      packed[i].data = ByteView(arena.data() + spans[i].first, spans[i].second);
+    }
+  }
+}
+
 }  // namespace
 
 Table::Table(std::shared_ptr<Pager> pager, TableDef def, std::string name)
@@ -262,12 +350,12 @@ uint32_t Table::PlaceLongValueRow(ByteView row, RowId& where) {
   return last_lval_page_;
 }
 
-Bytes Table::WriteLongValue(const Bytes& payload, size_t row_room) {
+Bytes Table::WriteLongValue(ByteView payload, size_t row_room) {
   const Format& f = format();
   if (payload.size() > kMaxLongValue) throw JetError(kErrRecordTooLarge);
   uint32_t len = static_cast<uint32_t>(payload.size());
   Bytes header(f.long_value_header_size, 0);
-  if (len <= f.max_inline_long_value && f.long_value_header_size + len <= row_room) {
+  if (StaysInRow(f, len, row_room)) {
     Put32(header, 0, len | kLongValueInline);
     AppendBytes(header, payload);
     return header;
@@ -307,73 +395,94 @@ Bytes Table::WriteLongValue(const Bytes& payload, size_t row_room) {
   return header;
 }
 
-Bytes Table::EncodeColumn(const ColumnDef& col, const Value& v, size_t row_room) {
-  if (!IsLongValue(col.type)) return EncodeValue(col, v, 4);
-  Value c = Coerce(v, col.type);
-  Bytes payload;
-  if (col.type == ColumnType::kMemo) {
-    payload = EncodeText(c.as<std::string>(), 4, (col.ext_flags & kColCompressedUnicode) != 0);
-  } else {
-    payload = c.as<Binary>();
-  }
-  return WriteLongValue(payload, row_room);
-}
-
 void Table::EncodeRow(const std::vector<Value>& values, size_t min_size,
                       const std::vector<StoredColumn>* stored) {
-  if (values.size() != def_.columns.size()) throw JetError(kErrInvalidArgument);
-  if (stored && stored->size() != values.size()) throw JetError(kErrInvalidArgument);
-  auto taken = [&](size_t i) { return stored && (*stored)[i].set && !values[i].is_null(); };
-  const Format& f = format();
-  const size_t n = def_.columns.size();
-  arena_.clear();
-  spans_.assign(n, {0, 0});
-  packed_.assign(n, PackedColumn{});
-  // Short columns first, so long values know how much room the row has left.
-  size_t used = 2 + def_.fixed_area_size() + (def_.max_columns + 7) / 8 + 4 +
-                2 * size_t{def_.var_column_count};
-  for (size_t i = 0; i < n; ++i) {
-    const ColumnDef& c = def_.columns[i];
-    const Value& v = values[i];
-    if (c.type == ColumnType::kBoolean) {
-      packed_[i].present = BooleanBit(v);
-      continue;
-    }
-    if (v.is_null() || IsLongValue(c.type)) continue;
-    size_t start = arena_.size();
-    if (taken(i)) {
-      const Bytes& b = (*stored)[i].bytes;
-      arena_.insert(arena_.end(), b.begin(), b.end());
-    } else {
-      AppendEncodedValue(c, v, 4, arena_);
-    }
-    if (c.fixed() && arena_.size() - start != c.length) throw JetError(kErrInvalidArgument);
-    spans_[i] = {start, arena_.size() - start};
-    packed_[i].present = true;
-    if (!c.fixed()) used += arena_.size() - start;
-  }
-  for (size_t i = 0; i < n; ++i) {
-    const ColumnDef& c = def_.columns[i];
-    if (!IsLongValue(c.type) || values[i].is_null()) continue;
-    size_t room = used < f.max_row_size ? f.max_row_size - used : 0;
-    Bytes header =
-        taken(i) ? WriteLongValue((*stored)[i].bytes, room) : EncodeColumn(c, values[i], room);
-    spans_[i] = {arena_.size(), header.size()};
-    arena_.insert(arena_.end(), header.begin(), header.end());
-    packed_[i].present = true;
-    used += header.size();
-  }
-  for (size_t i = 0; i < n; ++i) {
-    if (packed_[i].present) packed_[i].data = ByteView(arena_.data() + spans_[i].first, spans_[i].second);
-  }
+  EncodeColumns(format(), def_, values, stored, arena_, spans_, packed_, payload_,
+                [&](size_t, ByteView payload, size_t room) {
+                  AppendBytes(arena_, WriteLongValue(payload, room));
+                });
   PackRowInto(def_, packed_, min_size, row_);
+}
+
+void Table::EncodeAhead(const Format& f, const TableDef& def, const std::vector<Value>& values,
+                        const std::vector<StoredColumn>* stored, EncodedRow& out) {
+  // Reused from row to row by the thread that encodes.
+  thread_local Bytes arena, scratch;
+  thread_local std::vector<std::pair<size_t, size_t>> spans;
+  thread_local std::vector<PackedColumn> packed;
+  out.outside.clear();
+  out.payloads.clear();
+  out.numbers.clear();
+  EncodeColumns(f, def, values, stored, arena, spans, packed, scratch,
+                [&](size_t i, ByteView payload, size_t room) {
+                  if (payload.size() > kMaxLongValue) throw JetError(kErrRecordTooLarge);
+                  const auto len = static_cast<uint32_t>(payload.size());
+                  const size_t at = arena.size();
+                  arena.resize(at + f.long_value_header_size, 0);
+                  if (StaysInRow(f, len, room)) {
+                    Put32(std::span<uint8_t>(arena), at, len | kLongValueInline);
+                    AppendBytes(arena, payload);
+                    return;
+                  }
+                  // Stored bytes stay where they are until the insert; a
+                  // value's payload is kept here.
+                  if (payload.data() != scratch.data()) {
+                    out.outside.push_back({i, 0, payload, SIZE_MAX, 0});
+                    return;
+                  }
+                  out.outside.push_back({i, 0, {}, out.payloads.size(), payload.size()});
+                  AppendBytes(out.payloads, payload);
+                });
+  for (auto& o : out.outside) {
+    if (o.kept != SIZE_MAX) o.payload = ByteView(out.payloads).subspan(o.kept, o.kept_size);
+  }
+  PackRowInto(def, packed, 0, out.row);
+  if (!out.outside.empty()) {
+    // Each waiting header's place in the packed row.
+    thread_local std::vector<ColumnSlice> slices;
+    CrackRow(f, def, out.row, slices);
+    for (auto& o : out.outside) {
+      o.header_at = static_cast<size_t>(slices[o.column].data.data() - out.row.data());
+    }
+  }
+  const size_t ncols = Get16(out.row, 0);
+  const size_t mask_at = out.row.size() - (ncols + 7) / 8;
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    const ColumnDef& c = def.columns[i];
+    if (!c.auto_number() || !values[i].is_null()) continue;
+    out.numbers.push_back({i, 2 + size_t{c.fixed_offset}, mask_at + c.number / 8,
+                           static_cast<uint8_t>(1u << (c.number % 8))});
+  }
 }
 
 RowId Table::Insert(const std::vector<Value>& values) {
   const std::vector<StoredColumn>* stored = staged_;
+  EncodedRow* ready = staged_row_;
   staged_ = nullptr;
-  EncodeRow(values, 0, stored);
-  RowId id = PlaceRow(row_, 0);
+  staged_row_ = nullptr;
+  ByteView row;
+  if (ready) {
+    if (values.size() != def_.columns.size()) throw JetError(kErrInvalidArgument);
+    std::span<uint8_t> bytes(ready->row);
+    for (const auto& n : ready->numbers) {
+      const Value& v = values[n.column];
+      if (v.is_null()) continue;
+      Put32(bytes, n.value_at, static_cast<uint32_t>(v.as<int32_t>()));
+      bytes[n.mask_at] = static_cast<uint8_t>(bytes[n.mask_at] | n.bit);
+    }
+    // Long values take their pages in column order, before the row, as
+    // EncodeRow writes them.
+    for (const auto& o : ready->outside) {
+      const Bytes header = WriteLongValue(o.payload, 0);
+      std::copy(header.begin(), header.end(),
+                bytes.begin() + static_cast<ptrdiff_t>(o.header_at));
+    }
+    row = ready->row;
+  } else {
+    EncodeRow(values, 0, stored);
+    row = row_;
+  }
+  RowId id = PlaceRow(row, 0);
   ++def_.row_count;
   def_dirty_ = true;
   return id;

@@ -85,6 +85,42 @@ class Table {
   // them. `stored` must outlive the Insert.
   void StageStored(const std::vector<StoredColumn>* stored) { staged_ = stored; }
 
+  // A new row encoded away from the table, on another thread if need be:
+  // the bytes Insert would store for the same values, but that long values
+  // too large to stay in the row wait here for their pages (their 12-byte
+  // headers zero in the row), and so do auto-numbers not yet given (zeros,
+  // their null-mask bit clear). A waiting long value's payload is a view of
+  // the stored bytes it was encoded from, or of `payloads`.
+  struct EncodedRow {
+    Bytes row;
+    struct Outside {
+      size_t column;
+      size_t header_at;  // in `row`
+      ByteView payload;
+      size_t kept;       // where in `payloads`, or SIZE_MAX
+      size_t kept_size;
+    };
+    std::vector<Outside> outside;
+    Bytes payloads;
+    struct Number {
+      size_t column;
+      size_t value_at;
+      size_t mask_at;
+      uint8_t bit;
+    };
+    std::vector<Number> numbers;
+  };
+  // Encodes `values` (and `stored`, as StageStored takes them) for a table
+  // of `def` into `out`. Reads nothing but its arguments. The errors
+  // Insert's encoding would throw.
+  static void EncodeAhead(const Format& f, const TableDef& def, const std::vector<Value>& values,
+                          const std::vector<StoredColumn>* stored, EncodedRow& out);
+  // Gives the next Insert, and only that one, its row ready made: the
+  // values it is given must be those `row` was encoded from, but for the
+  // auto-numbers it left waiting. nullptr withdraws it; `row`, and the
+  // stored bytes it was encoded from, must outlive the Insert.
+  void StageEncoded(EncodedRow* row) { staged_row_ = row; }
+
   // Stores a row of one value per definition column (values already of the
   // column types; nulls allowed) and returns where it went. No checks beyond
   // the row's size: integrity lives above.
@@ -112,8 +148,7 @@ class Table {
   void set_checked_for_writing() { checked_for_writing_ = true; }
 
  private:
-  Bytes EncodeColumn(const ColumnDef& col, const Value& v, size_t row_room);
-  Bytes WriteLongValue(const Bytes& payload, size_t row_room);
+  Bytes WriteLongValue(ByteView payload, size_t row_room);
   Bytes ReadLongValue(ByteView header);
   void ReadLongValueInto(ByteView header, Bytes& out);
   RowId PlaceRow(ByteView row, uint16_t flags);
@@ -132,9 +167,11 @@ class Table {
   void EncodeRow(const std::vector<Value>& values, size_t min_size,
                  const std::vector<StoredColumn>* stored = nullptr);
   const std::vector<StoredColumn>* staged_ = nullptr;
+  EncodedRow* staged_row_ = nullptr;
 
   std::vector<ColumnSlice> slices_;
   Bytes scratch_;
+  Bytes payload_;  // a long value's, while EncodeRow writes it
   Bytes arena_;
   std::vector<std::pair<size_t, size_t>> spans_;
   std::vector<PackedColumn> packed_;

@@ -34,6 +34,8 @@ struct Slot {
   int from = kAbsent;
   int to = kAbsent;
   const FieldCopy* field = nullptr;
+  // Moved by RowMaker::CopyStored with the other planned fields.
+  bool planned = false;
   bool present() const { return from != kAbsent && to != kAbsent; }
 };
 
@@ -233,7 +235,16 @@ void Prepare(AheadRow& a, RowMaker& maker, const Recordset& rs, const std::vecto
   a.read_error = nullptr;
   try {
     maker.Begin(a.row);
+    // The planned fields together; should that fail, every field again one
+    // by one, each meeting its own error.
+    bool one_by_one = false;
+    try {
+      maker.CopyStored(a.row, rs);
+    } catch (const JetError&) {
+      one_by_one = true;
+    }
     for (const Slot& s : slots) {
+      if (s.planned && !one_by_one) continue;
       try {
         if (!guarded) {
           AssignAhead(maker, a.row, rs, s);
@@ -255,12 +266,12 @@ void Prepare(AheadRow& a, RowMaker& maker, const Recordset& rs, const std::vecto
         break;
       }
     }
-    if (!a.error && build_keys) {
+    if (!a.error) {
       try {
-        maker.Finish(a.row);
+        maker.Finish(a.row, build_keys);
       } catch (const JetError&) {
-        // The keys are built again when the row is stored, where the error
-        // belongs.
+        // The row is encoded and its keys built again when it is stored,
+        // where the error belongs.
       }
     }
     ReadKey(rs, key_positions, a.key);
@@ -292,8 +303,8 @@ void ReadAhead(Recordset& rs, RowMaker& maker, const std::vector<Slot>& slots, b
       break;
     }
     AheadRow& a = b->rows[b->count++];
-    // Index keys are built here while reading keeps ahead; when the storing
-    // thread has caught up, it builds them itself.
+    // Rows are encoded here; index keys too while reading keeps ahead: when
+    // the storing thread has caught up, it builds them itself.
     Prepare(a, maker, rs, slots, guarded, key_positions, ch.Waiting() > 0);
     if (a.error || a.other) break;
     // A full batch goes at once, so the one in hand always has room.
@@ -390,6 +401,15 @@ void CopyTable(Database& origen, Database& destino, const TableCopy& copy, Migra
     }
   }
   if (maker) {
+    std::vector<std::pair<int, int>> pairs;
+    std::vector<Slot*> paired;
+    for (Slot& s : slots) {
+      if (!s.present() || s.field->convert) continue;
+      pairs.emplace_back(s.to, s.from);
+      paired.push_back(&s);
+    }
+    const std::vector<bool> planned = maker->PlanStored(rs_origen, pairs);
+    for (size_t i = 0; i < paired.size(); ++i) paired[i]->planned = planned[i];
     Channel ch(kAheadBatches, kAheadRows);
     std::thread reader(
         [&] { ReadAhead(rs_origen, *maker, slots, guarded, key_positions, ch); });

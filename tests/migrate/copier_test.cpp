@@ -172,7 +172,7 @@ INSTANTIATE_TEST_SUITE_P(Reading, RefusedRows,
 // Jet 4 to Jet 4, text, memo and binary fields move as stored bytes: short
 // text, memos kept in the row, on one page and over several,
 // binary and OLE values, nulls. Each reads back as the origin's; an indexed
-// text field, which takes values instead, still refuses a duplicate.
+// text field, whose value is decoded for its key, still refuses a duplicate.
 TEST(StoredBytes, EveryKindOfValueArrivesUnchanged) {
   ts::TempDir dir;
   const std::string table =
