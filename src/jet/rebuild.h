@@ -1,0 +1,140 @@
+// Writing a whole new Jet 4 database from a description of what it holds:
+// tables (columns, their properties, indexes), relations, queries, the
+// database's own properties and password, and each table's rows from a
+// source the caller gives. Compact reads a healthy file into this
+// description; repair fills it from whatever a damaged one still yields.
+//
+// The new file starts as the engine's own new database (system tables,
+// containers, access entries); the description adds the rest. It is built
+// under a copy's name beside `path` and appears there whole when
+// WriteDatabase returns, or not at all (3204 when `path` exists).
+//
+// The description is independent of the origin's format: Jet 3 names,
+// sizes and property blobs are taken as they are and written as Jet 4.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jet/bytes.h"
+#include "jet/database.h"
+#include "jet/error.h"
+#include "jet/props.h"
+#include "jet/value.h"
+
+namespace jet::rebuild {
+
+struct Column {
+  // Name, type, size (Text in characters, Binary in bytes), precision and
+  // scale, auto_number. Its required / allow_zero_length / default_value
+  // are not used: a column's properties come from Table::properties.
+  NewColumn column;
+  bool compressed_unicode = false;  // Text and Memo stored compressed
+  bool hyperlink = false;           // Memo holding a hyperlink
+};
+
+struct Table {
+  std::string name;
+  // In column-number order; every row gives its values in this order.
+  std::vector<Column> columns;
+  // The table's own indexes (primary, unique, plain), in the order they are
+  // numbered. Foreign-key indexes are not listed: relations make them.
+  std::vector<NewIndex> indexes;
+  // The table's LvProp (its own map and one per column), written as Jet 4;
+  // the Required, AllowZeroLength and DefaultValue found there are the
+  // columns' rules. Stored after the rows, so rows that break them (as an
+  // origin may hold, having had the rule added later) still go in.
+  Properties properties;
+  // The value the auto-number column hands out next. Unset: one more than
+  // the highest value stored, or 1 for an empty table.
+  std::optional<int32_t> next_auto_number;
+};
+
+// A relation as FileState::CreateRelation takes it: `table` is the
+// referenced (one) side, `foreign_table` the referencing side, attributes
+// as DAO's (2 not enforced, 256 cascade updates, 4096 cascade deletes).
+using Relation = FileState::NewRelation;
+
+// A saved query: its MSysObjects entry and its MSysQueries rows.
+struct Query {
+  std::string name;
+  int32_t flags = 0;        // MSysObjects.Flags: the kind of query
+  Properties properties;    // MSysObjects.LvProp
+  Bytes lv_extra;           // MSysObjects.LvExtra, as stored; empty for none
+  // Each MSysQueries row by column name (ObjectId left out; it is given
+  // the query's new id). Columns the new table lacks are dropped.
+  std::vector<std::vector<std::pair<std::string, Value>>> rows;
+};
+
+// An object under the Databases container other than MSysDb (the summary
+// and user-defined property documents): name, type and properties.
+struct Document {
+  std::string name;
+  int16_t type = 0;
+  int32_t flags = 0;
+  Properties properties;
+};
+
+struct Database {
+  std::vector<Table> tables;
+  std::vector<Relation> relations;
+  std::vector<Query> queries;
+  Properties database_properties;  // MSysDb's LvProp
+  std::vector<Document> documents;
+  std::string password;            // empty: none
+  bool encrypt = false;            // RC4 page encryption
+};
+
+// Receives one row: values in the table's column order, of the columns'
+// types (nulls allowed). The callee may take the values' storage.
+using RowSink = std::function<void(std::vector<Value>& row)>;
+// Gives every row of tables[table] to `sink`, in the order they are to be
+// stored (PrimaryKeyOrder below sorts them). Called once per table, in
+// table order. May throw; the new file is then not written.
+using RowSource = std::function<void(size_t table, const RowSink& sink)>;
+
+struct Options {
+  // A row the new file refuses (a duplicate key, a value too big for its
+  // column) is handed here with the error, and the write goes on. Unset:
+  // the error ends the write.
+  std::function<void(size_t table, const std::vector<Value>& row, const JetError& e)> on_refused_row;
+  // A relation whose rows do not satisfy it: written not enforced and
+  // reported here. Unset: the error (3379) ends the write.
+  std::function<void(const Relation& relation)> on_unenforced_relation;
+};
+
+struct Report {
+  std::vector<size_t> rows_stored;   // by table
+  std::vector<size_t> rows_refused;  // by table
+};
+
+// Writes the database at `path`. Errors: 3204 when `path` exists, 3044
+// when its folder does not, the disk's (3026, 3043), and those of the
+// description (3010 a name twice, 3001 a bad size, ...) or the source.
+Report WriteDatabase(const std::string& path, const Database& db, const RowSource& rows,
+                     const Options& options = {});
+
+// The primary key of a table's rows in the new file's encoding, so that a
+// source can put rows in key order: rows whose keys compare lower (by
+// CompareKeys) go first. A table without a primary key gives empty keys.
+class PrimaryKey {
+ public:
+  explicit PrimaryKey(const Table& table);
+  bool present() const { return !columns_.empty(); }
+  Bytes Key(const std::vector<Value>& row) const;
+
+ private:
+  TableDef def_;
+  RealIndexDef index_;
+  std::vector<size_t> columns_;
+};
+
+// Positions of `rows` sorted by primary key (stable; the given order when
+// the table has none).
+std::vector<size_t> PrimaryKeyOrder(const Table& table, const std::vector<std::vector<Value>>& rows);
+
+}  // namespace jet::rebuild
