@@ -529,6 +529,66 @@ void FileState::AddCatalogRows(const std::string& name, int32_t id, int16_t type
   catalog_.push_back(e);
 }
 
+int32_t FileState::NextNonTableId() const {
+  // Objects without a TDEF count up from the first non-table id.
+  int32_t id = catalog::kFirstNonTableObjectId;
+  for (const auto& e : catalog_) {
+    if (e.id < 0 && e.id >= id) id = e.id + 1;
+  }
+  return id;
+}
+
+int32_t FileState::AddObject(const std::string& name, int32_t parent_id, int16_t type,
+                             int32_t flags, const Bytes& lvprop, const Bytes& lv_extra) {
+  if (!pager_->writable()) throw JetError(kErrReadOnly);
+  if (name.empty() || name.size() > 64) throw JetError(kErrNameInvalid, name);
+  const int32_t id = NextNonTableId();
+  Table& objects = TableAt(kMSysObjectsPage, "MSysObjects");
+  Table& aces = TableAt(kMSysAcesPage, "MSysACEs");
+  const Date now = Now();
+  std::vector<std::pair<std::string, Value>> cols = {
+      {"Id", Value(id)},
+      {"ParentId", Value(parent_id)},
+      {"Name", Value(name)},
+      {"Type", Value(int32_t{type})},
+      {"DateCreate", Value(now)},
+      {"DateUpdate", Value(now)},
+      {"Owner", Value(catalog::SidBytes(catalog::Sid::kAdmin))},
+      {"Flags", Value(flags)}};
+  if (!lvprop.empty()) cols.push_back({"LvProp", Value(lvprop)});
+  if (!lv_extra.empty()) cols.push_back({"LvExtra", Value(lv_extra)});
+  RowId row = InsertRow(objects, RowByName(objects.def(), cols));
+  for (const auto& a : catalog::NewTableAces(id)) {
+    InsertRow(aces, RowByName(aces.def(), {{"ObjectId", Value(a.object_id)},
+                                           {"SID", Value(catalog::SidBytes(a.sid))},
+                                           {"ACM", Value(a.acm)},
+                                           {"FInheritable", Value(a.inheritable)}}));
+  }
+  CatalogEntry e;
+  e.id = id;
+  e.parent_id = parent_id;
+  e.name = name;
+  e.type = type;
+  e.flags = flags;
+  e.row = row;
+  catalog_.push_back(e);
+  return id;
+}
+
+void FileState::SetObjectProperties(int32_t id, const Bytes& lvprop) {
+  auto e = std::find_if(catalog_.begin(), catalog_.end(),
+                        [&](const CatalogEntry& c) { return c.id == id; });
+  if (e == catalog_.end()) throw JetError(kErrItemNotFound);
+  Table& objects = TableAt(kMSysObjectsPage, "MSysObjects");
+  const ColumnDef* col = objects.def().FindColumn("LvProp");
+  if (!col) throw JetError(kErrCorrupt);
+  const std::vector<Value> old_values = objects.ReadRow(e->row);
+  std::vector<Value> values = old_values;
+  values[static_cast<size_t>(col - objects.def().columns.data())] =
+      lvprop.empty() ? Value() : Value(lvprop);
+  UpdateRow(objects, e->row, old_values, values);
+}
+
 // ---- rows with index maintenance ----
 
 RowId FileState::InsertRow(Table& t, const std::vector<Value>& values, RowKeys* keys) {

@@ -115,6 +115,15 @@ class FileState {
     int attributes = 0;
   };
   std::vector<RelationInfo> Relations();
+  // A catalogue object that is neither a table nor a relationship (a saved
+  // query, a property document): its MSysObjects row, owned by Admin, with
+  // the access entries a new table gets. Its id comes from the counter of
+  // objects without a TDEF. Returns the id.
+  int32_t AddObject(const std::string& name, int32_t parent_id, int16_t type, int32_t flags,
+                    const Bytes& lvprop, const Bytes& lv_extra);
+  // Replaces the LvProp of catalogue object `id` (empty: none). 3265 when
+  // there is no such object.
+  void SetObjectProperties(int32_t id, const Bytes& lvprop);
   void DropTable(const std::string& name);
   void DropIndex(const std::string& table, const std::string& index);
 
@@ -166,6 +175,8 @@ class FileState {
   FileState() = default;
   void LoadCatalog();
   void AddCatalogRows(const std::string& name, int32_t id, int16_t type, const Bytes& lvprop);
+  // The id of the next object without a TDEF.
+  int32_t NextNonTableId() const;
   RowId AddUsageMapRow(const Bytes& row);
   uint32_t BuildIndexPages(Table& t, RealIndexDef& ri, std::vector<IndexEntry> entries);
   void CreateIndexOn(Table& t, const NewIndex& index);

@@ -35,6 +35,8 @@ struct Column {
   NewColumn column;
   bool compressed_unicode = false;  // Text and Memo stored compressed
   bool hyperlink = false;           // Memo holding a hyperlink
+  bool auto_guid = false;           // GUID the engine fills in for a new row
+  bool fixed_length = false;        // Text stored at full size in the fixed area
 };
 
 struct Table {
@@ -132,6 +134,10 @@ class PrimaryKey {
   RealIndexDef index_;
   std::vector<size_t> columns_;
 };
+
+// Properties parsed from a blob of a Jet `version` file with their text
+// values re-encoded as Jet 4 stores them (Jet 4's own are kept as they are).
+Properties AsJet4(const Properties& props, int version);
 
 // Positions of `rows` sorted by primary key (stable; the given order when
 // the table has none).

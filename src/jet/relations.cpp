@@ -302,12 +302,7 @@ void FileState::CreateRelation(const NewRelation& relation) {
                                             {"szReferencedObject", Value(r.referenced_object)},
                                             {"szReferencedColumn", Value(r.referenced_column)}}));
   }
-  // Objects without a TDEF count up from the first non-table id.
-  int32_t id = catalog::kFirstNonTableObjectId;
-  for (const auto& e : catalog_) {
-    if (e.id < 0 && e.id >= id) id = e.id + 1;
-  }
-  AddCatalogRows(relation.name, id, catalog::kObjectRelationship, Bytes{});
+  AddCatalogRows(relation.name, NextNonTableId(), catalog::kObjectRelationship, Bytes{});
 
   if (enforce) {
     const uint8_t cascade_updates = (relation.attributes & catalog::kRelUpdateCascade) ? 1 : 0;

@@ -1,0 +1,345 @@
+#include "jet/compact.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <random>
+
+#include "jet/catalog_layout.h"
+#include "jet/file.h"
+#include "jet/index_key.h"
+#include "jet/structure_check.h"
+#include "jet/table.h"
+#include "jet/text.h"
+
+namespace jet {
+namespace {
+
+constexpr int16_t kObjectQuery = 5;
+
+// One MSysObjects row with what compaction carries over.
+struct ObjectRecord {
+  int32_t id = 0;
+  int32_t parent_id = 0;
+  std::string name;
+  int16_t type = 0;
+  int32_t flags = 0;
+  Bytes lvprop;
+  Bytes lv_extra;
+};
+
+std::vector<ObjectRecord> ReadObjects(FileState& file) {
+  Table& objects = file.GetTable("MSysObjects");
+  const TableDef& def = objects.def();
+  auto slot = [&](const char* name) -> int {
+    const ColumnDef* c = def.FindColumn(name);
+    return c ? static_cast<int>(c - def.columns.data()) : -1;
+  };
+  const int id = slot("Id"), parent = slot("ParentId"), name = slot("Name"), type = slot("Type"),
+            flags = slot("Flags"), lvprop = slot("LvProp"), lv_extra = slot("LvExtra");
+  if (id < 0 || parent < 0 || name < 0 || type < 0 || flags < 0) throw JetError(kErrCorrupt);
+  std::vector<ObjectRecord> out;
+  std::vector<Value> row;
+  // In stored order: the order tables are listed in, kept in the new file.
+  Table::Scan scan(objects, Table::MovedRows::kWhereStored);
+  while (scan.Next()) {
+    objects.DecodeRow(scan.bytes(), row);
+    auto number = [&](int s) {
+      const Value& v = row[static_cast<size_t>(s)];
+      return v.is<int32_t>() ? v.as<int32_t>() : 0;
+    };
+    auto blob = [&](int s) {
+      if (s < 0) return Bytes{};
+      const Value& v = row[static_cast<size_t>(s)];
+      return v.is<Binary>() ? v.as<Binary>() : Bytes{};
+    };
+    ObjectRecord r;
+    r.id = number(id);
+    r.parent_id = number(parent);
+    if (row[static_cast<size_t>(name)].is<std::string>()) r.name = row[static_cast<size_t>(name)].as<std::string>();
+    r.type = static_cast<int16_t>(number(type));
+    r.flags = number(flags);
+    r.lvprop = blob(lvprop);
+    r.lv_extra = blob(lv_extra);
+    out.push_back(std::move(r));
+  }
+  return out;
+}
+
+Properties PropertiesOf(const Bytes& blob, int version) {
+  if (blob.empty()) return {};
+  return rebuild::AsJet4(ParseProperties(blob, version), version);
+}
+
+// The definition's columns in column-number order.
+std::vector<const ColumnDef*> ByNumber(const TableDef& def) {
+  std::vector<const ColumnDef*> cols;
+  for (const auto& c : def.columns) cols.push_back(&c);
+  std::stable_sort(cols.begin(), cols.end(),
+                   [](const ColumnDef* a, const ColumnDef* b) { return a->number < b->number; });
+  return cols;
+}
+
+rebuild::Table DescribeTable(Table& t, const Bytes& lvprop, int version) {
+  const TableDef& def = t.def();
+  rebuild::Table out;
+  out.name = t.name();
+  for (const ColumnDef* c : ByNumber(def)) {
+    rebuild::Column col;
+    col.column.name = c->name;
+    col.column.type = c->type;
+    col.column.auto_number = c->auto_number();
+    if (c->type == ColumnType::kText) col.column.size = version >= 4 ? c->length / 2 : c->length;
+    if (c->type == ColumnType::kBinary) col.column.size = c->length;
+    if (c->type == ColumnType::kDecimal) {
+      col.column.precision = c->precision;
+      col.column.scale = c->scale;
+    }
+    // Jet 3 text takes a byte a character; compressed, Jet 4's mostly does too.
+    const bool text = c->type == ColumnType::kText || c->type == ColumnType::kMemo;
+    col.compressed_unicode = text && (version < 4 || (c->ext_flags & kColCompressedUnicode));
+    col.hyperlink = (c->flags & kColHyperlink) != 0;
+    col.auto_guid = (c->flags & kColAutoGuid) != 0;
+    col.fixed_length = c->type == ColumnType::kText && c->fixed();
+    out.columns.push_back(std::move(col));
+  }
+  std::vector<const LogicalIndexDef*> own;
+  for (const auto& li : def.indexes) {
+    if (li.type != kIdxForeign) own.push_back(&li);
+  }
+  std::stable_sort(own.begin(), own.end(), [](const auto* a, const auto* b) {
+    return a->index_number < b->index_number;
+  });
+  for (const LogicalIndexDef* li : own) {
+    if (li->real_index >= def.real_indexes.size()) throw JetError(kErrCorrupt);
+    const RealIndexDef& ri = def.real_indexes[li->real_index];
+    NewIndex ni;
+    ni.name = li->name;
+    ni.primary = li->type == kIdxPrimary;
+    ni.unique = (ri.flags & kIdxUnique) != 0;
+    ni.required = (ri.flags & kIdxRequired) != 0;
+    ni.ignore_nulls = (ri.flags & kIdxIgnoreNulls) != 0;
+    for (const auto& ic : ri.columns) {
+      const ColumnDef* c = def.ColumnByNumber(ic.column_number);
+      if (!c) throw JetError(kErrCorrupt);
+      ni.columns.push_back(c->name);
+      ni.descending.push_back(!ic.ascending);
+    }
+    out.indexes.push_back(std::move(ni));
+  }
+  out.properties = PropertiesOf(lvprop, version);
+  return out;
+}
+
+std::vector<rebuild::Query> DescribeQueries(FileState& file, const std::vector<ObjectRecord>& objects,
+                                            int version) {
+  std::vector<rebuild::Query> out;
+  std::map<int32_t, size_t> by_id;
+  for (const auto& o : objects) {
+    if (o.parent_id != catalog::kTablesContainerId || o.type != kObjectQuery) continue;
+    rebuild::Query q;
+    q.name = o.name;
+    q.flags = o.flags;
+    q.properties = PropertiesOf(o.lvprop, version);
+    q.lv_extra = o.lv_extra;
+    by_id[o.id] = out.size();
+    out.push_back(std::move(q));
+  }
+  if (out.empty()) return out;
+  Table& queries = file.GetTable("MSysQueries");
+  const TableDef& def = queries.def();
+  const ColumnDef* object_id = def.FindColumn("ObjectId");
+  if (!object_id) throw JetError(kErrCorrupt);
+  const size_t id_slot = static_cast<size_t>(object_id - def.columns.data());
+  std::vector<Value> row;
+  Table::Scan scan(queries);
+  while (scan.Next()) {
+    queries.DecodeRow(scan.bytes(), row);
+    if (!row[id_slot].is<int32_t>()) continue;
+    auto it = by_id.find(row[id_slot].as<int32_t>());
+    if (it == by_id.end()) continue;
+    std::vector<std::pair<std::string, Value>> cells;
+    for (const ColumnDef* c : ByNumber(def)) {
+      if (c == object_id) continue;
+      cells.push_back({c->name, row[static_cast<size_t>(c - def.columns.data())]});
+    }
+    out[it->second].rows.push_back(std::move(cells));
+  }
+  return out;
+}
+
+// Relations in the order they were made (their objects' ids), so that
+// the referenced sides' index names come out in the same order.
+std::vector<rebuild::Relation> DescribeRelations(FileState& file,
+                                                 const std::vector<ObjectRecord>& objects,
+                                                 const rebuild::Database& db) {
+  std::map<std::u16string, int32_t> made;
+  for (const auto& o : objects) {
+    if (o.parent_id == catalog::kRelationshipsContainerId) made[FoldName(o.name)] = o.id;
+  }
+  auto known = [&](const std::string& name) {
+    return std::any_of(db.tables.begin(), db.tables.end(),
+                       [&](const rebuild::Table& t) { return NamesEqual(t.name, name); });
+  };
+  std::vector<rebuild::Relation> out;
+  for (const auto& r : file.Relations()) {
+    // Relations among system tables are the new file's own business.
+    if (!known(r.table) || !known(r.foreign_table)) continue;
+    out.push_back({r.name, r.table, r.foreign_table, r.fields, r.attributes});
+  }
+  std::stable_sort(out.begin(), out.end(), [&](const auto& a, const auto& b) {
+    return made[FoldName(a.name)] < made[FoldName(b.name)];
+  });
+  return out;
+}
+
+std::string RandomCopyName(const std::string& path) {
+  std::random_device rd;
+  char digits[9];
+  std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(rd()));
+  // Named as the engine names a copy of `path`, so that one left by a
+  // process that died is removed by the file's next open.
+  return path + ".~mq" + digits;
+}
+
+}  // namespace
+
+rebuild::Database DescribeDatabase(FileState& file) {
+  const int version = file.pager().format().version;
+  const HeaderInfo& header = file.pager().header();
+  rebuild::Database db;
+  db.password = header.password;
+  db.encrypt = header.db_key != 0;
+  const std::vector<ObjectRecord> objects = ReadObjects(file);
+  for (const auto& o : objects) {
+    if (o.parent_id == catalog::kTablesContainerId && o.type == catalog::kObjectTable &&
+        (o.flags & 0x80000002) == 0) {
+      Table& t = file.TableAt(static_cast<uint32_t>(o.id) & 0x00ffffff, o.name);
+      // Index trees and usage maps must read whole: a damaged file is
+      // repair's business, not something to copy half of.
+      CheckBeforeWriting(t);
+      db.tables.push_back(DescribeTable(t, o.lvprop, version));
+    } else if (o.parent_id == catalog::kDatabasesContainerId) {
+      if (o.id == catalog::kMSysDbId) {
+        db.database_properties = PropertiesOf(o.lvprop, version);
+      } else {
+        db.documents.push_back({o.name, o.type, o.flags, PropertiesOf(o.lvprop, version)});
+      }
+    }
+  }
+  db.relations = DescribeRelations(file, objects, db);
+  db.queries = DescribeQueries(file, objects, version);
+  return db;
+}
+
+rebuild::RowSource RowsOf(FileState& file, const rebuild::Database& description) {
+  return [&file, &description](size_t index, const rebuild::RowSink& sink) {
+    const rebuild::Table& spec = description.tables.at(index);
+    Table& t = file.GetTable(spec.name);
+    std::vector<size_t> slots;
+    for (const auto& c : spec.columns) {
+      const ColumnDef* d = t.def().FindColumn(c.column.name);
+      if (!d) throw JetError(kErrCorrupt);
+      slots.push_back(static_cast<size_t>(d - t.def().columns.data()));
+    }
+    std::vector<Value> values, row(slots.size());
+    auto arrange = [&] {
+      row.resize(slots.size());
+      for (size_t i = 0; i < slots.size(); ++i) row[i] = std::move(values[slots[i]]);
+    };
+    const rebuild::PrimaryKey pk(spec);
+    if (!pk.present()) {
+      Table::Scan scan(t);
+      while (scan.Next()) {
+        t.DecodeRow(scan.bytes(), values);
+        arrange();
+        sink(row);
+      }
+      return;
+    }
+    // Keys and places first, then each row read again in key order.
+    std::vector<std::pair<Bytes, RowId>> order;
+    {
+      Table::Scan scan(t);
+      while (scan.Next()) {
+        t.DecodeRow(scan.bytes(), values);
+        arrange();
+        order.emplace_back(pk.Key(row), scan.row_id());
+      }
+    }
+    std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
+      return CompareKeys(a.first, b.first) < 0;
+    });
+    for (auto& [key, id] : order) {
+      Bytes().swap(key);
+      values = t.ReadRow(id);
+      arrange();
+      sink(row);
+    }
+  };
+}
+
+CompactResult CompactDatabase(const std::string& origin, const std::string& out,
+                              const CompactOptions& options) {
+  FileSystem& fs = CurrentFileSystem();
+  if (!out.empty() && !CanonicalPath(out).empty()) throw JetError(kErrDatabaseExists, out);
+  std::shared_ptr<FileState> file;
+  try {
+    file = FileState::Open(origin, true, true, options.password);
+  } catch (const JetError& e) {
+    // Only a copy is wanted: a file we may not write is still read.
+    if (out.empty() || e.number() != kErrReadOnly) throw;
+    file = FileState::Open(origin, false, true, options.password);
+  }
+  CompactResult result;
+  result.bytes_before = uint64_t{file->pager().page_count()} * file->pager().format().page_size;
+  rebuild::Database db;
+  try {
+    db = DescribeDatabase(*file);
+  } catch (const JetError& e) {
+    if (e.number() == kErrCorrupt) throw JetError(kErrCorrupt, origin);
+    throw;
+  }
+  if (options.new_password) db.password = *options.new_password;
+  if (options.encryption == CompactOptions::Encryption::kEncrypt) db.encrypt = true;
+  if (options.encryption == CompactOptions::Encryption::kDecrypt) db.encrypt = false;
+
+  const rebuild::RowSource origin_rows = RowsOf(*file, db);
+  // Damage met while reading rows names the origin; the new file's own
+  // errors pass as they are.
+  bool writing = false;
+  const rebuild::RowSource rows = [&](size_t table, const rebuild::RowSink& sink) {
+    try {
+      origin_rows(table, [&](std::vector<Value>& row) {
+        writing = true;
+        sink(row);
+        writing = false;
+      });
+    } catch (const JetError& e) {
+      if (!writing && e.number() == kErrCorrupt) throw JetError(kErrCorrupt, origin);
+      throw;
+    }
+  };
+  const std::string target = out.empty() ? RandomCopyName(origin) : out;
+  const rebuild::Report report = rebuild::WriteDatabase(target, db, rows);
+  result.tables = db.tables.size();
+  for (size_t n : report.rows_stored) result.rows += n;
+  {
+    auto written = fs.Open(target, FileAccess::kRead);
+    result.bytes_after = written->Size();
+  }
+  if (out.empty()) {
+    try {
+      // Where an open file cannot be renamed over, the origin goes first.
+      if (!CanReplaceOpenFile()) file.reset();
+      fs.Rename(target, origin, true);
+      fs.SyncFolder(FolderOf(origin));
+    } catch (const JetError&) {
+      fs.Remove(target);
+      throw;
+    }
+  }
+  return result;
+}
+
+}  // namespace jet

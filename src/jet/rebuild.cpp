@@ -1,0 +1,288 @@
+#include "jet/rebuild.h"
+
+#include <algorithm>
+#include <numeric>
+
+#include "jet/catalog_layout.h"
+#include "jet/header.h"
+#include "jet/index_key.h"
+#include "jet/table.h"
+#include "jet/text.h"
+
+namespace jet::rebuild {
+namespace {
+
+constexpr int16_t kObjectQuery = 5;
+
+// A column without the rules that belong to its properties.
+NewColumn Bare(const Column& c) {
+  NewColumn n = c.column;
+  n.required.reset();
+  n.allow_zero_length.reset();
+  n.default_value.reset();
+  return n;
+}
+
+std::vector<NewColumn> BareColumns(const Table& t) {
+  std::vector<NewColumn> out;
+  out.reserve(t.columns.size());
+  for (const auto& c : t.columns) out.push_back(Bare(c));
+  return out;
+}
+
+// Where each described column sits in the new table's definition.
+std::vector<size_t> Slots(const TableDef& def, const Table& t) {
+  std::vector<size_t> slots;
+  for (const auto& c : t.columns) {
+    const ColumnDef* d = def.FindColumn(c.column.name);
+    if (!d) throw JetError(kErrCorrupt);
+    slots.push_back(static_cast<size_t>(d - def.columns.data()));
+  }
+  return slots;
+}
+
+// Column flags CreateTable has no words for.
+void MarkColumns(jet::Table& t, const Table& spec) {
+  bool changed = false, relayout = false;
+  TableDef& def = t.mutable_def();
+  const std::vector<size_t> slots = Slots(def, spec);
+  for (size_t i = 0; i < spec.columns.size(); ++i) {
+    ColumnDef& c = def.columns[slots[i]];
+    const ColumnType type = c.type;
+    if (spec.columns[i].compressed_unicode &&
+        (type == ColumnType::kText || type == ColumnType::kMemo)) {
+      c.ext_flags |= kColCompressedUnicode;
+      changed = true;
+    }
+    if (spec.columns[i].hyperlink && type == ColumnType::kMemo) {
+      c.flags |= kColHyperlink;
+      changed = true;
+    }
+    if (spec.columns[i].auto_guid && type == ColumnType::kGuid) {
+      c.flags |= kColAutoGuid;
+      changed = true;
+    }
+    if (spec.columns[i].fixed_length && type == ColumnType::kText) {
+      c.flags |= kColFixed;
+      relayout = true;
+    }
+  }
+  if (relayout) {
+    // Fixed columns take the fixed area in column order; the variable ones
+    // number their slots after them. Yes/No lives in the null mask only.
+    uint16_t offset = 0, var_count = 0;
+    for (ColumnDef& c : def.columns) {
+      c.var_index = var_count;
+      if (c.type == ColumnType::kBoolean) continue;
+      if (c.fixed()) {
+        c.fixed_offset = offset;
+        offset = static_cast<uint16_t>(offset + c.length);
+      } else {
+        c.fixed_offset = 0;
+        ++var_count;
+      }
+    }
+    def.var_column_count = var_count;
+  }
+  if (changed || relayout) t.RewriteDefinition();
+}
+
+// The id of the catalogue object `name` under `parent`, from MSysObjects.
+int32_t FindObjectId(FileState& fs, int32_t parent, const std::string& name) {
+  jet::Table& objects = fs.GetTable("MSysObjects");
+  const TableDef& def = objects.def();
+  const ColumnDef* id = def.FindColumn("Id");
+  const ColumnDef* pid = def.FindColumn("ParentId");
+  const ColumnDef* n = def.FindColumn("Name");
+  if (!id || !pid || !n) throw JetError(kErrCorrupt);
+  std::vector<Value> row;
+  jet::Table::Scan scan(objects);
+  while (scan.Next()) {
+    objects.DecodeRow(scan.bytes(), row);
+    const Value& p = row[static_cast<size_t>(pid - def.columns.data())];
+    const Value& nm = row[static_cast<size_t>(n - def.columns.data())];
+    if (p.is<int32_t>() && p.as<int32_t>() == parent && nm.is<std::string>() &&
+        NamesEqual(nm.as<std::string>(), name)) {
+      return row[static_cast<size_t>(id - def.columns.data())].as<int32_t>();
+    }
+  }
+  throw JetError(kErrItemNotFound, name);
+}
+
+// A value that the new column takes as it is; others become null (a
+// system column whose type differs between versions).
+bool Fits(const Value& v, ColumnType type) {
+  if (v.is_null()) return true;
+  switch (type) {
+    case ColumnType::kBoolean: return v.is<bool>();
+    case ColumnType::kByte:
+    case ColumnType::kInteger:
+    case ColumnType::kLong: return v.is<int32_t>();
+    case ColumnType::kText:
+    case ColumnType::kMemo: return v.is<std::string>();
+    case ColumnType::kBinary:
+    case ColumnType::kOle: return v.is<Binary>();
+    default: return true;
+  }
+}
+
+void WriteQueries(FileState& fs, const Database& db) {
+  if (db.queries.empty()) return;
+  jet::Table& queries = fs.GetTable("MSysQueries");
+  const TableDef& def = queries.def();
+  const ColumnDef* object_id = def.FindColumn("ObjectId");
+  if (!object_id) throw JetError(kErrCorrupt);
+  for (const Query& q : db.queries) {
+    const int32_t id = fs.AddObject(q.name, catalog::kTablesContainerId, kObjectQuery, q.flags,
+                                    SerializeProperties(q.properties), q.lv_extra);
+    for (const auto& cells : q.rows) {
+      std::vector<Value> row(def.columns.size());
+      row[static_cast<size_t>(object_id - def.columns.data())] = Value(id);
+      for (const auto& [name, v] : cells) {
+        const ColumnDef* c = def.FindColumn(name);
+        if (!c || c == object_id || !Fits(v, c->type)) continue;
+        row[static_cast<size_t>(c - def.columns.data())] = v;
+      }
+      fs.InsertRow(queries, row);
+    }
+  }
+}
+
+}  // namespace
+
+Report WriteDatabase(const std::string& path, const Database& db, const RowSource& rows,
+                     const Options& options) {
+  Report report;
+  report.rows_stored.assign(db.tables.size(), 0);
+  report.rows_refused.assign(db.tables.size(), 0);
+  std::shared_ptr<FileState> fs = FileState::Create(path, db.password, db.encrypt);
+  try {
+    for (size_t ti = 0; ti < db.tables.size(); ++ti) {
+      const Table& spec = db.tables[ti];
+      fs->CreateTable(spec.name, BareColumns(spec), spec.indexes);
+      jet::Table& t = fs->GetTable(spec.name);
+      MarkColumns(t, spec);
+      const std::vector<size_t> slots = Slots(t.def(), spec);
+      int auto_slot = -1;
+      for (size_t i = 0; i < spec.columns.size(); ++i) {
+        if (spec.columns[i].column.auto_number) auto_slot = static_cast<int>(slots[i]);
+      }
+      std::vector<Value> values(t.def().columns.size());
+      int32_t highest = 0;
+      rows(ti, [&](std::vector<Value>& row) {
+        if (row.size() != slots.size()) throw JetError(kErrInvalidArgument);
+        for (size_t i = 0; i < slots.size(); ++i) values[slots[i]] = std::move(row[i]);
+        try {
+          fs->InsertRow(t, values);
+        } catch (const JetError& e) {
+          if (!options.on_refused_row || e.number() == kErrDiskFull || e.number() == kErrDiskIo) throw;
+          std::vector<Value> given(slots.size());
+          for (size_t i = 0; i < slots.size(); ++i) given[i] = values[slots[i]];
+          options.on_refused_row(ti, given, e);
+          ++report.rows_refused[ti];
+          return;
+        }
+        if (auto_slot >= 0) {
+          const Value& v = values[static_cast<size_t>(auto_slot)];
+          if (v.is<int32_t>()) highest = std::max(highest, v.as<int32_t>());
+        }
+        ++report.rows_stored[ti];
+      });
+      // The counter hands out one more than the highest number kept.
+      if (auto_slot >= 0) {
+        const int32_t next = spec.next_auto_number.value_or(highest + 1);
+        t.mutable_def().next_auto_number = static_cast<uint32_t>(std::max(next, 1) - 1);
+        t.RewriteDefinition();
+      }
+    }
+    for (const Relation& r : db.relations) {
+      try {
+        fs->CreateRelation(r);
+      } catch (const JetError& e) {
+        if (e.number() != kErrRelationDataViolation || !options.on_unenforced_relation) throw;
+        Relation loose = r;
+        loose.attributes |= catalog::kRelDontEnforce;
+        fs->CreateRelation(loose);
+        options.on_unenforced_relation(r);
+      }
+    }
+    // Properties last: their rules bind rows written from now on only.
+    for (const Table& spec : db.tables) {
+      Bytes blob = SerializeProperties(spec.properties);
+      if (blob.empty()) continue;
+      fs->SetObjectProperties(fs->FindTable(spec.name)->id, blob);
+    }
+    if (Bytes blob = SerializeProperties(db.database_properties); !blob.empty()) {
+      fs->SetObjectProperties(FindObjectId(*fs, catalog::kDatabasesContainerId, "MSysDb"), blob);
+    }
+    for (const Document& d : db.documents) {
+      fs->AddObject(d.name, catalog::kDatabasesContainerId, d.type, d.flags,
+                    SerializeProperties(d.properties), Bytes{});
+    }
+    WriteQueries(*fs, db);
+    fs->Commit();
+  } catch (...) {
+    fs->Discard();
+    throw;
+  }
+  return report;
+}
+
+Properties AsJet4(const Properties& props, int version) {
+  if (version >= 4) return props;
+  Properties out = props;
+  for (auto& map : out.maps) {
+    for (auto& p : map.props) {
+      const auto type = static_cast<ColumnType>(p.type);
+      if (type != ColumnType::kText && type != ColumnType::kMemo) continue;
+      const uint8_t flags = p.flags;
+      p = Property::Text(p.name, p.AsText(version), type);
+      p.flags = flags;
+    }
+  }
+  return out;
+}
+
+PrimaryKey::PrimaryKey(const Table& table) {
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    const NewColumn& nc = table.columns[i].column;
+    ColumnDef c;
+    c.name = nc.name;
+    c.type = nc.auto_number ? ColumnType::kLong : nc.type;
+    c.number = static_cast<uint16_t>(i);
+    c.sort_order = kSortGeneral;
+    def_.columns.push_back(c);
+  }
+  for (const NewIndex& ni : table.indexes) {
+    if (!ni.primary) continue;
+    for (size_t k = 0; k < ni.columns.size(); ++k) {
+      const ColumnDef* c = def_.FindColumn(ni.columns[k]);
+      if (!c) throw JetError(kErrItemNotFound, ni.columns[k]);
+      const bool descending = k < ni.descending.size() && ni.descending[k];
+      index_.columns.push_back({c->number, !descending});
+      columns_.push_back(c->number);
+    }
+    break;
+  }
+}
+
+Bytes PrimaryKey::Key(const std::vector<Value>& row) const {
+  if (columns_.empty()) return {};
+  return RowIndexKey(def_, index_, row);
+}
+
+std::vector<size_t> PrimaryKeyOrder(const Table& table,
+                                    const std::vector<std::vector<Value>>& rows) {
+  std::vector<size_t> order(rows.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  const PrimaryKey pk(table);
+  if (!pk.present()) return order;
+  std::vector<Bytes> keys;
+  keys.reserve(rows.size());
+  for (const auto& r : rows) keys.push_back(pk.Key(r));
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return CompareKeys(keys[a], keys[b]) < 0; });
+  return order;
+}
+
+}  // namespace jet::rebuild
