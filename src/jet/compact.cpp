@@ -103,14 +103,10 @@ rebuild::Table DescribeTable(Table& t, const Bytes& lvprop, int version) {
     col.fixed_length = c->type == ColumnType::kText && c->fixed();
     out.columns.push_back(std::move(col));
   }
-  std::vector<const LogicalIndexDef*> own;
-  for (const auto& li : def.indexes) {
-    if (li.type != kIdxForeign) own.push_back(&li);
-  }
-  std::stable_sort(own.begin(), own.end(), [](const auto* a, const auto* b) {
-    return a->index_number < b->index_number;
-  });
-  for (const LogicalIndexDef* li : own) {
+  // In stored order, which the new definition keeps.
+  for (const LogicalIndexDef& index : def.indexes) {
+    if (index.type == kIdxForeign) continue;
+    const LogicalIndexDef* li = &index;
     if (li->real_index >= def.real_indexes.size()) throw JetError(kErrCorrupt);
     const RealIndexDef& ri = def.real_indexes[li->real_index];
     NewIndex ni;

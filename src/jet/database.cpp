@@ -339,6 +339,17 @@ uint32_t FileState::BuildIndexPages(Table& t, RealIndexDef& ri, std::vector<Inde
 
 void FileState::CreateTable(const std::string& name, const std::vector<NewColumn>& columns,
                             const std::vector<NewIndex>& indexes) {
+  std::vector<ColumnPropertySpec> props;
+  for (const NewColumn& nc : columns) {
+    if (nc.required || nc.allow_zero_length || nc.default_value) {
+      props.push_back({nc.name, nc.required, nc.allow_zero_length, nc.default_value});
+    }
+  }
+  CreateTable(name, columns, indexes, props.empty() ? Bytes{} : BuildColumnProperties(props));
+}
+
+void FileState::CreateTable(const std::string& name, const std::vector<NewColumn>& columns,
+                            const std::vector<NewIndex>& indexes, const Bytes& lvprop) {
   if (!pager_->writable()) throw JetError(kErrReadOnly);
   if (FindTable(name)) throw JetError(kErrTableExists, name);
   if (name.empty() || name.size() > 64) throw JetError(kErrNameInvalid, name);
@@ -350,7 +361,6 @@ void FileState::CreateTable(const std::string& name, const std::vector<NewColumn
   def.max_columns = static_cast<uint16_t>(columns.size());
   uint16_t fixed_offset = 0;
   uint16_t var_count = 0;
-  std::vector<ColumnPropertySpec> props;
   for (size_t i = 0; i < columns.size(); ++i) {
     const NewColumn& nc = columns[i];
     for (size_t j = 0; j < i; ++j) {
@@ -394,9 +404,6 @@ void FileState::CreateTable(const std::string& name, const std::vector<NewColumn
     }
     if (nc.auto_number) c.flags |= kColAutoLong;
     def.columns.push_back(c);
-    if (nc.required || nc.allow_zero_length || nc.default_value) {
-      props.push_back({nc.name, nc.required, nc.allow_zero_length, nc.default_value});
-    }
   }
   def.var_column_count = var_count;
 
@@ -423,8 +430,7 @@ void FileState::CreateTable(const std::string& name, const std::vector<NewColumn
   for (const auto& idx : indexes) CreateIndexOn(t, idx);
   t.RewriteDefinition();
 
-  AddCatalogRows(name, static_cast<int32_t>(tdef_page), catalog::kObjectTable,
-                 props.empty() ? Bytes{} : BuildColumnProperties(props));
+  AddCatalogRows(name, static_cast<int32_t>(tdef_page), catalog::kObjectTable, lvprop);
 }
 
 void FileState::CreateIndex(const std::string& table, const NewIndex& index) {
@@ -601,6 +607,13 @@ RowId FileState::InsertRow(Table& t, const std::vector<Value>& values, RowKeys* 
   }
   integrity().CheckInsert(t, values, *keys);
   return WriteInsert(t, values, keys);
+}
+
+RowId FileState::InsertCopiedRow(Table& t, const std::vector<Value>& values) {
+  CheckBeforeWriting(t);
+  row_keys_.Build(t.def(), values);
+  integrity().CheckKeys(t, values, row_keys_);
+  return WriteInsert(t, values, &row_keys_);
 }
 
 void FileState::UpdateRow(Table& t, RowId id, const std::vector<Value>& old_values,

@@ -91,6 +91,10 @@ class FileState {
   // Appends a table with its indexes. 3010 when the name exists.
   void CreateTable(const std::string& name, const std::vector<NewColumn>& columns,
                    const std::vector<NewIndex>& indexes);
+  // The same with the table's LvProp given whole (Jet 4; empty for none);
+  // the columns' required / allow_zero_length / default_value are not used.
+  void CreateTable(const std::string& name, const std::vector<NewColumn>& columns,
+                   const std::vector<NewIndex>& indexes, const Bytes& lvprop);
   // Appends an index to an existing table, built from its rows (3022 when
   // the rows break a unique index, 3283 for a second primary key).
   void CreateIndex(const std::string& table, const NewIndex& index);
@@ -133,6 +137,11 @@ class FileState {
   // `keys`, when given, are the row's keys already built (RowKeys::Build
   // with this table's definition and these values); they are used up.
   RowId InsertRow(Table& t, const std::vector<Value>& values, RowKeys* keys = nullptr);
+  // A row brought over from another file: refused when it would break an
+  // index (a duplicate in a unique one, a null in a required one) or an
+  // enforced relationship, but not for the column rules (Required, zero-
+  // length text), which the other file may have been given after the row.
+  RowId InsertCopiedRow(Table& t, const std::vector<Value>& values);
   void UpdateRow(Table& t, RowId id, const std::vector<Value>& old_values,
                  const std::vector<Value>& values);
   void DeleteRow(Table& t, RowId id, const std::vector<Value>& old_values);

@@ -159,7 +159,8 @@ Report WriteDatabase(const std::string& path, const Database& db, const RowSourc
   try {
     for (size_t ti = 0; ti < db.tables.size(); ++ti) {
       const Table& spec = db.tables[ti];
-      fs->CreateTable(spec.name, BareColumns(spec), spec.indexes);
+      fs->CreateTable(spec.name, BareColumns(spec), spec.indexes,
+                      SerializeProperties(spec.properties));
       jet::Table& t = fs->GetTable(spec.name);
       MarkColumns(t, spec);
       const std::vector<size_t> slots = Slots(t.def(), spec);
@@ -173,7 +174,7 @@ Report WriteDatabase(const std::string& path, const Database& db, const RowSourc
         if (row.size() != slots.size()) throw JetError(kErrInvalidArgument);
         for (size_t i = 0; i < slots.size(); ++i) values[slots[i]] = std::move(row[i]);
         try {
-          fs->InsertRow(t, values);
+          fs->InsertCopiedRow(t, values);
         } catch (const JetError& e) {
           if (!options.on_refused_row || e.number() == kErrDiskFull || e.number() == kErrDiskIo) throw;
           std::vector<Value> given(slots.size());
@@ -205,12 +206,6 @@ Report WriteDatabase(const std::string& path, const Database& db, const RowSourc
         fs->CreateRelation(loose);
         options.on_unenforced_relation(r);
       }
-    }
-    // Properties last: their rules bind rows written from now on only.
-    for (const Table& spec : db.tables) {
-      Bytes blob = SerializeProperties(spec.properties);
-      if (blob.empty()) continue;
-      fs->SetObjectProperties(fs->FindTable(spec.name)->id, blob);
     }
     if (Bytes blob = SerializeProperties(db.database_properties); !blob.empty()) {
       fs->SetObjectProperties(FindObjectId(*fs, catalog::kDatabasesContainerId, "MSysDb"), blob);

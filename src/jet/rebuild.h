@@ -46,10 +46,11 @@ struct Table {
   // The table's own indexes (primary, unique, plain), in the order they are
   // numbered. Foreign-key indexes are not listed: relations make them.
   std::vector<NewIndex> indexes;
-  // The table's LvProp (its own map and one per column), written as Jet 4;
-  // the Required, AllowZeroLength and DefaultValue found there are the
-  // columns' rules. Stored after the rows, so rows that break them (as an
-  // origin may hold, having had the rule added later) still go in.
+  // The table's LvProp (its own map and one per column), written as Jet 4
+  // (AsJet4 below re-encodes a Jet 3 blob's text); the Required,
+  // AllowZeroLength and DefaultValue found there are the columns' rules.
+  // The rows given go in even when they break those rules, as an origin
+  // may hold rows from before a rule was added.
   Properties properties;
   // The value the auto-number column hands out next. Unset: one more than
   // the highest value stored, or 1 for an empty table.
