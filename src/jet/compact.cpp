@@ -228,49 +228,90 @@ rebuild::Database DescribeDatabase(FileState& file) {
   return db;
 }
 
-rebuild::RowSource RowsOf(FileState& file, const rebuild::Database& description) {
-  return [&file, &description](size_t index, const rebuild::RowSink& sink) {
+rebuild::StoredRowSource RowsOf(FileState& file, const rebuild::Database& description) {
+  return [&file, &description](size_t index, const rebuild::StoredRowSink& sink) {
     const rebuild::Table& spec = description.tables.at(index);
     Table& t = file.GetTable(spec.name);
-    std::vector<size_t> slots;
-    for (const auto& c : spec.columns) {
-      const ColumnDef* d = t.def().FindColumn(c.column.name);
-      if (!d) throw JetError(kErrCorrupt);
-      slots.push_back(static_cast<size_t>(d - t.def().columns.data()));
-    }
-    std::vector<Value> values, row(slots.size());
-    auto arrange = [&] {
-      row.resize(slots.size());
-      for (size_t i = 0; i < slots.size(); ++i) row[i] = std::move(values[slots[i]]);
-    };
+    const TableDef& def = t.def();
+    const bool jet4 = t.format().version >= 4;
+    const size_t n = spec.columns.size();
+    // Per described column: its slot in the origin's definition, and whether
+    // its bytes move as stored (no index needs its value, and the new file
+    // stores it alike).
+    std::vector<size_t> slots(n);
+    std::vector<bool> as_stored(n, false), in_key(n, false);
     const rebuild::PrimaryKey pk(spec);
-    if (!pk.present()) {
-      Table::Scan scan(t);
-      while (scan.Next()) {
-        t.DecodeRow(scan.bytes(), values);
-        arrange();
-        sink(row);
+    for (size_t i = 0; i < n; ++i) {
+      const ColumnDef* d = def.FindColumn(spec.columns[i].column.name);
+      if (!d) throw JetError(kErrCorrupt);
+      slots[i] = static_cast<size_t>(d - def.columns.data());
+      bool indexed = false;
+      for (const NewIndex& ni : spec.indexes) {
+        for (const auto& c : ni.columns) indexed = indexed || NamesEqual(c, d->name);
       }
-      return;
+      const bool text = (d->type == ColumnType::kText && !d->fixed()) || d->type == ColumnType::kMemo;
+      const bool binary = d->type == ColumnType::kBinary || d->type == ColumnType::kOle;
+      as_stored[i] = !indexed && (binary || (text && jet4));
+      for (const NewIndex& ni : spec.indexes) {
+        if (!ni.primary) continue;
+        for (const auto& c : ni.columns) in_key[i] = in_key[i] || NamesEqual(c, d->name);
+      }
     }
-    // Keys and places first, then each row read again in key order.
+    Bytes raw;
+    std::vector<ColumnSlice> slices;
+    std::vector<Value> row(n);
+    std::vector<Table::StoredColumn> stored(n);
+    // One row's bytes to values and stored columns. Long values read other
+    // pages, which may recycle the page the bytes lie on: from a copy.
+    auto emit = [&](ByteView bytes) {
+      raw.assign(bytes.begin(), bytes.end());
+      CrackRow(t.format(), def, raw, slices);
+      for (size_t i = 0; i < n; ++i) {
+        const ColumnDef& c = def.columns[slots[i]];
+        const ColumnSlice& sl = slices[slots[i]];
+        stored[i].set = as_stored[i] && sl.present;
+        if (stored[i].set) {
+          stored[i].bytes.clear();
+          t.ReadStored(c, sl, stored[i].bytes);
+          row[i] = Value(true);
+        } else if (as_stored[i]) {
+          row[i] = Value();
+        } else {
+          t.DecodeColumnInto(c, sl, row[i]);
+        }
+      }
+      sink(row, stored);
+    };
     std::vector<std::pair<Bytes, RowId>> order;
-    {
+    bool in_order = true;
+    if (pk.present()) {
+      // The keys first, from their columns alone; when the rows already lie
+      // in key order (a table filled in it), they are read once more in
+      // stored order, else one by one in key order.
       Table::Scan scan(t);
       while (scan.Next()) {
-        t.DecodeRow(scan.bytes(), values);
-        arrange();
-        order.emplace_back(pk.Key(row), scan.row_id());
+        CrackRow(t.format(), def, scan.bytes(), slices);
+        for (size_t i = 0; i < n; ++i) {
+          if (in_key[i]) t.DecodeColumnInto(def.columns[slots[i]], slices[slots[i]], row[i]);
+        }
+        Bytes key = pk.Key(row);
+        if (!order.empty() && CompareKeys(order.back().first, key) > 0) in_order = false;
+        order.emplace_back(std::move(key), scan.row_id());
       }
+    }
+    if (in_order) {
+      order.clear();
+      order.shrink_to_fit();
+      Table::Scan scan(t);
+      while (scan.Next()) emit(scan.bytes());
+      return;
     }
     std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
       return CompareKeys(a.first, b.first) < 0;
     });
-    for (auto& [key, id] : order) {
-      Bytes().swap(key);
-      values = t.ReadRow(id);
-      arrange();
-      sink(row);
+    for (auto& entry : order) {
+      Bytes().swap(entry.first);
+      emit(t.RowData(entry.second));
     }
   };
 }
@@ -300,15 +341,15 @@ CompactResult CompactDatabase(const std::string& origin, const std::string& out,
   if (options.encryption == CompactOptions::Encryption::kEncrypt) db.encrypt = true;
   if (options.encryption == CompactOptions::Encryption::kDecrypt) db.encrypt = false;
 
-  const rebuild::RowSource origin_rows = RowsOf(*file, db);
+  const rebuild::StoredRowSource origin_rows = RowsOf(*file, db);
   // Damage met while reading rows names the origin; the new file's own
   // errors pass as they are.
   bool writing = false;
-  const rebuild::RowSource rows = [&](size_t table, const rebuild::RowSink& sink) {
+  const rebuild::StoredRowSource rows = [&](size_t table, const rebuild::StoredRowSink& sink) {
     try {
-      origin_rows(table, [&](std::vector<Value>& row) {
+      origin_rows(table, [&](std::vector<Value>& row, const std::vector<Table::StoredColumn>& stored) {
         writing = true;
-        sink(row);
+        sink(row, stored);
         writing = false;
       });
     } catch (const JetError& e) {

@@ -48,6 +48,6 @@ CompactResult CompactDatabase(const std::string& origin, const std::string& out,
 // and the source of its rows for WriteDatabase. `file` must stay open
 // while the source is used.
 rebuild::Database DescribeDatabase(FileState& file);
-rebuild::RowSource RowsOf(FileState& file, const rebuild::Database& description);
+rebuild::StoredRowSource RowsOf(FileState& file, const rebuild::Database& description);
 
 }  // namespace jet

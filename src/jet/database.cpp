@@ -466,10 +466,17 @@ void FileState::CreateIndexOn(Table& t, const NewIndex& index) {
   // Entries from the rows already there; a unique index refuses duplicates
   // and a required one refuses nulls.
   std::vector<IndexEntry> entries;
-  std::vector<Value> values;
+  // Only the index's columns are decoded.
+  std::vector<Value> values(def.columns.size());
+  std::vector<size_t> slots;
+  for (const auto& ic : ri.columns) slots.push_back(def.SlotOf(ic.column_number));
+  Bytes raw;
+  std::vector<ColumnSlice> slices;
   Table::Scan scan(t);
   while (scan.Next()) {
-    t.DecodeRow(scan.bytes(), values);
+    raw.assign(scan.bytes().begin(), scan.bytes().end());
+    CrackRow(t.format(), def, raw, slices);
+    for (size_t slot : slots) t.DecodeColumnInto(def.columns[slot], slices[slot], values[slot]);
     bool any_null = false;
     for (const auto& ic : ri.columns) any_null |= values[def.SlotOf(ic.column_number)].is_null();
     if (any_null && required) throw JetError(kErrRequired, index.columns.front());

@@ -148,63 +148,172 @@ void WriteQueries(FileState& fs, const Database& db) {
   }
 }
 
+
+// When each relation is made and in which order the tables fill. A relation
+// made while its tables are empty costs nothing: its index fills with the
+// rows, and each referencing row is checked as it goes in, its referenced
+// row already there. So the enforced relations come first where they can,
+// and a referenced table fills before the tables that refer to it. A
+// relation on one table, or one that would close a cycle, waits for the
+// rows; so do all of them when the caller wants to hear of rows that break
+// one (the relation is then made not enforced instead).
+struct RelationPlan {
+  std::vector<size_t> before, after;  // positions in Database::relations
+  std::vector<size_t> fill_order;     // positions in Database::tables
+};
+
+size_t TableIndex(const Database& db, const std::string& name) {
+  for (size_t i = 0; i < db.tables.size(); ++i) {
+    if (NamesEqual(db.tables[i].name, name)) return i;
+  }
+  throw JetError(kErrObjectNotFound, name);
+}
+
+RelationPlan PlanRelations(const Database& db, bool rows_first) {
+  RelationPlan plan;
+  const size_t n = db.tables.size();
+  std::vector<std::vector<size_t>> parents(n);  // tables each one waits for
+  // Whether `from` reaches `to` through the parents already planned.
+  auto reaches = [&](size_t from, size_t to) {
+    std::vector<bool> seen(n, false);
+    std::vector<size_t> stack = {from};
+    while (!stack.empty()) {
+      const size_t at = stack.back();
+      stack.pop_back();
+      if (at == to) return true;
+      if (seen[at]) continue;
+      seen[at] = true;
+      for (size_t p : parents[at]) stack.push_back(p);
+    }
+    return false;
+  };
+  for (size_t r = 0; r < db.relations.size(); ++r) {
+    const Relation& rel = db.relations[r];
+    const bool enforced = !(rel.attributes & catalog::kRelDontEnforce);
+    const size_t parent = TableIndex(db, rel.table), child = TableIndex(db, rel.foreign_table);
+    if (!enforced) {
+      plan.before.push_back(r);
+    } else if (rows_first || parent == child || reaches(parent, child)) {
+      plan.after.push_back(r);
+    } else {
+      parents[child].push_back(parent);
+      plan.before.push_back(r);
+    }
+  }
+  // Each table once its referenced tables are in, otherwise in table order.
+  std::vector<bool> done(n, false);
+  while (plan.fill_order.size() < n) {
+    for (size_t t = 0; t < n; ++t) {
+      if (done[t]) continue;
+      if (std::all_of(parents[t].begin(), parents[t].end(), [&](size_t p) { return done[p]; })) {
+        done[t] = true;
+        plan.fill_order.push_back(t);
+        break;
+      }
+    }
+  }
+  return plan;
+}
+
+// Stores the rows `rows` gives for table `ti`, and sets its counter.
+void FillTable(FileState& fs, const Database& db, size_t ti, const StoredRowSource& rows,
+               const Options& options, Report& report) {
+  const Table& spec = db.tables[ti];
+  jet::Table& t = fs.GetTable(spec.name);
+  const std::vector<size_t> slots = Slots(t.def(), spec);
+  int auto_slot = -1;
+  for (size_t i = 0; i < spec.columns.size(); ++i) {
+    if (spec.columns[i].column.auto_number) auto_slot = static_cast<int>(slots[i]);
+  }
+  std::vector<bool> indexed(spec.columns.size(), false);
+  for (const NewIndex& ni : spec.indexes) {
+    for (size_t i = 0; i < spec.columns.size(); ++i) {
+      for (const auto& c : ni.columns) indexed[i] = indexed[i] || NamesEqual(c, spec.columns[i].column.name);
+    }
+  }
+  std::vector<Value> values(t.def().columns.size());
+  std::vector<jet::Table::StoredColumn> staged(t.def().columns.size());
+  int32_t highest = 0;
+  rows(ti, [&](std::vector<Value>& row, const std::vector<jet::Table::StoredColumn>& stored) {
+    if (row.size() != slots.size() || (!stored.empty() && stored.size() != slots.size())) {
+      throw JetError(kErrInvalidArgument);
+    }
+    bool any_stored = false;
+    for (size_t i = 0; i < slots.size(); ++i) {
+      values[slots[i]] = std::move(row[i]);
+      jet::Table::StoredColumn& st = staged[slots[i]];
+      st.set = !stored.empty() && stored[i].set;
+      if (!st.set) continue;
+      if (indexed[i]) throw JetError(kErrInvalidArgument);
+      st.bytes.assign(stored[i].bytes.begin(), stored[i].bytes.end());
+      any_stored = true;
+    }
+    try {
+      t.StageStored(any_stored ? &staged : nullptr);
+      fs.InsertCopiedRow(t, values);
+      t.StageStored(nullptr);
+    } catch (const JetError& e) {
+      t.StageStored(nullptr);
+      if (!options.on_refused_row || e.number() == kErrDiskFull || e.number() == kErrDiskIo) throw;
+      std::vector<Value> given(slots.size());
+      for (size_t i = 0; i < slots.size(); ++i) given[i] = values[slots[i]];
+      options.on_refused_row(ti, given, e);
+      ++report.rows_refused[ti];
+      return;
+    }
+    if (auto_slot >= 0) {
+      const Value& v = values[static_cast<size_t>(auto_slot)];
+      if (v.is<int32_t>()) highest = std::max(highest, v.as<int32_t>());
+    }
+    ++report.rows_stored[ti];
+  });
+  // The counter hands out one more than the highest number kept.
+  if (auto_slot >= 0) {
+    const int32_t next = spec.next_auto_number.value_or(highest + 1);
+    t.mutable_def().next_auto_number = static_cast<uint32_t>(std::max(next, 1) - 1);
+    t.RewriteDefinition();
+  }
+}
+
 }  // namespace
 
 Report WriteDatabase(const std::string& path, const Database& db, const RowSource& rows,
+                     const Options& options) {
+  const std::vector<jet::Table::StoredColumn> none;
+  return WriteDatabase(
+      path, db,
+      StoredRowSource([&](size_t table, const StoredRowSink& sink) {
+        rows(table, [&](std::vector<Value>& row) { sink(row, none); });
+      }),
+      options);
+}
+
+Report WriteDatabase(const std::string& path, const Database& db, const StoredRowSource& rows,
                      const Options& options) {
   Report report;
   report.rows_stored.assign(db.tables.size(), 0);
   report.rows_refused.assign(db.tables.size(), 0);
   std::shared_ptr<FileState> fs = FileState::Create(path, db.password, db.encrypt);
   try {
-    for (size_t ti = 0; ti < db.tables.size(); ++ti) {
-      const Table& spec = db.tables[ti];
+    // Every table empty first, in the given order (the catalogue's).
+    for (const Table& spec : db.tables) {
       fs->CreateTable(spec.name, BareColumns(spec), spec.indexes,
                       SerializeProperties(spec.properties));
-      jet::Table& t = fs->GetTable(spec.name);
-      MarkColumns(t, spec);
-      const std::vector<size_t> slots = Slots(t.def(), spec);
-      int auto_slot = -1;
-      for (size_t i = 0; i < spec.columns.size(); ++i) {
-        if (spec.columns[i].column.auto_number) auto_slot = static_cast<int>(slots[i]);
-      }
-      std::vector<Value> values(t.def().columns.size());
-      int32_t highest = 0;
-      rows(ti, [&](std::vector<Value>& row) {
-        if (row.size() != slots.size()) throw JetError(kErrInvalidArgument);
-        for (size_t i = 0; i < slots.size(); ++i) values[slots[i]] = std::move(row[i]);
-        try {
-          fs->InsertCopiedRow(t, values);
-        } catch (const JetError& e) {
-          if (!options.on_refused_row || e.number() == kErrDiskFull || e.number() == kErrDiskIo) throw;
-          std::vector<Value> given(slots.size());
-          for (size_t i = 0; i < slots.size(); ++i) given[i] = values[slots[i]];
-          options.on_refused_row(ti, given, e);
-          ++report.rows_refused[ti];
-          return;
-        }
-        if (auto_slot >= 0) {
-          const Value& v = values[static_cast<size_t>(auto_slot)];
-          if (v.is<int32_t>()) highest = std::max(highest, v.as<int32_t>());
-        }
-        ++report.rows_stored[ti];
-      });
-      // The counter hands out one more than the highest number kept.
-      if (auto_slot >= 0) {
-        const int32_t next = spec.next_auto_number.value_or(highest + 1);
-        t.mutable_def().next_auto_number = static_cast<uint32_t>(std::max(next, 1) - 1);
-        t.RewriteDefinition();
-      }
+      MarkColumns(fs->GetTable(spec.name), spec);
     }
-    for (const Relation& r : db.relations) {
+    const RelationPlan plan = PlanRelations(db, options.on_unenforced_relation != nullptr);
+    for (size_t r : plan.before) fs->CreateRelation(db.relations[r]);
+    for (size_t ti : plan.fill_order) FillTable(*fs, db, ti, rows, options, report);
+    for (size_t r : plan.after) {
+      const Relation& relation = db.relations[r];
       try {
-        fs->CreateRelation(r);
+        fs->CreateRelation(relation);
       } catch (const JetError& e) {
         if (e.number() != kErrRelationDataViolation || !options.on_unenforced_relation) throw;
-        Relation loose = r;
+        Relation loose = relation;
         loose.attributes |= catalog::kRelDontEnforce;
         fs->CreateRelation(loose);
-        options.on_unenforced_relation(r);
+        options.on_unenforced_relation(relation);
       }
     }
     if (Bytes blob = SerializeProperties(db.database_properties); !blob.empty()) {

@@ -24,6 +24,7 @@
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/props.h"
+#include "jet/table.h"
 #include "jet/value.h"
 
 namespace jet::rebuild {
@@ -96,9 +97,22 @@ struct Database {
 // types (nulls allowed). The callee may take the values' storage.
 using RowSink = std::function<void(std::vector<Value>& row)>;
 // Gives every row of tables[table] to `sink`, in the order they are to be
-// stored (PrimaryKeyOrder below sorts them). Called once per table, in
-// table order. May throw; the new file is then not written.
+// stored (PrimaryKeyOrder below sorts them). Called once per table: in
+// table order when Options::on_unenforced_relation is set, otherwise
+// referenced tables before the tables that refer to them. May throw; the
+// new file is then not written.
 using RowSource = std::function<void(size_t table, const RowSink& sink)>;
+
+// The same with some columns given as their origin stored them
+// (Table::ReadStored's form) instead of as values: `stored` has one entry
+// per column, those with `set` taken as bytes. Such a column's value must
+// still be null exactly when it is absent. The bytes must suit the new
+// column: Binary and OLE from any file; Text and Memo only from a Jet 4
+// file, with the same compression. No index of the table may list the
+// column (3001), since its key needs the value.
+using StoredRowSink =
+    std::function<void(std::vector<Value>& row, const std::vector<jet::Table::StoredColumn>& stored)>;
+using StoredRowSource = std::function<void(size_t table, const StoredRowSink& sink)>;
 
 struct Options {
   // A row the new file refuses (a duplicate key, a value too big for its
@@ -106,7 +120,9 @@ struct Options {
   // the error ends the write.
   std::function<void(size_t table, const std::vector<Value>& row, const JetError& e)> on_refused_row;
   // A relation whose rows do not satisfy it: written not enforced and
-  // reported here. Unset: the error (3379) ends the write.
+  // reported here. Unset: the error ends the write (3379; or, as the
+  // enforced relations then go in before the rows, 3201 for the row, which
+  // on_refused_row may take instead).
   std::function<void(const Relation& relation)> on_unenforced_relation;
 };
 
@@ -119,6 +135,8 @@ struct Report {
 // when its folder does not, the disk's (3026, 3043), and those of the
 // description (3010 a name twice, 3001 a bad size, ...) or the source.
 Report WriteDatabase(const std::string& path, const Database& db, const RowSource& rows,
+                     const Options& options = {});
+Report WriteDatabase(const std::string& path, const Database& db, const StoredRowSource& rows,
                      const Options& options = {});
 
 // The primary key of a table's rows in the new file's encoding, so that a
