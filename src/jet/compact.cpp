@@ -1,6 +1,11 @@
 #include "jet/compact.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <map>
 #include <random>
@@ -8,6 +13,7 @@
 #include "jet/catalog_layout.h"
 #include "jet/file.h"
 #include "jet/index_key.h"
+#include "jet/index_page.h"
 #include "jet/structure_check.h"
 #include "jet/table.h"
 #include "jet/text.h"
@@ -211,9 +217,6 @@ rebuild::Database DescribeDatabase(FileState& file) {
     if (o.parent_id == catalog::kTablesContainerId && o.type == catalog::kObjectTable &&
         (o.flags & 0x80000002) == 0) {
       Table& t = file.TableAt(static_cast<uint32_t>(o.id) & 0x00ffffff, o.name);
-      // Index trees and usage maps must read whole: a damaged file is
-      // repair's business, not something to copy half of.
-      CheckBeforeWriting(t);
       db.tables.push_back(DescribeTable(t, o.lvprop, version));
     } else if (o.parent_id == catalog::kDatabasesContainerId) {
       if (o.id == catalog::kMSysDbId) {
@@ -228,91 +231,285 @@ rebuild::Database DescribeDatabase(FileState& file) {
   return db;
 }
 
-rebuild::StoredRowSource RowsOf(FileState& file, const rebuild::Database& description) {
-  return [&file, &description](size_t index, const rebuild::StoredRowSink& sink) {
-    const rebuild::Table& spec = description.tables.at(index);
-    Table& t = file.GetTable(spec.name);
-    const TableDef& def = t.def();
-    const bool jet4 = t.format().version >= 4;
-    const size_t n = spec.columns.size();
-    // Per described column: its slot in the origin's definition, and whether
-    // its bytes move as stored (no index needs its value, and the new file
-    // stores it alike).
-    std::vector<size_t> slots(n);
-    std::vector<bool> as_stored(n, false), in_key(n, false);
-    const rebuild::PrimaryKey pk(spec);
+namespace {
+
+// The rows of `t` in the order of its primary index, read off the index's
+// leaves into `out`. False when that order may differ from the new file's
+// (Jet 3 text, a sort order other than General) or the index does not list
+// every row the table counts.
+bool PrimaryIndexOrder(Table& t, std::vector<RowId>& out) {
+  const TableDef& def = t.def();
+  const Format& f = t.format();
+  if (f.version < 4) return false;
+  const RealIndexDef* ri = nullptr;
+  for (const auto& li : def.indexes) {
+    if (li.type == kIdxPrimary && li.real_index < def.real_indexes.size()) ri = &def.real_indexes[li.real_index];
+  }
+  if (!ri) return false;
+  for (const auto& ic : ri->columns) {
+    const ColumnDef* c = def.ColumnByNumber(ic.column_number);
+    if (!c) throw JetError(kErrCorrupt);
+    if ((c->type == ColumnType::kText || c->type == ColumnType::kMemo) && !IsGeneralSortOrder(*c)) {
+      return false;
+    }
+  }
+  Pager& pager = t.pager();
+  const uint32_t pages = pager.page_count();
+  uint32_t page = ri->first_page;
+  // Down the first children to the first leaf, then along the leaves.
+  for (uint32_t depth = 0;; ++depth) {
+    if (depth > pages) throw JetError(kErrCorrupt);
+    const IndexPage p = ParseIndexPage(f, pager.Read(page));
+    if (p.leaf) break;
+    page = p.entries.empty() ? p.tail_page : p.entries.front().child;
+  }
+  out.clear();
+  for (uint32_t visited = 0; page != 0; ++visited) {
+    if (visited > pages) throw JetError(kErrCorrupt);
+    const IndexPage p = ParseIndexPage(f, pager.Read(page));
+    for (const auto& e : p.entries) out.push_back(e.row);
+    page = p.next_page;
+  }
+  return out.size() == def.row_count;
+}
+
+// Takes one row: its values and stored columns, which it may take over
+// (they are sized again for the next row).
+using TakeRow = std::function<void(std::vector<Value>& row, std::vector<Table::StoredColumn>& stored)>;
+
+void ReadRows(FileState& file, const rebuild::Database& description, size_t index,
+              const TakeRow& sink) {
+  const rebuild::Table& spec = description.tables.at(index);
+  Table& t = file.GetTable(spec.name);
+  // Index trees and usage maps must read whole: a damaged file is
+  // repair's business, not something to copy half of.
+  CheckBeforeWriting(t);
+  const TableDef& def = t.def();
+  const bool jet4 = t.format().version >= 4;
+  const size_t n = spec.columns.size();
+  // Per described column: its slot in the origin's definition, and whether
+  // its bytes move as stored (no index needs its value, and the new file
+  // stores it alike).
+  std::vector<size_t> slots(n);
+  std::vector<bool> as_stored(n, false), in_key(n, false);
+  const rebuild::PrimaryKey pk(spec);
+  for (size_t i = 0; i < n; ++i) {
+    const ColumnDef* d = def.FindColumn(spec.columns[i].column.name);
+    if (!d) throw JetError(kErrCorrupt);
+    slots[i] = static_cast<size_t>(d - def.columns.data());
+    bool indexed = false;
+    for (const NewIndex& ni : spec.indexes) {
+      for (const auto& c : ni.columns) indexed = indexed || NamesEqual(c, d->name);
+    }
+    const bool text = (d->type == ColumnType::kText && !d->fixed()) || d->type == ColumnType::kMemo;
+    const bool binary = d->type == ColumnType::kBinary || d->type == ColumnType::kOle;
+    as_stored[i] = !indexed && (binary || (text && jet4));
+    for (const NewIndex& ni : spec.indexes) {
+      if (!ni.primary) continue;
+      for (const auto& c : ni.columns) in_key[i] = in_key[i] || NamesEqual(c, d->name);
+    }
+  }
+  Bytes raw;
+  std::vector<ColumnSlice> slices;
+  std::vector<Value> row(n);
+  std::vector<Table::StoredColumn> stored(n);
+  // One row's bytes to values and stored columns. Long values read other
+  // pages, which may recycle the page the bytes lie on: from a copy.
+  auto emit = [&](ByteView bytes) {
+    raw.assign(bytes.begin(), bytes.end());
+    row.resize(n);
+    stored.resize(n);
+    CrackRow(t.format(), def, raw, slices);
     for (size_t i = 0; i < n; ++i) {
-      const ColumnDef* d = def.FindColumn(spec.columns[i].column.name);
-      if (!d) throw JetError(kErrCorrupt);
-      slots[i] = static_cast<size_t>(d - def.columns.data());
-      bool indexed = false;
-      for (const NewIndex& ni : spec.indexes) {
-        for (const auto& c : ni.columns) indexed = indexed || NamesEqual(c, d->name);
-      }
-      const bool text = (d->type == ColumnType::kText && !d->fixed()) || d->type == ColumnType::kMemo;
-      const bool binary = d->type == ColumnType::kBinary || d->type == ColumnType::kOle;
-      as_stored[i] = !indexed && (binary || (text && jet4));
-      for (const NewIndex& ni : spec.indexes) {
-        if (!ni.primary) continue;
-        for (const auto& c : ni.columns) in_key[i] = in_key[i] || NamesEqual(c, d->name);
+      const ColumnDef& c = def.columns[slots[i]];
+      const ColumnSlice& sl = slices[slots[i]];
+      stored[i].set = as_stored[i] && sl.present;
+      if (stored[i].set) {
+        stored[i].bytes.clear();
+        t.ReadStored(c, sl, stored[i].bytes);
+        row[i] = Value(true);
+      } else if (as_stored[i]) {
+        row[i] = Value();
+      } else {
+        t.DecodeColumnInto(c, sl, row[i]);
       }
     }
-    Bytes raw;
-    std::vector<ColumnSlice> slices;
-    std::vector<Value> row(n);
-    std::vector<Table::StoredColumn> stored(n);
-    // One row's bytes to values and stored columns. Long values read other
-    // pages, which may recycle the page the bytes lie on: from a copy.
-    auto emit = [&](ByteView bytes) {
-      raw.assign(bytes.begin(), bytes.end());
-      CrackRow(t.format(), def, raw, slices);
+    sink(row, stored);
+  };
+  std::vector<std::pair<Bytes, RowId>> order;
+  bool in_order = true;
+  std::vector<RowId> by_index;
+  if (pk.present() && PrimaryIndexOrder(t, by_index)) {
+    // The origin's own index gives the order: when it is the stored order
+    // (a table filled in key order) the rows are read as they lie, else one
+    // by one in key order.
+    for (size_t i = 1; i < by_index.size() && in_order; ++i) {
+      const RowId a = by_index[i - 1], b = by_index[i];
+      in_order = a.page < b.page || (a.page == b.page && a.row < b.row);
+    }
+    if (!in_order) {
+      for (RowId id : by_index) order.emplace_back(Bytes{}, id);
+    }
+  } else if (pk.present()) {
+    // The keys first, from their columns alone, then as above.
+    Table::Scan scan(t);
+    while (scan.Next()) {
+      CrackRow(t.format(), def, scan.bytes(), slices);
       for (size_t i = 0; i < n; ++i) {
-        const ColumnDef& c = def.columns[slots[i]];
-        const ColumnSlice& sl = slices[slots[i]];
-        stored[i].set = as_stored[i] && sl.present;
-        if (stored[i].set) {
-          stored[i].bytes.clear();
-          t.ReadStored(c, sl, stored[i].bytes);
-          row[i] = Value(true);
-        } else if (as_stored[i]) {
-          row[i] = Value();
-        } else {
-          t.DecodeColumnInto(c, sl, row[i]);
-        }
+        if (in_key[i]) t.DecodeColumnInto(def.columns[slots[i]], slices[slots[i]], row[i]);
       }
-      sink(row, stored);
-    };
-    std::vector<std::pair<Bytes, RowId>> order;
-    bool in_order = true;
-    if (pk.present()) {
-      // The keys first, from their columns alone; when the rows already lie
-      // in key order (a table filled in it), they are read once more in
-      // stored order, else one by one in key order.
-      Table::Scan scan(t);
-      while (scan.Next()) {
-        CrackRow(t.format(), def, scan.bytes(), slices);
-        for (size_t i = 0; i < n; ++i) {
-          if (in_key[i]) t.DecodeColumnInto(def.columns[slots[i]], slices[slots[i]], row[i]);
-        }
-        Bytes key = pk.Key(row);
-        if (!order.empty() && CompareKeys(order.back().first, key) > 0) in_order = false;
-        order.emplace_back(std::move(key), scan.row_id());
-      }
+      Bytes key = pk.Key(row);
+      if (!order.empty() && CompareKeys(order.back().first, key) > 0) in_order = false;
+      order.emplace_back(std::move(key), scan.row_id());
     }
-    if (in_order) {
-      order.clear();
-      order.shrink_to_fit();
-      Table::Scan scan(t);
-      while (scan.Next()) emit(scan.bytes());
-      return;
+  }
+  // The rows the definition counts must all be found: a usage map that
+  // lost pages would otherwise lose their rows without a word.
+  size_t found = 0;
+  auto count = [&](size_t rows) {
+    if (rows != def.row_count) throw JetError(kErrCorrupt);
+  };
+  if (in_order) {
+    order.clear();
+    order.shrink_to_fit();
+    Table::Scan scan(t);
+    while (scan.Next()) {
+      emit(scan.bytes());
+      ++found;
     }
+    count(found);
+    return;
+  }
+  count(order.size());
+  if (by_index.empty()) {
     std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
       return CompareKeys(a.first, b.first) < 0;
     });
-    for (auto& entry : order) {
-      Bytes().swap(entry.first);
-      emit(t.RowData(entry.second));
+  }
+  for (auto& entry : order) {
+    Bytes().swap(entry.first);
+    emit(t.RowData(entry.second));
+  }
+}
+
+// Rows of one table in batches, from the thread that reads them to the one
+// that writes them.
+class Handoff {
+ public:
+  struct Batch {
+    std::vector<std::vector<Value>> rows;
+    std::vector<std::vector<Table::StoredColumn>> stored;
+  };
+  static constexpr size_t kBatchRows = 512;
+  static constexpr size_t kMaxBatches = 8;
+
+  // Reader side: false when the writer has given up. `b` comes back as a
+  // used batch to fill again, when there is one, so that rows keep their
+  // storage.
+  bool Put(Batch& b) {
+    std::unique_lock<std::mutex> lock(mu_);
+    room_.wait(lock, [&] { return queue_.size() < kMaxBatches || stopped_; });
+    if (stopped_) return false;
+    queue_.push_back(std::move(b));
+    b = Batch{};
+    if (!used_.empty()) {
+      b = std::move(used_.back());
+      used_.pop_back();
     }
+    ready_.notify_one();
+    return true;
+  }
+  void Close(std::exception_ptr error) {
+    std::lock_guard<std::mutex> lock(mu_);
+    closed_ = true;
+    error_ = error;
+    ready_.notify_one();
+  }
+  // Writer side: false at the end (rethrowing the reader's error).
+  bool Take(Batch& b) {
+    std::unique_lock<std::mutex> lock(mu_);
+    if (!b.rows.empty()) used_.push_back(std::move(b));
+    ready_.wait(lock, [&] { return !queue_.empty() || closed_; });
+    if (queue_.empty()) {
+      if (error_) std::rethrow_exception(error_);
+      return false;
+    }
+    b = std::move(queue_.front());
+    queue_.pop_front();
+    room_.notify_one();
+    return true;
+  }
+  void Stop() {
+    std::lock_guard<std::mutex> lock(mu_);
+    stopped_ = true;
+    room_.notify_one();
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable ready_, room_;
+  std::deque<Batch> queue_;
+  std::vector<Batch> used_;
+  bool closed_ = false, stopped_ = false;
+  std::exception_ptr error_;
+};
+
+// Reads a table's rows on a second thread while the caller's sink writes
+// them: the origin and the new file are different files, each used by one
+// thread (dao.h).
+void ReadRowsAhead(FileState& file, const rebuild::Database& description, size_t index,
+                   const rebuild::StoredRowSink& sink) {
+  Handoff handoff;
+  std::thread reader([&] {
+    std::exception_ptr error;
+    try {
+      Handoff::Batch batch;
+      size_t filled = 0;
+      bool open = true;
+      ReadRows(file, description, index, [&](std::vector<Value>& row,
+                                               std::vector<Table::StoredColumn>& stored) {
+        if (!open) return;
+        // The row trades places with a used one, which it fills next.
+        if (filled == batch.rows.size()) {
+          batch.rows.emplace_back();
+          batch.stored.emplace_back();
+        }
+        batch.rows[filled].swap(row);
+        batch.stored[filled].swap(stored);
+        if (++filled == Handoff::kBatchRows) {
+          open = handoff.Put(batch);
+          filled = 0;
+        }
+      });
+      if (open && filled > 0) {
+        batch.rows.resize(filled);
+        batch.stored.resize(filled);
+        handoff.Put(batch);
+      }
+    } catch (...) {
+      error = std::current_exception();
+    }
+    handoff.Close(error);
+  });
+  try {
+    Handoff::Batch batch;
+    while (handoff.Take(batch)) {
+      for (size_t i = 0; i < batch.rows.size(); ++i) sink(batch.rows[i], batch.stored[i]);
+    }
+  } catch (...) {
+    handoff.Stop();
+    reader.join();
+    throw;
+  }
+  reader.join();
+}
+
+}  // namespace
+
+rebuild::StoredRowSource RowsOf(FileState& file, const rebuild::Database& description) {
+  return [&file, &description](size_t index, const rebuild::StoredRowSink& sink) {
+    ReadRows(file, description, index,
+             [&](std::vector<Value>& row, std::vector<Table::StoredColumn>& stored) { sink(row, stored); });
   };
 }
 
@@ -341,13 +538,13 @@ CompactResult CompactDatabase(const std::string& origin, const std::string& out,
   if (options.encryption == CompactOptions::Encryption::kEncrypt) db.encrypt = true;
   if (options.encryption == CompactOptions::Encryption::kDecrypt) db.encrypt = false;
 
-  const rebuild::StoredRowSource origin_rows = RowsOf(*file, db);
   // Damage met while reading rows names the origin; the new file's own
   // errors pass as they are.
   bool writing = false;
   const rebuild::StoredRowSource rows = [&](size_t table, const rebuild::StoredRowSink& sink) {
     try {
-      origin_rows(table, [&](std::vector<Value>& row, const std::vector<Table::StoredColumn>& stored) {
+      ReadRowsAhead(*file, db, table, [&](std::vector<Value>& row,
+                                          const std::vector<Table::StoredColumn>& stored) {
         writing = true;
         sink(row, stored);
         writing = false;

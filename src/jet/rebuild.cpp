@@ -231,6 +231,8 @@ void FillTable(FileState& fs, const Database& db, size_t ti, const StoredRowSour
       for (const auto& c : ni.columns) indexed[i] = indexed[i] || NamesEqual(c, spec.columns[i].column.name);
     }
   }
+  bool in_place = slots.size() == t.def().columns.size();
+  for (size_t i = 0; i < slots.size(); ++i) in_place = in_place && slots[i] == i;
   std::vector<Value> values(t.def().columns.size());
   std::vector<jet::Table::StoredColumn> staged(t.def().columns.size());
   int32_t highest = 0;
@@ -241,15 +243,25 @@ void FillTable(FileState& fs, const Database& db, size_t ti, const StoredRowSour
     bool any_stored = false;
     for (size_t i = 0; i < slots.size(); ++i) {
       values[slots[i]] = std::move(row[i]);
-      jet::Table::StoredColumn& st = staged[slots[i]];
-      st.set = !stored.empty() && stored[i].set;
-      if (!st.set) continue;
+      if (stored.empty() || !stored[i].set) continue;
       if (indexed[i]) throw JetError(kErrInvalidArgument);
-      st.bytes.assign(stored[i].bytes.begin(), stored[i].bytes.end());
       any_stored = true;
     }
+    // The new definition lists the columns in the given order as a rule;
+    // otherwise the stored ones are put in its order.
+    const std::vector<jet::Table::StoredColumn>* stage = nullptr;
+    if (any_stored && in_place) {
+      stage = &stored;
+    } else if (any_stored) {
+      for (size_t i = 0; i < slots.size(); ++i) {
+        jet::Table::StoredColumn& st = staged[slots[i]];
+        st.set = stored[i].set;
+        if (st.set) st.bytes.assign(stored[i].bytes.begin(), stored[i].bytes.end());
+      }
+      stage = &staged;
+    }
     try {
-      t.StageStored(any_stored ? &staged : nullptr);
+      t.StageStored(stage);
       fs.InsertCopiedRow(t, values);
       t.StageStored(nullptr);
     } catch (const JetError& e) {
