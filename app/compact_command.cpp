@@ -50,6 +50,12 @@ void AddCompactCommand(CLI::App& app) {
     if (o->encrypt) options.encryption = jet::CompactOptions::Encryption::kEncrypt;
     if (o->decrypt) options.encryption = jet::CompactOptions::Encryption::kDecrypt;
     const jet::CompactResult r = jet::CompactDatabase(o->path, o->out, options);
+    if (!r.left_out.empty()) {
+      std::string names;
+      for (const auto& n : r.left_out) names += (names.empty() ? "" : ", ") + n;
+      std::cerr << "Not carried over (the desktop application's objects, linked tables): "
+                << names << "\n";
+    }
     std::cout << r.tables << " tables, " << r.rows << " rows; " << r.bytes_before << " -> "
               << r.bytes_after << " bytes\n"
               << std::flush;

@@ -206,16 +206,41 @@ std::string RandomCopyName(const std::string& path) {
 
 }  // namespace
 
-rebuild::Database DescribeDatabase(FileState& file) {
+rebuild::Database DescribeDatabase(FileState& file, std::vector<std::string>* left_out) {
   const int version = file.pager().format().version;
   const HeaderInfo& header = file.pager().header();
   rebuild::Database db;
   db.password = header.password;
   db.encrypt = header.db_key != 0;
   const std::vector<ObjectRecord> objects = ReadObjects(file);
+  std::map<int32_t, std::string> containers;
   for (const auto& o : objects) {
-    if (o.parent_id == catalog::kTablesContainerId && o.type == catalog::kObjectTable &&
-        (o.flags & 0x80000002) == 0) {
+    if (o.type == catalog::kObjectContainer) containers[o.id] = o.name;
+  }
+  auto leave_out = [&](const std::string& what) {
+    if (left_out) left_out->push_back(what);
+  };
+  for (const auto& o : objects) {
+    const bool table = o.parent_id == catalog::kTablesContainerId && o.type == catalog::kObjectTable;
+    const bool system = (o.flags & 0x80000002) != 0;
+    if (table && system) {
+      // The engine's own four come new; another program's keep nothing
+      // of theirs unless they are empty.
+      static const char* const kEngineTables[] = {"MSysObjects", "MSysACEs", "MSysQueries",
+                                                  "MSysRelationships"};
+      if (std::none_of(std::begin(kEngineTables), std::end(kEngineTables),
+                       [&](const char* n) { return NamesEqual(n, o.name); }) &&
+          file.TableAt(static_cast<uint32_t>(o.id) & 0x00ffffff, o.name).def().row_count > 0) {
+        leave_out(o.name + " (system table)");
+      }
+    } else if (o.parent_id == catalog::kTablesContainerId && !table && o.type != kObjectQuery) {
+      leave_out(o.name + " (linked table)");
+    } else if (o.parent_id != catalog::kContainersParentId && o.parent_id != catalog::kTablesContainerId &&
+               o.parent_id != catalog::kDatabasesContainerId &&
+               o.parent_id != catalog::kRelationshipsContainerId && containers.count(o.parent_id)) {
+      leave_out(o.name + " (" + containers[o.parent_id] + ")");
+    }
+    if (table && !system) {
       Table& t = file.TableAt(static_cast<uint32_t>(o.id) & 0x00ffffff, o.name);
       db.tables.push_back(DescribeTable(t, o.lvprop, version));
     } else if (o.parent_id == catalog::kDatabasesContainerId) {
@@ -528,8 +553,9 @@ CompactResult CompactDatabase(const std::string& origin, const std::string& out,
   CompactResult result;
   result.bytes_before = uint64_t{file->pager().page_count()} * file->pager().format().page_size;
   rebuild::Database db;
+  std::vector<std::string> left_out;
   try {
-    db = DescribeDatabase(*file);
+    db = DescribeDatabase(*file, &left_out);
   } catch (const JetError& e) {
     if (e.number() == kErrCorrupt) throw JetError(kErrCorrupt, origin);
     throw;
@@ -554,6 +580,7 @@ CompactResult CompactDatabase(const std::string& origin, const std::string& out,
       throw;
     }
   };
+  result.left_out = std::move(left_out);
   const std::string target = out.empty() ? RandomCopyName(origin) : out;
   const rebuild::Report report = rebuild::WriteDatabase(target, db, rows);
   result.tables = db.tables.size();

@@ -10,6 +10,10 @@
 // them: one more than the highest number the table keeps, 1 when it is
 // empty (numbers of rows deleted from the end are handed out again).
 //
+// What the Jet engine does not define is not carried over: the desktop
+// application's own objects (forms, reports, macros, modules and their
+// storage) and linked tables; the result names them.
+//
 // The origin is opened exclusively and read only. A damaged origin (any
 // structure that does not read, including an index tree) is 3049 naming
 // it, and nothing is written.
@@ -18,6 +22,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "jet/rebuild.h"
 
@@ -35,6 +40,7 @@ struct CompactResult {
   uint64_t bytes_after = 0;
   size_t tables = 0;
   size_t rows = 0;
+  std::vector<std::string> left_out;  // as DescribeDatabase names them
 };
 
 // Writes the compacted `origin` to `out`, which must not exist (3204), the
@@ -46,8 +52,11 @@ CompactResult CompactDatabase(const std::string& origin, const std::string& out,
 
 // What `file` holds, as the rebuild writer takes it (its rows excepted),
 // and the source of its rows for WriteDatabase. `file` must stay open
-// while the source is used.
-rebuild::Database DescribeDatabase(FileState& file);
+// while the source is used. What the new file will not hold is named in
+// `left_out`: the desktop application's objects (forms, reports, macros,
+// modules, and the system tables of another program that hold rows) and
+// linked tables.
+rebuild::Database DescribeDatabase(FileState& file, std::vector<std::string>* left_out = nullptr);
 rebuild::StoredRowSource RowsOf(FileState& file, const rebuild::Database& description);
 
 }  // namespace jet
