@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <exception>
-#include <mutex>
-#include <thread>
-#include <cstdio>
 #include <map>
+#include <mutex>
 #include <random>
+#include <thread>
 
 #include "jet/catalog_layout.h"
 #include "jet/file.h"
@@ -20,8 +20,6 @@
 
 namespace jet {
 namespace {
-
-constexpr int16_t kObjectQuery = 5;
 
 // One MSysObjects row with what compaction carries over.
 struct ObjectRecord {
@@ -62,7 +60,8 @@ std::vector<ObjectRecord> ReadObjects(FileState& file) {
     ObjectRecord r;
     r.id = number(id);
     r.parent_id = number(parent);
-    if (row[static_cast<size_t>(name)].is<std::string>()) r.name = row[static_cast<size_t>(name)].as<std::string>();
+    const Value& n = row[static_cast<size_t>(name)];
+    if (n.is<std::string>()) r.name = n.as<std::string>();
     r.type = static_cast<int16_t>(number(type));
     r.flags = number(flags);
     r.lvprop = blob(lvprop);
@@ -138,7 +137,7 @@ std::vector<rebuild::Query> DescribeQueries(FileState& file, const std::vector<O
   std::vector<rebuild::Query> out;
   std::map<int32_t, size_t> by_id;
   for (const auto& o : objects) {
-    if (o.parent_id != catalog::kTablesContainerId || o.type != kObjectQuery) continue;
+    if (o.parent_id != catalog::kTablesContainerId || o.type != catalog::kObjectQuery) continue;
     rebuild::Query q;
     q.name = o.name;
     q.flags = o.flags;
@@ -233,7 +232,7 @@ rebuild::Database DescribeDatabase(FileState& file, std::vector<std::string>* le
           file.TableAt(static_cast<uint32_t>(o.id) & 0x00ffffff, o.name).def().row_count > 0) {
         leave_out(o.name + " (system table)");
       }
-    } else if (o.parent_id == catalog::kTablesContainerId && !table && o.type != kObjectQuery) {
+    } else if (o.parent_id == catalog::kTablesContainerId && !table && o.type != catalog::kObjectQuery) {
       leave_out(o.name + " (linked table)");
     } else if (o.parent_id != catalog::kContainersParentId && o.parent_id != catalog::kTablesContainerId &&
                o.parent_id != catalog::kDatabasesContainerId &&

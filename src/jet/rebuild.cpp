@@ -12,8 +12,6 @@
 namespace jet::rebuild {
 namespace {
 
-constexpr int16_t kObjectQuery = 5;
-
 // A column without the rules that belong to its properties.
 NewColumn Bare(const Column& c) {
   NewColumn n = c.column;
@@ -133,7 +131,7 @@ void WriteQueries(FileState& fs, const Database& db) {
   const ColumnDef* object_id = def.FindColumn("ObjectId");
   if (!object_id) throw JetError(kErrCorrupt);
   for (const Query& q : db.queries) {
-    const int32_t id = fs.AddObject(q.name, catalog::kTablesContainerId, kObjectQuery, q.flags,
+    const int32_t id = fs.AddObject(q.name, catalog::kTablesContainerId, catalog::kObjectQuery, q.flags,
                                     SerializeProperties(q.properties), q.lv_extra);
     for (const auto& cells : q.rows) {
       std::vector<Value> row(def.columns.size());
