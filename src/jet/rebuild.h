@@ -9,8 +9,8 @@
 // under a copy's name beside `path` and appears there whole when
 // WriteDatabase returns, or not at all (3204 when `path` exists).
 //
-// The description is independent of the origin's format: Jet 3 names,
-// sizes and property blobs are taken as they are and written as Jet 4.
+// The description is independent of the origin's format: names and sizes
+// are the same for Jet 3 and Jet 4; property blobs pass through AsJet4.
 #pragma once
 
 #include <cstddef>
@@ -44,8 +44,9 @@ struct Table {
   std::string name;
   // In column-number order; every row gives its values in this order.
   std::vector<Column> columns;
-  // The table's own indexes (primary, unique, plain), in the order they are
-  // numbered. Foreign-key indexes are not listed: relations make them.
+  // The table's own indexes (primary, unique, plain), in the order the
+  // definition lists them. Foreign-key indexes are not listed: relations
+  // make them.
   std::vector<NewIndex> indexes;
   // The table's LvProp (its own map and one per column), written as Jet 4
   // (AsJet4 below re-encodes a Jet 3 blob's text); the Required,
