@@ -53,8 +53,8 @@ void AddCompactCommand(CLI::App& app) {
     if (!r.left_out.empty()) {
       std::string names;
       for (const auto& n : r.left_out) names += (names.empty() ? "" : ", ") + n;
-      std::cerr << "Not carried over (the desktop application's objects, linked tables): "
-                << names << "\n";
+      std::cerr << "Not carried over (the desktop application's objects, linked tables): " << names
+                << "\n";
     }
     std::cout << r.tables << " tables, " << r.rows << " rows; " << r.bytes_before << " -> "
               << r.bytes_after << " bytes\n"

@@ -9,8 +9,7 @@
 // side's CPU seconds (steadier than wall time on a busy machine), each
 // side's peak memory, the sizes and the one-minute load average.
 #include <benchmark/benchmark.h>
-
-#include "bench_util.h"
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -18,9 +17,8 @@
 #include <fstream>
 #include <string>
 
-#include <sys/resource.h>
-
 #include "../tests/migrate/origin_filler.h"
+#include "bench_util.h"
 #include "db/engine.h"
 #include "jet/compact.h"
 #include "jet/dao.h"
@@ -88,12 +86,14 @@ void BM_CompactAgainstMigration(benchmark::State& state) {
     bench::ResetPeakRss();
     // As `maquetor migrate` does for a new destination: built whole, then filled.
     build_s += Seconds([&] { maquetor::schema::CrearBaseCompleta(dest); }, build_cpu);
-    migrate_s += Seconds([&] { mig::Migrar(mig::Variante::kV8V8, files.origin, dest); }, migrate_cpu);
+    migrate_s +=
+        Seconds([&] { mig::Migrar(mig::Variante::kV8V8, files.origin, dest); }, migrate_cpu);
     migrate_peak = std::max(migrate_peak, bench::PeakRssKb());
     bench::ResetPeakRss();
     jet::CompactOptions options;
     options.password = jet::dao::PasswordFromConnect(maquetor::db::kConnect);
-    const double s = Seconds([&] { jet::CompactDatabase(files.origin, out, options); }, compact_cpu);
+    const double s =
+        Seconds([&] { jet::CompactDatabase(files.origin, out, options); }, compact_cpu);
     compact_peak = std::max(compact_peak, bench::PeakRssKb());
     compact_s += s;
     state.SetIterationTime(s);

@@ -132,8 +132,8 @@ rebuild::Table DescribeTable(Table& t, const Bytes& lvprop, int version) {
   return out;
 }
 
-std::vector<rebuild::Query> DescribeQueries(FileState& file, const std::vector<ObjectRecord>& objects,
-                                            int version) {
+std::vector<rebuild::Query> DescribeQueries(FileState& file,
+                                            const std::vector<ObjectRecord>& objects, int version) {
   std::vector<rebuild::Query> out;
   std::map<int32_t, size_t> by_id;
   for (const auto& o : objects) {
@@ -220,7 +220,8 @@ rebuild::Database DescribeDatabase(FileState& file, std::vector<std::string>* le
     if (left_out) left_out->push_back(what);
   };
   for (const auto& o : objects) {
-    const bool table = o.parent_id == catalog::kTablesContainerId && o.type == catalog::kObjectTable;
+    const bool table =
+        o.parent_id == catalog::kTablesContainerId && o.type == catalog::kObjectTable;
     const bool system = (o.flags & 0x80000002) != 0;
     if (table && system) {
       // The engine's own four come new; another program's keep nothing
@@ -232,9 +233,11 @@ rebuild::Database DescribeDatabase(FileState& file, std::vector<std::string>* le
           file.TableAt(static_cast<uint32_t>(o.id) & 0x00ffffff, o.name).def().row_count > 0) {
         leave_out(o.name + " (system table)");
       }
-    } else if (o.parent_id == catalog::kTablesContainerId && !table && o.type != catalog::kObjectQuery) {
+    } else if (o.parent_id == catalog::kTablesContainerId && !table &&
+               o.type != catalog::kObjectQuery) {
       leave_out(o.name + " (linked table)");
-    } else if (o.parent_id != catalog::kContainersParentId && o.parent_id != catalog::kTablesContainerId &&
+    } else if (o.parent_id != catalog::kContainersParentId &&
+               o.parent_id != catalog::kTablesContainerId &&
                o.parent_id != catalog::kDatabasesContainerId &&
                o.parent_id != catalog::kRelationshipsContainerId && containers.count(o.parent_id)) {
       leave_out(o.name + " (" + containers[o.parent_id] + ")");
@@ -267,7 +270,8 @@ bool PrimaryIndexOrder(Table& t, std::vector<RowId>& out) {
   if (f.version < 4) return false;
   const RealIndexDef* ri = nullptr;
   for (const auto& li : def.indexes) {
-    if (li.type == kIdxPrimary && li.real_index < def.real_indexes.size()) ri = &def.real_indexes[li.real_index];
+    if (li.type == kIdxPrimary && li.real_index < def.real_indexes.size())
+      ri = &def.real_indexes[li.real_index];
   }
   if (!ri) return false;
   for (const auto& ic : ri->columns) {
@@ -299,7 +303,8 @@ bool PrimaryIndexOrder(Table& t, std::vector<RowId>& out) {
 
 // Takes one row: its values and stored columns, which it may take over
 // (they are sized again for the next row).
-using TakeRow = std::function<void(std::vector<Value>& row, std::vector<Table::StoredColumn>& stored)>;
+using TakeRow =
+    std::function<void(std::vector<Value>& row, std::vector<Table::StoredColumn>& stored)>;
 
 void ReadRows(FileState& file, const rebuild::Database& description, size_t index,
               const TakeRow& sink) {
@@ -490,21 +495,21 @@ void ReadRowsAhead(FileState& file, const rebuild::Database& description, size_t
       Handoff::Batch batch;
       size_t filled = 0;
       bool open = true;
-      ReadRows(file, description, index, [&](std::vector<Value>& row,
-                                               std::vector<Table::StoredColumn>& stored) {
-        if (!open) return;
-        // The row trades places with a used one, which it fills next.
-        if (filled == batch.rows.size()) {
-          batch.rows.emplace_back();
-          batch.stored.emplace_back();
-        }
-        batch.rows[filled].swap(row);
-        batch.stored[filled].swap(stored);
-        if (++filled == Handoff::kBatchRows) {
-          open = handoff.Put(batch);
-          filled = 0;
-        }
-      });
+      ReadRows(file, description, index,
+               [&](std::vector<Value>& row, std::vector<Table::StoredColumn>& stored) {
+                 if (!open) return;
+                 // The row trades places with a used one, which it fills next.
+                 if (filled == batch.rows.size()) {
+                   batch.rows.emplace_back();
+                   batch.stored.emplace_back();
+                 }
+                 batch.rows[filled].swap(row);
+                 batch.stored[filled].swap(stored);
+                 if (++filled == Handoff::kBatchRows) {
+                   open = handoff.Put(batch);
+                   filled = 0;
+                 }
+               });
       if (open && filled > 0) {
         batch.rows.resize(filled);
         batch.stored.resize(filled);
@@ -533,7 +538,9 @@ void ReadRowsAhead(FileState& file, const rebuild::Database& description, size_t
 rebuild::StoredRowSource RowsOf(FileState& file, const rebuild::Database& description) {
   return [&file, &description](size_t index, const rebuild::StoredRowSink& sink) {
     ReadRows(file, description, index,
-             [&](std::vector<Value>& row, std::vector<Table::StoredColumn>& stored) { sink(row, stored); });
+             [&](std::vector<Value>& row, std::vector<Table::StoredColumn>& stored) {
+               sink(row, stored);
+             });
   };
 }
 
@@ -568,12 +575,12 @@ CompactResult CompactDatabase(const std::string& origin, const std::string& out,
   bool writing = false;
   const rebuild::StoredRowSource rows = [&](size_t table, const rebuild::StoredRowSink& sink) {
     try {
-      ReadRowsAhead(*file, db, table, [&](std::vector<Value>& row,
-                                          const std::vector<Table::StoredColumn>& stored) {
-        writing = true;
-        sink(row, stored);
-        writing = false;
-      });
+      ReadRowsAhead(*file, db, table,
+                    [&](std::vector<Value>& row, const std::vector<Table::StoredColumn>& stored) {
+                      writing = true;
+                      sink(row, stored);
+                      writing = false;
+                    });
     } catch (const JetError& e) {
       if (!writing && e.number() == kErrCorrupt) throw JetError(kErrCorrupt, origin);
       throw;

@@ -112,15 +112,20 @@ int32_t FindObjectId(FileState& fs, int32_t parent, const std::string& name) {
 bool Fits(const Value& v, ColumnType type) {
   if (v.is_null()) return true;
   switch (type) {
-    case ColumnType::kBoolean: return v.is<bool>();
+    case ColumnType::kBoolean:
+      return v.is<bool>();
     case ColumnType::kByte:
     case ColumnType::kInteger:
-    case ColumnType::kLong: return v.is<int32_t>();
+    case ColumnType::kLong:
+      return v.is<int32_t>();
     case ColumnType::kText:
-    case ColumnType::kMemo: return v.is<std::string>();
+    case ColumnType::kMemo:
+      return v.is<std::string>();
     case ColumnType::kBinary:
-    case ColumnType::kOle: return v.is<Binary>();
-    default: return true;
+    case ColumnType::kOle:
+      return v.is<Binary>();
+    default:
+      return true;
   }
 }
 
@@ -131,8 +136,8 @@ void WriteQueries(FileState& fs, const Database& db) {
   const ColumnDef* object_id = def.FindColumn("ObjectId");
   if (!object_id) throw JetError(kErrCorrupt);
   for (const Query& q : db.queries) {
-    const int32_t id = fs.AddObject(q.name, catalog::kTablesContainerId, catalog::kObjectQuery, q.flags,
-                                    SerializeProperties(q.properties), q.lv_extra);
+    const int32_t id = fs.AddObject(q.name, catalog::kTablesContainerId, catalog::kObjectQuery,
+                                    q.flags, SerializeProperties(q.properties), q.lv_extra);
     for (const auto& cells : q.rows) {
       std::vector<Value> row(def.columns.size());
       row[static_cast<size_t>(object_id - def.columns.data())] = Value(id);
@@ -145,7 +150,6 @@ void WriteQueries(FileState& fs, const Database& db) {
     }
   }
 }
-
 
 // When each relation is made and in which order the tables fill. A relation
 // made while its tables are empty costs nothing: its index fills with the
@@ -226,7 +230,8 @@ void FillTable(FileState& fs, const Database& db, size_t ti, const StoredRowSour
   std::vector<bool> indexed(spec.columns.size(), false);
   for (const NewIndex& ni : spec.indexes) {
     for (size_t i = 0; i < spec.columns.size(); ++i) {
-      for (const auto& c : ni.columns) indexed[i] = indexed[i] || NamesEqual(c, spec.columns[i].column.name);
+      for (const auto& c : ni.columns)
+        indexed[i] = indexed[i] || NamesEqual(c, spec.columns[i].column.name);
     }
   }
   bool in_place = slots.size() == t.def().columns.size();
@@ -290,12 +295,10 @@ void FillTable(FileState& fs, const Database& db, size_t ti, const StoredRowSour
 Report WriteDatabase(const std::string& path, const Database& db, const RowSource& rows,
                      const Options& options) {
   const std::vector<jet::Table::StoredColumn> none;
-  return WriteDatabase(
-      path, db,
-      StoredRowSource([&](size_t table, const StoredRowSink& sink) {
-        rows(table, [&](std::vector<Value>& row) { sink(row, none); });
-      }),
-      options);
+  return WriteDatabase(path, db, StoredRowSource([&](size_t table, const StoredRowSink& sink) {
+                         rows(table, [&](std::vector<Value>& row) { sink(row, none); });
+                       }),
+                       options);
 }
 
 Report WriteDatabase(const std::string& path, const Database& db, const StoredRowSource& rows,

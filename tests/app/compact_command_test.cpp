@@ -9,10 +9,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "db/engine.h"
 #include "db/file_name.h"
@@ -81,7 +80,8 @@ std::map<std::string, std::vector<std::string>> Queries(const std::string& path)
   for (size_t i = 0; i < rows.rows.size(); ++i) {
     json row = json::object();
     for (size_t c = 0; c < rows.header.size(); ++c) {
-      if (rows.header[c] != "ObjectId" && !rows.rows[i][c].empty()) row[rows.header[c]] = rows.rows[i][c];
+      if (rows.header[c] != "ObjectId" && !rows.rows[i][c].empty())
+        row[rows.header[c]] = rows.rows[i][c];
     }
     out[name_of[rows.At(i, "ObjectId")]].push_back(row.dump());
   }
@@ -130,7 +130,8 @@ void ExpectReadersAgree(const std::string& origin, const std::string& out,
       if (jet3) {
         EXPECT_EQ(ts::MdbCount(out, table), ts::MdbCount(origin, table));
       } else {
-        EXPECT_EQ(Sorted(ts::MdbExport(out, table).rows), Sorted(ts::MdbExport(origin, table).rows));
+        EXPECT_EQ(Sorted(ts::MdbExport(out, table).rows),
+                  Sorted(ts::MdbExport(origin, table).rows));
       }
     }
     // The database's own properties; a file may lack the summary. (For an
@@ -195,7 +196,8 @@ TEST(CompactCommandTest, KeepsEveryFixtureAndOurOwnDatabasesWhole) {
   REQUIRE_FIXTURES();
   ts::TempDir dir;
   std::vector<Origin> origins;
-  for (const auto& f : ts::FixtureFiles(ts::Encrypted::kIncluded)) origins.push_back({f.string(), ""});
+  for (const auto& f : ts::FixtureFiles(ts::Encrypted::kIncluded))
+    origins.push_back({f.string(), ""});
   const std::string law = dir.File("law.mdb");
   ASSERT_TRUE(ts::RunMaquetor({"create", law}).ok());
   origins.push_back({law, kPassword});
@@ -205,7 +207,8 @@ TEST(CompactCommandTest, KeepsEveryFixtureAndOurOwnDatabasesWhole) {
     origins.push_back({e.path().string(), kPassword});
   }
   int n = 0;
-  for (const auto& o : origins) ExpectCompactKeepsEverything(o, dir.File("out" + std::to_string(n++) + ".mdb"));
+  for (const auto& o : origins)
+    ExpectCompactKeepsEverything(o, dir.File("out" + std::to_string(n++) + ".mdb"));
 }
 
 // Every other row of every filled table gone, children before parents so
@@ -248,15 +251,17 @@ TEST(CompactCommandTest, OptionsCountersAndRefusals) {
   ts::TempDir dir;
   const std::string base = dir.File("a.mdb");
   for (const char* sql :
-       {"CREATE TABLE T (Id COUNTER PRIMARY KEY, Nombre TEXT(20))", "CREATE TABLE V (Id COUNTER, X LONG)",
-        "INSERT INTO T (Nombre) VALUES ('a')", "INSERT INTO T (Nombre) VALUES ('b')",
-        "INSERT INTO T (Nombre) VALUES ('c')", "INSERT INTO T (Nombre) VALUES ('d')",
-        "INSERT INTO V (X) VALUES (1)", "DELETE FROM T WHERE Id >= 3", "DELETE FROM V"}) {
+       {"CREATE TABLE T (Id COUNTER PRIMARY KEY, Nombre TEXT(20))",
+        "CREATE TABLE V (Id COUNTER, X LONG)", "INSERT INTO T (Nombre) VALUES ('a')",
+        "INSERT INTO T (Nombre) VALUES ('b')", "INSERT INTO T (Nombre) VALUES ('c')",
+        "INSERT INTO T (Nombre) VALUES ('d')", "INSERT INTO V (X) VALUES (1)",
+        "DELETE FROM T WHERE Id >= 3", "DELETE FROM V"}) {
     ASSERT_TRUE(ts::RunMaquetor({"sql", base, sql, "--create", "--password", ""}).ok()) << sql;
   }
   // In place, with a new password: the counters go on from the highest
   // number kept (1 in an empty table), as the engine's compaction leaves them.
-  auto r = ts::RunMaquetor({"compact", base, "--origin-password", "", "--password", "nueva", "--encrypt"});
+  auto r = ts::RunMaquetor(
+      {"compact", base, "--origin-password", "", "--password", "nueva", "--encrypt"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(ts::RunMaquetor({"sql", base, "SELECT * FROM T", "--password", "otra"}).exit_code, 1);
   for (const char* sql : {"INSERT INTO T (Nombre) VALUES ('e')", "INSERT INTO V (X) VALUES (2)"}) {
@@ -264,15 +269,17 @@ TEST(CompactCommandTest, OptionsCountersAndRefusals) {
   }
   EXPECT_EQ(Counted(base, "SELECT MAX(Id) FROM T", "nueva"), 3);
   EXPECT_EQ(Counted(base, "SELECT MAX(Id) FROM V", "nueva"), 1);
-  auto inspected = json::parse(ts::RunMaquetor({"inspect", base, "--json", "--password", "nueva"}).out);
+  auto inspected =
+      json::parse(ts::RunMaquetor({"inspect", base, "--json", "--password", "nueva"}).out);
   EXPECT_TRUE(inspected["encrypted"].get<bool>());
   if (ts::UseMdbReader()) {
     EXPECT_EQ(ts::MdbReaderDump(base, "nueva")["tables"].size(), 2u);
   }
 
   const std::string copy = dir.File("b.mdb");
-  ASSERT_TRUE(ts::RunMaquetor({"compact", base, copy, "--origin-password", "nueva", "--password", "",
-                               "--decrypt"}).ok());
+  ASSERT_TRUE(ts::RunMaquetor({"compact", base, copy, "--origin-password", "nueva", "--password",
+                               "", "--decrypt"})
+                  .ok());
   inspected = json::parse(ts::RunMaquetor({"inspect", copy, "--json", "--password", ""}).out);
   EXPECT_FALSE(inspected["encrypted"].get<bool>());
   EXPECT_FALSE(inspected["password"].get<bool>());
@@ -297,7 +304,8 @@ TEST(CompactCommandTest, OptionsCountersAndRefusals) {
   EXPECT_EQ(ts::FileContents(P(base)), a);
   EXPECT_EQ(ts::FileContents(P(copy)), cut);
   std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"a.mdb", "b.mdb"}));
 }
@@ -313,7 +321,8 @@ TEST(CompactCommandTest, APowerCutLeavesTheOldFileOrTheWholeNewOne) {
   ts::TempDir dir;
   const std::string base = dir.File("a.mdb"), out = dir.File("b.mdb");
   {
-    auto d = jet::dao::DBEngine::Instance().Workspaces(0).CreateDatabase(base, ";LANGID=0x0409;CP=1252;COUNTRY=0");
+    auto d = jet::dao::DBEngine::Instance().Workspaces(0).CreateDatabase(
+        base, ";LANGID=0x0409;CP=1252;COUNTRY=0");
     d.Execute("CREATE TABLE T (Id LONG PRIMARY KEY, Texto MEMO)");
     for (int i = 0; i < 300; ++i) {
       d.Execute("INSERT INTO T VALUES (" + std::to_string((i * 37) % 300) + ", '" +
@@ -332,7 +341,8 @@ TEST(CompactCommandTest, APowerCutLeavesTheOldFileOrTheWholeNewOne) {
         [&] {
           fs::remove(P(out));
           for (const auto& e : fs::directory_iterator(dir.path())) {
-            if (e.path().filename().string().find(".~mq") != std::string::npos) fs::remove(e.path());
+            if (e.path().filename().string().find(".~mq") != std::string::npos)
+              fs::remove(e.path());
           }
           std::ofstream(P(base), std::ios::binary | std::ios::trunc) << old;
         },

@@ -1,6 +1,8 @@
 // The rebuild writer on a description made by hand: rows the new file
 // refuses and relations its rows break, handed to the caller or ending
 // the write with nothing at the path.
+#include "jet/rebuild.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "jet/dao.h"
-#include "jet/rebuild.h"
 #include "support/fixtures.h"
 #include "support/oracles.h"
 
@@ -74,7 +75,8 @@ TEST(RebuildTest, RefusedRowsAndBrokenRelationsGoToTheCallerOrEndTheWrite) {
     options.on_refused_row = [&](size_t t, const std::vector<Value>&, const jet::JetError& e) {
       refused.push_back({t, e.number()});
     };
-    if (rows_first) options.on_unenforced_relation = [&](const rb::Relation& r) { loose.push_back(r.name); };
+    if (rows_first)
+      options.on_unenforced_relation = [&](const rb::Relation& r) { loose.push_back(r.name); };
     const rb::Report report = rb::WriteDatabase(path, TwoTables(), rb::RowSource(Rows), options);
 
     // The duplicate key is refused either way; the row without its parent
@@ -84,7 +86,8 @@ TEST(RebuildTest, RefusedRowsAndBrokenRelationsGoToTheCallerOrEndTheWrite) {
     std::vector<std::pair<size_t, int>> expected = {{1, jet::kErrDuplicateKey}};
     if (!rows_first) expected.push_back({0, jet::kErrNoRelatedRecord});
     EXPECT_EQ(refused, expected);
-    EXPECT_EQ(loose, rows_first ? std::vector<std::string>{"PadreHijo"} : std::vector<std::string>{});
+    EXPECT_EQ(loose,
+              rows_first ? std::vector<std::string>{"PadreHijo"} : std::vector<std::string>{});
 
     auto db = jet::dao::DBEngine::Instance().OpenDatabase(path, false, true);
     ASSERT_EQ(db.Relations().size(), 1u);
