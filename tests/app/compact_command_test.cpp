@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -16,6 +17,8 @@
 #include "db/engine.h"
 #include "db/file_name.h"
 #include "jet/compact.h"
+#include "jet/data_page.h"
+#include "jet/format.h"
 #include "jet/dao.h"
 #include "jet/database.h"
 #include "jet/index_key.h"
@@ -284,30 +287,58 @@ TEST(CompactCommandTest, OptionsCountersAndRefusals) {
   EXPECT_FALSE(inspected["encrypted"].get<bool>());
   EXPECT_FALSE(inspected["password"].get<bool>());
 
-  // An OUT that exists is refused; a file cut short is 3049 naming it; both
-  // leave every file as it was.
+  // An OUT that exists is refused (3204); a damaged file is 3049 naming it,
+  // in place or not. Every file stays as it was.
   const std::string a = ts::FileContents(P(base)), b = ts::FileContents(P(copy));
   r = ts::RunMaquetor({"compact", base, copy, "--origin-password", "nueva"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.err.find("Error 3204"), std::string::npos) << r.err;
-  fs::resize_file(P(copy), b.size() / 2);
-  const std::string cut = ts::FileContents(P(copy));
-  for (const std::string& target : {std::string(), dir.File("c.mdb")}) {
-    std::vector<std::string> args = {"compact", copy, "--origin-password", ""};
-    if (!target.empty()) args.push_back(target);
-    r = ts::RunMaquetor(args);
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(r.err.find("Error 3049"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("b.mdb"), std::string::npos) << r.err;
-    EXPECT_FALSE(fs::exists(P(dir.File("c.mdb"))));
+  const std::string damaged = dir.File("d.mdb");
+  const std::vector<std::pair<const char*, std::function<void()>>> damages = {
+      {"cut short", [&] { fs::resize_file(P(damaged), b.size() / 2); }},
+      {"a usage map that lost its pages",
+       [&] {
+         // T's map of owned pages: its bitmap zeroed, its rows still counted.
+         jet::RowId map;
+         {
+           auto file = jet::FileState::Open(damaged, false, true, "");
+           map = jet::RowId::FromPacked(file->GetTable("T").def().owned_pages);
+         }
+         std::string bytes = ts::FileContents(P(damaged));
+         const jet::Format& f = jet::Jet4Format();
+         const jet::ByteView page(reinterpret_cast<const uint8_t*>(bytes.data()) +
+                                      size_t{map.page} * f.page_size,
+                                  f.page_size);
+         const jet::RowBounds row = jet::GetRowBounds(f, page, map.row);
+         const size_t at = size_t{map.page} * f.page_size + row.start + 5;
+         std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                   bytes.begin() + static_cast<std::ptrdiff_t>(at + row.size() - 5), '\0');
+         std::ofstream(P(damaged), std::ios::binary | std::ios::trunc) << bytes;
+       }},
+  };
+  for (const auto& [what, damage] : damages) {
+    SCOPED_TRACE(what);
+    fs::copy_file(P(copy), P(damaged), fs::copy_options::overwrite_existing);
+    damage();
+    const std::string before = ts::FileContents(P(damaged));
+    for (const std::string& target : {std::string(), dir.File("c.mdb")}) {
+      std::vector<std::string> args = {"compact", damaged, "--origin-password", ""};
+      if (!target.empty()) args.push_back(target);
+      r = ts::RunMaquetor(args);
+      EXPECT_EQ(r.exit_code, 1);
+      EXPECT_NE(r.err.find("Error 3049"), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find("d.mdb"), std::string::npos) << r.err;
+      EXPECT_FALSE(fs::exists(P(dir.File("c.mdb"))));
+    }
+    EXPECT_EQ(ts::FileContents(P(damaged)), before);
   }
   EXPECT_EQ(ts::FileContents(P(base)), a);
-  EXPECT_EQ(ts::FileContents(P(copy)), cut);
+  EXPECT_EQ(ts::FileContents(P(copy)), b);
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(dir.path()))
     names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"a.mdb", "b.mdb"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"a.mdb", "b.mdb", "d.mdb"}));
 }
 
 int64_t RowsIn(const std::string& path) {
