@@ -11,16 +11,17 @@
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "db/engine.h"
 #include "db/file_name.h"
 #include "jet/compact.h"
-#include "jet/data_page.h"
-#include "jet/format.h"
 #include "jet/dao.h"
+#include "jet/data_page.h"
 #include "jet/database.h"
+#include "jet/format.h"
 #include "jet/index_key.h"
 #include "migrate/origin_filler.h"
 #include "support/fault_file_system.h"
@@ -118,6 +119,25 @@ void ExpectSoundAndInKeyOrder(const std::string& path, const std::string& passwo
   }
 }
 
+// The indexes as mdbtools reads them (its PostgreSQL DDL), by name. For
+// some indexes of files other programs wrote it lists no columns (and no
+// UNIQUE): those are compared by name alone.
+std::map<std::string, std::string> MdbIndexes(const std::string& path) {
+  std::map<std::string, std::string> out;
+  std::istringstream in(ts::MdbSchema(path, "postgres"));
+  for (std::string line; std::getline(in, line);) {
+    if (line.find(" INDEX \"") == std::string::npos &&
+        line.find("PRIMARY KEY") == std::string::npos) {
+      continue;
+    }
+    size_t at = line.find("INDEX \"");
+    at = at == std::string::npos ? line.find("CONSTRAINT \"") : at;
+    at = line.find('"', at) + 1;
+    out[line.substr(at, line.find('"', at) - at)] = line;
+  }
+  return out;
+}
+
 // What the readers see of origin and result alike. Jet 3 text reads
 // differently in them (byte sizes, the five undefined code-page bytes),
 // so a Jet 3 origin is held to its rows' counts there.
@@ -127,6 +147,13 @@ void ExpectReadersAgree(const std::string& origin, const std::string& out,
     EXPECT_EQ(ts::MdbVer(out), "JET4");
     EXPECT_EQ(ts::MdbTables(out), ts::MdbTables(origin));
     EXPECT_EQ(ts::MdbSchema(out), ts::MdbSchema(origin));
+    const auto indexes = MdbIndexes(out);
+    for (const auto& [name, line] : MdbIndexes(origin)) {
+      ASSERT_TRUE(indexes.count(name)) << line;
+      if (line.find("()") == std::string::npos) {
+        EXPECT_EQ(indexes.at(name), line);
+      }
+    }
     for (const auto& table : ts::MdbTables(origin)) {
       SCOPED_TRACE(table);
       EXPECT_EQ(ts::MdbProp(out, table), ts::MdbProp(origin, table));
@@ -306,9 +333,9 @@ TEST(CompactCommandTest, OptionsCountersAndRefusals) {
          }
          std::string bytes = ts::FileContents(P(damaged));
          const jet::Format& f = jet::Jet4Format();
-         const jet::ByteView page(reinterpret_cast<const uint8_t*>(bytes.data()) +
-                                      size_t{map.page} * f.page_size,
-                                  f.page_size);
+         const jet::ByteView page(
+             reinterpret_cast<const uint8_t*>(bytes.data()) + size_t{map.page} * f.page_size,
+             f.page_size);
          const jet::RowBounds row = jet::GetRowBounds(f, page, map.row);
          const size_t at = size_t{map.page} * f.page_size + row.start + 5;
          std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(at),
