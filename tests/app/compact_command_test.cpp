@@ -348,7 +348,8 @@ TEST(CompactCommandTest, OptionsCountersAndRefusals) {
   };
   for (const auto& [what, damage] : damages) {
     SCOPED_TRACE(what);
-    fs::copy_file(P(copy), P(damaged), fs::copy_options::overwrite_existing);
+    fs::remove(P(damaged));  // MinGW's copy_file cannot overwrite
+    fs::copy_file(P(copy), P(damaged));
     damage();
     const std::string before = ts::FileContents(P(damaged));
     for (const std::string& target : {std::string(), dir.File("c.mdb")}) {
