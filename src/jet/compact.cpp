@@ -308,32 +308,32 @@ using TakeRow =
 
 void ReadRows(FileState& file, const rebuild::Database& description, size_t index,
               const TakeRow& sink) {
-  const rebuild::Table& spec = description.tables.at(index);
-  Table& t = file.GetTable(spec.name);
+  const rebuild::Table& described = description.tables.at(index);
+  Table& t = file.GetTable(described.name);
   // Index trees and usage maps must read whole: a damaged file is
   // repair's business, not something to copy half of.
   CheckBeforeWriting(t);
   const TableDef& def = t.def();
   const bool jet4 = t.format().version >= 4;
-  const size_t n = spec.columns.size();
+  const size_t n = described.columns.size();
   // Per described column: its slot in the origin's definition, and whether
   // its bytes move as stored (no index needs its value, and the new file
   // stores it alike).
   std::vector<size_t> slots(n);
   std::vector<bool> as_stored(n, false), in_key(n, false);
-  const rebuild::PrimaryKey pk(spec);
+  const rebuild::PrimaryKey pk(described);
   for (size_t i = 0; i < n; ++i) {
-    const ColumnDef* d = def.FindColumn(spec.columns[i].column.name);
+    const ColumnDef* d = def.FindColumn(described.columns[i].column.name);
     if (!d) throw JetError(kErrCorrupt);
     slots[i] = static_cast<size_t>(d - def.columns.data());
     bool indexed = false;
-    for (const NewIndex& ni : spec.indexes) {
+    for (const NewIndex& ni : described.indexes) {
       for (const auto& c : ni.columns) indexed = indexed || NamesEqual(c, d->name);
     }
     const bool text = (d->type == ColumnType::kText && !d->fixed()) || d->type == ColumnType::kMemo;
     const bool binary = d->type == ColumnType::kBinary || d->type == ColumnType::kOle;
     as_stored[i] = !indexed && (binary || (text && jet4));
-    for (const NewIndex& ni : spec.indexes) {
+    for (const NewIndex& ni : described.indexes) {
       if (!ni.primary) continue;
       for (const auto& c : ni.columns) in_key[i] = in_key[i] || NamesEqual(c, d->name);
     }

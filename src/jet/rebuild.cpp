@@ -40,27 +40,27 @@ std::vector<size_t> Slots(const TableDef& def, const Table& t) {
 }
 
 // Column flags CreateTable has no words for.
-void MarkColumns(jet::Table& t, const Table& spec) {
+void MarkColumns(jet::Table& t, const Table& described) {
   bool changed = false, relayout = false;
   TableDef& def = t.mutable_def();
-  const std::vector<size_t> slots = Slots(def, spec);
-  for (size_t i = 0; i < spec.columns.size(); ++i) {
+  const std::vector<size_t> slots = Slots(def, described);
+  for (size_t i = 0; i < described.columns.size(); ++i) {
     ColumnDef& c = def.columns[slots[i]];
     const ColumnType type = c.type;
-    if (spec.columns[i].compressed_unicode &&
+    if (described.columns[i].compressed_unicode &&
         (type == ColumnType::kText || type == ColumnType::kMemo)) {
       c.ext_flags |= kColCompressedUnicode;
       changed = true;
     }
-    if (spec.columns[i].hyperlink && type == ColumnType::kMemo) {
+    if (described.columns[i].hyperlink && type == ColumnType::kMemo) {
       c.flags |= kColHyperlink;
       changed = true;
     }
-    if (spec.columns[i].auto_guid && type == ColumnType::kGuid) {
+    if (described.columns[i].auto_guid && type == ColumnType::kGuid) {
       c.flags |= kColAutoGuid;
       changed = true;
     }
-    if (spec.columns[i].fixed_length && type == ColumnType::kText) {
+    if (described.columns[i].fixed_length && type == ColumnType::kText) {
       c.flags |= kColFixed;
       relayout = true;
     }
@@ -220,18 +220,18 @@ RelationPlan PlanRelations(const Database& db, bool rows_first) {
 // Stores the rows `rows` gives for table `ti`, and sets its counter.
 void FillTable(FileState& fs, const Database& db, size_t ti, const StoredRowSource& rows,
                const Options& options, Report& report) {
-  const Table& spec = db.tables[ti];
-  jet::Table& t = fs.GetTable(spec.name);
-  const std::vector<size_t> slots = Slots(t.def(), spec);
+  const Table& described = db.tables[ti];
+  jet::Table& t = fs.GetTable(described.name);
+  const std::vector<size_t> slots = Slots(t.def(), described);
   int auto_slot = -1;
-  for (size_t i = 0; i < spec.columns.size(); ++i) {
-    if (spec.columns[i].column.auto_number) auto_slot = static_cast<int>(slots[i]);
+  for (size_t i = 0; i < described.columns.size(); ++i) {
+    if (described.columns[i].column.auto_number) auto_slot = static_cast<int>(slots[i]);
   }
-  std::vector<bool> indexed(spec.columns.size(), false);
-  for (const NewIndex& ni : spec.indexes) {
-    for (size_t i = 0; i < spec.columns.size(); ++i) {
+  std::vector<bool> indexed(described.columns.size(), false);
+  for (const NewIndex& ni : described.indexes) {
+    for (size_t i = 0; i < described.columns.size(); ++i) {
       for (const auto& c : ni.columns)
-        indexed[i] = indexed[i] || NamesEqual(c, spec.columns[i].column.name);
+        indexed[i] = indexed[i] || NamesEqual(c, described.columns[i].column.name);
     }
   }
   bool in_place = slots.size() == t.def().columns.size();
@@ -284,7 +284,7 @@ void FillTable(FileState& fs, const Database& db, size_t ti, const StoredRowSour
   });
   // The counter hands out one more than the highest number kept.
   if (auto_slot >= 0) {
-    const int32_t next = spec.next_auto_number.value_or(highest + 1);
+    const int32_t next = described.next_auto_number.value_or(highest + 1);
     t.mutable_def().next_auto_number = static_cast<uint32_t>(std::max(next, 1) - 1);
     t.RewriteDefinition();
   }
@@ -309,10 +309,10 @@ Report WriteDatabase(const std::string& path, const Database& db, const StoredRo
   std::shared_ptr<FileState> fs = FileState::Create(path, db.password, db.encrypt);
   try {
     // Every table empty first, in the given order (the catalogue's).
-    for (const Table& spec : db.tables) {
-      fs->CreateTable(spec.name, BareColumns(spec), spec.indexes,
-                      SerializeProperties(spec.properties));
-      MarkColumns(fs->GetTable(spec.name), spec);
+    for (const Table& described : db.tables) {
+      fs->CreateTable(described.name, BareColumns(described), described.indexes,
+                      SerializeProperties(described.properties));
+      MarkColumns(fs->GetTable(described.name), described);
     }
     const RelationPlan plan = PlanRelations(db, options.on_unenforced_relation != nullptr);
     for (size_t r : plan.before) fs->CreateRelation(db.relations[r]);
