@@ -57,4 +57,7 @@ void AddTablesCommand(CLI::App& app);
 // schema DB
 void AddSchemaCommand(CLI::App& app);
 
+// compact DB [OUT] [--origin-password PWD] [--password NEW] [--encrypt | --decrypt]
+void AddCompactCommand(CLI::App& app);
+
 }  // namespace maquetor

@@ -33,6 +33,7 @@ void RegisterCommands(CLI::App& app) {
   maquetor::AddExportCommand(app);
   maquetor::AddTablesCommand(app);
   maquetor::AddSchemaCommand(app);
+  maquetor::AddCompactCommand(app);
   // Later commands register here, each from its own file through commands.h:
   // setup, migrate, euros, attach-docs.
 }

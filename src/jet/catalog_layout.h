@@ -72,6 +72,7 @@ inline constexpr int32_t kFirstNonTableObjectId = static_cast<int32_t>(0x8000000
 inline constexpr int16_t kObjectTable = 1;
 inline constexpr int16_t kObjectDatabase = 2;
 inline constexpr int16_t kObjectContainer = 3;
+inline constexpr int16_t kObjectQuery = 5;  // parent: the Tables container
 inline constexpr int16_t kObjectRelationship = 8;
 
 // Flags column: set on every object the engine creates with the database;

@@ -339,6 +339,17 @@ uint32_t FileState::BuildIndexPages(Table& t, RealIndexDef& ri, std::vector<Inde
 
 void FileState::CreateTable(const std::string& name, const std::vector<NewColumn>& columns,
                             const std::vector<NewIndex>& indexes) {
+  std::vector<ColumnPropertySpec> props;
+  for (const NewColumn& nc : columns) {
+    if (nc.required || nc.allow_zero_length || nc.default_value) {
+      props.push_back({nc.name, nc.required, nc.allow_zero_length, nc.default_value});
+    }
+  }
+  CreateTable(name, columns, indexes, props.empty() ? Bytes{} : BuildColumnProperties(props));
+}
+
+void FileState::CreateTable(const std::string& name, const std::vector<NewColumn>& columns,
+                            const std::vector<NewIndex>& indexes, const Bytes& lvprop) {
   if (!pager_->writable()) throw JetError(kErrReadOnly);
   if (FindTable(name)) throw JetError(kErrTableExists, name);
   if (name.empty() || name.size() > 64) throw JetError(kErrNameInvalid, name);
@@ -350,7 +361,6 @@ void FileState::CreateTable(const std::string& name, const std::vector<NewColumn
   def.max_columns = static_cast<uint16_t>(columns.size());
   uint16_t fixed_offset = 0;
   uint16_t var_count = 0;
-  std::vector<ColumnPropertySpec> props;
   for (size_t i = 0; i < columns.size(); ++i) {
     const NewColumn& nc = columns[i];
     for (size_t j = 0; j < i; ++j) {
@@ -394,9 +404,6 @@ void FileState::CreateTable(const std::string& name, const std::vector<NewColumn
     }
     if (nc.auto_number) c.flags |= kColAutoLong;
     def.columns.push_back(c);
-    if (nc.required || nc.allow_zero_length || nc.default_value) {
-      props.push_back({nc.name, nc.required, nc.allow_zero_length, nc.default_value});
-    }
   }
   def.var_column_count = var_count;
 
@@ -423,8 +430,7 @@ void FileState::CreateTable(const std::string& name, const std::vector<NewColumn
   for (const auto& idx : indexes) CreateIndexOn(t, idx);
   t.RewriteDefinition();
 
-  AddCatalogRows(name, static_cast<int32_t>(tdef_page), catalog::kObjectTable,
-                 props.empty() ? Bytes{} : BuildColumnProperties(props));
+  AddCatalogRows(name, static_cast<int32_t>(tdef_page), catalog::kObjectTable, lvprop);
 }
 
 void FileState::CreateIndex(const std::string& table, const NewIndex& index) {
@@ -460,10 +466,17 @@ void FileState::CreateIndexOn(Table& t, const NewIndex& index) {
   // Entries from the rows already there; a unique index refuses duplicates
   // and a required one refuses nulls.
   std::vector<IndexEntry> entries;
-  std::vector<Value> values;
+  // Only the index's columns are decoded.
+  std::vector<Value> values(def.columns.size());
+  std::vector<size_t> slots;
+  for (const auto& ic : ri.columns) slots.push_back(def.SlotOf(ic.column_number));
+  Bytes raw;
+  std::vector<ColumnSlice> slices;
   Table::Scan scan(t);
   while (scan.Next()) {
-    t.DecodeRow(scan.bytes(), values);
+    raw.assign(scan.bytes().begin(), scan.bytes().end());
+    CrackRow(t.format(), def, raw, slices);
+    for (size_t slot : slots) t.DecodeColumnInto(def.columns[slot], slices[slot], values[slot]);
     bool any_null = false;
     for (const auto& ic : ri.columns) any_null |= values[def.SlotOf(ic.column_number)].is_null();
     if (any_null && required) throw JetError(kErrRequired, index.columns.front());
@@ -529,6 +542,66 @@ void FileState::AddCatalogRows(const std::string& name, int32_t id, int16_t type
   catalog_.push_back(e);
 }
 
+int32_t FileState::NextNonTableId() const {
+  // Objects without a TDEF count up from the first non-table id.
+  int32_t id = catalog::kFirstNonTableObjectId;
+  for (const auto& e : catalog_) {
+    if (e.id < 0 && e.id >= id) id = e.id + 1;
+  }
+  return id;
+}
+
+int32_t FileState::AddObject(const std::string& name, int32_t parent_id, int16_t type,
+                             int32_t flags, const Bytes& lvprop, const Bytes& lv_extra) {
+  if (!pager_->writable()) throw JetError(kErrReadOnly);
+  if (name.empty() || name.size() > 64) throw JetError(kErrNameInvalid, name);
+  const int32_t id = NextNonTableId();
+  Table& objects = TableAt(kMSysObjectsPage, "MSysObjects");
+  Table& aces = TableAt(kMSysAcesPage, "MSysACEs");
+  const Date now = Now();
+  std::vector<std::pair<std::string, Value>> cols = {
+      {"Id", Value(id)},
+      {"ParentId", Value(parent_id)},
+      {"Name", Value(name)},
+      {"Type", Value(int32_t{type})},
+      {"DateCreate", Value(now)},
+      {"DateUpdate", Value(now)},
+      {"Owner", Value(catalog::SidBytes(catalog::Sid::kAdmin))},
+      {"Flags", Value(flags)}};
+  if (!lvprop.empty()) cols.push_back({"LvProp", Value(lvprop)});
+  if (!lv_extra.empty()) cols.push_back({"LvExtra", Value(lv_extra)});
+  RowId row = InsertRow(objects, RowByName(objects.def(), cols));
+  for (const auto& a : catalog::NewTableAces(id)) {
+    InsertRow(aces, RowByName(aces.def(), {{"ObjectId", Value(a.object_id)},
+                                           {"SID", Value(catalog::SidBytes(a.sid))},
+                                           {"ACM", Value(a.acm)},
+                                           {"FInheritable", Value(a.inheritable)}}));
+  }
+  CatalogEntry e;
+  e.id = id;
+  e.parent_id = parent_id;
+  e.name = name;
+  e.type = type;
+  e.flags = flags;
+  e.row = row;
+  catalog_.push_back(e);
+  return id;
+}
+
+void FileState::SetObjectProperties(int32_t id, const Bytes& lvprop) {
+  auto e = std::find_if(catalog_.begin(), catalog_.end(),
+                        [&](const CatalogEntry& c) { return c.id == id; });
+  if (e == catalog_.end()) throw JetError(kErrItemNotFound);
+  Table& objects = TableAt(kMSysObjectsPage, "MSysObjects");
+  const ColumnDef* col = objects.def().FindColumn("LvProp");
+  if (!col) throw JetError(kErrCorrupt);
+  const std::vector<Value> old_values = objects.ReadRow(e->row);
+  std::vector<Value> values = old_values;
+  values[static_cast<size_t>(col - objects.def().columns.data())] =
+      lvprop.empty() ? Value() : Value(lvprop);
+  UpdateRow(objects, e->row, old_values, values);
+}
+
 // ---- rows with index maintenance ----
 
 RowId FileState::InsertRow(Table& t, const std::vector<Value>& values, RowKeys* keys) {
@@ -541,6 +614,13 @@ RowId FileState::InsertRow(Table& t, const std::vector<Value>& values, RowKeys* 
   }
   integrity().CheckInsert(t, values, *keys);
   return WriteInsert(t, values, keys);
+}
+
+RowId FileState::InsertCopiedRow(Table& t, const std::vector<Value>& values) {
+  CheckBeforeWriting(t);
+  row_keys_.Build(t.def(), values);
+  integrity().CheckKeys(t, values, row_keys_);
+  return WriteInsert(t, values, &row_keys_);
 }
 
 void FileState::UpdateRow(Table& t, RowId id, const std::vector<Value>& old_values,

@@ -91,6 +91,10 @@ class FileState {
   // Appends a table with its indexes. 3010 when the name exists.
   void CreateTable(const std::string& name, const std::vector<NewColumn>& columns,
                    const std::vector<NewIndex>& indexes);
+  // The same with the table's LvProp given whole (Jet 4; empty for none);
+  // the columns' required / allow_zero_length / default_value are not used.
+  void CreateTable(const std::string& name, const std::vector<NewColumn>& columns,
+                   const std::vector<NewIndex>& indexes, const Bytes& lvprop);
   // Appends an index to an existing table, built from its rows (3022 when
   // the rows break a unique index, 3283 for a second primary key).
   void CreateIndex(const std::string& table, const NewIndex& index);
@@ -115,6 +119,15 @@ class FileState {
     int attributes = 0;
   };
   std::vector<RelationInfo> Relations();
+  // A catalogue object that is neither a table nor a relationship (a saved
+  // query, a property document): its MSysObjects row, owned by Admin, with
+  // the access entries a new table gets. Its id comes from the counter of
+  // objects without a TDEF. Returns the id.
+  int32_t AddObject(const std::string& name, int32_t parent_id, int16_t type, int32_t flags,
+                    const Bytes& lvprop, const Bytes& lv_extra);
+  // Replaces the LvProp of catalogue object `id` (empty: none). 3265 when
+  // there is no such object.
+  void SetObjectProperties(int32_t id, const Bytes& lvprop);
   void DropTable(const std::string& name);
   void DropIndex(const std::string& table, const std::string& index);
 
@@ -124,6 +137,11 @@ class FileState {
   // `keys`, when given, are the row's keys already built (RowKeys::Build
   // with this table's definition and these values); they are used up.
   RowId InsertRow(Table& t, const std::vector<Value>& values, RowKeys* keys = nullptr);
+  // A row brought over from another file: refused when it would break an
+  // index (a duplicate in a unique one, a null in a required one) or an
+  // enforced relationship, but not for the column rules (Required, zero-
+  // length text), which the other file may have been given after the row.
+  RowId InsertCopiedRow(Table& t, const std::vector<Value>& values);
   void UpdateRow(Table& t, RowId id, const std::vector<Value>& old_values,
                  const std::vector<Value>& values);
   void DeleteRow(Table& t, RowId id, const std::vector<Value>& old_values);
@@ -166,6 +184,8 @@ class FileState {
   FileState() = default;
   void LoadCatalog();
   void AddCatalogRows(const std::string& name, int32_t id, int16_t type, const Bytes& lvprop);
+  // The id of the next object without a TDEF.
+  int32_t NextNonTableId() const;
   RowId AddUsageMapRow(const Bytes& row);
   uint32_t BuildIndexPages(Table& t, RealIndexDef& ri, std::vector<IndexEntry> entries);
   void CreateIndexOn(Table& t, const NewIndex& index);

@@ -143,6 +143,10 @@ void Integrity::CheckValues(Table& t, const std::vector<Value>& values) {
       throw JetError(kErrZeroLength, def.columns[i].name);
     }
   }
+  CheckIndexNulls(def, values);
+}
+
+void Integrity::CheckIndexNulls(const TableDef& def, const std::vector<Value>& values) {
   for (const auto& ri : def.real_indexes) {
     if ((ri.flags & kIdxRequired) && IndexHasNull(def, ri, values)) throw JetError(kErrIndexNull);
   }
@@ -345,6 +349,12 @@ void Integrity::CheckInsert(Table& t, const std::vector<Value>& values, RowKeys&
   CheckValues(t, values);
   CheckUnique(t, values, nullptr, RowId{}, &keys);
   CheckReferenced(t, values, nullptr, nullptr, &keys);
+}
+
+void Integrity::CheckKeys(Table& t, const std::vector<Value>& values, RowKeys& keys) {
+  CheckIndexNulls(t.def(), values);
+  CheckUnique(t, values, nullptr, RowId{}, &keys);
+  CheckReferenced(t, values, nullptr, nullptr);
 }
 
 void Integrity::Update(Table& t, RowId id, const std::vector<Value>& old_values,

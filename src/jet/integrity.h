@@ -36,6 +36,8 @@ class Integrity {
   // the row's index keys (RowKeys::Build); the unique checks leave in them
   // where each key goes.
   void CheckInsert(Table& t, const std::vector<Value>& values, RowKeys& keys);
+  // The same without the column rules (Required, zero-length text).
+  void CheckKeys(Table& t, const std::vector<Value>& values, RowKeys& keys);
   // Check, cascade and write an update / a delete.
   void Update(Table& t, RowId id, const std::vector<Value>& old_values,
               const std::vector<Value>& values);
@@ -63,6 +65,8 @@ class Integrity {
 
   const std::vector<ColumnRule>& Rules(Table& t);
   void CheckValues(Table& t, const std::vector<Value>& values);
+  // A null in the columns of a required index (3058).
+  static void CheckIndexNulls(const TableDef& def, const std::vector<Value>& values);
   // `keys`: the new row's keys when already built.
   void CheckUnique(Table& t, const std::vector<Value>& values, const std::vector<Value>* old,
                    RowId self, RowKeys* keys);

@@ -268,10 +268,17 @@ void FileState::CreateRelation(const NewRelation& relation) {
     link.child_columns = child_cols;
     link.parent_index = parent_index;
     const RealIndexDef& ri = parent.def().real_indexes[static_cast<size_t>(parent_index)];
-    std::vector<Value> row;
+    // Only the referencing columns are decoded.
+    std::vector<Value> row(child.def().columns.size());
+    std::vector<size_t> child_slots;
+    for (uint16_t number : child_cols) child_slots.push_back(child.def().SlotOf(number));
+    Bytes raw;
+    std::vector<ColumnSlice> slices;
     Table::Scan scan(child);
     while (scan.Next()) {
-      child.DecodeRow(scan.bytes(), row);
+      raw.assign(scan.bytes().begin(), scan.bytes().end());
+      CrackRow(child.format(), child.def(), raw, slices);
+      for (size_t slot : child_slots) child.DecodeColumnInto(child.def().columns[slot], slices[slot], row[slot]);
       bool has_null = false;
       Bytes key;
       for (const auto& ic : ri.columns) {
@@ -302,12 +309,7 @@ void FileState::CreateRelation(const NewRelation& relation) {
                                             {"szReferencedObject", Value(r.referenced_object)},
                                             {"szReferencedColumn", Value(r.referenced_column)}}));
   }
-  // Objects without a TDEF count up from the first non-table id.
-  int32_t id = catalog::kFirstNonTableObjectId;
-  for (const auto& e : catalog_) {
-    if (e.id < 0 && e.id >= id) id = e.id + 1;
-  }
-  AddCatalogRows(relation.name, id, catalog::kObjectRelationship, Bytes{});
+  AddCatalogRows(relation.name, NextNonTableId(), catalog::kObjectRelationship, Bytes{});
 
   if (enforce) {
     const uint8_t cascade_updates = (relation.attributes & catalog::kRelUpdateCascade) ? 1 : 0;

@@ -1,0 +1,166 @@
+// Writing a whole new Jet 4 database from a description of what it holds:
+// tables (columns, their properties, indexes), relations, queries, the
+// database's own properties and password, and each table's rows from a
+// source the caller gives. Compact reads a healthy file into this
+// description; repair fills it from whatever a damaged one still yields.
+//
+// The new file starts as the engine's own new database (system tables,
+// containers, access entries); the description adds the rest. It is built
+// under a copy's name beside `path` and appears there whole when
+// WriteDatabase returns, or not at all (3204 when `path` exists).
+//
+// The description is independent of the origin's format: names and sizes
+// are the same for Jet 3 and Jet 4; property blobs pass through AsJet4.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jet/bytes.h"
+#include "jet/database.h"
+#include "jet/error.h"
+#include "jet/props.h"
+#include "jet/table.h"
+#include "jet/value.h"
+
+namespace jet::rebuild {
+
+struct Column {
+  // Name, type, size (Text in characters, Binary in bytes), precision and
+  // scale, auto_number. Its required / allow_zero_length / default_value
+  // are not used: a column's properties come from Table::properties.
+  NewColumn column;
+  bool compressed_unicode = false;  // Text and Memo stored compressed
+  bool hyperlink = false;           // Memo holding a hyperlink
+  bool auto_guid = false;           // GUID the engine fills in for a new row
+  bool fixed_length = false;        // Text stored at full size in the fixed area
+};
+
+struct Table {
+  std::string name;
+  // In column-number order; every row gives its values in this order.
+  std::vector<Column> columns;
+  // The table's own indexes (primary, unique, plain), in the order the
+  // definition lists them. Foreign-key indexes are not listed: relations
+  // make them.
+  std::vector<NewIndex> indexes;
+  // The table's LvProp (its own map and one per column), written as Jet 4
+  // (AsJet4 below re-encodes a Jet 3 blob's text); the Required,
+  // AllowZeroLength and DefaultValue found there are the columns' rules.
+  // The rows given go in even when they break those rules, as an origin
+  // may hold rows from before a rule was added.
+  Properties properties;
+  // The value the auto-number column hands out next. Unset: one more than
+  // the highest value stored, or 1 for an empty table.
+  std::optional<int32_t> next_auto_number;
+};
+
+// A relation as FileState::CreateRelation takes it: `table` is the
+// referenced (one) side, `foreign_table` the referencing side, attributes
+// as DAO's (2 not enforced, 256 cascade updates, 4096 cascade deletes).
+using Relation = FileState::NewRelation;
+
+// A saved query: its MSysObjects entry and its MSysQueries rows.
+struct Query {
+  std::string name;
+  int32_t flags = 0;        // MSysObjects.Flags: the kind of query
+  Properties properties;    // MSysObjects.LvProp
+  Bytes lv_extra;           // MSysObjects.LvExtra, as stored; empty for none
+  // Each MSysQueries row by column name (ObjectId left out; it is given
+  // the query's new id). Columns the new table lacks are dropped.
+  std::vector<std::vector<std::pair<std::string, Value>>> rows;
+};
+
+// An object under the Databases container other than MSysDb (the summary
+// and user-defined property documents): name, type and properties.
+struct Document {
+  std::string name;
+  int16_t type = 0;
+  int32_t flags = 0;
+  Properties properties;
+};
+
+struct Database {
+  std::vector<Table> tables;
+  std::vector<Relation> relations;
+  std::vector<Query> queries;
+  Properties database_properties;  // MSysDb's LvProp
+  std::vector<Document> documents;
+  std::string password;            // empty: none
+  bool encrypt = false;            // RC4 page encryption
+};
+
+// Receives one row: values in the table's column order, of the columns'
+// types (nulls allowed). The callee may take the values' storage.
+using RowSink = std::function<void(std::vector<Value>& row)>;
+// Gives every row of tables[table] to `sink`, in the order they are to be
+// stored (PrimaryKeyOrder below sorts them). Called once per table: in
+// table order when Options::on_unenforced_relation is set, otherwise
+// referenced tables before the tables that refer to them. May throw; the
+// new file is then not written.
+using RowSource = std::function<void(size_t table, const RowSink& sink)>;
+
+// The same with some columns given as their origin stored them
+// (Table::ReadStored's form) instead of as values: `stored` has one entry
+// per column, those with `set` taken as bytes. Such a column's value must
+// still be null exactly when it is absent. The bytes must suit the new
+// column: Binary and OLE from any file; Text and Memo only from a Jet 4
+// file, with the same compression. No index of the table may list the
+// column (3001), since its key needs the value.
+using StoredRowSink =
+    std::function<void(std::vector<Value>& row, const std::vector<jet::Table::StoredColumn>& stored)>;
+using StoredRowSource = std::function<void(size_t table, const StoredRowSink& sink)>;
+
+struct Options {
+  // A row the new file refuses (a duplicate key, a value too big for its
+  // column) is handed here with the error, and the write goes on. Unset:
+  // the error ends the write.
+  std::function<void(size_t table, const std::vector<Value>& row, const JetError& e)> on_refused_row;
+  // A relation whose rows do not satisfy it: written not enforced and
+  // reported here. Unset: the error ends the write (3379; or, as the
+  // enforced relations then go in before the rows, 3201 for the row, which
+  // on_refused_row may take instead).
+  std::function<void(const Relation& relation)> on_unenforced_relation;
+};
+
+struct Report {
+  std::vector<size_t> rows_stored;   // by table
+  std::vector<size_t> rows_refused;  // by table
+};
+
+// Writes the database at `path`. Errors: 3204 when `path` exists, 3044
+// when its folder does not, the disk's (3026, 3043), and those of the
+// description (3010 a name twice, 3001 a bad size, ...) or the source.
+Report WriteDatabase(const std::string& path, const Database& db, const RowSource& rows,
+                     const Options& options = {});
+Report WriteDatabase(const std::string& path, const Database& db, const StoredRowSource& rows,
+                     const Options& options = {});
+
+// The primary key of a table's rows in the new file's encoding, so that a
+// source can put rows in key order: rows whose keys compare lower (by
+// CompareKeys) go first. A table without a primary key gives empty keys.
+class PrimaryKey {
+ public:
+  explicit PrimaryKey(const Table& table);
+  bool present() const { return !columns_.empty(); }
+  Bytes Key(const std::vector<Value>& row) const;
+
+ private:
+  TableDef def_;
+  RealIndexDef index_;
+  std::vector<size_t> columns_;
+};
+
+// Properties parsed from a blob of a Jet `version` file with their text
+// values re-encoded as Jet 4 stores them (Jet 4's own are kept as they are).
+Properties AsJet4(const Properties& props, int version);
+
+// Positions of `rows` sorted by primary key (stable; the given order when
+// the table has none).
+std::vector<size_t> PrimaryKeyOrder(const Table& table, const std::vector<std::vector<Value>>& rows);
+
+}  // namespace jet::rebuild
