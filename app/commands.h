@@ -57,4 +57,7 @@ void AddTablesCommand(CLI::App& app);
 // schema DB
 void AddSchemaCommand(CLI::App& app);
 
+// repair DB OUT [--password PWD] [--json]; exits 0 clean, 3 repaired, 4 hopeless
+void AddRepairCommand(CLI::App& app);
+
 }  // namespace maquetor
