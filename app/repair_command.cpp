@@ -66,6 +66,7 @@ std::string Json(const repair::Report& r) {
                       {"written", r.written},
                       {"unreadable", r.unreadable},
                       {"catalogue_damage", DamageJson(r.catalogue_damage)},
+                      {"relations_damage", DamageJson(r.relations_damage)},
                       {"tables", tables},
                       {"relations", relations}};
   return j.dump(2) + "\n";
@@ -93,6 +94,16 @@ std::string Text(const repair::Report& r, const std::string& out_path) {
   if (!r.catalogue_damage.empty()) {
     o << "Catalogue damage:";
     for (const auto& d : r.catalogue_damage) o << ' ' << DamageText(d) << ';';
+    o << '\n';
+  }
+  if (!r.relations_damage.empty()) {
+    o << "Relationship catalogue damage (relations may be missing):";
+    for (const auto& d : r.relations_damage) o << ' ' << DamageText(d) << ';';
+    o << '\n';
+  }
+  if (!r.relations_damage.empty()) {
+    o << "Relationship catalogue damage (relations may be missing):";
+    for (const auto& d : r.relations_damage) o << ' ' << DamageText(d) << ';';
     o << '\n';
   }
   for (const auto& x : r.relations) {

@@ -14,6 +14,13 @@ namespace {
 
 constexpr size_t kMaxNameLength = 64;
 
+// Types the engine writes; the bytes of any other (a later format's
+// attachments, say) are kept as OLE.
+bool Known(jet::ColumnType t) {
+  const int n = static_cast<int>(t);
+  return (n >= 1 && n <= 12) || n == 15 || n == 16;
+}
+
 // The columns of `def` as CreateTable takes them, in column-number order
 // (the order DAO lists them), with the properties the catalogue kept.
 std::vector<jet::NewColumn> Columns(const jet::TableDef& def, const jet::Properties& props,
@@ -26,7 +33,7 @@ std::vector<jet::NewColumn> Columns(const jet::TableDef& def, const jet::Propert
   for (const jet::ColumnDef* c : order) {
     jet::NewColumn n;
     n.name = c->name;
-    n.type = c->type;
+    n.type = Known(c->type) ? c->type : jet::ColumnType::kOle;
     if (c->type == jet::ColumnType::kText) {
       n.size = std::clamp(version >= 4 ? c->length / 2 : c->length, 1, 255);
     } else if (c->type == jet::ColumnType::kBinary) {
@@ -157,6 +164,7 @@ class TableWriter {
     if (!set_aside_) {
       std::string aside = SetAsideName(name);
       for (int n = 2; out_.FindTable(aside); ++n) aside = SetAsideName(name + std::to_string(n));
+      // Made from the same columns as the table the new file took.
       out_.CreateTable(aside, Columns(def, {}, version_, false), {});
       set_aside_ = &out_.GetTable(aside);
       aside_slots_.clear();
@@ -167,8 +175,14 @@ class TableWriter {
     }
     aside_row_.assign(aside_slots_.size(), jet::Value::Null());
     for (size_t i = 0; i < aside_slots_.size(); ++i) aside_row_[i] = row_[aside_slots_[i]];
-    out_.InsertRow(*set_aside_, aside_row_);
-    ++o.set_aside;
+    try {
+      out_.InsertRow(*set_aside_, aside_row_);
+      ++o.set_aside;
+    } catch (const jet::JetError& e) {
+      // A row no table of the new file can hold (too large for a page).
+      if (e.number() == jet::kErrDiskFull || e.number() == jet::kErrDiskIo) throw;
+      ++o.lost;
+    }
   }
 
   jet::FileState& out_;
@@ -214,13 +228,15 @@ void WriteRelations(jet::FileState& out, jet::Salvager& salvager,
       report.relations.push_back(std::move(o));
     }
   }
-  report.catalogue_damage.insert(report.catalogue_damage.end(), damage.begin(), damage.end());
+  report.relations_damage = std::move(damage);
 }
 
 }  // namespace
 
 bool Report::clean() const {
-  if (unreadable || !catalogue_damage.empty() || !relations.empty()) return false;
+  if (unreadable || !catalogue_damage.empty() || !relations_damage.empty() || !relations.empty()) {
+    return false;
+  }
   return std::all_of(tables.begin(), tables.end(), [](const TableOutcome& t) {
     return t.lost == 0 && t.set_aside == 0 && t.damage.empty() && !t.layout_used &&
            !t.definition_lost && !t.not_written;

@@ -51,6 +51,9 @@ struct RelationOutcome {
 
 struct Report {
   std::vector<jet::Damage> catalogue_damage;
+  // Damage met reading MSysRelationships: relations may be missing
+  // without a line of their own.
+  std::vector<jet::Damage> relations_damage;
   std::vector<TableOutcome> tables;
   std::vector<RelationOutcome> relations;
   bool unreadable = false;  // the header does not read as a Jet file (3343, 3049)

@@ -14,6 +14,7 @@
 
 #include "db/engine.h"
 #include "db/program_state.h"
+#include "jet/catalog_layout.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
 #include "jet/structure_check.h"
@@ -42,6 +43,7 @@ struct StoredRow {
 struct Original {
   std::map<std::string, jet::TableDef> defs;
   std::map<std::string, std::vector<StoredRow>> rows;
+  std::map<std::string, int> relations;  // name -> attributes
   uint32_t pages = 0;
   uint32_t page_size = 0;
 };
@@ -51,6 +53,7 @@ Original ReadOriginal(const std::string& path, const std::string& password) {
   auto file = jet::FileState::Open(path, false, true, password);
   o.pages = file->pager().page_count();
   o.page_size = file->pager().format().page_size;
+  for (const auto& r : file->Relations()) o.relations[r.name] = r.attributes;
   for (const auto& e : file->TableEntries()) {
     if (e.is_system()) continue;
     jet::Table& t = file->TableAt(e.tdef_page(), e.name);
@@ -246,6 +249,28 @@ void CheckRepair(const std::string& origin, const std::string& password, Harm ha
       EXPECT_NE(it, found.end()) << "row " << r.at.page << "/" << int{r.at.row} << " not recovered";
       if (it != found.end()) found.erase(it);
     }
+  }
+
+  // Relations: each kept as it was, unless the report says it is kept
+  // without enforcement or lost with a table.
+  std::map<std::string, int> kept;
+  for (const auto& r : file->Relations()) kept[r.name] = r.attributes;
+  for (const auto& [name, attributes] : o.relations) {
+    SCOPED_TRACE(name);
+    auto said = std::find_if(report.relations.begin(), report.relations.end(),
+                             [&](const auto& x) { return x.name == name; });
+    if ((said != report.relations.end() && said->lost) ||
+        (!kept.count(name) && !report.relations_damage.empty())) {
+      EXPECT_EQ(kept.count(name), 0u);
+    } else if (said != report.relations.end()) {
+      EXPECT_EQ(kept[name], attributes | jet::catalog::kRelDontEnforce);
+    } else {
+      EXPECT_EQ(kept[name], attributes);
+    }
+  }
+  if (law_office && harm == Harm::kDataPageBytes) {
+    // The lost clients leave matters pointing at nobody.
+    EXPECT_FALSE(report.relations.empty());
   }
 
   // Our own checks, then both readers.
