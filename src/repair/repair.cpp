@@ -201,8 +201,14 @@ void WriteRelations(jet::FileState& out, jet::Salvager& salvager,
       return !t.not_written && !t.definition_lost && jet::NamesEqual(t.name, name);
     });
   };
+  auto system = [&](const std::string& name) {
+    return std::any_of(salvager.tables().begin(), salvager.tables().end(),
+                       [&](const jet::SalvagedTable& t) { return t.system && jet::NamesEqual(t.name, name); });
+  };
   std::vector<jet::Damage> damage;
   for (const auto& r : salvager.Relations(&damage)) {
+    // The system tables' own relations come with the new file's catalogue.
+    if (system(r.table) || system(r.foreign_table)) continue;
     RelationOutcome o{r.name, r.table, r.foreign_table};
     jet::FileState::NewRelation n{r.name, r.table, r.foreign_table, r.fields, r.attributes};
     o.enforced = !(r.attributes & jet::catalog::kRelDontEnforce);
@@ -245,6 +251,9 @@ bool Report::clean() const {
 
 bool Report::hopeless() const {
   if (unreadable) return true;
+  // A database with no user table is not hopeless unless its catalogue is
+  // what was lost.
+  if (tables.empty()) return !catalogue_damage.empty();
   return std::none_of(tables.begin(), tables.end(), [](const TableOutcome& t) {
     return !t.definition_lost && !t.not_written;
   });

@@ -21,9 +21,9 @@ constexpr size_t kPage = 4096;
 
 TEST(RepairCommandTest, StatusReportAndOutput) {
   REQUIRE_FIXTURES();
-  const fs::path fixture = ts::FixturesDir() / "jet4" / "test2V2000.mdb";
   struct Case {
     const char* name;
+    const char* fixture;
     // Pages of the copy to zero from (0: none), and up to (0: the end).
     size_t zero_from, zero_to;
     bool out_exists;
@@ -31,17 +31,18 @@ TEST(RepairCommandTest, StatusReportAndOutput) {
     const char* json_status;  // empty: no report (a Jet error)
   };
   const Case cases[] = {
-      {"clean", 0, 0, false, 0, "clean"},
+      {"clean", "test2V2000.mdb", 0, 0, false, 0, "clean"},
+      {"clean, no user table", "emptyJet4.mdb", 0, 0, false, 0, "clean"},
       // The catalogue's definition: tables are found by their own pages.
-      {"catalogue lost", 2, 3, false, 3, "repaired"},
-      {"every page but the header", 1, 0, false, 4, "hopeless"},
-      {"OUT already there", 0, 0, true, 1, ""},
+      {"catalogue lost", "test2V2000.mdb", 2, 3, false, 3, "repaired"},
+      {"every page but the header", "test2V2000.mdb", 1, 0, false, 4, "hopeless"},
+      {"OUT already there", "test2V2000.mdb", 0, 0, true, 1, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ts::TempDir dir;
     const std::string db = dir.File("in.mdb"), out = dir.File("out.mdb");
-    std::string bytes = ts::FileContents(fixture);
+    std::string bytes = ts::FileContents(ts::FixturesDir() / "jet4" / c.fixture);
     if (c.zero_from) {
       const size_t to = c.zero_to ? c.zero_to * kPage : bytes.size();
       std::fill(bytes.begin() + static_cast<ptrdiff_t>(c.zero_from * kPage),

@@ -53,7 +53,6 @@ Original ReadOriginal(const std::string& path, const std::string& password) {
   auto file = jet::FileState::Open(path, false, true, password);
   o.pages = file->pager().page_count();
   o.page_size = file->pager().format().page_size;
-  for (const auto& r : file->Relations()) o.relations[r.name] = r.attributes;
   for (const auto& e : file->TableEntries()) {
     if (e.is_system()) continue;
     jet::Table& t = file->TableAt(e.tdef_page(), e.name);
@@ -65,6 +64,9 @@ Original ReadOriginal(const std::string& path, const std::string& password) {
       for (size_t i = 0; i < v.size(); ++i) row.fields.emplace_back(t.def().columns[i].name, v[i]);
       o.rows[e.name].push_back(std::move(row));
     }
+  }
+  for (const auto& r : file->Relations()) {
+    if (o.defs.count(r.table) && o.defs.count(r.foreign_table)) o.relations[r.name] = r.attributes;
   }
   return o;
 }
