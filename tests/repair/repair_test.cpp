@@ -15,6 +15,7 @@
 #include "db/engine.h"
 #include "db/program_state.h"
 #include "jet/catalog_layout.h"
+#include "jet/dao.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
 #include "jet/structure_check.h"
@@ -322,6 +323,55 @@ TEST_P(RepairTest, Fixtures) {
   ts::TempDir dir;
   for (const auto& fixture : ts::FixtureFiles(ts::Encrypted::kLeftOut)) {
     CheckRepair(fixture.string(), "", GetParam(), dir);
+  }
+}
+
+// A memo the rows require, stored on a long-value page that is then lost:
+// the rows keep their other fields and, breaking the rule, go to the
+// set-aside table; the rows whose memo was short enough to stay in the row
+// keep their place.
+TEST(RepairSetAsideTest, RowsARuleRefusesGoToATableOfTheirOwn) {
+  ts::TempDir dir;
+  const std::string db = dir.File("memo.mdb"), out = dir.File("out.mdb");
+  {
+    auto d = jet::dao::DBEngine::Instance().Workspaces(0).CreateDatabase(db, maquetor::db::kLocaleGeneral);
+    d.Execute("CREATE TABLE Notas (Id LONG CONSTRAINT pk PRIMARY KEY, Texto MEMO NOT NULL)");
+    for (int i = 1; i <= 6; ++i) {
+      const std::string text = i % 2 ? "corta" : std::string(3000, static_cast<char>('a' + i));
+      d.Execute("INSERT INTO Notas VALUES (" + std::to_string(i) + ", '" + text + "')");
+    }
+    d.Close();
+  }
+  std::string bytes = ts::FileContents(db);
+  size_t lost_pages = 0;
+  for (size_t at = 4096; at < bytes.size(); at += 4096) {
+    if (bytes[at] != 1 || bytes.compare(at + 4, 4, "LVAL") != 0) continue;
+    std::fill_n(bytes.begin() + static_cast<ptrdiff_t>(at), 4096, '\0');
+    ++lost_pages;
+  }
+  ASSERT_GT(lost_pages, 0u);
+  std::ofstream(db, std::ios::binary | std::ios::trunc) << bytes;
+
+  const auto report = maquetor::repair::Repair(db, "", out);
+  ASSERT_EQ(report.tables.size(), 1u);
+  const auto& t = report.tables[0];
+  EXPECT_EQ(t.recovered, 3u);
+  EXPECT_EQ(t.set_aside, 3u);
+  EXPECT_EQ(t.lost, 0u);
+  EXPECT_TRUE(std::any_of(t.damage.begin(), t.damage.end(), [](const jet::Damage& d) {
+    return d.kind == DamageKind::kLongValue && d.column == "Texto";
+  }));
+  auto file = jet::FileState::Open(out, false, true, "");
+  for (const auto& [table, odd] : {std::pair{"Notas", 1}, std::pair{"Notas_SetAside", 0}}) {
+    jet::Table& rt = file->GetTable(table);
+    std::vector<jet::Value> v;
+    size_t n = 0;
+    for (jet::Table::Scan scan(rt); scan.Next(); ++n) {
+      rt.DecodeRow(scan.bytes(), v);
+      EXPECT_EQ(v[0].as<int32_t>() % 2, odd) << table;
+      EXPECT_EQ(v[1].is_null(), odd == 0) << table;
+    }
+    EXPECT_EQ(n, 3u) << table;
   }
 }
 
