@@ -5,10 +5,9 @@
 #include <iomanip>
 #include <iostream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 #include "commands.h"
 #include "repair/law_office_layouts.h"
@@ -79,7 +78,8 @@ std::string Text(const repair::Report& r, const std::string& out_path) {
     return o.str();
   }
   o << std::left << std::setw(24) << "Table" << std::right << std::setw(11) << "Recovered"
-    << std::setw(8) << "Lost" << std::setw(11) << "Set aside" << "  Damage\n";
+    << std::setw(8) << "Lost" << std::setw(11) << "Set aside"
+    << "  Damage\n";
   for (const auto& t : r.tables) {
     o << std::left << std::setw(24) << t.name << std::right << std::setw(11) << t.recovered
       << std::setw(8) << t.lost << std::setw(11) << t.set_aside << ' ';
@@ -107,8 +107,8 @@ std::string Text(const repair::Report& r, const std::string& out_path) {
     o << '\n';
   }
   for (const auto& x : r.relations) {
-    o << "Relation " << x.name << " (" << x.foreign_table << " -> " << x.table << "): "
-      << (x.lost ? "lost, a table it joins was not recovered" : "kept without enforcement")
+    o << "Relation " << x.name << " (" << x.foreign_table << " -> " << x.table
+      << "): " << (x.lost ? "lost, a table it joins was not recovered" : "kept without enforcement")
       << '\n';
   }
   for (const auto& t : r.tables) {
@@ -118,8 +118,8 @@ std::string Text(const repair::Report& r, const std::string& out_path) {
     }
   }
   o << (r.hopeless() ? "Hopeless: no table could be read; nothing was written.\n"
-        : r.clean() ? "Clean: nothing was damaged. Written to " + out_path + ".\n"
-                    : "Repaired: written to " + out_path + ".\n");
+        : r.clean()  ? "Clean: nothing was damaged. Written to " + out_path + ".\n"
+                     : "Repaired: written to " + out_path + ".\n");
   return o.str();
 }
 
@@ -155,9 +155,9 @@ void AddRepairCommand(CLI::App& app) {
       "  maquetor repair datos.mdb datos-reparada.mdb --json > informe.json");
   cmd->callback([o] {
     repair::LawOfficeLayouts layouts;
-    repair::Report r = repair::Repair(
-        o->db, o->password, o->out,
-        [&layouts](const std::string& table) { return layouts.Find(table); });
+    repair::Report r =
+        repair::Repair(o->db, o->password, o->out,
+                       [&layouts](const std::string& table) { return layouts.Find(table); });
     std::cout << (o->json ? Json(r) : Text(r, o->out)) << std::flush;
     if (r.hopeless()) throw CLI::RuntimeError(kExitHopeless);
     if (!r.clean()) throw CLI::RuntimeError(kExitRepaired);

@@ -38,13 +38,20 @@ bool IsIndexPageType(uint8_t t) {
 
 const char* DamageKindName(DamageKind kind) {
   switch (kind) {
-    case DamageKind::kTableDefinition: return "table definition";
-    case DamageKind::kUsageMap: return "usage map";
-    case DamageKind::kDataPage: return "data page";
-    case DamageKind::kRow: return "row";
-    case DamageKind::kLongValue: return "long value";
-    case DamageKind::kIndexPage: return "index page";
-    case DamageKind::kMissingPage: return "missing page";
+    case DamageKind::kTableDefinition:
+      return "table definition";
+    case DamageKind::kUsageMap:
+      return "usage map";
+    case DamageKind::kDataPage:
+      return "data page";
+    case DamageKind::kRow:
+      return "row";
+    case DamageKind::kLongValue:
+      return "long value";
+    case DamageKind::kIndexPage:
+      return "index page";
+    case DamageKind::kMissingPage:
+      return "missing page";
   }
   return "";
 }
@@ -81,7 +88,8 @@ std::optional<TableDef> Salvager::ParseDefinition(uint32_t page) {
   if (page == 0 || page >= page_count_) return std::nullopt;
   try {
     Pager& p = *pager_;
-    return ParseTableDef(p.format(), [&p](uint32_t pg) { return p.Copy(pg); }, page);
+    return ParseTableDef(
+        p.format(), [&p](uint32_t pg) { return p.Copy(pg); }, page);
   } catch (const JetError&) {
     return std::nullopt;
   }
@@ -90,9 +98,9 @@ std::optional<TableDef> Salvager::ParseDefinition(uint32_t page) {
 void Salvager::ReadCatalogue() {
   std::optional<TableDef> def = ParseDefinition(kCataloguePage);
   if (!def) {
-    catalogue_damage_.push_back(Hit(kCataloguePage >= page_count_ ? DamageKind::kMissingPage
-                                                               : DamageKind::kTableDefinition,
-                                 kCataloguePage));
+    catalogue_damage_.push_back(
+        Hit(kCataloguePage >= page_count_ ? DamageKind::kMissingPage : DamageKind::kTableDefinition,
+            kCataloguePage));
     AddUncataloguedDefinitions();
     return;
   }
@@ -108,21 +116,25 @@ void Salvager::ReadCatalogue() {
     return;
   }
   auto number = [](const Value& v) { return v.is<int32_t>() ? v.as<int32_t>() : 0; };
-  RowHarvest h = Rows(kCataloguePage, *def, [&](std::vector<Value>& v) {
-    const Value& n = v[static_cast<size_t>(name)];
-    if (number(v[static_cast<size_t>(parent)]) != catalog::kTablesContainerId ||
-        number(v[static_cast<size_t>(type)]) != catalog::kObjectTable || !n.is<std::string>()) {
-      return;
-    }
-    SalvagedTable t;
-    t.name = n.as<std::string>();
-    t.tdef_page = static_cast<uint32_t>(number(v[static_cast<size_t>(id)])) & 0x00ffffff;
-    t.system = (static_cast<uint32_t>(number(v[static_cast<size_t>(flags)])) & 0x80000002u) != 0;
-    if (lvprop >= 0 && v[static_cast<size_t>(lvprop)].is<Binary>()) {
-      t.properties = v[static_cast<size_t>(lvprop)].as<Binary>();
-    }
-    tables_.push_back(std::move(t));
-  }, false);
+  RowHarvest h = Rows(
+      kCataloguePage, *def,
+      [&](std::vector<Value>& v) {
+        const Value& n = v[static_cast<size_t>(name)];
+        if (number(v[static_cast<size_t>(parent)]) != catalog::kTablesContainerId ||
+            number(v[static_cast<size_t>(type)]) != catalog::kObjectTable || !n.is<std::string>()) {
+          return;
+        }
+        SalvagedTable t;
+        t.name = n.as<std::string>();
+        t.tdef_page = static_cast<uint32_t>(number(v[static_cast<size_t>(id)])) & 0x00ffffff;
+        t.system =
+            (static_cast<uint32_t>(number(v[static_cast<size_t>(flags)])) & 0x80000002u) != 0;
+        if (lvprop >= 0 && v[static_cast<size_t>(lvprop)].is<Binary>()) {
+          t.properties = v[static_cast<size_t>(lvprop)].as<Binary>();
+        }
+        tables_.push_back(std::move(t));
+      },
+      false);
   catalogue_damage_ = std::move(h.damage);
   for (SalvagedTable& t : tables_) t.def = ParseDefinition(t.tdef_page);
   // Lost catalogue rows may have named tables: their definitions still lie
@@ -136,7 +148,8 @@ void Salvager::AddUncataloguedDefinitions() {
   // A chain's later pages are named by the page before them.
   std::set<uint32_t> continued;
   for (uint32_t p = 1; p < page_count_; ++p) {
-    if (type_[p] == static_cast<uint8_t>(PageType::kTableDef)) continued.insert(Get32(pager_->Read(p), 4));
+    if (type_[p] == static_cast<uint8_t>(PageType::kTableDef))
+      continued.insert(Get32(pager_->Read(p), 4));
   }
   for (uint32_t p = 1; p < page_count_; ++p) {
     if (type_[p] != static_cast<uint8_t>(PageType::kTableDef) || named.count(p) ||
@@ -175,8 +188,8 @@ RowHarvest Salvager::Rows(uint32_t tdef_page, const TableDef& def, const RowSink
       }
       map_read = true;
     } catch (const JetError&) {
-      h.damage.push_back(Hit(map.page < page_count_ ? DamageKind::kUsageMap : DamageKind::kMissingPage,
-                          map.page));
+      h.damage.push_back(
+          Hit(map.page < page_count_ ? DamageKind::kUsageMap : DamageKind::kMissingPage, map.page));
     }
   }
   bool missed = false;
@@ -302,18 +315,21 @@ std::vector<FileState::RelationInfo> Salvager::Relations(std::vector<Damage>* da
     int32_t grbit;
   };
   std::vector<Record> rows;
-  RowHarvest h = Rows(it->tdef_page, def, [&](std::vector<Value>& v) {
-    auto text = [&](int i) {
-      const Value& x = v[static_cast<size_t>(i)];
-      return x.is<std::string>() ? x.as<std::string>() : std::string();
-    };
-    auto number = [&](int i) {
-      const Value& x = v[static_cast<size_t>(i)];
-      return x.is<int32_t>() ? x.as<int32_t>() : 0;
-    };
-    rows.push_back({number(icolumn), text(name), text(object), text(column), text(ref_object),
-                    text(ref_column), number(grbit)});
-  }, false);
+  RowHarvest h = Rows(
+      it->tdef_page, def,
+      [&](std::vector<Value>& v) {
+        auto text = [&](int i) {
+          const Value& x = v[static_cast<size_t>(i)];
+          return x.is<std::string>() ? x.as<std::string>() : std::string();
+        };
+        auto number = [&](int i) {
+          const Value& x = v[static_cast<size_t>(i)];
+          return x.is<int32_t>() ? x.as<int32_t>() : 0;
+        };
+        rows.push_back({number(icolumn), text(name), text(object), text(column), text(ref_object),
+                        text(ref_column), number(grbit)});
+      },
+      false);
   if (damage) *damage = std::move(h.damage);
   std::stable_sort(rows.begin(), rows.end(),
                    [](const Record& a, const Record& b) { return a.icolumn < b.icolumn; });

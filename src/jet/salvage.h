@@ -54,8 +54,8 @@ const char* DamageKindName(DamageKind kind);
 struct Damage {
   DamageKind kind = DamageKind::kDataPage;
   uint32_t page = 0;
-  int row = -1;          // kRow, kLongValue: the row on `page`
-  std::string column;    // kLongValue: the column
+  int row = -1;        // kRow, kLongValue: the row on `page`
+  std::string column;  // kLongValue: the column
   bool operator==(const Damage&) const = default;
 };
 
@@ -63,15 +63,16 @@ struct SalvagedTable {
   std::string name;
   uint32_t tdef_page = 0;
   bool system = false;
-  bool catalogued = true;        // false: a definition page no catalogue row names
-  std::optional<TableDef> def;   // empty when the definition does not parse
-  Bytes properties;              // the LvProp blob as stored; empty when none
+  bool catalogued = true;       // false: a definition page no catalogue row names
+  std::optional<TableDef> def;  // empty when the definition does not parse
+  Bytes properties;             // the LvProp blob as stored; empty when none
 };
 
 // What reading one table's rows found.
 struct RowHarvest {
   size_t recovered = 0;
-  size_t lost = 0;  // rows that did not decode, plus those the definition counts beyond what was found
+  size_t lost =
+      0;  // rows that did not decode, plus those the definition counts beyond what was found
   std::vector<Damage> damage;
 };
 

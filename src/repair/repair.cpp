@@ -78,10 +78,12 @@ void WriteNewDatabase(const std::string& path, const NewDatabase& db, const RowS
           return;
         }
         for (size_t c = 0; c < row.size(); ++c) {
-          if (t.def().columns[c].auto_number() && row[c].is<int32_t>()) t.SeeAutoNumber(row[c].as<int32_t>());
+          if (t.def().columns[c].auto_number() && row[c].is<int32_t>())
+            t.SeeAutoNumber(row[c].as<int32_t>());
         }
       });
-      if (nt.next_auto_number && *nt.next_auto_number > 1) t.SeeAutoNumber(*nt.next_auto_number - 1);
+      if (nt.next_auto_number && *nt.next_auto_number > 1)
+        t.SeeAutoNumber(*nt.next_auto_number - 1);
     }
     for (jet::FileState::NewRelation r : db.relations) {
       try {
@@ -163,11 +165,12 @@ std::vector<jet::NewIndex> Indexes(const jet::TableDef& def) {
     const jet::RealIndexDef& ri = def.real_indexes[li.real_index];
     jet::NewIndex n;
     n.name = li.name;
-    bool usable = !ri.columns.empty() && !li.name.empty() && li.name.size() <= kMaxNameLength &&
-                  ri.columns.size() <= 10 &&
-                  std::none_of(out.begin(), out.end(), [&](const jet::NewIndex& o) {
-                    return jet::NamesEqual(o.name, li.name) || (o.primary && li.type == jet::kIdxPrimary);
-                  });
+    bool usable =
+        !ri.columns.empty() && !li.name.empty() && li.name.size() <= kMaxNameLength &&
+        ri.columns.size() <= 10 &&
+        std::none_of(out.begin(), out.end(), [&](const jet::NewIndex& o) {
+          return jet::NamesEqual(o.name, li.name) || (o.primary && li.type == jet::kIdxPrimary);
+        });
     for (const auto& ic : ri.columns) {
       const jet::ColumnDef* c = def.ColumnByNumber(ic.column_number);
       usable = usable && c && Known(c->type) && c->type != jet::ColumnType::kOle;
@@ -242,8 +245,9 @@ class RowRules {
     keys_.clear();
     for (size_t k = 0; k < def_.real_indexes.size(); ++k) {
       const jet::RealIndexDef& ri = def_.real_indexes[k];
-      const bool null = std::any_of(ri.columns.begin(), ri.columns.end(),
-                                    [&](const jet::IndexColumn& ic) { return row[ic.column_number].is_null(); });
+      const bool null =
+          std::any_of(ri.columns.begin(), ri.columns.end(),
+                      [&](const jet::IndexColumn& ic) { return row[ic.column_number].is_null(); });
       if (null && (ri.flags & jet::kIdxRequired)) return false;
       // Nulls never collide in a unique index.
       if (null || !(ri.flags & jet::kIdxUnique)) {
@@ -275,12 +279,12 @@ class RowRules {
 struct Source {
   enum class Role { kTable, kSetAside };
   Role role = Role::kTable;
-  size_t outcome = 0;        // Report::tables index
+  size_t outcome = 0;  // Report::tables index
   uint32_t tdef_page = 0;
-  jet::TableDef read_def;    // decodes the rows (no map to follow for a layout)
-  bool own = true;           // read_def is the table's own definition
-  std::vector<size_t> slots; // new column i <- read_def.columns[slots[i]]
-  std::vector<bool> aside;   // by row ordinal: refused by the table's rules
+  jet::TableDef read_def;     // decodes the rows (no map to follow for a layout)
+  bool own = true;            // read_def is the table's own definition
+  std::vector<size_t> slots;  // new column i <- read_def.columns[slots[i]]
+  std::vector<bool> aside;    // by row ordinal: refused by the table's rules
 };
 
 // The salvaged row in the new table's column order.
@@ -407,10 +411,13 @@ Report Repair(const std::string& db, const std::string& password, const std::str
     // refuse, so that those go to a table of their own.
     RowRules rules(nt);
     std::vector<jet::Value> arranged;
-    jet::RowHarvest h = salvager.Rows(s.tdef_page, s.read_def, [&](std::vector<jet::Value>& v) {
-      Arrange(s, v, arranged);
-      s.aside.push_back(!rules.Takes(arranged));
-    }, own);
+    jet::RowHarvest h = salvager.Rows(
+        s.tdef_page, s.read_def,
+        [&](std::vector<jet::Value>& v) {
+          Arrange(s, v, arranged);
+          s.aside.push_back(!rules.Takes(arranged));
+        },
+        own);
     to.lost = h.lost;
     to.damage.insert(to.damage.end(), h.damage.begin(), h.damage.end());
     if (own) {
@@ -444,8 +451,9 @@ Report Repair(const std::string& db, const std::string& password, const std::str
   // against is kept without enforcement.
   std::vector<jet::Damage> relation_damage;
   auto system = [&](const std::string& name) {
-    return std::any_of(salvager.tables().begin(), salvager.tables().end(),
-                       [&](const jet::SalvagedTable& t) { return t.system && jet::NamesEqual(t.name, name); });
+    return std::any_of(
+        salvager.tables().begin(), salvager.tables().end(),
+        [&](const jet::SalvagedTable& t) { return t.system && jet::NamesEqual(t.name, name); });
   };
   auto planned = [&](const std::string& name) -> const NewTable* {
     for (size_t i = 0; i < plan.tables.size(); ++i) {
@@ -472,17 +480,20 @@ Report Repair(const std::string& db, const std::string& password, const std::str
     for (size_t k = 0; fits && k < r.fields.size(); ++k) {
       const jet::NewColumn* a = column(one, r.fields[k].first);
       const jet::NewColumn* b = column(many, r.fields[k].second);
-      fits = a && b && (a->auto_number ? jet::ColumnType::kLong : a->type) ==
-                           (b->auto_number ? jet::ColumnType::kLong : b->type);
+      fits = a && b &&
+             (a->auto_number ? jet::ColumnType::kLong : a->type) ==
+                 (b->auto_number ? jet::ColumnType::kLong : b->type);
     }
     if (fits) {
       for (const auto& n : one->indexes) {
-        const bool ascending = std::none_of(n.descending.begin(), n.descending.end(), [](bool d) { return d; });
+        const bool ascending =
+            std::none_of(n.descending.begin(), n.descending.end(), [](bool d) { return d; });
         if (!(n.primary || n.unique) || !ascending || n.columns.size() != r.fields.size()) continue;
         keyed = keyed || std::all_of(r.fields.begin(), r.fields.end(), [&](const auto& f) {
-          return std::any_of(n.columns.begin(), n.columns.end(),
-                             [&](const std::string& c) { return jet::NamesEqual(c, f.first); });
-        });
+                  return std::any_of(n.columns.begin(), n.columns.end(), [&](const std::string& c) {
+                    return jet::NamesEqual(c, f.first);
+                  });
+                });
       }
     }
     RelationOutcome o{r.name, r.table, r.foreign_table};
@@ -490,9 +501,9 @@ Report Repair(const std::string& db, const std::string& password, const std::str
     const bool enforced = !(r.attributes & jet::catalog::kRelDontEnforce);
     o.enforced = enforced && keyed;
     if (fits) {
-      plan.relations.push_back({r.name, r.table, r.foreign_table, r.fields,
-                                o.enforced ? r.attributes
-                                           : r.attributes | jet::catalog::kRelDontEnforce});
+      plan.relations.push_back(
+          {r.name, r.table, r.foreign_table, r.fields,
+           o.enforced ? r.attributes : r.attributes | jet::catalog::kRelDontEnforce});
     }
     if (o.lost || o.enforced != enforced) report.relations.push_back(std::move(o));
   }
@@ -510,15 +521,18 @@ Report Repair(const std::string& db, const std::string& password, const std::str
       return;
     }
     size_t ordinal = 0;
-    salvager.Rows(s.tdef_page, s.read_def, [&](std::vector<jet::Value>& v) {
-      Arrange(s, v, arranged);
-      if (ordinal < s.aside.size() && s.aside[ordinal]) {
-        held.push_back(std::move(arranged));
-      } else {
-        sink(arranged);
-      }
-      ++ordinal;
-    }, false);
+    salvager.Rows(
+        s.tdef_page, s.read_def,
+        [&](std::vector<jet::Value>& v) {
+          Arrange(s, v, arranged);
+          if (ordinal < s.aside.size() && s.aside[ordinal]) {
+            held.push_back(std::move(arranged));
+          } else {
+            sink(arranged);
+          }
+          ++ordinal;
+        },
+        false);
   };
   WriteOptions options;
   options.on_refused_row = [&](size_t i, const std::vector<jet::Value>&, const jet::JetError&) {

@@ -33,10 +33,10 @@ using LayoutSource = std::function<std::optional<jet::TableDef>(const std::strin
 
 struct TableOutcome {
   std::string name;
-  size_t recovered = 0;   // rows written to the table
-  size_t lost = 0;        // rows known to be lost
-  size_t set_aside = 0;   // recovered rows written to <name>_SetAside instead
-  bool layout_used = false;   // the definition was lost; a known layout read the rows
+  size_t recovered = 0;          // rows written to the table
+  size_t lost = 0;               // rows known to be lost
+  size_t set_aside = 0;          // recovered rows written to <name>_SetAside instead
+  bool layout_used = false;      // the definition was lost; a known layout read the rows
   bool definition_lost = false;  // lost and no layout: no row could be read
   bool not_written = false;      // the new file refused the table (its rows are lost)
   std::vector<jet::Damage> damage;

@@ -5,9 +5,8 @@
 
 #include <filesystem>
 #include <fstream>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "support/fixtures.h"
 #include "support/maquetor_program.h"

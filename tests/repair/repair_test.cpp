@@ -3,6 +3,8 @@
 // readers and our own checks, every row stored outside the damaged pages
 // must come back field for field, the report must name the damage, and the
 // damaged file must be left as it was.
+#include "repair/repair.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include <memory>
 #include <set>
 
+#include "../migrate/origin_filler.h"
 #include "db/engine.h"
 #include "db/program_state.h"
 #include "jet/catalog_layout.h"
@@ -21,11 +24,9 @@
 #include "jet/structure_check.h"
 #include "migrate/migration.h"
 #include "repair/law_office_layouts.h"
-#include "repair/repair.h"
 #include "support/fixtures.h"
 #include "support/index_check.h"
 #include "support/oracles.h"
-#include "../migrate/origin_filler.h"
 
 namespace {
 
@@ -76,7 +77,8 @@ Original ReadOriginal(const std::string& path, const std::string& password) {
 // columns read as null.
 std::string RowText(std::vector<std::pair<std::string, jet::Value>> fields,
                     const std::set<std::string>& nulled = {}) {
-  std::sort(fields.begin(), fields.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::sort(fields.begin(), fields.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
   std::string s;
   for (const auto& [name, v] : fields) {
     const bool null = v.is_null() || nulled.count(name);
@@ -116,7 +118,8 @@ bool Apply(Harm harm, const Original& o, const std::string& path, Harmed& h) {
       h.page = o.rows.at(h.table).front().at.page;
       h.pages = {h.page};
       // The row count and offset table take other bytes.
-      for (size_t i = 0; i < 24; ++i) bytes[size_t{h.page} * ps + f.data_row_count_offset + i] = '\xa5';
+      for (size_t i = 0; i < 24; ++i)
+        bytes[size_t{h.page} * ps + f.data_row_count_offset + i] = '\xa5';
       break;
     }
     case Harm::kIndexPage: {
@@ -207,15 +210,17 @@ void CheckRepair(const std::string& origin, const std::string& password, Harm ha
       break;
     case Harm::kCutShort:
       for (const auto& [table, rows] : o.rows) {
-        if (std::none_of(rows.begin(), rows.end(), [&](const StoredRow& r) { return h.pages.count(r.at.page); })) {
+        if (std::none_of(rows.begin(), rows.end(),
+                         [&](const StoredRow& r) { return h.pages.count(r.at.page); })) {
           continue;
         }
         auto t = std::find_if(report.tables.begin(), report.tables.end(),
                               [&](const auto& x) { return x.name == table; });
         ASSERT_NE(t, report.tables.end());
-        EXPECT_TRUE(t->lost > 0 || t->definition_lost || std::any_of(t->damage.begin(), t->damage.end(), [](const auto& d) {
-                      return d.kind == DamageKind::kMissingPage;
-                    })) << table;
+        EXPECT_TRUE(t->lost > 0 || t->definition_lost ||
+                    std::any_of(t->damage.begin(), t->damage.end(),
+                                [](const auto& d) { return d.kind == DamageKind::kMissingPage; }))
+            << table;
       }
       break;
   }
@@ -246,7 +251,8 @@ void CheckRepair(const std::string& origin, const std::string& password, Harm ha
       if (h.pages.count(r.at.page)) continue;
       std::set<std::string> nulled;
       for (const auto& d : t->damage) {
-        if (d.kind == DamageKind::kLongValue && d.page == r.at.page && d.row == r.at.row) nulled.insert(d.column);
+        if (d.kind == DamageKind::kLongValue && d.page == r.at.page && d.row == r.at.row)
+          nulled.insert(d.column);
       }
       auto it = found.find(RowText(r.fields, nulled));
       EXPECT_NE(it, found.end()) << "row " << r.at.page << "/" << int{r.at.row} << " not recovered";
@@ -285,10 +291,12 @@ void CheckRepair(const std::string& origin, const std::string& password, Harm ha
   }
   file.reset();
   if (ts::UseMdbtools()) {
-    for (const auto& table : ts::MdbTables(out)) EXPECT_NO_THROW(ts::MdbExport(out, table)) << table;
+    for (const auto& table : ts::MdbTables(out))
+      EXPECT_NO_THROW(ts::MdbExport(out, table)) << table;
   }
   if (ts::UseMdbReader()) {
-    EXPECT_NO_THROW(ts::MdbReaderDump(out, password.empty() ? std::nullopt : std::optional(password)));
+    EXPECT_NO_THROW(
+        ts::MdbReaderDump(out, password.empty() ? std::nullopt : std::optional(password)));
   }
 }
 
@@ -334,7 +342,8 @@ TEST(RepairSetAsideTest, RowsARuleRefusesGoToATableOfTheirOwn) {
   ts::TempDir dir;
   const std::string db = dir.File("memo.mdb"), out = dir.File("out.mdb");
   {
-    auto d = jet::dao::DBEngine::Instance().Workspaces(0).CreateDatabase(db, maquetor::db::kLocaleGeneral);
+    auto d = jet::dao::DBEngine::Instance().Workspaces(0).CreateDatabase(
+        db, maquetor::db::kLocaleGeneral);
     d.Execute("CREATE TABLE Notas (Id LONG CONSTRAINT pk PRIMARY KEY, Texto MEMO NOT NULL)");
     for (int i = 1; i <= 6; ++i) {
       const std::string text = i % 2 ? "corta" : std::string(3000, static_cast<char>('a' + i));
