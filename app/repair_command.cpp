@@ -23,6 +23,7 @@ std::string DamageText(const jet::Damage& d) {
   std::string s = std::string(jet::DamageKindName(d.kind)) + " " + std::to_string(d.page);
   if (d.row >= 0) s += "/" + std::to_string(d.row);
   if (!d.column.empty()) s += " (" + d.column + ")";
+  if (d.count > 1) s += " and " + std::to_string(d.count - 1) + " more";
   return s;
 }
 
@@ -32,6 +33,7 @@ nlohmann::json DamageJson(const std::vector<jet::Damage>& list) {
     nlohmann::json j = {{"kind", jet::DamageKindName(d.kind)}, {"page", d.page}};
     if (d.row >= 0) j["row"] = d.row;
     if (!d.column.empty()) j["column"] = d.column;
+    if (d.count > 1) j["count"] = d.count;
     out.push_back(std::move(j));
   }
   return out;

@@ -179,13 +179,16 @@ RowHarvest Salvager::Rows(uint32_t tdef_page, const TableDef& def, const RowSink
   const RowId map = RowId::FromPacked(def.owned_pages);
   if (def.owned_pages != 0) {
     try {
+      Damage missing = Hit(DamageKind::kMissingPage, 0);
+      missing.count = 0;
       for (uint32_t p : ReadUsageMap(*pager_, map)) {
         if (p >= page_count_) {
-          h.damage.push_back(Hit(DamageKind::kMissingPage, p));
+          if (missing.count++ == 0) missing.page = p;
         } else if (is_own_data_page(p)) {
           pages.insert(p);
         }
       }
+      if (missing.count > 0) h.damage.push_back(missing);
       map_read = true;
     } catch (const JetError&) {
       h.damage.push_back(

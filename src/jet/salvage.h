@@ -56,6 +56,7 @@ struct Damage {
   uint32_t page = 0;
   int row = -1;        // kRow, kLongValue: the row on `page`
   std::string column;  // kLongValue: the column
+  uint32_t count = 1;  // kMissingPage: pages past the end a map names, `page` the lowest
   bool operator==(const Damage&) const = default;
 };
 
