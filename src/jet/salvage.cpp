@@ -186,6 +186,11 @@ RowHarvest Salvager::Rows(uint32_t tdef_page, const TableDef& def, const RowSink
           if (missing.count++ == 0) missing.page = p;
         } else if (is_own_data_page(p)) {
           pages.insert(p);
+        } else if (type_[p] == static_cast<uint8_t>(PageType::kHeader) ||
+                   (type_[p] > static_cast<uint8_t>(PageType::kUsageMap) &&
+                    type_[p] != kLongValuePageMark)) {
+          // Listed, but no longer a page of any kind: zeroed or overwritten.
+          h.damage.push_back(Hit(DamageKind::kDataPage, p));
         }
       }
       if (missing.count > 0) h.damage.push_back(missing);

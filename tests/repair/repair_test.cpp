@@ -34,7 +34,14 @@ namespace fs = std::filesystem;
 namespace ts = testing_support;
 using jet::DamageKind;
 
-enum class Harm { kDataPageBytes, kIndexPage, kUsageMap, kTableDefinition, kCutShort };
+enum class Harm {
+  kDataPageBytes,
+  kDataPageZeroed,
+  kIndexPage,
+  kUsageMap,
+  kTableDefinition,
+  kCutShort
+};
 
 struct StoredRow {
   jet::RowId at;
@@ -122,6 +129,11 @@ bool Apply(Harm harm, const Original& o, const std::string& path, Harmed& h) {
         bytes[size_t{h.page} * ps + f.data_row_count_offset + i] = '\xa5';
       break;
     }
+    case Harm::kDataPageZeroed:
+      h.page = o.rows.at(h.table).back().at.page;
+      h.pages = {h.page};
+      zero_page(h.page);
+      break;
     case Harm::kIndexPage: {
       auto it = std::find_if(def.real_indexes.begin(), def.real_indexes.end(),
                              [](const jet::RealIndexDef& ri) { return ri.first_page != 0; });
@@ -194,6 +206,7 @@ void CheckRepair(const std::string& origin, const std::string& password, Harm ha
   const bool law_office = static_cast<bool>(Layouts()(h.table));
   switch (harm) {
     case Harm::kDataPageBytes:
+    case Harm::kDataPageZeroed:
       EXPECT_TRUE(Names(outcome->damage, DamageKind::kDataPage, h.page));
       EXPECT_GT(outcome->lost, 0u);
       break;
@@ -385,13 +398,14 @@ TEST(RepairSetAsideTest, RowsARuleRefusesGoToATableOfTheirOwn) {
 }
 
 std::string HarmName(const ::testing::TestParamInfo<Harm>& info) {
-  static const char* const kNames[] = {"DataPageBytes", "IndexPage", "UsageMap", "TableDefinition",
-                                       "CutShort"};
+  static const char* const kNames[] = {"DataPageBytes", "DataPageZeroed", "IndexPage",
+                                       "UsageMap",      "TableDefinition", "CutShort"};
   return kNames[static_cast<int>(info.param)];
 }
 
 INSTANTIATE_TEST_SUITE_P(Harms, RepairTest,
-                         ::testing::Values(Harm::kDataPageBytes, Harm::kIndexPage, Harm::kUsageMap,
+                         ::testing::Values(Harm::kDataPageBytes, Harm::kDataPageZeroed,
+                                           Harm::kIndexPage, Harm::kUsageMap,
                                            Harm::kTableDefinition, Harm::kCutShort),
                          HarmName);
 
