@@ -50,6 +50,7 @@ std::string Json(const repair::Report& r) {
                       {"recovered", t.recovered},
                       {"lost", t.lost},
                       {"set_aside", t.set_aside},
+                      {"set_aside_table", t.set_aside_table},
                       {"layout_used", t.layout_used},
                       {"definition_lost", t.definition_lost},
                       {"not_written", t.not_written},
@@ -116,7 +117,7 @@ std::string Text(const repair::Report& r, const std::string& out_path) {
   for (const auto& t : r.tables) {
     if (t.set_aside > 0) {
       o << t.set_aside << " rows of " << t.name << " broke its rules and are in "
-        << repair::SetAsideName(t.name) << '\n';
+        << t.set_aside_table << '\n';
     }
   }
   o << (r.hopeless() ? "Hopeless: no table could be read; nothing was written.\n"

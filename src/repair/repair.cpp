@@ -295,6 +295,16 @@ void Arrange(const Source& s, std::vector<jet::Value>& from, std::vector<jet::Va
   }
 }
 
+// The name of the table that takes a table's refused rows.
+std::string SetAsideName(const std::string& table) {
+  const std::string suffix = "_SetAside";
+  std::string base = table.substr(0, kMaxNameLength - suffix.size());
+  // Never cut a UTF-8 character in two.
+  while (!base.empty() && (static_cast<uint8_t>(base.back()) & 0xc0) == 0x80) base.pop_back();
+  if (!base.empty() && (static_cast<uint8_t>(base.back()) & 0x80)) base.pop_back();
+  return base + suffix;
+}
+
 bool Writable(const TableOutcome& t) { return !t.definition_lost && !t.not_written; }
 
 }  // namespace
@@ -317,14 +327,6 @@ bool Report::hopeless() const {
   return std::none_of(tables.begin(), tables.end(), Writable);
 }
 
-std::string SetAsideName(const std::string& table) {
-  const std::string suffix = "_SetAside";
-  std::string base = table.substr(0, kMaxNameLength - suffix.size());
-  // Never cut a UTF-8 character in two.
-  while (!base.empty() && (static_cast<uint8_t>(base.back()) & 0xc0) == 0x80) base.pop_back();
-  if (!base.empty() && (static_cast<uint8_t>(base.back()) & 0x80)) base.pop_back();
-  return base + suffix;
-}
 
 Report Repair(const std::string& db, const std::string& password, const std::string& out,
               const LayoutSource& layouts) {
@@ -435,6 +437,7 @@ Report Repair(const std::string& db, const std::string& password, const std::str
         aside.name = SetAsideName(to.name + std::to_string(n));
       }
       names.insert(jet::FoldName(aside.name));
+      to.set_aside_table = aside.name;
       aside.columns = Columns(*def, {}, version, false);
       for (size_t i = 0; i < aside.columns.size(); ++i) aside.columns[i].name = nt.columns[i].name;
       plan.tables.push_back(std::move(aside));

@@ -35,7 +35,8 @@ struct TableOutcome {
   std::string name;
   size_t recovered = 0;          // rows written to the table
   size_t lost = 0;               // rows known to be lost
-  size_t set_aside = 0;          // recovered rows written to <name>_SetAside instead
+  size_t set_aside = 0;          // recovered rows written to `set_aside_table` instead
+  std::string set_aside_table;
   bool layout_used = false;      // the definition was lost; a known layout read the rows
   bool definition_lost = false;  // lost and no layout: no row could be read
   bool not_written = false;      // the new file refused the table (its rows are lost)
@@ -64,9 +65,6 @@ struct Report {
   // Not one table could be read.
   bool hopeless() const;
 };
-
-// The name of the table that takes a table's refused rows.
-std::string SetAsideName(const std::string& table);
 
 // Repairs `db` (read-only; `password` as the file needs it) into `out`.
 // A header that does not read is reported as `unreadable`; other errors of

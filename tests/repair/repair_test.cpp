@@ -248,8 +248,8 @@ void CheckRepair(const std::string& origin, const std::string& password, Harm ha
     ASSERT_NE(t, report.tables.end());
     if (t->definition_lost) continue;
     std::multiset<std::string> found;
-    for (const std::string& name : {table, maquetor::repair::SetAsideName(table)}) {
-      if (!file->FindTable(name)) continue;
+    for (const std::string& name : {table, t->set_aside_table}) {
+      if (name.empty()) continue;
       jet::Table& rt = file->GetTable(name);
       std::vector<jet::Value> v;
       for (jet::Table::Scan scan(rt); scan.Next();) {
@@ -384,6 +384,7 @@ TEST(RepairSetAsideTest, RowsARuleRefusesGoToATableOfTheirOwn) {
     return d.kind == DamageKind::kLongValue && d.column == "Texto";
   }));
   auto file = jet::FileState::Open(out, false, true, "");
+  EXPECT_EQ(t.set_aside_table, "Notas_SetAside");
   for (const auto& [table, odd] : {std::pair{"Notas", 1}, std::pair{"Notas_SetAside", 0}}) {
     jet::Table& rt = file->GetTable(table);
     std::vector<jet::Value> v;
