@@ -8,9 +8,11 @@
 // added, named after their page. A table's rows are found through its usage
 // map of owned pages; data pages that name the table (type 0x01, owner TDEF
 // page at offset 4) but that the map does not list are read too, unless the
-// global map says they are free, and a map that cannot be read leaves those
-// pages alone to go by. A data page is sound when its row offset table fits
-// and its free-space word agrees with it, as every writer keeps it.
+// global map says they are free; when the map cannot be read, those pages
+// are all there is to go by. A page the map lists that is no page of any
+// kind any more (zeroed, overwritten) is recorded as a lost data page. A
+// data page is sound when its row offset table fits and its free-space
+// word agrees with it, as every writer keeps it.
 //
 // A long value (memo, OLE) that cannot be read leaves its field null and is
 // recorded; the row is kept, since its other fields (keys, names) are worth
