@@ -355,7 +355,9 @@ Report Repair(const std::string& db, const std::string& password, const std::str
   }
 
   for (const jet::SalvagedTable& t : salvager.tables()) {
-    if (t.system) continue;
+    // A damaged catalogue may lose a system table's flags; the new file
+    // makes its own.
+    if (t.system || jet::FoldName(t.name).starts_with(jet::FoldName("MSys"))) continue;
     TableOutcome o;
     o.name = t.name;
     // Two catalogue rows of one name: the second keeps its page in its name.
