@@ -60,4 +60,7 @@ void AddSchemaCommand(CLI::App& app);
 // compact DB [OUT] [--origin-password PWD] [--password NEW] [--encrypt | --decrypt]
 void AddCompactCommand(CLI::App& app);
 
+// repair DB OUT [--password PWD] [--json]; exits 0 clean, 3 repaired, 4 hopeless
+void AddRepairCommand(CLI::App& app);
+
 }  // namespace maquetor

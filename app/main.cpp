@@ -34,6 +34,7 @@ void RegisterCommands(CLI::App& app) {
   maquetor::AddTablesCommand(app);
   maquetor::AddSchemaCommand(app);
   maquetor::AddCompactCommand(app);
+  maquetor::AddRepairCommand(app);
   // Later commands register here, each from its own file through commands.h:
   // setup, migrate, euros, attach-docs.
 }
@@ -93,6 +94,7 @@ std::string Footer() {
          "  maquetor export datos.mdb --all volcado    every table, one file each\n"
          "  maquetor tables datos.mdb                  the user tables, one per line\n"
          "  maquetor schema datos.mdb > esquema.sql    DDL that 'sql NEW --create' replays\n"
+         "  maquetor repair datos.mdb nueva.mdb        what a damaged file still holds, into a new one\n"
          "Run 'maquetor COMMAND --help' for a command's options.";
 }
 

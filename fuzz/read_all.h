@@ -10,3 +10,8 @@
 // rows) of the database in `data`. Returns normally whether or not the bytes
 // are a valid database.
 void ReadWholeDatabase(const uint8_t* data, size_t size);
+
+// Runs the salvaging reader (jet/salvage.h) over the database in `data`:
+// the catalogue, every table's rows, index trees and relations. It must
+// never throw for damage, only for a header that is not a Jet file.
+void SalvageWholeDatabase(const uint8_t* data, size_t size);
