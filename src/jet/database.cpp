@@ -133,8 +133,11 @@ std::vector<CatalogEntry> FileState::TableEntries() {
 }
 
 std::optional<CatalogEntry> FileState::FindTable(const std::string& name) {
-  for (const auto& e : TableEntries()) {
-    if (NamesEqual(e.name, name)) return e;
+  for (const auto& e : catalog_) {
+    if (e.parent_id == catalog::kTablesContainerId && e.type == catalog::kObjectTable &&
+        NamesEqual(e.name, name)) {
+      return e;
+    }
   }
   return std::nullopt;
 }

@@ -170,6 +170,10 @@ class FileState {
   uint32_t BuildIndexPages(Table& t, RealIndexDef& ri, std::vector<IndexEntry> entries);
   void CreateIndexOn(Table& t, const NewIndex& index);
 
+  // Relations() without the copy: good until MSysRelationships next changes.
+  const std::vector<RelationInfo>& CurrentRelations();
+  friend std::vector<RelationLink> LoadRelationLinks(FileState& file);
+
   // Relations and row integrity live in relations.cpp and integrity.cpp.
   friend class Integrity;
   friend class RelationStore;
@@ -219,6 +223,9 @@ class FileState {
   bool failure_reported_ = false;
   std::map<uint32_t, std::unique_ptr<Table>> tables_;
   std::vector<CatalogEntry> catalog_;
+  // What Relations() last read, at MSysRelationships' stamp then.
+  std::optional<std::vector<RelationInfo>> relations_;
+  uint64_t relations_stamp_ = 0;
   uint32_t usage_map_page_ = 0;
 };
 

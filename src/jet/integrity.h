@@ -68,6 +68,10 @@ class Integrity {
                    RowId self, RowKeys* keys);
   void CheckReferenced(Table& t, const std::vector<Value>& values,
                        const std::vector<Value>* old, const RelationLink* cascading);
+  // Whether an enforced relationship may name `t` as its referencing
+  // table, found without loading the links: after a schema change, rows
+  // of the tables no relationship names (the catalogue's) need no reload.
+  bool MayReference(const Table& t);
   void PlanDelete(Table& t, RowId id, const std::vector<Value>& old_values,
                   std::vector<Change>& plan);
   void PlanUpdate(Table& t, RowId id, const std::vector<Value>& old_values,
@@ -81,6 +85,7 @@ class Integrity {
   FileState& file_;
   bool loaded_ = false;
   std::vector<RelationLink> links_;
+  std::map<uint32_t, bool> may_reference_;  // by TDEF page
   std::map<uint32_t, std::vector<ColumnRule>> rules_;
 };
 

@@ -1,6 +1,7 @@
 #include "jet/table.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "jet/data_page.h"
 #include "jet/error.h"
@@ -25,11 +26,21 @@ bool IsDataPageOf(const Format& f, ByteView page, uint32_t tdef) {
 
 }  // namespace
 
+namespace {
+
+uint64_t NextStamp() {
+  static std::atomic<uint64_t> last{0};
+  return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+}  // namespace
+
 Table::Table(std::shared_ptr<Pager> pager, TableDef def, std::string name)
     : pager_(std::move(pager)),
       format_(&pager_->format()),
       def_(std::move(def)),
-      name_(std::move(name)) {}
+      name_(std::move(name)),
+      stamp_(NextStamp()) {}
 
 std::vector<uint32_t> Table::OwnedPages() {
   if (def_.owned_pages == 0) return {};
@@ -372,6 +383,7 @@ void Table::EncodeRow(const std::vector<Value>& values, size_t min_size,
 RowId Table::Insert(const std::vector<Value>& values) {
   const std::vector<StoredColumn>* stored = staged_;
   staged_ = nullptr;
+  stamp_ = NextStamp();
   EncodeRow(values, 0, stored);
   RowId id = PlaceRow(row_, 0);
   ++def_.row_count;
@@ -380,6 +392,7 @@ RowId Table::Insert(const std::vector<Value>& values) {
 }
 
 void Table::Update(RowId id, const std::vector<Value>& values) {
+  stamp_ = NextStamp();
   const Format& f = format();
   ByteView page = pager_->Read(id.page);
   RowBounds head = GetRowBounds(f, page, id.row);
@@ -402,6 +415,7 @@ void Table::Update(RowId id, const std::vector<Value>& values) {
 }
 
 void Table::Delete(RowId id) {
+  stamp_ = NextStamp();
   const Format& f = format();
   Bytes page = pager_->Copy(id.page);
   RowBounds rb = GetRowBounds(f, page, id.row);
