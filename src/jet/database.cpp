@@ -781,7 +781,10 @@ void FileState::Flush(bool sync) {
   if (!pager_->writable()) return;
   WriteAllHeld();
   for (auto& [page, t] : tables_) t->SaveDefinition();
-  pager_->Flush(sync);
+  // Nobody reads the copy before the commit puts it in place: writing the
+  // changed pages after every operation only wrote the catalogue's few
+  // pages hundreds of times while a database was built.
+  if (sync) pager_->Flush(true);
 }
 
 void FileState::Commit() {

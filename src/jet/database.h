@@ -144,8 +144,10 @@ class FileState {
   // default cache, so that what a fill takes does not grow with the rows.
   void SetHeldIndexBudget(size_t bytes) { held_budget_ = bytes; }
 
-  // Writes definitions and changed pages to the pager's copy of the file;
-  // `sync` waits until they are on disk.
+  // Brings definitions and held index entries into the pager's pages. The
+  // pages themselves reach the copy of the file when the cache needs their
+  // frames, or at the commit; `sync` writes them now and waits until they
+  // are on disk.
   void Flush(bool sync = false);
   // Puts everything written so far in place of the file (Pager::Commit).
   // A failure that leaves the pager unable to go on is thrown once; later

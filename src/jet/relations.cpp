@@ -308,8 +308,12 @@ void FileState::CreateRelation(const NewRelation& relation) {
 
   // The MSysRelationships rows, then the catalogue object with its ACEs.
   Table& rels = GetTable("MSysRelationships");
-  for (const auto& r : catalog::RelationshipRows(relation.name, relation.attributes, child.name(),
-                                                 child_names, parent.name(), parent_names)) {
+  // Relations() as read before these rows takes them in without reading
+  // the table again, as it would list them.
+  const bool listed = relations_ && relations_stamp_ == rels.stamp();
+  const auto rows = catalog::RelationshipRows(relation.name, relation.attributes, child.name(),
+                                              child_names, parent.name(), parent_names);
+  for (const auto& r : rows) {
     WriteInsert(rels, RowByName(rels.def(), {{"szRelationship", Value(r.relationship)},
                                             {"grbit", Value(r.grbit)},
                                             {"ccolumn", Value(r.column_count)},
@@ -318,6 +322,19 @@ void FileState::CreateRelation(const NewRelation& relation) {
                                             {"szColumn", Value(r.column)},
                                             {"szReferencedObject", Value(r.referenced_object)},
                                             {"szReferencedColumn", Value(r.referenced_column)}}));
+  }
+  if (listed) {
+    RelationInfo info;
+    info.name = rows.front().relationship;
+    info.table = rows.front().referenced_object;
+    info.foreign_table = rows.front().object;
+    info.attributes = rows.front().grbit;
+    for (const auto& r : rows) info.fields.push_back({r.referenced_column, r.column});
+    const std::u16string key = FoldName(info.name);
+    auto at = std::find_if(relations_->begin(), relations_->end(),
+                           [&](const RelationInfo& r) { return FoldName(r.name) > key; });
+    relations_->insert(at, std::move(info));
+    relations_stamp_ = rels.stamp();
   }
   // Objects without a TDEF count up from the first non-table id.
   int32_t id = catalog::kFirstNonTableObjectId;

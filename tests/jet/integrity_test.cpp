@@ -227,6 +227,21 @@ TEST_F(IntegrityTest, RelationshipsHoldRightAfterEverySchemaChange) {
     for (const auto& r : relations) listed.push_back(r.name);
     EXPECT_EQ(listed, c.referencing);
   }
+  // What was listed is what the file holds.
+  fs->CreateRelation({"AsuntoPropio", "Cliente", "Asunto", {{"Id", "Id"}}, 2});
+  auto listing = [](FileState& f) {
+    std::vector<std::string> out;
+    for (const auto& r : f.Relations()) {
+      out.push_back(r.name + " " + r.table + " " + r.foreign_table + " " + std::to_string(r.attributes));
+      for (const auto& [field, foreign] : r.fields) out.back() += " " + field + "=" + foreign;
+    }
+    return out;
+  };
+  const auto kept = listing(*fs);
+  fs.reset();
+  fs = FileState::Open((dir.path() / "i.mdb").string(), false, true, "");
+  EXPECT_EQ(kept, listing(*fs));
+  EXPECT_EQ(kept.size(), 2u);
 }
 
 TEST_F(IntegrityTest, DeletesCascadeThroughEveryLevel) {
