@@ -16,13 +16,15 @@ namespace maquetor::shell {
 namespace {
 
 const WindowModule* Load() {
-  // Beside the executable, then where the system finds libraries, the
-  // build folder included (the executable's run path names it), for the
-  // copies of the program that the tests install elsewhere.
+  // Beside the executable; then in the folder it was built in, for the
+  // copies of the program that the tests install elsewhere (named here, not
+  // through the run path, which a sanitizer's dlopen does not read); then
+  // where the system finds libraries.
   const std::string beside = db::Utf8Name(
       db::FsPath(platform::ExecutablePath()).parent_path() / db::FsPath(kWindowModuleFile));
+  const std::string built = db::Utf8Name(db::FsPath(MAQUETOR_BUILD_DIR) / db::FsPath(kWindowModuleFile));
   std::string failure;
-  for (const std::string& name : {beside, std::string(kWindowModuleFile)}) {
+  for (const std::string& name : {beside, built, std::string(kWindowModuleFile)}) {
     void* library = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) {
       failure += (failure.empty() ? "" : "; ") + std::string(::dlerror());
