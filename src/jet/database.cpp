@@ -133,8 +133,11 @@ std::vector<CatalogEntry> FileState::TableEntries() {
 }
 
 std::optional<CatalogEntry> FileState::FindTable(const std::string& name) {
-  for (const auto& e : TableEntries()) {
-    if (NamesEqual(e.name, name)) return e;
+  for (const auto& e : catalog_) {
+    if (e.parent_id == catalog::kTablesContainerId && e.type == catalog::kObjectTable &&
+        NamesEqual(e.name, name)) {
+      return e;
+    }
   }
   return std::nullopt;
 }
@@ -858,7 +861,10 @@ void FileState::Flush(bool sync) {
   if (!pager_->writable()) return;
   WriteAllHeld();
   for (auto& [page, t] : tables_) t->SaveDefinition();
-  pager_->Flush(sync);
+  // Nobody reads the copy before the commit puts it in place: writing the
+  // changed pages after every operation only wrote the catalogue's few
+  // pages hundreds of times while a database was built.
+  if (sync) pager_->Flush(true);
 }
 
 void FileState::Commit() {

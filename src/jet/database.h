@@ -162,8 +162,10 @@ class FileState {
   // default cache, so that what a fill takes does not grow with the rows.
   void SetHeldIndexBudget(size_t bytes) { held_budget_ = bytes; }
 
-  // Writes definitions and changed pages to the pager's copy of the file;
-  // `sync` waits until they are on disk.
+  // Brings definitions and held index entries into the pager's pages. The
+  // pages themselves reach the copy of the file when the cache needs their
+  // frames, or at the commit; `sync` writes them now and waits until they
+  // are on disk.
   void Flush(bool sync = false);
   // Puts everything written so far in place of the file (Pager::Commit).
   // A failure that leaves the pager unable to go on is thrown once; later
@@ -189,6 +191,10 @@ class FileState {
   RowId AddUsageMapRow(const Bytes& row);
   uint32_t BuildIndexPages(Table& t, RealIndexDef& ri, std::vector<IndexEntry> entries);
   void CreateIndexOn(Table& t, const NewIndex& index);
+
+  // Relations() without the copy: good until MSysRelationships next changes.
+  const std::vector<RelationInfo>& CurrentRelations();
+  friend std::vector<RelationLink> LoadRelationLinks(FileState& file);
 
   // Relations and row integrity live in relations.cpp and integrity.cpp.
   friend class Integrity;
@@ -239,6 +245,9 @@ class FileState {
   bool failure_reported_ = false;
   std::map<uint32_t, std::unique_ptr<Table>> tables_;
   std::vector<CatalogEntry> catalog_;
+  // What Relations() last read, at MSysRelationships' stamp then.
+  std::optional<std::vector<RelationInfo>> relations_;
+  uint64_t relations_stamp_ = 0;
   uint32_t usage_map_page_ = 0;
 };
 

@@ -8,6 +8,7 @@
 #include <set>
 #include <utility>
 
+#include "jet/catalog_layout.h"
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/format.h"
@@ -85,6 +86,7 @@ void Integrity::Invalidate() {
   loaded_ = false;
   links_.clear();
   same_key_.clear();
+  may_reference_.clear();
   rules_.clear();
 }
 
@@ -185,6 +187,24 @@ void Integrity::CheckUnique(Table& t, const std::vector<Value>& values,
   }
 }
 
+bool Integrity::MayReference(const Table& t) {
+  auto [known, added] = may_reference_.emplace(t.def().page, false);
+  if (!added) return known->second;
+  // A link's referencing table is the one its name finds in the catalogue.
+  for (const auto& e : file_.catalog_) {
+    if (e.parent_id != catalog::kTablesContainerId || e.type != catalog::kObjectTable ||
+        e.tdef_page() != t.def().page) {
+      continue;
+    }
+    for (const auto& r : file_.CurrentRelations()) {
+      if (!(r.attributes & catalog::kRelDontEnforce) && NamesEqual(r.foreign_table, e.name)) {
+        return known->second = true;
+      }
+    }
+  }
+  return false;
+}
+
 bool Integrity::SameKey(const RelationLink& link, const Table& child, Table& parent) {
   const size_t n = static_cast<size_t>(&link - links_.data());
   if (n >= same_key_.size()) return false;
@@ -222,6 +242,7 @@ bool Integrity::SameKey(const RelationLink& link, const Table& child, Table& par
 void Integrity::CheckReferenced(Table& t, const std::vector<Value>& values,
                                 const std::vector<Value>* old, const RelationLink* cascading,
                                 const RowKeys* keys) {
+  if (!loaded_ && !MayReference(t)) return;
   for (const auto& link : Links()) {
     if (link.child_page != t.def().page || &link == cascading) continue;
     // A null foreign key refers to nothing and needs no row.

@@ -78,6 +78,10 @@ class Integrity {
   // Whether the link's referencing index builds, from a row's values, the
   // very key its referenced index is searched with (kept per link).
   bool SameKey(const RelationLink& link, const Table& child, Table& parent);
+  // Whether an enforced relationship may name `t` as its referencing
+  // table, found without loading the links: after a schema change, rows
+  // of the tables no relationship names (the catalogue's) need no reload.
+  bool MayReference(const Table& t);
   void PlanDelete(Table& t, RowId id, const std::vector<Value>& old_values,
                   std::vector<Change>& plan);
   void PlanUpdate(Table& t, RowId id, const std::vector<Value>& old_values,
@@ -92,6 +96,7 @@ class Integrity {
   bool loaded_ = false;
   std::vector<RelationLink> links_;
   std::vector<int8_t> same_key_;  // by link: -1 unknown, 0, 1
+  std::map<uint32_t, bool> may_reference_;  // by TDEF page
   std::map<uint32_t, std::vector<ColumnRule>> rules_;
 };
 

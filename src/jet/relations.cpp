@@ -155,7 +155,8 @@ void InsertLogicalIndex(TableDef& def, LogicalIndexDef index) {
 
 std::vector<RelationLink> LoadRelationLinks(FileState& file) {
   std::vector<RelationLink> out;
-  for (const auto& r : file.Relations()) {
+  // Nothing below changes MSysRelationships.
+  for (const auto& r : file.CurrentRelations()) {
     if (r.attributes & catalog::kRelDontEnforce) continue;
     auto pe = file.FindTable(r.table);
     auto ce = file.FindTable(r.foreign_table);
@@ -190,15 +191,29 @@ std::vector<RelationLink> LoadRelationLinks(FileState& file) {
 
 // ---- FileState: relations ----
 
-std::vector<FileState::RelationInfo> FileState::Relations() {
+std::vector<FileState::RelationInfo> FileState::Relations() { return CurrentRelations(); }
+
+const std::vector<FileState::RelationInfo>& FileState::CurrentRelations() {
+  // Read again only when MSysRelationships changed: every schema change
+  // asks, and a database under construction makes hundreds of them.
+  auto e = FindTable("MSysRelationships");
+  if (!e) {
+    relations_.emplace();
+    relations_stamp_ = 0;
+    return *relations_;
+  }
+  const uint64_t stamp = TableAt(e->tdef_page(), e->name).stamp();
+  if (relations_ && relations_stamp_ == stamp) return *relations_;
+
   std::vector<RelationshipRecord> rows = ReadRelationshipRecords(*this);
   std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
     return a.icolumn < b.icolumn;
   });
-  std::vector<RelationInfo> out;
+  std::vector<RelationInfo> found;
+  // By folded name, which is also the order the catalogue lists them in.
   std::map<std::u16string, size_t> by_name;
   for (const auto& r : rows) {
-    auto [it, added] = by_name.emplace(FoldName(r.name), out.size());
+    auto [it, added] = by_name.emplace(FoldName(r.name), found.size());
     if (added) {
       RelationInfo info;
       info.name = r.name;
@@ -206,14 +221,16 @@ std::vector<FileState::RelationInfo> FileState::Relations() {
       info.foreign_table = r.object;
       // DAO's attribute values are the stored bits.
       info.attributes = r.grbit;
-      out.push_back(std::move(info));
+      found.push_back(std::move(info));
     }
-    out[it->second].fields.push_back({r.referenced_column, r.column});
+    found[it->second].fields.push_back({r.referenced_column, r.column});
   }
-  // Relationships in name order, as the catalogue lists them.
-  std::sort(out.begin(), out.end(),
-            [](const RelationInfo& a, const RelationInfo& b) { return CompareNames(a.name, b.name) < 0; });
-  return out;
+  std::vector<RelationInfo> out;
+  out.reserve(found.size());
+  for (const auto& [folded, i] : by_name) out.push_back(std::move(found[i]));
+  relations_ = std::move(out);
+  relations_stamp_ = stamp;
+  return *relations_;
 }
 
 void FileState::CreateRelation(const NewRelation& relation) {
@@ -298,8 +315,12 @@ void FileState::CreateRelation(const NewRelation& relation) {
 
   // The MSysRelationships rows, then the catalogue object with its ACEs.
   Table& rels = GetTable("MSysRelationships");
-  for (const auto& r : catalog::RelationshipRows(relation.name, relation.attributes, child.name(),
-                                                 child_names, parent.name(), parent_names)) {
+  // Relations() as read before these rows takes them in without reading
+  // the table again, as it would list them.
+  const bool listed = relations_ && relations_stamp_ == rels.stamp();
+  const auto rows = catalog::RelationshipRows(relation.name, relation.attributes, child.name(),
+                                              child_names, parent.name(), parent_names);
+  for (const auto& r : rows) {
     WriteInsert(rels, RowByName(rels.def(), {{"szRelationship", Value(r.relationship)},
                                             {"grbit", Value(r.grbit)},
                                             {"ccolumn", Value(r.column_count)},
@@ -308,6 +329,19 @@ void FileState::CreateRelation(const NewRelation& relation) {
                                             {"szColumn", Value(r.column)},
                                             {"szReferencedObject", Value(r.referenced_object)},
                                             {"szReferencedColumn", Value(r.referenced_column)}}));
+  }
+  if (listed) {
+    RelationInfo info;
+    info.name = rows.front().relationship;
+    info.table = rows.front().referenced_object;
+    info.foreign_table = rows.front().object;
+    info.attributes = rows.front().grbit;
+    for (const auto& r : rows) info.fields.push_back({r.referenced_column, r.column});
+    const std::u16string key = FoldName(info.name);
+    auto at = std::find_if(relations_->begin(), relations_->end(),
+                           [&](const RelationInfo& r) { return FoldName(r.name) > key; });
+    relations_->insert(at, std::move(info));
+    relations_stamp_ = rels.stamp();
   }
   AddCatalogRows(relation.name, NextNonTableId(), catalog::kObjectRelationship, Bytes{});
 

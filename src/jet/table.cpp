@@ -1,6 +1,7 @@
 #include "jet/table.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "jet/data_page.h"
 #include "jet/error.h"
@@ -113,11 +114,21 @@ void EncodeColumns(const Format& f, const TableDef& def, const std::vector<Value
 
 }  // namespace
 
+namespace {
+
+uint64_t NextStamp() {
+  static std::atomic<uint64_t> last{0};
+  return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+}  // namespace
+
 Table::Table(std::shared_ptr<Pager> pager, TableDef def, std::string name)
     : pager_(std::move(pager)),
       format_(&pager_->format()),
       def_(std::move(def)),
-      name_(std::move(name)) {}
+      name_(std::move(name)),
+      stamp_(NextStamp()) {}
 
 std::vector<uint32_t> Table::OwnedPages() {
   if (def_.owned_pages == 0) return {};
@@ -460,6 +471,7 @@ RowId Table::Insert(const std::vector<Value>& values) {
   EncodedRow* ready = staged_row_;
   staged_ = nullptr;
   staged_row_ = nullptr;
+  stamp_ = NextStamp();
   ByteView row;
   if (ready) {
     if (values.size() != def_.columns.size()) throw JetError(kErrInvalidArgument);
@@ -489,6 +501,7 @@ RowId Table::Insert(const std::vector<Value>& values) {
 }
 
 void Table::Update(RowId id, const std::vector<Value>& values) {
+  stamp_ = NextStamp();
   const Format& f = format();
   ByteView page = pager_->Read(id.page);
   RowBounds head = GetRowBounds(f, page, id.row);
@@ -511,6 +524,7 @@ void Table::Update(RowId id, const std::vector<Value>& values) {
 }
 
 void Table::Delete(RowId id) {
+  stamp_ = NextStamp();
   const Format& f = format();
   Bytes page = pager_->Copy(id.page);
   RowBounds rb = GetRowBounds(f, page, id.row);

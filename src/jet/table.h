@@ -129,6 +129,11 @@ class Table {
   void Update(RowId id, const std::vector<Value>& values);
   void Delete(RowId id);
 
+  // A stamp that changes with every Insert, Update and Delete and that no
+  // other Table of the process ever had: a cache of what the rows say is
+  // current while the stamp it was read at still holds.
+  uint64_t stamp() const { return stamp_; }
+
   // Hands out the next auto-number value.
   int32_t NextAutoNumber();
   // Moves the counter past a value given explicitly.
@@ -161,6 +166,7 @@ class Table {
   std::string name_;
   bool def_dirty_ = false;
   bool checked_for_writing_ = false;
+  uint64_t stamp_;
   uint32_t last_page_ = 0;        // data page that took the last insert
   uint32_t last_lval_page_ = 0;   // long-value page with room
   // Encodes `values` into packed_ (views into arena_) and the row into row_.

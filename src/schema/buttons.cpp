@@ -64,8 +64,7 @@ Button FindButton(const std::string& name) {
 
 namespace {
 
-// The folders beside `path`.
-std::set<std::filesystem::path> FoldersBeside(const std::string& path) {
+std::set<std::filesystem::path> FoldersAt(const std::string& path) {
   std::set<std::filesystem::path> out;
   std::error_code ec;
   const std::filesystem::path folder = db::FsPath(path).parent_path();
@@ -78,23 +77,28 @@ std::set<std::filesystem::path> FoldersBeside(const std::string& path) {
 
 }  // namespace
 
+FoldersBeside::FoldersBeside(const std::string& BDatosTrabajo)
+    : path_(BDatosTrabajo), before_(FoldersAt(BDatosTrabajo)) {}
+
+void FoldersBeside::RemoveNewEmpty() const {
+  for (const auto& folder : FoldersAt(path_)) {
+    std::error_code ec;
+    if (!before_.count(folder) && std::filesystem::is_empty(folder, ec)) {
+      std::filesystem::remove(folder, ec);
+    }
+  }
+}
+
 jet::dao::Database ConstruirBaseCompleta(const std::string& BDatosTrabajo) {
   // Ours stays open while the buttons open the file again, so that the
   // database is put at its path once.
-  const std::set<std::filesystem::path> before = FoldersBeside(BDatosTrabajo);
+  const FoldersBeside folders(BDatosTrabajo);
   jet::dao::Database db = db::CreateMainDatabase(BDatosTrabajo);
   try {
     for (const auto& b : kCreationOrder) b.press(BDatosTrabajo);
   } catch (...) {
     db.Discard();
-    // The document folder the configuration button made goes too, so that
-    // a second run makes and records the same one.
-    for (const auto& folder : FoldersBeside(BDatosTrabajo)) {
-      std::error_code ec;
-      if (!before.count(folder) && std::filesystem::is_empty(folder, ec)) {
-        std::filesystem::remove(folder, ec);
-      }
-    }
+    folders.RemoveNewEmpty();
     throw;
   }
   return db;
@@ -102,7 +106,14 @@ jet::dao::Database ConstruirBaseCompleta(const std::string& BDatosTrabajo) {
 
 bool CrearBaseCompleta(const std::string& BDatosTrabajo) {
   if (std::filesystem::exists(db::FsPath(BDatosTrabajo))) return false;
-  ConstruirBaseCompleta(BDatosTrabajo).Close();
+  const FoldersBeside folders(BDatosTrabajo);
+  jet::dao::Database db = ConstruirBaseCompleta(BDatosTrabajo);
+  try {
+    db.Close();  // the commit: its writes and syncs may fail too
+  } catch (...) {
+    folders.RemoveNewEmpty();
+    throw;
+  }
   return true;
 }
 

@@ -4,6 +4,8 @@
 // was appended before it stays.
 #pragma once
 
+#include <filesystem>
+#include <set>
 #include <span>
 #include <string>
 
@@ -72,6 +74,20 @@ Button FindButton(const std::string& name);
 // The 30 buttons of the whole-database creation, in an order in which every
 // relation finds the tables it names.
 std::span<const NamedButton> CreationOrder();
+
+// The folders beside a database about to be built, taken before it: a
+// creation that fails, in its buttons or in its commit, removes the empty
+// ones made since (its document folder), so that a second run makes and
+// records the same one.
+class FoldersBeside {
+ public:
+  explicit FoldersBeside(const std::string& BDatosTrabajo);
+  void RemoveNewEmpty() const;
+
+ private:
+  std::string path_;
+  std::set<std::filesystem::path> before_;
+};
 
 // Creates the main database at BDatosTrabajo with the password and presses
 // the 30 buttons. Returns false, doing nothing, when the file exists. The

@@ -10,6 +10,7 @@
 #include "jet/dao.h"
 #include "jet/error.h"
 #include "schema/buttons.h"
+#include "support/fault_file_system.h"
 #include "support/jet_error.h"
 
 namespace {
@@ -118,6 +119,37 @@ TEST_F(MainWindowTest, CrearThroughTheDialogBuildsTheWholeDatabaseAndEndsTheProg
         << b.name;
   }
   EXPECT_TRUE(Control("direcciones").enabled);
+}
+
+// A creation that fails, in its buttons or in putting the file in place,
+// leaves neither the file nor its document folder: the next one makes and
+// records the same folder.
+TEST_F(MainWindowTest, AFailedCrearLeavesNeitherTheFileNorItsDocumentFolder) {
+  const std::string path = dir.File("Despacho.mdb");
+  testing_support::FaultFileSystem faults;
+  int writes = 0;
+  {
+    testing_support::InstalledFileSystem installed(faults);
+    ASSERT_TRUE(maquetor::schema::CrearBaseCompleta(path));
+    writes = faults.writes();
+    faults.Reboot();
+  }
+  fs::remove_all(dir.path());
+  fs::create_directories(dir.path());
+  for (const int write : {1, writes}) {
+    SCOPED_TRACE(write);
+    {
+      testing_support::InstalledFileSystem installed(faults);
+      faults.FailWrite(write, jet::kErrDiskFull, true);
+      view.steps = {TypeAndEnter("Text1", path)};
+      Select(0);
+      faults.Reboot();
+    }
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_EQ(ui.messages.back().text.rfind("Error 3026", 0), 0u) << ui.messages.back().text;
+    EXPECT_FALSE(Ended());
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+  }
 }
 
 TEST_F(MainWindowTest, ACancelledCrearIsReportedOnceEachTimeAndAsksAgain) {

@@ -3,6 +3,10 @@
 // index seek is checked against a full read of a multi-level B-tree.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 
 #include "jet/database.h"
 #include "jet/error.h"
@@ -180,6 +184,64 @@ TEST_F(IntegrityTest, ReferencingRowsNeedTheirReferencedRow) {
   fs->CreateTable("Nota", {Col("Id", ColumnType::kLong), Col("Cliente", ColumnType::kLong)}, {});
   fs->CreateRelation({"ClienteNota", "Cliente", "Nota", {{"Id", "Cliente"}}, 2});
   EXPECT_EQ(TryInsert("Nota", {L(1), L(99)}), 0);
+}
+
+// Right after each kind of schema change, the first rows written are
+// checked against the relationships as they stand then (a table that
+// referred to nothing a moment ago may refer now), and the relationships
+// listed are those the catalogue holds.
+TEST_F(IntegrityTest, RelationshipsHoldRightAfterEverySchemaChange) {
+  fs->CreateTable("Cliente", {Col("Id", ColumnType::kLong)}, {Idx("PrimaryKey", {"Id"}, true)});
+  fs->CreateTable("Asunto", {Col("Id", ColumnType::kLong), Col("Cliente", ColumnType::kLong)}, {});
+  Insert("Cliente", {L(1)});
+  fs->CreateRelation({"ClienteAsunto", "Cliente", "Asunto", {{"Id", "Cliente"}}, 0});
+  struct Change {
+    const char* what;
+    std::function<void()> make;
+    std::vector<std::string> first;  // tables written before the others
+    std::vector<std::string> referencing;
+  };
+  const std::vector<Change> changes = {
+      {"a new table",
+       [&] { fs->CreateTable("Otra", {Col("Id", ColumnType::kLong), Col("Cliente", ColumnType::kLong)}, {}); },
+       {"Otra"}, {"ClienteAsunto"}},
+      {"an index on the referencing table", [&] { fs->CreateIndex("Asunto", Idx("Cli", {"Cliente"})); },
+       {"Otra"}, {"ClienteAsunto"}},
+      {"a relationship from the table that referred to nothing",
+       [&] { fs->CreateRelation({"ClienteOtra", "Cliente", "Otra", {{"Id", "Cliente"}}, 0}); }, {},
+       {"ClienteAsunto", "ClienteOtra"}},
+      {"a table dropped with its relationship", [&] { fs->DropTable("Otra"); }, {}, {"ClienteAsunto"}},
+  };
+  int32_t id = 0;
+  for (const auto& c : changes) {
+    SCOPED_TRACE(c.what);
+    c.make();
+    for (const auto& t : c.first) EXPECT_EQ(TryInsert(t, {L(++id), L(1)}), 0) << t;
+    // The newest relationship is last by name: its table is checked first.
+    const auto relations = fs->Relations();
+    for (auto r = relations.rbegin(); r != relations.rend(); ++r) {
+      EXPECT_EQ(TryInsert(r->foreign_table, {L(++id), L(9)}), kErrNoRelatedRecord) << r->name;
+      EXPECT_EQ(TryInsert(r->foreign_table, {L(++id), L(1)}), 0) << r->name;
+    }
+    std::vector<std::string> listed;
+    for (const auto& r : relations) listed.push_back(r.name);
+    EXPECT_EQ(listed, c.referencing);
+  }
+  // What was listed is what the file holds.
+  fs->CreateRelation({"AsuntoPropio", "Cliente", "Asunto", {{"Id", "Id"}}, 2});
+  auto listing = [](FileState& f) {
+    std::vector<std::string> out;
+    for (const auto& r : f.Relations()) {
+      out.push_back(r.name + " " + r.table + " " + r.foreign_table + " " + std::to_string(r.attributes));
+      for (const auto& [field, foreign] : r.fields) out.back() += " " + field + "=" + foreign;
+    }
+    return out;
+  };
+  const auto kept = listing(*fs);
+  fs.reset();
+  fs = FileState::Open((dir.path() / "i.mdb").string(), false, true, "");
+  EXPECT_EQ(kept, listing(*fs));
+  EXPECT_EQ(kept.size(), 2u);
 }
 
 TEST_F(IntegrityTest, DeletesCascadeThroughEveryLevel) {

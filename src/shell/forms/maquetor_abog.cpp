@@ -297,6 +297,7 @@ void MaquetorAbog::CrearBaseCompleta() {
     BusyPointer busy;
     // Ours stays open while the buttons open the file again, so that the
     // database appears at its path once, whole; a failure leaves nothing there.
+    const schema::FoldersBeside folders(path);
     jet::dao::Database db = db::CreateMainDatabase(path);
     try {
       for (const schema::NamedButton& b : schema::CreationOrder()) {
@@ -306,9 +307,15 @@ void MaquetorAbog::CrearBaseCompleta() {
       }
     } catch (...) {
       db.Discard();
+      folders.RemoveNewEmpty();
       throw;
     }
-    db.Close();
+    try {
+      db.Close();
+    } catch (...) {
+      folders.RemoveNewEmpty();
+      throw;
+    }
   }
   throw EndOfProgram{0};
 }

@@ -1,13 +1,12 @@
 // The settings store outside Windows: an INI file read and written with
-// Qt's QSettings.
-#include <cstdlib>
-#include <filesystem>
+// Qt's QSettings. The program reaches it through the window's library
+// (window_module.h), so that runs without settings never load Qt.
 #include <stdexcept>
 
 #include <QSettings>
 #include <QString>
 
-#include "db/file_name.h"
+#include "shell/posix/settings_file.h"
 #include "shell/settings.h"
 
 namespace maquetor::shell {
@@ -40,24 +39,10 @@ class IniSettingsStore final : public SettingsStore {
   QSettings settings_;
 };
 
-// $XDG_CONFIG_HOME, ~/.config when it is not set.
-std::filesystem::path ConfigHome() {
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) return db::FsPath(xdg);
-  if (const char* home = std::getenv("HOME"); home && *home) {
-    return db::FsPath(home) / ".config";
-  }
-  return std::filesystem::current_path();
-}
-
 }  // namespace
 
 std::unique_ptr<SettingsStore> OpenSettings(const std::string& application) {
-  return std::make_unique<IniSettingsStore>(
-      db::Utf8Name(ConfigHome() / db::FsPath(application) / db::FsPath(application + ".ini")));
-}
-
-std::string SettingsLocation(const std::string& application) {
-  return "$XDG_CONFIG_HOME/" + application + "/" + application + ".ini (default ~/.config)";
+  return std::make_unique<IniSettingsStore>(SettingsFilePath(application));
 }
 
 }  // namespace maquetor::shell
