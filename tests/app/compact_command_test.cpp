@@ -421,7 +421,9 @@ TEST(CompactCommandTest, APowerCutLeavesTheOldFileOrTheWholeNewOne) {
           EXPECT_EQ(RowsIn(result), 150);
           saw_new = true;
         });
-    EXPECT_GT(points, 3);
+    // At least the new file's pages (kept in the cache until the commit,
+    // so written as one run), the copy's sync and the folder's.
+    EXPECT_GE(points, 3);
     EXPECT_TRUE(saw_new);
   }
 }
