@@ -37,17 +37,11 @@ std::vector<RelationshipRecord> ReadRelationshipRecords(FileState& file) {
   if (!e) return out;
   Table& t = file.TableAt(e->tdef_page(), e->name);
   const TableDef& def = t.def();
-  auto slot = [&](const char* name) -> int {
-    const ColumnDef* c = def.FindColumn(name);
-    return c ? static_cast<int>(c - def.columns.data()) : -1;
-  };
-  const int name = slot("szRelationship"), grbit = slot("grbit"), icolumn = slot("icolumn"),
-            object = slot("szObject"), column = slot("szColumn"),
-            ref_object = slot("szReferencedObject"), ref_column = slot("szReferencedColumn");
-  if (name < 0 || grbit < 0 || icolumn < 0 || object < 0 || column < 0 || ref_object < 0 ||
-      ref_column < 0) {
-    throw JetError(kErrCorrupt);
-  }
+  const std::optional<RelationshipSlots> slots = FindRelationshipSlots(def);
+  if (!slots) throw JetError(kErrCorrupt);
+  const int name = slots->name, grbit = slots->grbit, icolumn = slots->icolumn,
+            object = slots->object, column = slots->column, ref_object = slots->ref_object,
+            ref_column = slots->ref_column;
   std::vector<Value> v;
   Table::Scan scan(t);
   while (scan.Next()) {
@@ -573,6 +567,21 @@ void RelationStore::RemoveCatalogObject(FileState& file, int32_t id) {
     if (!v[slot].is_null() && v[slot].as<int32_t>() == id) doomed.push_back({scan.row_id(), v});
   }
   for (const auto& [row, values] : doomed) file.WriteDelete(aces, row, values);
+}
+
+std::optional<RelationshipSlots> FindRelationshipSlots(const TableDef& def) {
+  auto slot = [&](const char* name) -> int {
+    const ColumnDef* c = def.FindColumn(name);
+    return c ? static_cast<int>(c - def.columns.data()) : -1;
+  };
+  const RelationshipSlots s{slot("szRelationship"), slot("grbit"),
+                            slot("icolumn"),        slot("szObject"),
+                            slot("szColumn"),       slot("szReferencedObject"),
+                            slot("szReferencedColumn")};
+  for (int at : {s.name, s.grbit, s.icolumn, s.object, s.column, s.ref_object, s.ref_column}) {
+    if (at < 0) return std::nullopt;
+  }
+  return s;
 }
 
 }  // namespace jet

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,5 +70,12 @@ class RelationStore {
   // Deletes the MSysObjects row of one object and its MSysACEs rows.
   static void RemoveCatalogObject(FileState& file, int32_t id);
 };
+
+// Where MSysRelationships keeps each of its columns in a row, by position in
+// its definition; nullopt when the definition lacks one of them.
+struct RelationshipSlots {
+  int name, grbit, icolumn, object, column, ref_object, ref_column;
+};
+std::optional<RelationshipSlots> FindRelationshipSlots(const TableDef& def);
 
 }  // namespace jet

@@ -6,6 +6,7 @@
 #include "jet/catalog_layout.h"
 #include "jet/data_page.h"
 #include "jet/error.h"
+#include "jet/relations.h"
 #include "jet/index_page.h"
 #include "jet/text.h"
 #include "jet/usage_map.h"
@@ -306,17 +307,11 @@ std::vector<FileState::RelationInfo> Salvager::Relations(std::vector<Damage>* da
   });
   if (it == tables_.end() || !it->def) return out;
   const TableDef& def = *it->def;
-  auto slot = [&](const char* name) -> int {
-    const ColumnDef* c = def.FindColumn(name);
-    return c ? static_cast<int>(c - def.columns.data()) : -1;
-  };
-  const int name = slot("szRelationship"), grbit = slot("grbit"), icolumn = slot("icolumn"),
-            object = slot("szObject"), column = slot("szColumn"),
-            ref_object = slot("szReferencedObject"), ref_column = slot("szReferencedColumn");
-  if (name < 0 || grbit < 0 || icolumn < 0 || object < 0 || column < 0 || ref_object < 0 ||
-      ref_column < 0) {
-    return out;
-  }
+  const std::optional<RelationshipSlots> slots = FindRelationshipSlots(def);
+  if (!slots) return out;
+  const int name = slots->name, grbit = slots->grbit, icolumn = slots->icolumn,
+            object = slots->object, column = slots->column, ref_object = slots->ref_object,
+            ref_column = slots->ref_column;
   struct Record {
     int32_t icolumn;
     std::string name, object, column, ref_object, ref_column;
