@@ -222,14 +222,14 @@ class BeforeOrAfter {
 
   // Runs the operation `kills` times from the state before it, killing it
   // at moments spread from its first write to a little past the length of
-  // an uninterrupted run's writing, and checks the path after each.
+  // an uninterrupted run's writing, and checks the path after each. On a
+  // loaded machine a run can outlast its kill moment's window; more runs,
+  // killed early in the writing, follow until half the kills have landed.
   void KillRepeatedly(int kills) {
-    int killed = 0, whole = 0;
-    for (int k = 0; k < kills; ++k) {
-      const auto at =
-          std::chrono::duration_cast<Clock::duration>(writing_ * (1.1 * k / (kills - 1)));
+    int runs = 0, killed = 0, whole = 0;
+    const auto run_once = [&](Clock::duration at) {
       const WriteWatch watch(path_);
-      Maquetor run(args_, (logs_ / ("kill-" + std::to_string(k))).string());
+      Maquetor run(args_, (logs_ / ("kill-" + std::to_string(runs++))).string());
       const int status = run.Wait(&watch, at);
       if (status == -1) {
         ++killed;
@@ -239,8 +239,12 @@ class BeforeOrAfter {
       whole += Check("killed " + std::to_string(std::chrono::duration<double>(at).count()) +
                      " s after its first write") ? 1 : 0;
       Restore();
-    }
-    std::cout << kills << " runs, " << killed << " killed before their end, " << whole
+    };
+    for (int k = 0; k < kills; ++k)
+      run_once(std::chrono::duration_cast<Clock::duration>(writing_ * (1.1 * k / (kills - 1))));
+    for (int extra = 0; killed < kills / 2 && extra < 2 * kills; ++extra)
+      run_once(std::chrono::duration_cast<Clock::duration>(writing_ * (0.5 * (extra % kills) / kills)));
+    std::cout << runs << " runs, " << killed << " killed before their end, " << whole
               << " left the whole result; an uninterrupted run wrote for "
               << std::chrono::duration<double>(writing_).count() << " s\n";
     // Most kills must land inside the run for the test to test anything.
