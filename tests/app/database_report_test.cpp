@@ -1,10 +1,9 @@
 // `maquetor inspect` run as a program and checked against mdbtools on every
-// fixture: tables, row counts, indexes, column names, types and properties,
-// and the row values of --rows against mdb-export.
+// fixture: tables, row counts, indexes, column names, types and properties.
+// Its --rows values meet mdb-export's through `export` (export_command_test).
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -260,135 +259,8 @@ TEST(InspectTest, EveryFixtureMatchesMdbtools) {
             << " columns, " << index_count << " indexes, " << rows << " rows counted\n";
 }
 
-std::string FromHex(const std::string& hex) {
-  std::string out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  }
-  return out;
-}
-
-std::string C1AsQuestionMark(const std::string& utf8) {
-  std::string out;
-  for (size_t i = 0; i < utf8.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(utf8[i]);
-    unsigned char next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : 0;
-    if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
-      out.push_back('?');
-      ++i;
-    } else {
-      out.push_back(utf8[i]);
-    }
-  }
-  return out;
-}
-
-// One cell of --rows against mdb-export's text for it: dates with -T, binary
-// as hex, booleans as 1/0 and NULL as a bare empty field.
-bool SameCell(const json& ours, const std::string& type, const ts::CsvTable& csv, size_t r,
-              const std::string& column) {
-  const std::string& theirs = csv.At(r, column);
-  if (ours.is_null()) return csv.IsNull(r, column);
-  if (type == "Boolean") return theirs == (ours.get<bool>() ? "1" : "0");
-  if (type == "Single" || type == "Double") {
-    double a = ours.get<double>(), b = std::stod(theirs);
-    // mdb-export prints 7 (Single) or 15 (Double) significant digits.
-    return std::fabs(a - b) <= std::fabs(b) * (type == "Single" ? 1e-6 : 1e-14);
-  }
-  if (ours.is_number()) return ours.dump() == theirs;
-  std::string a = ours, b = theirs;
-  // mdbtools cannot print a date before 1900 and writes day 0 of 1900.
-  if (type == "Date" && b.starts_with("1900-01-00")) return a < "1900-01-01";
-  // Jet 3 GUIDs come out of mdb-export -b hex as the hex of their text.
-  if (type == "GUID" && !b.starts_with("{")) b = FromHex(b);
-  // and mdbtools leaves out the hyphen between the fourth and fifth groups.
-  if (type == "GUID") {
-    for (auto* x : {&a, &b}) std::erase(*x, '-');
-  }
-  // Code page bytes with no character (0x81 in 1252) are C1 controls for us,
-  // as for Windows; mdbtools writes '?'.
-  if (type == "Text" || type == "Memo") a = C1AsQuestionMark(a);
-  if (type == "Binary" || type == "OLE" || type == "GUID") {
-    for (auto* x : {&a, &b}) {
-      std::transform(x->begin(), x->end(), x->begin(), [](unsigned char ch) { return std::toupper(ch); });
-    }
-  }
-  return a == b;
-}
-
-// The columns of our row `data[r]` that differ from mdb-export's row `c`.
-std::vector<std::string> RowDifferences(const json& table, size_t r, const ts::CsvTable& csv, size_t c) {
-  std::vector<std::string> diffs;
-  for (const auto& col : table["columns"]) {
-    const std::string name = col["name"];
-    const json& ours = table["data"][r][name];
-    if (SameCell(ours, col["type"], csv, c, name)) continue;
-    std::string shown = ours.dump();
-    if (shown.size() > 80) shown = shown.substr(0, 80) + "...";
-    diffs.push_back("." + name + " (" + col["type"].get<std::string>() + "): ours " + shown +
-                    ", mdb-export " + csv.At(c, name).substr(0, 80));
-  }
-  return diffs;
-}
-
-// --rows against mdb-export. Rows are paired by content, not position: both
-// mdbtools and mdb-reader list a row that overflowed to another page where its
-// data now sits, while a table scan (ours, like the engine's) keeps it in its
-// original slot.
-void CompareRows(const fs::path& path, const json& table, std::vector<std::string>& bad) {
-  const std::string where = Label(path) + " " + table["name"].get<std::string>();
-  ts::CsvTable csv = ts::MdbExport(path.string(), table["name"]);
-  const size_t n = table["data"].size();
-  if (n != csv.rows.size()) {
-    bad.push_back(where + ": " + std::to_string(n) + " rows, mdb-export " + std::to_string(csv.rows.size()));
-    return;
-  }
-  std::vector<bool> taken(n, false);
-  for (size_t r = 0; r < n; ++r) {
-    size_t match = n;
-    if (!taken[r] && RowDifferences(table, r, csv, r).empty()) match = r;
-    for (size_t c = 0; c < n && match == n; ++c) {
-      if (!taken[c] && RowDifferences(table, r, csv, c).empty()) match = c;
-    }
-    if (match < n) {
-      taken[match] = true;
-      continue;
-    }
-    // No partner: show how it differs from the row at the same position.
-    for (const auto& d : RowDifferences(table, r, csv, r)) {
-      bad.push_back(where + " row " + std::to_string(r) + " " + d);
-    }
-  }
-}
-
-// Every row of every fixture table, as far as the engine reads them.
-TEST(InspectTest, EveryFixtureRowMatchesMdbExport) {
-  REQUIRE_FIXTURES();
-  REQUIRE_MDBTOOLS();
-  std::vector<std::string> bad;
-  size_t tables = 0, rows = 0, cells = 0;
-  for (const auto& path : ts::FixtureFiles(ts::Encrypted::kIncluded)) {
-    std::string problem;
-    auto doc = InspectJson(path.string(), {"--rows"}, problem);
-    if (!doc) {
-      bad.push_back(Label(path) + ": inspect --rows failed: " + problem);
-      continue;
-    }
-    for (const auto& t : (*doc)["tables"]) {
-      ++tables;
-      rows += t["data"].size();
-      cells += t["data"].size() * t["columns"].size();
-      CompareRows(path, t, bad);
-    }
-  }
-  std::string report;
-  for (const auto& b : bad) report += "\n  " + b;
-  EXPECT_TRUE(bad.empty()) << bad.size() << " differences from mdb-export:" << report;
-  std::cout << "[ compared ] " << tables << " tables, " << rows << " rows, " << cells << " cells\n";
-}
-
-// Faults the fixture comparisons above once found, each cut down to the one
-// fact that showed it.
+// Faults the fixture comparisons once found, each cut down to the one fact
+// that showed it.
 
 // Jet 3 stores one byte per text character, Jet 4 two: sizes are characters.
 TEST(InspectFaultTest, Jet3TextSizeCountsCharacters) {
