@@ -1,7 +1,7 @@
 // Relationships written as the engine writes them: the foreign-key logical
 // indexes compared with a fixture's, the MSysRelationships rows and the
 // catalogue object, the refusals with their numbers, dropping indexes and
-// tables, and the files read back by mdbtools, mdb-reader and ourselves.
+// tables. mdbtools reads the rows back in schema_tests.
 #include <gtest/gtest.h>
 
 #include "jet/catalog_layout.h"
@@ -256,45 +256,6 @@ TEST(Relations, DropIndexAndDropTableKeepForeignKeysPaired) {
   if (testing_support::UseMdbtools()) {
     EXPECT_EQ(testing_support::MdbTables(path), std::vector<std::string>{"Table2"});
     EXPECT_EQ(testing_support::MdbExport(path, "MSysRelationships").rows.size(), 0u);
-  }
-}
-
-TEST(Relations, IndependentReadersSeeThem) {
-  REQUIRE_MDBTOOLS();
-  TempDir dir;
-  // One relationship per file: mdb-schema lists relationships of a file
-  // one at a time from the first row on.
-  struct Case {
-    int attributes;
-    std::string clause;
-  };
-  for (const Case& k : {Case{4096, " ON DELETE CASCADE"}, Case{256, " ON UPDATE CASCADE"},
-                        Case{0, ""}}) {
-    std::string path = (dir.path() / ("r" + std::to_string(k.attributes) + ".mdb")).string();
-    {
-      auto fs = FileState::Create(path, "", false);
-      fs->CreateTable("Clientes", {Col("Id", ColumnType::kLong), Col("Nombre", ColumnType::kText, 40)},
-                      {Idx("PrimaryKey", {"Id"}, true)});
-      fs->CreateTable("Asuntos", {Col("Num", ColumnType::kLong), Col("Cliente", ColumnType::kLong)},
-                      {Idx("PrimaryKey", {"Num"}, true)});
-      fs->CreateRelation({"ClientesAsuntos", "Clientes", "Asuntos", {{"Id", "Cliente"}}, k.attributes});
-      fs->InsertRow(fs->GetTable("Clientes"), {Value(int32_t{1}), Value("Pérez")});
-      fs->InsertRow(fs->GetTable("Asuntos"), {Value(int32_t{10}), Value(int32_t{1})});
-    }
-    std::string schema = testing_support::MdbSchema(path, "postgres");
-    std::string want = "ALTER TABLE \"Asuntos\" ADD CONSTRAINT \"asuntos_cliente_fk\" FOREIGN KEY "
-                       "(\"cliente\") REFERENCES \"Clientes\"(\"id\")" + k.clause + " DEFERRABLE";
-    EXPECT_NE(schema.find(want), std::string::npos) << schema;
-    auto rels = testing_support::MdbExport(path, "MSysRelationships");
-    ASSERT_EQ(rels.rows.size(), 1u);
-    EXPECT_EQ(rels.At(0, "grbit"), std::to_string(k.attributes));
-    EXPECT_EQ(rels.At(0, "szReferencedColumn"), "Id");
-    EXPECT_EQ(testing_support::MdbExport(path, "Asuntos").rows.size(), 1u);
-    if (testing_support::UseMdbReader()) {
-      auto dump = testing_support::MdbReaderDump(path, std::nullopt, true);
-      EXPECT_NE(dump.dump().find("ClientesAsuntos"), std::string::npos);
-      EXPECT_NE(dump.dump().find("Asuntos"), std::string::npos);
-    }
   }
 }
 
