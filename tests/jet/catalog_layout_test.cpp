@@ -317,22 +317,6 @@ TEST(CatalogLayout, IndexLeavesMatchTheEngineFile) {
   }
 }
 
-TEST(CatalogLayout, NewObjectsInheritFromTheirContainer) {
-  std::vector<AceRow> table = NewTableAces(9);
-  std::vector<AceRow> want = {{9, Sid::kAdmin, kAcmCreator, false},
-                              {9, Sid::kUsers, kAcmTablesFull, false}};
-  EXPECT_EQ(table, want);
-  std::vector<AceRow> rel = NewRelationshipAces(kFirstNonTableObjectId);
-  std::vector<AceRow> want_rel = {{kFirstNonTableObjectId, Sid::kAdmin, kAcmCreator, false},
-                                  {kFirstNonTableObjectId, Sid::kUsers, kAcmRelationshipsFull, false}};
-  EXPECT_EQ(rel, want_rel);
-  ObjectRow t = NewTableObject(9, "Clientes");
-  EXPECT_EQ(t.parent_id, kTablesContainerId);
-  EXPECT_EQ(t.type, kObjectTable);
-  EXPECT_EQ(t.flags, 0);
-  EXPECT_EQ(t.owner, Sid::kAdmin);
-}
-
 // The rows themselves, composite keys included, are read back by mdbtools in
 // schema_tests (MsysRelationshipsHoldsEveryRelation).
 TEST(CatalogLayout, RelationshipRowsNeedAsManyColumnsOnEachSide) {
