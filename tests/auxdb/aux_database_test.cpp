@@ -17,7 +17,6 @@
 #include "program_folder.h"
 #include "support/fault_file_system.h"
 #include "support/jet_error.h"
-#include "support/oracles.h"
 #include "support/recording_ui.h"
 
 namespace auxdb_test {
@@ -154,10 +153,6 @@ TEST_P(AuxDatabase, APowerCutLeavesNoFileOrTheWholeOne) {
         Database db = Open(OnDisk(a.file));
         EXPECT_EQ(static_cast<int64_t>(RowsAsText(db, a.table).size()), a.rows);
         db.Close();
-        if (point == "none" && testing_support::UseMdbtools()) {
-          EXPECT_EQ(testing_support::MdbExport(OnDisk(a.file), a.table).rows.size(),
-                    static_cast<size_t>(a.rows));
-        }
       });
   EXPECT_GE(points, 3);
   EXPECT_GE(whole, 1);
