@@ -4,6 +4,8 @@
 // tables. mdbtools reads the rows back in schema_tests.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "jet/catalog_layout.h"
 #include "jet/dao.h"
 #include "jet/database.h"
@@ -135,19 +137,14 @@ TEST(Relations, StoredRowsCatalogueAndReadBack) {
     fs->CreateRelation({"Loose", "Table2", "Table3", {{"data", "data"}}, 2});
   }
   auto fs = FileState::Open(path, false, false, "");
-  auto rels = fs->Relations();
-  ASSERT_EQ(rels.size(), 4u);
-  EXPECT_EQ(rels[0].name, "Loose");
-  EXPECT_EQ(rels[0].attributes, 2);
-  EXPECT_EQ(rels[1].name, "OrdersLines");
-  EXPECT_EQ(rels[1].table, "Orders");
-  EXPECT_EQ(rels[1].foreign_table, "Lines");
+  // By name, each exactly as asked for.
   using Pairs = std::vector<std::pair<std::string, std::string>>;
-  EXPECT_EQ(rels[1].fields, (Pairs{{"year", "y"}, {"num", "n"}}));
-  EXPECT_EQ(rels[2].name, "Table2Table1");
-  EXPECT_EQ(rels[2].attributes, 4096);  // exactly what was asked for
-  EXPECT_EQ(rels[3].attributes, 256);
-  EXPECT_EQ(rels[3].fields, (Pairs{{"id", "otherfk2"}}));
+  std::vector<std::tuple<std::string, std::string, std::string, Pairs, int>> rels;
+  for (const auto& r : fs->Relations()) rels.emplace_back(r.name, r.table, r.foreign_table, r.fields, r.attributes);
+  EXPECT_EQ(rels, (decltype(rels){{"Loose", "Table2", "Table3", {{"data", "data"}}, 2},
+                                  {"OrdersLines", "Orders", "Lines", {{"year", "y"}, {"num", "n"}}, 0},
+                                  {"Table2Table1", "Table2", "Table1", {{"id", "otherfk1"}}, 4096},
+                                  {"Table3Table1", "Table3", "Table1", {{"id", "otherfk2"}}, 256}}));
 
   // Not enforced: no foreign-key index anywhere for "Loose".
   for (const auto& li : DefOf(*fs, "Table3").indexes) EXPECT_NE(li.name, "Loose");
@@ -275,15 +272,14 @@ TEST(Relations, DaoAppendAndList) {
   r.AppendField(f);
   db.AppendRelation(r);
   EXPECT_JET_ERROR(db.AppendRelation(r), kErrObjectExists);
-  auto rels = db.Relations();
-  ASSERT_EQ(rels.size(), 1u);
-  EXPECT_EQ(rels[0].Name(), "PadreHijo");
-  EXPECT_EQ(rels[0].Table(), "Padre");
-  EXPECT_EQ(rels[0].ForeignTable(), "Hijo");
-  EXPECT_EQ(rels[0].Attributes(), dbRelationDeleteCascade);
-  ASSERT_EQ(rels[0].Fields().size(), 1u);
-  EXPECT_EQ(rels[0].Fields()[0].Name(), "Id");
-  EXPECT_EQ(rels[0].Fields()[0].ForeignName(), "PadreId");
+  std::vector<std::string> listed;
+  for (const auto& rel : db.Relations()) {
+    listed.push_back(rel.Name() + " " + rel.Table() + " " + rel.ForeignTable() + " " +
+                     std::to_string(rel.Attributes()));
+    for (const auto& field : rel.Fields()) listed.push_back(field.Name() + ">" + field.ForeignName());
+  }
+  EXPECT_EQ(listed, (std::vector<std::string>{"PadreHijo Padre Hijo " + std::to_string(dbRelationDeleteCascade),
+                                              "Id>PadreId"}));
   db.Close();
 }
 
