@@ -13,7 +13,6 @@
 #include "schema/buttons.h"
 #include "support/fixtures.h"
 #include "support/maquetor_program.h"
-#include "support/oracles.h"
 
 namespace {
 
@@ -92,17 +91,6 @@ TEST(EurosCommandTest, WithoutADatabaseConvertsThoseTheProgramFoldersSetupLists)
   auto missing = ts::RunMaquetor({"euros", "--program-dir", dir.path().string()});
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_EQ(missing.err.rfind("Error 3024: ", 0), 0u) << missing.err;
-}
-
-TEST(EurosCommandTest, MdbtoolsReadsTheConvertedAmounts) {
-  REQUIRE_MDBTOOLS();
-  ts::TempDir dir;
-  const std::string path = Office(dir.File("Despacho.mdb"));
-  ASSERT_EQ(ts::RunMaquetor({"euros", path}).exit_code, 0);
-  auto csv = ts::MdbExport(path, "TAsuntos");
-  ASSERT_EQ(csv.rows.size(), 1u);
-  EXPECT_NEAR(std::stod(csv.At(0, "FAsu16")), 1000 / 166.386, 1e-9);
-  EXPECT_EQ(std::stod(csv.At(0, "FAsu17")), 0);
 }
 
 }  // namespace

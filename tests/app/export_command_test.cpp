@@ -293,23 +293,36 @@ TEST(ExportCommandTest, AllWritesEachTableInsideTheFolder) {
   EXPECT_EQ(ts::FileContents(fs::path(out) / "_CON.jsonl"), "{\"Id\":7,\"Nombre\":\"CON\"}\n");
 }
 
+// On every fixture, whose rows the CSV above holds to mdb-export's, inspect
+// --rows reads what the JSON forms write. A row that overflowed to another
+// page may come in another order.
 TEST(ExportCommandTest, JsonHasInspectsValues) {
   REQUIRE_FIXTURES();
-  const std::string path = (ts::FixturesDir() / "jet4" / "test2V2000.mdb").string();
-  auto inspect = ts::RunMaquetor({"inspect", path, "--json", "--rows"});
-  ASSERT_EQ(inspect.exit_code, 0) << inspect.err;
-  const auto doc = nlohmann::json::parse(inspect.out);
-  for (const auto& t : doc["tables"]) {
-    const std::string name = t["name"];
-    const auto json = nlohmann::json::parse(ExportText({path, name, "--format", "json"}));
-    EXPECT_EQ(json, t["data"]) << name;
-    nlohmann::json lines = nlohmann::json::array();
-    const std::string text = ExportText({path, name, "--format", "jsonl"});
-    for (size_t start = 0, nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
-      lines.push_back(nlohmann::json::parse(text.substr(start, nl - start)));
+  auto sorted = [](nlohmann::json rows) {
+    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.dump() < b.dump(); });
+    return rows;
+  };
+  int tables = 0;
+  for (const auto& file : ts::FixtureFiles(ts::Encrypted::kIncluded)) {
+    const std::string path = file.string();
+    auto inspect = ts::RunMaquetor({"inspect", path, "--json", "--rows"});
+    ASSERT_EQ(inspect.exit_code, 0) << path << inspect.err;
+    const auto doc = nlohmann::json::parse(inspect.out);
+    for (const auto& t : doc["tables"]) {
+      ++tables;
+      SCOPED_TRACE(path + " " + t["name"].get<std::string>());
+      const std::string name = t["name"];
+      const auto want = sorted(t["data"]);
+      EXPECT_EQ(sorted(nlohmann::json::parse(ExportText({path, name, "--format", "json"}))), want);
+      nlohmann::json lines = nlohmann::json::array();
+      const std::string text = ExportText({path, name, "--format", "jsonl"});
+      for (size_t start = 0, nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
+        lines.push_back(nlohmann::json::parse(text.substr(start, nl - start)));
+      }
+      EXPECT_EQ(sorted(lines), want);
     }
-    EXPECT_EQ(lines, t["data"]) << name;
   }
+  EXPECT_GT(tables, 40);
 }
 
 TEST(ExportCommandTest, RefusesWhatItCannotDo) {

@@ -1,6 +1,6 @@
 // `maquetor sql` run as a program: statements from the command line and from
 // standard input, the CSV it prints, errors that do not stop the run, the
-// database password, and files mdbtools reads.
+// database password, and a file another process writes.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -207,30 +207,6 @@ TEST(SqlCommandTest, MissingFilesAndPasswords) {
   auto db = Open(open, "");
   EXPECT_FALSE(db.HasPassword());
   db.Close();
-}
-
-TEST(SqlCommandTest, MdbtoolsReadsWhatItWrites) {
-  REQUIRE_MDBTOOLS();
-  ts::TempDir dir;
-  const std::string path = dir.File("leida.mdb");
-  const std::string input = std::string(kSchema) +
-                            "INSERT INTO Expedientes VALUES (1, 'Peña, \"Hijos\"', 12.5, #2001-02-03 04:05:06#, True)\n"
-                            "INSERT INTO Expedientes (Id, Cliente) VALUES (2, 'Ruiz')\n"
-                            "DELETE FROM Expedientes WHERE Id = 2\n"
-                            "INSERT INTO Expedientes (Id, Cliente, Importe) VALUES (3, 'Ibáñez', -0.0001)\n";
-  auto r = ts::RunMaquetor({"sql", path, "--create"}, input);
-  ASSERT_EQ(r.exit_code, 0) << r.err;
-
-  EXPECT_EQ(ts::MdbVer(path), "JET4");
-  EXPECT_EQ(ts::MdbTables(path), std::vector<std::string>{"Expedientes"});
-  auto csv = ts::MdbExport(path, "Expedientes");
-  ASSERT_EQ(csv.rows.size(), 2u);
-  EXPECT_EQ(csv.At(0, "Id"), "1");
-  EXPECT_EQ(csv.At(0, "Cliente"), "Peña, \"Hijos\"");
-  EXPECT_EQ(csv.At(0, "Alta"), "2001-02-03 04:05:06");
-  EXPECT_EQ(csv.At(1, "Id"), "3");
-  EXPECT_EQ(csv.At(1, "Cliente"), "Ibáñez");
-  EXPECT_TRUE(csv.IsNull(1, "Alta"));
 }
 
 // Two programs writing one file lose rows: one's pages overwrite the

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <map>
 #include <vector>
 
 #include "auxdb/report_catalog.h"
@@ -18,7 +17,6 @@
 #include "program_folder.h"
 #include "support/fault_file_system.h"
 #include "support/jet_error.h"
-#include "support/oracles.h"
 #include "support/recording_ui.h"
 
 namespace auxdb_test {
@@ -96,75 +94,6 @@ TEST_P(AuxDatabase, IsEncryptedWithThePasswordAndKeyedOnOneField) {
   EXPECT_TRUE(Readable(plain.File("plain.mdb"), texts.back()));
 }
 
-// mdbtools and mdb-reader see the columns, properties, key and rows our
-// engine reads back.
-TEST_P(AuxDatabase, BothReadersSeeWhatTheEngineReads) {
-  REQUIRE_MDBTOOLS();
-  REQUIRE_MDB_READER();
-  const AuxFile& a = GetParam();
-  a.press();
-  const std::string path = OnDisk(a.file);
-  Database db = Open(path);
-  TableDef t = db.GetTableDef(a.table);
-  const auto rows = RowsAsText(db, a.table);
-  std::vector<Field> fields = t.Fields();
-  db.Close();
-
-  EXPECT_EQ(testing_support::MdbTables(path), std::vector<std::string>{a.table});
-  const auto csv = testing_support::MdbExport(path, a.table);
-  std::vector<std::string> names;
-  for (const auto& f : fields) names.push_back(f.Name());
-  EXPECT_EQ(csv.header, names);
-  EXPECT_EQ(csv.rows, rows);
-
-  auto props = testing_support::MdbProps(path, a.table);
-  for (const auto& f : fields) {
-    SCOPED_TRACE(f.Name());
-    auto& p = props[f.Name()];
-    EXPECT_EQ(p.count("Required") ? p["Required"] : "no", f.Required() ? "yes" : "no");
-    if (f.Type() == dbText) {
-      EXPECT_EQ(p["AllowZeroLength"], f.AllowZeroLength() ? "yes" : "no");
-    }
-    if (f.HasDefaultValue()) {
-      EXPECT_EQ(p["DefaultValue"], f.DefaultValue());
-    }
-  }
-  std::string lower_table = a.table, lower_key = a.key;
-  for (auto* s : {&lower_table, &lower_key})
-    std::transform(s->begin(), s->end(), s->begin(),
-                   [](unsigned char c) { return std::tolower(c); });
-  const std::string ddl = testing_support::MdbSchema(path, "postgres");
-  EXPECT_NE(
-      ddl.find("ADD CONSTRAINT \"" + lower_table + "_pkey\" PRIMARY KEY (\"" + lower_key + "\");"),
-      std::string::npos)
-      << ddl;
-
-  const std::map<int, std::string> kReaderType = {
-      {dbText, "text"}, {dbByte, "byte"}, {dbInteger, "integer"}, {dbLong, "long"}};
-  auto dump = testing_support::MdbReaderDump(path, std::string("KTRW_BLM"));
-  ASSERT_EQ(dump["tables"].size(), 1u);
-  const auto& table = dump["tables"][0];
-  EXPECT_EQ(table["name"], a.table);
-  ASSERT_EQ(table["columns"].size(), fields.size());
-  for (size_t i = 0; i < fields.size(); ++i) {
-    const auto& column = table["columns"][i];
-    SCOPED_TRACE(fields[i].Name());
-    EXPECT_EQ(column["name"], fields[i].Name());
-    EXPECT_EQ(column["type"], kReaderType.at(fields[i].Type()));
-    // Jet 4 text holds two bytes a character.
-    EXPECT_EQ(column["size"].get<int>(),
-              fields[i].Type() == dbText ? 2 * fields[i].Size() : fields[i].Size());
-    EXPECT_EQ(column["autoLong"].get<bool>(), (fields[i].Attributes() & dbAutoIncrField) != 0);
-  }
-  ASSERT_EQ(table["rows"].size(), rows.size());
-  for (size_t r = 0; r < rows.size(); ++r) {
-    for (size_t i = 0; i < fields.size(); ++i) {
-      const auto& v = table["rows"][r][fields[i].Name()];
-      EXPECT_EQ(v.is_string() ? v.get<std::string>() : v.dump(), rows[r][i]) << "row " << r;
-    }
-  }
-}
-
 TEST_P(AuxDatabase, LogsTheFileOnlyWhenTheLogExists) {
   const AuxFile& a = GetParam();
   const std::string before = "\r\nACTION: CreateDir: \"" + JoinPath(app_.string(), "Bases") + "\"";
@@ -224,10 +153,6 @@ TEST_P(AuxDatabase, APowerCutLeavesNoFileOrTheWholeOne) {
         Database db = Open(OnDisk(a.file));
         EXPECT_EQ(static_cast<int64_t>(RowsAsText(db, a.table).size()), a.rows);
         db.Close();
-        if (point == "none" && testing_support::UseMdbtools()) {
-          EXPECT_EQ(testing_support::MdbExport(OnDisk(a.file), a.table).rows.size(),
-                    static_cast<size_t>(a.rows));
-        }
       });
   EXPECT_GE(points, 3);
   EXPECT_GE(whole, 1);

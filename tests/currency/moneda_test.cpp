@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -76,25 +77,17 @@ Contents ReadAll(const std::string& path) {
   return all;
 }
 
-// What a conversion to euros must leave: `field` divided where `condition`
-// is neither zero nor null, in the order of the statements.
+// What a conversion to euros must leave: each statement's field divided
+// where its condition's field is neither zero nor null, in their order.
 Contents Converted(Contents c) {
-  struct Rule {
-    const char *table, *field, *condition;
-  };
-  const Rule rules[] = {
-      {"TMinuta", "FMinuta07", "FMinuta07"},   {"TMinuta", "FMinuta08", "FMinuta07"},
-      {"TMinuta", "FMinuta09", "FMinuta07"},   {"TMinuta", "FMinuta12", "FMinuta07"},
-      {"TMinuta", "FMinuta13", "FMinuta07"},   {"TMinuta", "FMinuta14", "FMinuta07"},
-      {"TAsuntos", "FAsu16", "FAsu16"},        {"TAsuntos", "FAsu17", "FAsu17"},
-      {"TAsuntos", "FAsu21", "FAsu21"},        {"TAsuntos", "FAsu22", "FAsu22"},
-      {"TContable", "FContable05", "FContable05"}, {"TDerecho", "FDerecho04", "FDerecho04"},
-      {"TGCobros", "FGCobros05", "FGCobros05"}, {"TGastosNo", "FContable05", "FContable05"},
-  };
-  for (const auto& r : rules) {
-    for (auto& row : c[r.table]) {
-      const Value& cond = row.at(r.condition);
-      Value& v = row.at(r.field);
+  for (const auto& sql : kToEuros) {
+    // UPDATE table SET field = field /166.386 WHERE condition <> 0
+    std::istringstream words(sql);
+    std::string update, table, set, field, rest, where, condition;
+    words >> update >> table >> set >> field >> rest >> rest >> rest >> where >> condition;
+    for (auto& row : c[table]) {
+      const Value& cond = row.at(condition);
+      Value& v = row.at(field);
       if (cond.is_null() || cond.as<double>() == 0 || v.is_null()) continue;
       v = Value(v.as<double>() / 166.386);
     }

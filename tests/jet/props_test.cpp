@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <map>
 
 #include "support/fixtures.h"
@@ -64,14 +62,6 @@ std::vector<std::pair<std::string, Bytes>> FixtureBlobs(const fs::path& file) {
     blobs.emplace_back(fields[name_col], std::move(blob));
   }
   return blobs;
-}
-
-// Table1's blob in testV2000.mdb, as the engine stored it; empty if absent.
-Bytes Table1Blob() {
-  for (auto& [name, blob] : FixtureBlobs(testing_support::FixturesDir() / "jet4" / "testV2000.mdb")) {
-    if (name == "Table1") return blob;
-  }
-  return {};
 }
 
 TEST(PropsTest, ColumnPropertiesBlobLayout) {
@@ -177,51 +167,6 @@ TEST(PropsTest, FixtureBlobsParseAndRebuildByteForByte) {
   EXPECT_GT(counts["jet3"], 0);
   EXPECT_GT(counts["jet4"], 0);
   for (const auto& [k, v] : counts) std::printf("LvProp %s: %d\n", k.c_str(), v);
-}
-
-TEST(PropsTest, WhatTheEngineStoresReadsAndRewritesForMdbProp) {
-  REQUIRE_FIXTURES();
-  REQUIRE_MDBTOOLS();
-  const Bytes blob = Table1Blob();
-  ASSERT_FALSE(blob.empty());
-  Properties p = ParseProperties(blob, 4);
-  ASSERT_NE(p.Object(), nullptr);  // the application always stores the table's own map
-  const PropertyMap* a = p.Column("A");
-  ASSERT_NE(a, nullptr);
-  for (const char* name : {"Required", "AllowZeroLength"}) {
-    const Property* prop = a->Find(name);
-    ASSERT_NE(prop, nullptr) << name;
-    EXPECT_EQ(*prop, Property::Bool(name, false)) << name;
-  }
-  const Property* def = p.Column("C")->Find("DefaultValue");
-  ASSERT_NE(def, nullptr);
-  EXPECT_EQ(*def, Property::Text("DefaultValue", "0"));
-
-  // One property rewritten inside a copy of the fixture: mdb-prop reads it.
-  const fs::path src = testing_support::FixturesDir() / "jet4" / "testV2000.mdb";
-  PropertyMap* b = nullptr;
-  for (auto& m : p.maps) {
-    if (m.name == "B") b = &m;
-  }
-  ASSERT_NE(b, nullptr);
-  for (auto& prop : b->props) {
-    if (prop.name == "Required") prop = Property::Bool("Required", true);
-  }
-  const Bytes changed = SerializeProperties(p);
-  ASSERT_EQ(changed.size(), blob.size());
-
-  std::ifstream in(src, std::ios::binary);
-  Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const auto at = std::search(file.begin(), file.end(), blob.begin(), blob.end());
-  if (at == file.end()) GTEST_SKIP() << "blob not stored in one piece";
-  std::copy(changed.begin(), changed.end(), at);
-  testing_support::TempDir tmp;
-  const std::string copy = tmp.File("props.mdb");
-  std::ofstream(copy, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
-                                              static_cast<std::streamsize>(file.size()));
-  auto props = testing_support::MdbProps(copy, "Table1");
-  EXPECT_EQ(props["B"]["Required"], "yes");
-  EXPECT_TRUE(props.count("A"));
 }
 
 }  // namespace

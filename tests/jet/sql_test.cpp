@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "jet/dao.h"
@@ -163,23 +164,16 @@ TEST_F(SqlTest, ForeignKeysAndDrops) {
   Exec("CREATE UNIQUE INDEX UNum ON Facturas (Num)");
   Exec("ALTER TABLE Pagos ADD CONSTRAINT FKP FOREIGN KEY (Factura) REFERENCES Facturas (Num) "
        "ON UPDATE CASCADE");
-  auto file = jet::FileState::Open(path_, false, false, "");
-  auto relations = file->Relations();
-  ASSERT_EQ(relations.size(), 2u);
-  for (const auto& r : relations) {
-    if (r.name == "FKC") {
-      EXPECT_EQ(r.table, "Clientes");
-      EXPECT_EQ(r.foreign_table, "Facturas");
-      EXPECT_EQ(r.fields, (std::vector<std::pair<std::string, std::string>>{{"Id", "Cliente"}}));
-      EXPECT_EQ(r.attributes & (dbRelationUpdateCascade | dbRelationDeleteCascade),
-                dbRelationDeleteCascade);
-    } else {
-      EXPECT_EQ(r.name, "FKP");
-      EXPECT_EQ(r.table, "Facturas");
-      EXPECT_EQ(r.attributes & (dbRelationUpdateCascade | dbRelationDeleteCascade),
-                dbRelationUpdateCascade);
-    }
+  // The referenced field defaults to the primary key's.
+  using Pairs = std::vector<std::pair<std::string, std::string>>;
+  std::vector<std::tuple<std::string, std::string, std::string, Pairs, int>> relations;
+  for (const auto& r : jet::FileState::Open(path_, false, false, "")->Relations()) {
+    relations.emplace_back(r.name, r.table, r.foreign_table, r.fields,
+                           r.attributes & (dbRelationUpdateCascade | dbRelationDeleteCascade));
   }
+  EXPECT_EQ(relations,
+            (decltype(relations){{"FKC", "Clientes", "Facturas", {{"Id", "Cliente"}}, dbRelationDeleteCascade},
+                                 {"FKP", "Facturas", "Pagos", {{"Num", "Factura"}}, dbRelationUpdateCascade}}));
   EXPECT_EQ(ExecError("ALTER TABLE Pagos ADD CONSTRAINT F2 FOREIGN KEY (Factura) REFERENCES Nada"),
             jet::kErrNoTableOrConstraint);
   EXPECT_EQ(ExecError("DROP INDEX NoHay ON Facturas"), jet::kErrNoTableOrConstraint);

@@ -2,52 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
 #include "jet/row.h"
-#include "support/fixtures.h"
 #include "support/jet_error.h"
 
 namespace jet {
 namespace {
-
-// Reads pages straight from an unencrypted file.
-struct RawFile {
-  Bytes data;
-  const Format* format = nullptr;
-  explicit RawFile(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    format = data.at(0x14) == 0 ? &Jet3Format() : &Jet4Format();
-  }
-  PageReader reader() const {
-    return [this](uint32_t page) {
-      size_t ps = format->page_size;
-      if ((size_t{page} + 1) * ps > data.size()) throw JetError(kErrCorrupt);
-      return Bytes(data.begin() + static_cast<ptrdiff_t>(page * ps),
-                   data.begin() + static_cast<ptrdiff_t>((page + 1) * ps));
-    };
-  }
-};
-
-TEST(TableDefTest, ParsesSystemCatalogueOfEngineWrittenFile) {
-  REQUIRE_FIXTURES();
-  RawFile f(testing_support::FixturesDir() / "jet4" / "adox_jet4.mdb");
-  TableDef objects = ParseTableDef(*f.format, f.reader(), 2);
-  ASSERT_EQ(objects.columns.size(), 17u);
-  EXPECT_EQ(objects.table_type, 0x53);
-  ASSERT_NE(objects.FindColumn("lvprop"), nullptr);
-  EXPECT_EQ(objects.FindColumn("LvProp")->type, ColumnType::kOle);
-  EXPECT_EQ(objects.FindColumn("Name")->length, 510);
-  EXPECT_EQ(objects.indexes.size(), 2u);
-
-  TableDef aces = ParseTableDef(*f.format, f.reader(), 3);
-  ASSERT_EQ(aces.columns.size(), 4u);
-  EXPECT_EQ(aces.row_count, 16u);
-  ASSERT_EQ(aces.indexes.size(), 1u);
-  EXPECT_EQ(aces.indexes[0].name, "ObjectId");
-}
 
 TEST(TableDefTest, SerialisedDefinitionParsesBackAndSplitsOverPages) {
   TableDef def;

@@ -128,7 +128,6 @@ TEST(ValueCodecTest, TextAndBinaryColumns) {
   EXPECT_JET_ERROR(EncodeValue(Col(ColumnType::kBoolean), Value(true), 4), kErrInvalidArgument);
   EXPECT_TRUE(BooleanBit(Value(-1)));
   EXPECT_FALSE(BooleanBit(Value()));
-  EXPECT_TRUE(BooleanFromBit(true).as<bool>());
 }
 
 TEST(ValueCodecTest, CoercionRules) {
@@ -220,8 +219,6 @@ TEST(ValueCodecTest, ValueToStringAndDouble) {
   EXPECT_JET_ERROR(Value().ToDouble(), kErrDataTypeMismatch);
   EXPECT_TRUE(IsKnownType(16));
   EXPECT_FALSE(IsKnownType(13));
-  EXPECT_TRUE(IsLongValue(ColumnType::kMemo));
-  EXPECT_FALSE(IsLongValue(ColumnType::kText));
 }
 
 }  // namespace

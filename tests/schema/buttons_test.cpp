@@ -236,12 +236,6 @@ TEST(WholeCreation, APowerCutOrAFailingDiskLeavesNoFileAndASecondRunBuildsItWhol
         if (point == "none") {
           tables = user_tables();
           EXPECT_EQ(tables, 38u);
-          if (testing_support::UseMdbtools()) {
-            EXPECT_EQ(testing_support::MdbTables(path).size(), 38u);
-          }
-          if (testing_support::UseMdbReader()) {
-            EXPECT_EQ(testing_support::MdbReaderDump(path, std::string("KTRW_BLM"), false, false)["tables"].size(), 38u);
-          }
           return;
         }
         EXPECT_EQ(files(), 0u);
