@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <set>
 
@@ -970,55 +969,6 @@ bool InsertAtSpot(const Format& f, const IndexSpot& spot, const Probe& x, IndexP
   return InsertIntoLeaf(f, spot.leaf, v, at, x, pages);
 }
 
-// Whole-page callbacks seen as IndexPages: pages are read once, edited in
-// memory and written back by Commit.
-class CallbackPages final : public IndexPages {
- public:
-  CallbackPages(const ReadPage* read, const WritePage& write, const AllocatePage* allocate,
-                const ReleasePage* release)
-      : read_(read), write_(write), allocate_(allocate), release_(release) {}
-
-  ByteView Read(uint32_t page) override { return Get(page); }
-  std::span<uint8_t> Modify(uint32_t page) override {
-    Bytes& b = Get(page);
-    changed_.insert(page);
-    return b;
-  }
-  uint32_t Allocate() override {
-    if (!allocate_) throw JetError(kErrInvalidArgument);
-    uint32_t page = (*allocate_)();
-    pages_[page].assign(size_, 0);
-    changed_.insert(page);
-    return page;
-  }
-  void Release(uint32_t page) override {
-    if (release_) (*release_)(page);
-    pages_.erase(page);
-    changed_.erase(page);
-  }
-  void Commit() {
-    for (uint32_t page : changed_) write_(page, pages_.at(page));
-  }
-
- private:
-  Bytes& Get(uint32_t page) {
-    auto it = pages_.find(page);
-    if (it == pages_.end()) {
-      it = pages_.emplace(page, (*read_)(page)).first;
-      if (size_ == 0) size_ = it->second.size();
-    }
-    return it->second;
-  }
-
-  const ReadPage* read_;
-  const WritePage& write_;
-  const AllocatePage* allocate_;
-  const ReleasePage* release_;
-  std::map<uint32_t, Bytes> pages_;
-  std::set<uint32_t> changed_;
-  size_t size_ = 0;
-};
-
 }  // namespace
 
 namespace {
@@ -1153,21 +1103,6 @@ bool DeleteIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry, I
     }
   }
   return true;
-}
-
-void InsertIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry,
-                      const ReadPage& read, const WritePage& write, const AllocatePage& allocate) {
-  CallbackPages pages(&read, write, &allocate, nullptr);
-  InsertIndexEntry(f, root, entry, pages);
-  pages.Commit();
-}
-
-bool DeleteIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry,
-                      const ReadPage& read, const WritePage& write, const ReleasePage& release) {
-  CallbackPages pages(&read, write, nullptr, &release);
-  bool found = DeleteIndexEntry(f, root, entry, pages);
-  pages.Commit();
-  return found;
 }
 
 }  // namespace jet

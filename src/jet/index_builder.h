@@ -26,7 +26,6 @@ namespace jet {
 using AllocatePage = std::function<uint32_t()>;
 using WritePage = std::function<void(uint32_t page, ByteView data)>;
 using ReadPage = std::function<Bytes(uint32_t page)>;
-using ReleasePage = std::function<void(uint32_t page)>;
 
 // The pages of a tree before page numbers are assigned: levels[0] is the
 // root level, the last one the leaves. Child fields of node entries and
@@ -145,12 +144,5 @@ void InsertIndexEntry(const Format& f, uint32_t root, ByteView key, RowId row, I
 // Removes the entry with this key and row; false when absent. A leaf left
 // empty (other than the root) is unlinked and handed to Release.
 bool DeleteIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry, IndexPages& pages);
-
-// The same over whole-page callbacks; pages are written when the change
-// is complete.
-void InsertIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry,
-                      const ReadPage& read, const WritePage& write, const AllocatePage& allocate);
-bool DeleteIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry,
-                      const ReadPage& read, const WritePage& write, const ReleasePage& release);
 
 }  // namespace jet

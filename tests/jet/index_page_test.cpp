@@ -189,7 +189,6 @@ struct MemPages {
     if (it == pages.end()) throw jet::JetError(jet::kErrCorrupt);
     return it->second;
   };
-  jet::ReleasePage release = [this](uint32_t n) { pages.erase(n); };
 };
 
 // Sized up front: GCC 12 at -O3 misreads an insert after a five-byte list
@@ -409,7 +408,7 @@ struct MemIndexPages final : jet::IndexPages {
     m.pages[n] = Bytes(size, 0);
     return n;
   }
-  void Release(uint32_t n) override { m.release(n); }
+  void Release(uint32_t n) override { m.pages.erase(n); }
   size_t size = 0;
 };
 
