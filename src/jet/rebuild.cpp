@@ -377,6 +377,10 @@ void RowPreparer::Prepare(PreparedRow& row) {
   }
 }
 
+std::vector<size_t> FillOrder(const Database& db, const Options& options) {
+  return PlanRelations(db, options.on_unenforced_relation != nullptr).fill_order;
+}
+
 Properties AsJet4(const Properties& props, int version) {
   if (version >= 4) return props;
   Properties out = props;
