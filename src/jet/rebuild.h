@@ -137,22 +137,17 @@ struct PreparedRow {
 class RowPreparer {
  public:
   RowPreparer(const Format& format, const TableDef& def, std::vector<size_t> slots);
-  // Whether described column `column` must come with its value even when
-  // its bytes come stored: an index of the new table reads it (its own, or
-  // a relation's made before the rows).
-  bool NeedsValue(size_t column) const { return needs_value_[column]; }
   // `row.values` and `row.stored` (stored empty, or one entry per column)
-  // come in the described columns' order, as StoredRowSink takes them, a
-  // stored column's value null exactly when it is absent and the column's
-  // value where NeedsValue says so (any other non-null value otherwise).
-  // They leave in the new definition's order, the row encoded.
+  // come in the described columns' order, as StoredRowSink takes them
+  // (3001 when they break its rules), and leave in the new definition's
+  // order, the row encoded.
   void Prepare(PreparedRow& row);
 
  private:
   const Format& format_;
   TableDef def_;
   std::vector<size_t> slots_;  // described column -> definition column
-  std::vector<bool> needs_value_;
+  std::vector<bool> needs_value_;  // by described column: an index reads it
   bool in_place_ = true;
   std::vector<Value> values_;
   std::vector<jet::Table::StoredColumn> stored_;
