@@ -24,33 +24,11 @@
 #include <string>
 #include <vector>
 
-#include "../tests/migrate/origin_filler.h"
-#include "schema/buttons.h"
-
 namespace {
 
 namespace fs = std::filesystem;
 
 constexpr int64_t kRowsPerTable = 6650;
-
-struct Files {
-  std::string origin;
-  std::string empty;
-};
-
-// migrate_bench's files when it has made them, else made here the same way.
-Files Prepared() {
-  const fs::path dir =
-      fs::path(bench::BenchPath("migrate")) / ("rows-" + std::to_string(kRowsPerTable));
-  Files f{(dir / "Origen.mdb").string(), (dir / "Vacia" / "Destino.mdb").string()};
-  if (!fs::exists(f.origin) || !fs::exists(f.empty)) {
-    fs::remove_all(dir);
-    fs::create_directories(dir / "Vacia");
-    migrate_testing::BuildOrigin(f.origin, kRowsPerTable);
-    maquetor::schema::CrearBaseCompleta(f.empty);
-  }
-  return f;
-}
 
 double LoadAverage() {
   double load = -1;
@@ -84,7 +62,7 @@ double Timed(benchmark::State& state, const std::string& exe,
 enum class Operation { kMigrate, kEuros };
 
 void BM_AtomicCost(benchmark::State& state, Operation op) {
-  const Files files = Prepared();
+  const bench::MigrationFiles files = bench::PreparedMigration(kRowsPerTable);
   const std::string work = bench::BenchPath("atomic-cost.mdb");
   const char* baseline = std::getenv("MAQUETOR_BASELINE_EXE");
   std::vector<std::string> exes = {MAQUETOR_EXE};

@@ -1,6 +1,7 @@
 // What every benchmark needs: a scratch file path, a fresh copy of a
-// prepared file, the process's peak memory, and a child process timed as a
-// whole (Linux).
+// prepared file, the process's peak memory, a child process timed as a
+// whole (Linux), and the office-sized origin the migration, compaction and
+// atomic-replace benchmarks share.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -17,6 +18,9 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "../tests/migrate/origin_filler.h"
+#include "schema/buttons.h"
 
 namespace bench {
 
@@ -94,6 +98,36 @@ inline Child RunProcess(const std::vector<std::string>& args, const std::string&
   };
   return {std::chrono::duration<double>(end - start).count(),
           secs(usage.ru_utime) + secs(usage.ru_stime), usage.ru_maxrss};
+}
+
+// A filled origin of the current layout (`rows_per_table` linked rows in
+// every table) and an empty law-office database, under
+// maquetor-bench/migrate/rows-N/ (Origen.mdb, Vacia/Destino.mdb). Built
+// once and kept between runs (delete the folder to build them again), in a
+// child process, so that this one stays small: a forked child's peak
+// memory starts from its parent's.
+struct MigrationFiles {
+  std::string origin;
+  std::string empty;
+};
+inline MigrationFiles PreparedMigration(int64_t rows_per_table) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::path(BenchPath("migrate")) / ("rows-" + std::to_string(rows_per_table));
+  MigrationFiles f{(dir / "Origen.mdb").string(), (dir / "Vacia" / "Destino.mdb").string()};
+  if (fs::exists(f.origin) && fs::exists(f.empty)) return f;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    fs::remove_all(dir);
+    fs::create_directories(dir / "Vacia");
+    migrate_testing::BuildOrigin(f.origin, rows_per_table);
+    maquetor::schema::CrearBaseCompleta(f.empty);
+    _exit(0);
+  }
+  int status = 1;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || status != 0) {
+    throw std::runtime_error("building the origin failed");
+  }
+  return f;
 }
 
 // The one-minute load average, or -1.

@@ -13,9 +13,6 @@
 
 #include "bench_util.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -24,39 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "../tests/migrate/origin_filler.h"
-#include "schema/buttons.h"
-
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Files {
-  std::string origin;
-  std::string pristine;
-};
-
-// The origin and an empty destination, built once and kept between runs
-// (delete the folder to build them again). They are built in a child
-// process, so that this one stays small: a forked child's peak memory
-// starts from its parent's.
-Files Prepared(int64_t rows_per_table) {
-  const fs::path dir =
-      fs::path(bench::BenchPath("migrate")) / ("rows-" + std::to_string(rows_per_table));
-  Files f{(dir / "Origen.mdb").string(), (dir / "Vacia" / "Destino.mdb").string()};
-  if (fs::exists(f.origin) && fs::exists(f.pristine)) return f;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    fs::remove_all(dir);
-    fs::create_directories(dir / "Vacia");
-    migrate_testing::BuildOrigin(f.origin, rows_per_table);
-    maquetor::schema::CrearBaseCompleta(f.pristine);
-    _exit(0);
-  }
-  int status = 1;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid || status != 0) std::abort();
-  return f;
-}
 
 // Rows offered to the destination, copied and refused alike: the report's
 // "Total" line.
@@ -83,7 +50,7 @@ struct Totals {
 
 // Arguments: rows per origin table, processors (1 or 2).
 void BM_MigrateProcess(benchmark::State& state) {
-  const Files files = Prepared(state.range(0));
+  const bench::MigrationFiles files = bench::PreparedMigration(state.range(0));
   const int cpus = static_cast<int>(state.range(1));
   const std::string dest = bench::BenchPath("migrate-destino.mdb");
   const std::string report = bench::BenchPath("migrate-report.txt");
@@ -96,7 +63,7 @@ void BM_MigrateProcess(benchmark::State& state) {
     for (size_t k = 0; k < exes.size(); ++k) {
       const size_t which = (k + static_cast<size_t>(i)) % exes.size();
       fs::remove(dest);
-      fs::copy_file(files.pristine, dest);
+      fs::copy_file(files.empty, dest);
       load += bench::LoadAverage();
       bench::Child c;
       try {

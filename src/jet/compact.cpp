@@ -294,9 +294,9 @@ bool PrimaryIndexOrder(Table& t, std::vector<RowId>& out) {
   out.clear();
   for (uint32_t visited = 0; page != 0; ++visited) {
     if (visited > pages) throw JetError(kErrCorrupt);
-    const IndexPage p = ParseIndexPage(f, pager.Read(page));
-    for (const auto& e : p.entries) out.push_back(e.row);
-    page = p.next_page;
+    const ByteView leaf = pager.Read(page);
+    AppendLeafRows(f, leaf, out);
+    page = ReadIndexPageHeader(f, leaf).next_page;
   }
   return out.size() == def.row_count;
 }
@@ -316,27 +316,35 @@ void ReadRows(FileState& file, const rebuild::Database& description, size_t inde
   const TableDef& def = t.def();
   const bool jet4 = t.format().version >= 4;
   const size_t n = described.columns.size();
-  // Per described column: its slot in the origin's definition, and whether
-  // its bytes move as stored (no index needs its value, and the new file
-  // stores it alike).
+  // Per described column: its slot in the origin's definition, whether its
+  // bytes move as stored (the new file stores it alike), and whether its
+  // value is read too (a key or a relation's check needs it).
   std::vector<size_t> slots(n);
-  std::vector<bool> as_stored(n, false), in_key(n, false);
+  std::vector<bool> as_stored(n, false), in_key(n, false), with_value(n, false);
   const rebuild::PrimaryKey pk(described);
+  auto listed = [](const std::vector<std::string>& names, const std::string& name) {
+    return std::any_of(names.begin(), names.end(),
+                       [&](const std::string& c) { return NamesEqual(c, name); });
+  };
   for (size_t i = 0; i < n; ++i) {
     const ColumnDef* d = def.FindColumn(described.columns[i].column.name);
     if (!d) throw JetError(kErrCorrupt);
     slots[i] = static_cast<size_t>(d - def.columns.data());
     bool indexed = false;
     for (const NewIndex& ni : described.indexes) {
-      for (const auto& c : ni.columns) indexed = indexed || NamesEqual(c, d->name);
+      indexed = indexed || listed(ni.columns, d->name);
+      in_key[i] = in_key[i] || (ni.primary && listed(ni.columns, d->name));
+    }
+    for (const rebuild::Relation& r : description.relations) {
+      for (const auto& [field, foreign] : r.fields) {
+        indexed = indexed || (NamesEqual(r.table, described.name) && NamesEqual(field, d->name)) ||
+                  (NamesEqual(r.foreign_table, described.name) && NamesEqual(foreign, d->name));
+      }
     }
     const bool text = (d->type == ColumnType::kText && !d->fixed()) || d->type == ColumnType::kMemo;
     const bool binary = d->type == ColumnType::kBinary || d->type == ColumnType::kOle;
-    as_stored[i] = !indexed && (binary || (text && jet4));
-    for (const NewIndex& ni : described.indexes) {
-      if (!ni.primary) continue;
-      for (const auto& c : ni.columns) in_key[i] = in_key[i] || NamesEqual(c, d->name);
-    }
+    as_stored[i] = binary || (text && jet4);
+    with_value[i] = !as_stored[i] || indexed;
   }
   Bytes raw;
   std::vector<ColumnSlice> slices;
@@ -356,11 +364,11 @@ void ReadRows(FileState& file, const rebuild::Database& description, size_t inde
       if (stored[i].set) {
         stored[i].bytes.clear();
         t.ReadStored(c, sl, stored[i].bytes);
-        row[i] = Value(true);
-      } else if (as_stored[i]) {
-        row[i] = Value();
-      } else {
+      }
+      if (with_value[i]) {
         t.DecodeColumnInto(c, sl, row[i]);
+      } else {
+        row[i] = stored[i].set ? Value(true) : Value();
       }
     }
     sink(row, stored);
@@ -421,20 +429,26 @@ void ReadRows(FileState& file, const rebuild::Database& description, size_t inde
   }
 }
 
-// Rows of one table in batches, from the thread that reads them to the one
-// that writes them.
+// Rows of one table in batches, from the thread that reads and makes them
+// ready to the one that writes them, and back to be filled again: a row's
+// storage (its values' text, its stored bytes, its encoding) serves row
+// after row, and is freed by the thread that allocated it.
 class Handoff {
  public:
   struct Batch {
-    std::vector<std::vector<Value>> rows;
-    std::vector<std::vector<Table::StoredColumn>> stored;
+    std::vector<rebuild::PreparedRow> rows;
+    size_t count = 0;
   };
-  static constexpr size_t kBatchRows = 512;
-  static constexpr size_t kMaxBatches = 8;
+  // Few rows in flight: a row made ready is still in the caches when it is
+  // stored, and memory stays small.
+  static constexpr size_t kBatchRows = 64;
+  static constexpr size_t kMaxBatches = 4;
+
+  // `spare`: batches of earlier tables, taken and given back.
+  explicit Handoff(std::vector<Batch>& spare) : used_(spare) {}
 
   // Reader side: false when the writer has given up. `b` comes back as a
-  // used batch to fill again, when there is one, so that rows keep their
-  // storage.
+  // used batch to fill again, when there is one.
   bool Put(Batch& b) {
     std::unique_lock<std::mutex> lock(mu_);
     room_.wait(lock, [&] { return queue_.size() < kMaxBatches || stopped_; });
@@ -448,16 +462,20 @@ class Handoff {
     ready_.notify_one();
     return true;
   }
-  void Close(std::exception_ptr error) {
+  // Reader side, at its end: its own batch joins the spare ones.
+  void Close(std::exception_ptr error, Batch& last) {
     std::lock_guard<std::mutex> lock(mu_);
     closed_ = true;
     error_ = error;
+    if (!last.rows.empty()) used_.push_back(std::move(last));
     ready_.notify_one();
   }
-  // Writer side: false at the end (rethrowing the reader's error).
+  // Writer side: false at the end (rethrowing the reader's error). `b` is
+  // given back as used.
   bool Take(Batch& b) {
     std::unique_lock<std::mutex> lock(mu_);
     if (!b.rows.empty()) used_.push_back(std::move(b));
+    b = Batch{};
     ready_.wait(lock, [&] { return !queue_.empty() || closed_; });
     if (queue_.empty()) {
       if (error_) std::rethrow_exception(error_);
@@ -478,52 +496,53 @@ class Handoff {
   std::mutex mu_;
   std::condition_variable ready_, room_;
   std::deque<Batch> queue_;
-  std::vector<Batch> used_;
+  std::vector<Batch>& used_;
   bool closed_ = false, stopped_ = false;
   std::exception_ptr error_;
 };
 
-// Reads a table's rows on a second thread while the caller's sink writes
-// them: the origin and the new file are different files, each used by one
-// thread (dao.h).
+// Reads a table's rows and makes them ready on a second thread while the
+// caller's sink writes them: the origin and the new file are different
+// files, each used by one thread (dao.h), and `prepare` reads only its own.
+// Its rows handed over, the thread checks the structure of table `next`
+// (when there is one) while the writer still stores the last of them.
 void ReadRowsAhead(FileState& file, const rebuild::Database& description, size_t index,
-                   const rebuild::StoredRowSink& sink) {
-  Handoff handoff;
+                   std::optional<size_t> next, rebuild::RowPreparer& prepare,
+                   const rebuild::PreparedRowSink& sink, std::vector<Handoff::Batch>& spare) {
+  Handoff handoff(spare);
   std::thread reader([&] {
     std::exception_ptr error;
+    Handoff::Batch batch;
     try {
-      Handoff::Batch batch;
-      size_t filled = 0;
       bool open = true;
       ReadRows(file, description, index,
                [&](std::vector<Value>& row, std::vector<Table::StoredColumn>& stored) {
                  if (!open) return;
                  // The row trades places with a used one, which it fills next.
-                 if (filled == batch.rows.size()) {
-                   batch.rows.emplace_back();
-                   batch.stored.emplace_back();
-                 }
-                 batch.rows[filled].swap(row);
-                 batch.stored[filled].swap(stored);
-                 if (++filled == Handoff::kBatchRows) {
+                 if (batch.count == batch.rows.size()) batch.rows.emplace_back();
+                 rebuild::PreparedRow& ready = batch.rows[batch.count];
+                 ready.values.swap(row);
+                 ready.stored.swap(stored);
+                 prepare.Prepare(ready);
+                 if (++batch.count == Handoff::kBatchRows) {
                    open = handoff.Put(batch);
-                   filled = 0;
+                   batch.count = 0;
                  }
                });
-      if (open && filled > 0) {
-        batch.rows.resize(filled);
-        batch.stored.resize(filled);
-        handoff.Put(batch);
+      if (open && batch.count > 0) {
+        open = handoff.Put(batch);
+        batch.count = 0;
       }
+      if (open && next) CheckBeforeWriting(file.GetTable(description.tables.at(*next).name));
     } catch (...) {
       error = std::current_exception();
     }
-    handoff.Close(error);
+    handoff.Close(error, batch);
   });
   try {
     Handoff::Batch batch;
     while (handoff.Take(batch)) {
-      for (size_t i = 0; i < batch.rows.size(); ++i) sink(batch.rows[i], batch.stored[i]);
+      for (size_t i = 0; i < batch.count; ++i) sink(batch.rows[i]);
     }
   } catch (...) {
     handoff.Stop();
@@ -573,14 +592,22 @@ CompactResult CompactDatabase(const std::string& origin, const std::string& out,
   // Damage met while reading rows names the origin; the new file's own
   // errors pass as they are.
   bool writing = false;
-  const rebuild::StoredRowSource rows = [&](size_t table, const rebuild::StoredRowSink& sink) {
+  std::vector<Handoff::Batch> spare;
+  const std::vector<size_t> order = rebuild::FillOrder(db);
+  const rebuild::PreparedRowSource rows = [&](size_t table, rebuild::RowPreparer& prepare,
+                                              const rebuild::PreparedRowSink& sink) {
+    std::optional<size_t> next;
+    const auto at = std::find(order.begin(), order.end(), table);
+    if (at != order.end() && at + 1 != order.end()) next = *(at + 1);
     try {
-      ReadRowsAhead(*file, db, table,
-                    [&](std::vector<Value>& row, const std::vector<Table::StoredColumn>& stored) {
-                      writing = true;
-                      sink(row, stored);
-                      writing = false;
-                    });
+      ReadRowsAhead(
+          *file, db, table, next, prepare,
+          [&](rebuild::PreparedRow& row) {
+            writing = true;
+            sink(row);
+            writing = false;
+          },
+          spare);
     } catch (const JetError& e) {
       if (!writing && e.number() == kErrCorrupt) throw JetError(kErrCorrupt, origin);
       throw;

@@ -146,6 +146,37 @@ IndexPage ParseIndexPage(const Format& f, ByteView page) {
   return p;
 }
 
+void AppendLeafRows(const Format& f, ByteView page, std::vector<RowId>& out) {
+  const IndexPageHeader h = ReadIndexPageHeader(f, page);
+  if (!h.leaf) throw JetError(kErrCorrupt);
+  const size_t base = f.index_first_entry_offset;
+  const size_t capacity = IndexPageCapacity(f);
+  size_t start = 0;
+  bool first = true;
+  for (size_t i = 0; i < f.index_entry_mask_size; ++i) {
+    const uint8_t m = Get8(page, f.index_offset_entry_mask + i);
+    for (int bit = 0; m != 0 && bit < 8; ++bit) {
+      if (!(m & (1u << bit))) continue;
+      const size_t end = i * 8 + static_cast<size_t>(bit);
+      if (end <= start || end > capacity) throw JetError(kErrCorrupt);
+      // The row pointer ends the entry; an entry after the first may keep
+      // part of it in the shared prefix.
+      const size_t stored = end - start;
+      const size_t whole = first ? stored : h.prefix_len + stored;
+      if ((first && h.prefix_len > stored) || whole < kRowPointerSize) throw JetError(kErrCorrupt);
+      uint8_t pointer[kRowPointerSize];
+      for (size_t k = 0; k < kRowPointerSize; ++k) {
+        const size_t at = whole - kRowPointerSize + k;  // in the whole entry
+        pointer[k] = first || at >= h.prefix_len ? page[base + start + at - (first ? 0 : h.prefix_len)]
+                                                 : page[base + at];
+      }
+      out.push_back({GetBig(ByteView(pointer, kRowPointerSize), 0, 3), pointer[3]});
+      first = false;
+      start = end;
+    }
+  }
+}
+
 Bytes WriteIndexPage(const Format& f, const IndexPage& p) {
   const size_t prefix = p.prefix_len;
   Bytes data;

@@ -83,6 +83,11 @@ size_t PackedSize(const std::vector<IndexEntry>& entries, bool leaf, size_t pref
 
 IndexPage ParseIndexPage(const Format& f, ByteView page);
 
+// The rows a leaf lists, in its order, appended to `out`: ParseIndexPage's
+// entries' rows without their keys. 3049 as ParseIndexPage, and for a page
+// that is not a leaf.
+void AppendLeafRows(const Format& f, ByteView page, std::vector<RowId>& out);
+
 // A page image. Throws JetError 3001 when the entries do not fit or the
 // prefix is longer than an entry or not shared by all of them.
 Bytes WriteIndexPage(const Format& f, const IndexPage& page);

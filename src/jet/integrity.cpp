@@ -375,7 +375,7 @@ void Integrity::CheckInsert(Table& t, const std::vector<Value>& values, RowKeys&
 void Integrity::CheckKeys(Table& t, const std::vector<Value>& values, RowKeys& keys) {
   CheckIndexNulls(t.def(), values);
   CheckUnique(t, values, nullptr, RowId{}, &keys);
-  CheckReferenced(t, values, nullptr, nullptr);
+  CheckReferenced(t, values, nullptr, nullptr, &keys);
 }
 
 void Integrity::Update(Table& t, RowId id, const std::vector<Value>& old_values,

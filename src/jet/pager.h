@@ -176,8 +176,16 @@ class Pager {
   // how many pages a lookup visited (tests check that seeks stay small).
   uint64_t page_reads() const { return page_reads_; }
 
+  // Whether CheckBeforeWriting (structure_check.h) has read the global
+  // usage map whole: once per file, not once per table.
+  bool global_map_checked() const { return global_map_checked_; }
+  void set_global_map_checked() { global_map_checked_ = true; }
+
  protected:
   uint64_t page_reads_ = 0;
+
+ private:
+  bool global_map_checked_ = false;
 };
 
 }  // namespace jet

@@ -218,7 +218,7 @@ RelationPlan PlanRelations(const Database& db, bool rows_first) {
 }
 
 // Stores the rows `rows` gives for table `ti`, and sets its counter.
-void FillTable(FileState& fs, const Database& db, size_t ti, const StoredRowSource& rows,
+void FillTable(FileState& fs, const Database& db, size_t ti, const PreparedRowSource& rows,
                const Options& options, Report& report) {
   const Table& described = db.tables[ti];
   jet::Table& t = fs.GetTable(described.name);
@@ -227,57 +227,25 @@ void FillTable(FileState& fs, const Database& db, size_t ti, const StoredRowSour
   for (size_t i = 0; i < described.columns.size(); ++i) {
     if (described.columns[i].column.auto_number) auto_slot = static_cast<int>(slots[i]);
   }
-  std::vector<bool> indexed(described.columns.size(), false);
-  for (const NewIndex& ni : described.indexes) {
-    for (size_t i = 0; i < described.columns.size(); ++i) {
-      for (const auto& c : ni.columns)
-        indexed[i] = indexed[i] || NamesEqual(c, described.columns[i].column.name);
-    }
-  }
-  bool in_place = slots.size() == t.def().columns.size();
-  for (size_t i = 0; i < slots.size(); ++i) in_place = in_place && slots[i] == i;
-  std::vector<Value> values(t.def().columns.size());
-  std::vector<jet::Table::StoredColumn> staged(t.def().columns.size());
+  RowPreparer preparer(t.format(), t.def(), slots);
   int32_t highest = 0;
-  rows(ti, [&](std::vector<Value>& row, const std::vector<jet::Table::StoredColumn>& stored) {
-    if (row.size() != slots.size() || (!stored.empty() && stored.size() != slots.size())) {
-      throw JetError(kErrInvalidArgument);
-    }
-    bool any_stored = false;
-    for (size_t i = 0; i < slots.size(); ++i) {
-      values[slots[i]] = std::move(row[i]);
-      if (stored.empty() || !stored[i].set) continue;
-      if (indexed[i]) throw JetError(kErrInvalidArgument);
-      any_stored = true;
-    }
-    // The new definition lists the columns in the given order as a rule;
-    // otherwise the stored ones are put in its order.
-    const std::vector<jet::Table::StoredColumn>* stage = nullptr;
-    if (any_stored && in_place) {
-      stage = &stored;
-    } else if (any_stored) {
-      for (size_t i = 0; i < slots.size(); ++i) {
-        jet::Table::StoredColumn& st = staged[slots[i]];
-        st.set = stored[i].set;
-        if (st.set) st.bytes.assign(stored[i].bytes.begin(), stored[i].bytes.end());
-      }
-      stage = &staged;
-    }
+  rows(ti, preparer, [&](PreparedRow& row) {
     try {
-      t.StageStored(stage);
-      fs.InsertCopiedRow(t, values);
-      t.StageStored(nullptr);
+      if (row.error) std::rethrow_exception(row.error);
+      t.StageEncoded(&row.encoded);
+      fs.InsertCopiedRow(t, row.values);
+      t.StageEncoded(nullptr);
     } catch (const JetError& e) {
-      t.StageStored(nullptr);
+      t.StageEncoded(nullptr);
       if (!options.on_refused_row || e.number() == kErrDiskFull || e.number() == kErrDiskIo) throw;
       std::vector<Value> given(slots.size());
-      for (size_t i = 0; i < slots.size(); ++i) given[i] = values[slots[i]];
+      for (size_t i = 0; i < slots.size(); ++i) given[i] = row.values[slots[i]];
       options.on_refused_row(ti, given, e);
       ++report.rows_refused[ti];
       return;
     }
     if (auto_slot >= 0) {
-      const Value& v = values[static_cast<size_t>(auto_slot)];
+      const Value& v = row.values[static_cast<size_t>(auto_slot)];
       if (v.is<int32_t>()) highest = std::max(highest, v.as<int32_t>());
     }
     ++report.rows_stored[ti];
@@ -302,6 +270,27 @@ Report WriteDatabase(const std::string& path, const Database& db, const RowSourc
 }
 
 Report WriteDatabase(const std::string& path, const Database& db, const StoredRowSource& rows,
+                     const Options& options) {
+  return WriteDatabase(
+      path, db,
+      PreparedRowSource([&](size_t table, RowPreparer& prepare, const PreparedRowSink& sink) {
+        PreparedRow prepared;
+        rows(table, [&](std::vector<Value>& row,
+                        const std::vector<jet::Table::StoredColumn>& stored) {
+          prepared.values.swap(row);
+          prepared.stored.resize(stored.size());
+          for (size_t i = 0; i < stored.size(); ++i) {
+            prepared.stored[i].set = stored[i].set;
+            if (stored[i].set) prepared.stored[i].bytes = stored[i].bytes;
+          }
+          prepare.Prepare(prepared);
+          sink(prepared);
+        });
+      }),
+      options);
+}
+
+Report WriteDatabase(const std::string& path, const Database& db, const PreparedRowSource& rows,
                      const Options& options) {
   Report report;
   report.rows_stored.assign(db.tables.size(), 0);
@@ -343,6 +332,53 @@ Report WriteDatabase(const std::string& path, const Database& db, const StoredRo
     throw;
   }
   return report;
+}
+
+RowPreparer::RowPreparer(const Format& format, const TableDef& def, std::vector<size_t> slots)
+    : format_(format), def_(def), slots_(std::move(slots)), needs_value_(slots_.size(), false) {
+  if (slots_.size() != def_.columns.size()) throw JetError(kErrCorrupt);
+  for (size_t i = 0; i < slots_.size(); ++i) {
+    in_place_ = in_place_ && slots_[i] == i;
+    const uint16_t number = def_.columns[slots_[i]].number;
+    for (const RealIndexDef& ri : def_.real_indexes) {
+      for (const auto& ic : ri.columns) needs_value_[i] = needs_value_[i] || ic.column_number == number;
+    }
+  }
+}
+
+void RowPreparer::Prepare(PreparedRow& row) {
+  row.error = nullptr;
+  const size_t n = slots_.size();
+  if (row.values.size() != n || (!row.stored.empty() && row.stored.size() != n)) {
+    throw JetError(kErrInvalidArgument);
+  }
+  row.stored.resize(n);
+  for (size_t i = 0; i < n; ++i) {
+    // An index's key needs the column's value, not a stand-in.
+    if (row.stored[i].set && needs_value_[i] &&
+        !Fits(row.values[i], def_.columns[slots_[i]].type)) {
+      throw JetError(kErrInvalidArgument);
+    }
+  }
+  if (!in_place_) {
+    values_.resize(n);
+    stored_.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+      std::swap(values_[slots_[i]], row.values[i]);
+      std::swap(stored_[slots_[i]], row.stored[i]);
+    }
+    row.values.swap(values_);
+    row.stored.swap(stored_);
+  }
+  try {
+    jet::Table::EncodeAhead(format_, def_, row.values, &row.stored, row.encoded);
+  } catch (...) {
+    row.error = std::current_exception();
+  }
+}
+
+std::vector<size_t> FillOrder(const Database& db, const Options& options) {
+  return PlanRelations(db, options.on_unenforced_relation != nullptr).fill_order;
 }
 
 Properties AsJet4(const Properties& props, int version) {

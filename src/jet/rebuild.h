@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
@@ -109,11 +110,54 @@ using RowSource = std::function<void(size_t table, const RowSink& sink)>;
 // per column, those with `set` taken as bytes. Such a column's value must
 // still be null exactly when it is absent. The bytes must suit the new
 // column: Binary and OLE from any file; Text and Memo only from a Jet 4
-// file, with the same compression. No index of the table may list the
-// column (3001), since its key needs the value.
+// file, with the same compression. A column that an index of the new
+// table lists (its own, or a relation's made before the rows) comes with
+// its value too, for the key (3001 when it does not).
 using StoredRowSink =
     std::function<void(std::vector<Value>& row, const std::vector<jet::Table::StoredColumn>& stored)>;
 using StoredRowSource = std::function<void(size_t table, const StoredRowSink& sink)>;
+
+// A row made ready for the new table away from the thread that writes the
+// file: its values and stored columns in the new definition's column order
+// and the bytes it is stored as. (Its index keys are left to the writer,
+// which the checks keep less busy than the reading and encoding keep the
+// source.) Reused from row to row, it keeps its storage.
+struct PreparedRow {
+  std::vector<Value> values;
+  std::vector<jet::Table::StoredColumn> stored;
+  jet::Table::EncodedRow encoded;
+  // What making it ready threw (a value too big for its column, ...): the
+  // row is then refused as the writer refuses one.
+  std::exception_ptr error;
+};
+
+// Makes rows ready for one new table. It holds a copy of the new table's
+// definition and reads nothing else, so the source may use it on a thread
+// of its own while the file fills; one thread at a time.
+class RowPreparer {
+ public:
+  RowPreparer(const Format& format, const TableDef& def, std::vector<size_t> slots);
+  // `row.values` and `row.stored` (stored empty, or one entry per column)
+  // come in the described columns' order, as StoredRowSink takes them
+  // (3001 when they break its rules), and leave in the new definition's
+  // order, the row encoded.
+  void Prepare(PreparedRow& row);
+
+ private:
+  const Format& format_;
+  TableDef def_;
+  std::vector<size_t> slots_;  // described column -> definition column
+  std::vector<bool> needs_value_;  // by described column: an index reads it
+  bool in_place_ = true;
+  std::vector<Value> values_;
+  std::vector<jet::Table::StoredColumn> stored_;
+};
+
+// A source of rows made ready with `prepare`, which stay the caller's: the
+// sink stores each one and leaves it to be filled again.
+using PreparedRowSink = std::function<void(PreparedRow& row)>;
+using PreparedRowSource =
+    std::function<void(size_t table, RowPreparer& prepare, const PreparedRowSink& sink)>;
 
 struct Options {
   // A row the new file refuses (a duplicate key, a value too big for its
@@ -139,6 +183,13 @@ Report WriteDatabase(const std::string& path, const Database& db, const RowSourc
                      const Options& options = {});
 Report WriteDatabase(const std::string& path, const Database& db, const StoredRowSource& rows,
                      const Options& options = {});
+Report WriteDatabase(const std::string& path, const Database& db, const PreparedRowSource& rows,
+                     const Options& options = {});
+
+// The order in which WriteDatabase with these options asks the source for
+// the tables' rows (positions in db.tables), so that a source may read
+// ahead.
+std::vector<size_t> FillOrder(const Database& db, const Options& options = {});
 
 // The primary key of a table's rows in the new file's encoding, so that a
 // source can put rows in key order: rows whose keys compare lower (by

@@ -183,7 +183,10 @@ void CheckBeforeWriting(Table& t) {
   Pager& pager = t.pager();
   const TableDef& def = t.def();
   // The global map lists free pages, those past the file's end among them.
-  ReadUsageMap(pager, RowId{pager.format().global_usage_map_page, 0});
+  if (!pager.global_map_checked()) {
+    ReadUsageMap(pager, RowId{pager.format().global_usage_map_page, 0});
+    pager.set_global_map_checked();
+  }
   CheckMap(pager, def.owned_pages);
   CheckMap(pager, def.free_pages);
   std::set<uint32_t> seen;

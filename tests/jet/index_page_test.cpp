@@ -48,6 +48,18 @@ size_t UsedLength(const jet::Format& f, const IndexPage& p) {
   return f.page_size - p.free_space;
 }
 
+std::vector<RowId> RowsOf(const IndexPage& p) {
+  std::vector<RowId> rows;
+  for (const IndexEntry& e : p.entries) rows.push_back(e.row);
+  return rows;
+}
+
+std::vector<RowId> LeafRows(const jet::Format& f, const Bytes& page) {
+  std::vector<RowId> rows;
+  jet::AppendLeafRows(f, page, rows);
+  return rows;
+}
+
 TEST(IndexPageTest, FixturePagesRewriteByteForByte) {
   REQUIRE_FIXTURES();
   int pages = 0, identical = 0, entries = 0;
@@ -58,6 +70,9 @@ TEST(IndexPageTest, FixturePagesRewriteByteForByte) {
       IndexPage p = jet::ParseIndexPage(f, file.pages[n]);
       ++pages;
       entries += static_cast<int>(p.entries.size());
+      if (p.leaf) {
+        EXPECT_EQ(LeafRows(f, file.pages[n]), RowsOf(p)) << file.name << " page " << n;
+      }
       for (size_t i = 1; i < p.entries.size(); ++i)
         EXPECT_LT(jet::CompareEntries(p.entries[i - 1], p.entries[i]), 0)
             << file.name << " page " << n << " entry " << i;
@@ -144,6 +159,13 @@ TEST(IndexPageTest, MalformedPagesAreCorruptNotCrashes) {
   p.prefix_len = 4;
   Bytes good = jet::WriteIndexPage(f, p);
   EXPECT_EQ(jet::ParseIndexPage(f, good).entries, p.entries);
+  EXPECT_EQ(LeafRows(f, good), RowsOf(p));
+  // Entries of one key on one page share part of their row pointers too.
+  IndexPage same = p;
+  for (size_t i = 0; i < same.entries.size(); ++i)
+    same.entries[i] = {{0x7f, 0x80}, {5, static_cast<uint8_t>(i)}, 0};
+  same.prefix_len = 5;
+  EXPECT_EQ(LeafRows(f, jet::WriteIndexPage(f, same)), RowsOf(same));
 
   auto expect_corrupt = [&](Bytes page, const char* what) {
     EXPECT_JET_ERROR(jet::ParseIndexPage(f, page), jet::kErrCorrupt) << what;
@@ -171,7 +193,15 @@ TEST(IndexPageTest, MalformedPagesAreCorruptNotCrashes) {
       page[rng() % f.index_first_entry_offset] = static_cast<uint8_t>(rng());
     page[0] = (rng() & 1) ? 0x03 : 0x04;
     try {
-      jet::ParseIndexPage(f, page);
+      const IndexPage parsed = jet::ParseIndexPage(f, page);
+      if (parsed.leaf) {
+        EXPECT_EQ(LeafRows(f, page), RowsOf(parsed));
+      }
+    } catch (const jet::JetError& e) {
+      ASSERT_EQ(e.number(), jet::kErrCorrupt);
+    }
+    try {
+      LeafRows(f, page);
     } catch (const jet::JetError& e) {
       ASSERT_EQ(e.number(), jet::kErrCorrupt);
     }

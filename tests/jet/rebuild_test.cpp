@@ -49,13 +49,15 @@ rb::Database TwoTables() {
   return db;
 }
 
-// Padre 1, 2 and a second 2; Hijo rows pointing at 1, 2 and 9.
+// Padre 1, 2, a second 2 and a 3 too long for its column; Hijo rows
+// pointing at 1, 2 and 9.
 void Rows(size_t table, const rb::RowSink& sink) {
   std::vector<std::vector<Value>> rows;
   if (table == 1) {
     rows = {{Value(int32_t{1}), Value(std::string("uno"))},
             {Value(int32_t{2}), Value(std::string("dos"))},
-            {Value(int32_t{2}), Value(std::string("otro dos"))}};
+            {Value(int32_t{2}), Value(std::string("otro dos"))},
+            {Value(int32_t{3}), Value(std::string(300, 't'))}};
   } else {
     rows = {{Value(int32_t{7}), Value(int32_t{1})},
             {Value(int32_t{8}), Value(int32_t{2})},
@@ -79,11 +81,13 @@ TEST(RebuildTest, RefusedRowsAndBrokenRelationsGoToTheCallerOrEndTheWrite) {
       options.on_unenforced_relation = [&](const rb::Relation& r) { loose.push_back(r.name); };
     const rb::Report report = rb::WriteDatabase(path, TwoTables(), rb::RowSource(Rows), options);
 
-    // The duplicate key is refused either way; the row without its parent
-    // is refused when the relation came first, else the relation loosens.
+    // The duplicate key and the oversized text are refused either way; the
+    // row without its parent is refused when the relation came first, else
+    // the relation loosens.
     EXPECT_EQ(report.rows_stored[1], 2u);
     EXPECT_EQ(report.rows_stored[0], rows_first ? 3u : 2u);
-    std::vector<std::pair<size_t, int>> expected = {{1, jet::kErrDuplicateKey}};
+    std::vector<std::pair<size_t, int>> expected = {{1, jet::kErrDuplicateKey},
+                                                    {1, jet::kErrFieldTooSmall}};
     if (!rows_first) expected.push_back({0, jet::kErrNoRelatedRecord});
     EXPECT_EQ(refused, expected);
     EXPECT_EQ(loose,
