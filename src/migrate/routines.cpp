@@ -8,7 +8,6 @@ namespace {
 
 constexpr Loop Guarded = Loop::kGuarded;
 constexpr Loop Unguarded = Loop::kUnguarded;
-constexpr RunBy Both = RunBy::kBoth;
 constexpr RunBy V8Only = RunBy::kV8V8Only;
 constexpr RunBy V7Only = RunBy::kV7V8Only;
 
