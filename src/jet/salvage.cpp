@@ -215,9 +215,26 @@ void Salvager::AddUncataloguedDefinitions() {
       continue;
     }
     std::optional<TableDef> def = ParseDefinition(p);
-    if (!def || def->table_type != kUserTableType) continue;
+    if (!def) continue;
     SalvagedTable t;
     t.name = "Table" + std::to_string(p);
+    if (def->table_type != kUserTableType) {
+      // The two system tables whose rows repair carries, known by their
+      // columns.
+      if (FindRelationshipSlots(*def)) {
+        t.name = "MSysRelationships";
+      } else if (def->FindColumn("ObjectId") && def->FindColumn("Attribute") &&
+                 def->FindColumn("Expression")) {
+        t.name = "MSysQueries";
+      } else {
+        continue;
+      }
+      if (std::any_of(tables_.begin(), tables_.end(),
+                      [&](const SalvagedTable& x) { return NamesEqual(x.name, t.name); })) {
+        continue;
+      }
+      t.system = true;
+    }
     t.tdef_page = p;
     t.catalogued = false;
     t.def = std::move(def);

@@ -5,7 +5,8 @@
 //
 // Tables come from MSysObjects; when the catalogue itself has lost rows or
 // its definition, table-definition pages that no catalogue row names are
-// added, named after their page. A table's rows are found through its usage
+// added, named after their page (MSysRelationships and MSysQueries, known
+// by their columns, by their names). A table's rows are found through its usage
 // map of owned pages; data pages that name the table (type 0x01, owner TDEF
 // page at offset 4) but that the map does not list are read too, unless the
 // global map says they are free; when the map cannot be read, those pages
