@@ -7,6 +7,7 @@
 #include "jet/data_page.h"
 #include "jet/error.h"
 #include "jet/file.h"
+#include "jet/header.h"
 #include "jet/relations.h"
 #include "jet/index_page.h"
 #include "jet/text.h"
@@ -68,6 +69,16 @@ std::optional<int> GuessVersion(const std::string& path) {
     file->ReadAt(offset, {&buffer, 1});
     return b;
   };
+  // A later format's file (its signature whole) is not a damaged one.
+  const Format& jet4 = Jet4Format();
+  const Bytes head = read(0, jet4.offset_version + 1);
+  const auto signature = head.begin() + jet4.offset_signature;
+  const std::string_view ace = "Standard ACE DB";
+  if (std::equal(ace.begin(), ace.end(), signature) ||
+      (std::equal(signature, signature + sizeof kJetSignature, kJetSignature) &&
+       head[jet4.offset_version] > 1)) {
+    return std::nullopt;
+  }
   // The catalogue at page 2, with a data page before it.
   for (const Format* f : {&Jet4Format(), &Jet3Format()}) {
     const uint32_t pages = static_cast<uint32_t>(size / f->page_size);

@@ -99,7 +99,8 @@ struct RowHarvest {
 // definition at one of the two page sizes, or failing that, page headers
 // (data, definition, index, usage map) found at every 2 KiB boundary (Jet 3)
 // or only at the 4 KiB ones (Jet 4). None when the pages are not plain Jet
-// pages: encrypted (the key was in the header), or no Jet file at all.
+// pages: encrypted (the key was in the header), or no Jet file at all; or
+// when page 0 still names a later format (ACE, or a Jet version past 4).
 // Errors: the file's open (3024, 3045).
 std::optional<int> GuessVersion(const std::string& path);
 
