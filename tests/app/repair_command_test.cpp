@@ -38,6 +38,8 @@ TEST(RepairCommandTest, StatusReportAndOutput) {
       {"every page but the header", "test2V2000.mdb", 1, 0, false, 4, "hopeless"},
       {"OUT already there", "test2V2000.mdb", 0, 0, true, 1, ""},
       {"header lost", "test2V2000.mdb", 0, 0, false, 3, "repaired", true},
+      // The format is then told by the page headers alone.
+      {"header and catalogue lost", "test2V2000.mdb", 2, 3, false, 3, "repaired", true},
       // The page key was in the header.
       {"encrypted, header lost", "encrypted.mdb", 0, 0, false, 4, "hopeless", true},
   };
