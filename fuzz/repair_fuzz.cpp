@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <system_error>
 
 #include "jet/error.h"
 #include "repair/law_office_layouts.h"
@@ -21,20 +23,32 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The folder's name, in storage no destructor touches, so that the exit
+// handler can still remove it.
+char folder_name[512];
+
 // The pager reads files: the fastest place there is, /dev/shm when it exists.
-const fs::path& Folder() {
-  static const fs::path folder = [] {
+fs::path Folder() {
+  static const bool made = [] {
     std::string base = "/tmp";
     if (const char* env = std::getenv("TMPDIR"); env && *env) {
       base = env;
     } else if (::access("/dev/shm", W_OK) == 0) {
       base = "/dev/shm";
     }
-    std::string name = base + "/maquetor-repair-fuzz-XXXXXX";
-    if (!::mkdtemp(name.data())) std::abort();  // the harness itself is broken
-    return fs::path(name);
+    const std::string name = base + "/maquetor-repair-fuzz-XXXXXX";
+    // The harness itself is broken: stop loudly.
+    if (name.size() >= sizeof folder_name) std::abort();
+    std::memcpy(folder_name, name.c_str(), name.size() + 1);
+    if (!::mkdtemp(folder_name)) std::abort();
+    std::atexit([] {
+      std::error_code ignored;
+      fs::remove_all(folder_name, ignored);
+    });
+    return true;
   }();
-  return folder;
+  (void)made;
+  return fs::path(folder_name);
 }
 
 }  // namespace
