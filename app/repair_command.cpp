@@ -77,6 +77,7 @@ std::string Json(const repair::Report& r) {
                       {"header_damaged", r.header_damaged},
                       {"catalogue_damage", DamageJson(r.catalogue_damage)},
                       {"relations_damage", DamageJson(r.relations_damage)},
+                      {"relations_unread", r.relations_unread},
                       {"queries_damage", DamageJson(r.queries_damage)},
                       {"queries", r.queries},
                       {"skipped", skipped},
@@ -132,6 +133,7 @@ std::string Text(const repair::Report& r, const std::string& out_path) {
     for (const auto& d : r.relations_damage) o << ' ' << DamageText(d) << ';';
     o << '\n';
   }
+  if (r.relations_unread) o << "MSysRelationships was not found: relations may be missing.\n";
   if (!r.queries_damage.empty()) {
     o << "Query catalogue damage:";
     for (const auto& d : r.queries_damage) o << ' ' << DamageText(d) << ';';

@@ -399,8 +399,9 @@ void PlanObjects(jet::Salvager& salvager, int version, std::set<std::u16string>&
 }  // namespace
 
 bool Report::clean() const {
-  if (unreadable || header_damaged || !catalogue_damage.empty() || !relations_damage.empty() ||
-      !queries_damage.empty() || !skipped.empty() || !relations.empty()) {
+  if (unreadable || header_damaged || relations_unread || !catalogue_damage.empty() ||
+      !relations_damage.empty() || !queries_damage.empty() || !skipped.empty() ||
+      !relations.empty()) {
     return false;
   }
   return std::all_of(tables.begin(), tables.end(), [](const TableOutcome& t) {
@@ -631,6 +632,10 @@ Report Repair(const std::string& db, const std::string& password, const std::str
     if (o.lost || o.enforced != enforced) report.relations.push_back(std::move(o));
   }
   report.relations_damage = std::move(relation_damage);
+  report.relations_unread = !report.catalogue_damage.empty() && std::none_of(
+      salvager.tables().begin(), salvager.tables().end(), [](const jet::SalvagedTable& t) {
+        return t.system && t.def && jet::NamesEqual(t.name, "MSysRelationships");
+      });
   std::set<std::u16string> table_names;
   for (const rebuild::Table& t : plan.tables) table_names.insert(jet::FoldName(t.name));
   PlanObjects(salvager, version, table_names, plan, report);

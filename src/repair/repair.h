@@ -87,6 +87,9 @@ struct Report {
   // Damage met reading MSysRelationships: relations may be missing
   // without a line of their own.
   std::vector<jet::Damage> relations_damage;
+  // The catalogue is damaged and MSysRelationships itself was not found
+  // (its catalogue row and its definition lost): relations may be missing.
+  bool relations_unread = false;
   std::vector<TableOutcome> tables;
   std::vector<RelationOutcome> relations;
   // Nothing reads as a Jet file: the header does not (3343, 3049) and,

@@ -324,7 +324,7 @@ void CheckRepair(const std::string& origin, const std::string& password, Harm ha
     auto said = std::find_if(report.relations.begin(), report.relations.end(),
                              [&](const auto& x) { return x.name == name; });
     if ((said != report.relations.end() && said->lost) ||
-        (!kept.count(name) && !report.relations_damage.empty())) {
+        (!kept.count(name) && (!report.relations_damage.empty() || report.relations_unread))) {
       EXPECT_EQ(kept.count(name), 0u);
     } else if (said != report.relations.end()) {
       EXPECT_EQ(kept[name], attributes | jet::catalog::kRelDontEnforce);
@@ -509,6 +509,40 @@ TEST(RepairCatalogueTest, QueriesAndPropertiesComeThrough) {
   }
   EXPECT_GT(queries, 10u);
   EXPECT_GT(column_maps, 10u);
+}
+
+// With the catalogue's definition lost, MSysRelationships is known by its
+// columns and the relations come back; with its own definition lost too,
+// the report says relations may be missing.
+TEST(RepairCatalogueTest, RelationsWithoutTheCatalogue) {
+  REQUIRE_FIXTURES();
+  const fs::path origin = ts::FixturesDir() / "jet4" / "indexTestV2000.mdb";
+  uint32_t relationships = 0;
+  size_t relations = 0;
+  {
+    auto file = jet::FileState::Open(origin.string(), false, true, "");
+    for (const auto& e : file->TableEntries()) {
+      if (e.name == "MSysRelationships") relationships = e.tdef_page();
+    }
+    relations = file->Relations().size();
+  }
+  ASSERT_GT(relationships, 0u);
+  ASSERT_GT(relations, 0u);
+  for (const bool lost : {false, true}) {
+    SCOPED_TRACE(lost ? "MSysRelationships lost too" : "catalogue lost");
+    ts::TempDir dir;
+    const std::string db = dir.File("in.mdb"), out = dir.File("out.mdb");
+    std::string bytes = ts::FileContents(origin);
+    for (uint32_t p : {2u, lost ? relationships : 2u})
+      std::fill_n(bytes.begin() + size_t{p} * 4096, 4096, '\0');
+    std::ofstream(db, std::ios::binary) << bytes;
+    const auto report = maquetor::repair::Repair(db, "", out);
+    EXPECT_EQ(report.relations_unread, lost);
+    auto file = jet::FileState::Open(out, false, true, "");
+    // The tables keep their names only through their catalogue rows: the
+    // relations naming them are reported lost, never silently gone.
+    EXPECT_EQ(report.relations.size(), lost ? 0u : relations);
+  }
 }
 
 // Without its header an encrypted file cannot be read: the page key was
