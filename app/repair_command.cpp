@@ -54,6 +54,9 @@ std::string Json(const repair::Report& r) {
                       {"layout_used", t.layout_used},
                       {"definition_lost", t.definition_lost},
                       {"not_written", t.not_written},
+                      {"catalogue_row_lost", t.catalogue_row_lost},
+                      {"named_by_layout", t.named_by_layout},
+                      {"definition_page", t.definition_page},
                       {"damage", DamageJson(t.damage)}});
   }
   nlohmann::json relations = nlohmann::json::array();
@@ -64,11 +67,20 @@ std::string Json(const repair::Report& r) {
                          {"enforced", x.enforced},
                          {"lost", x.lost}});
   }
+  nlohmann::json skipped = nlohmann::json::array();
+  for (const auto& x : r.skipped) {
+    skipped.push_back({{"name", x.name}, {"kind", x.kind}, {"reason", x.reason}});
+  }
   nlohmann::json j = {{"status", Status(r)},
                       {"written", r.written},
                       {"unreadable", r.unreadable},
+                      {"header_damaged", r.header_damaged},
                       {"catalogue_damage", DamageJson(r.catalogue_damage)},
                       {"relations_damage", DamageJson(r.relations_damage)},
+                      {"relations_unread", r.relations_unread},
+                      {"queries_damage", DamageJson(r.queries_damage)},
+                      {"queries", r.queries},
+                      {"skipped", skipped},
                       {"tables", tables},
                       {"relations", relations}};
   return j.dump(2) + "\n";
@@ -76,9 +88,19 @@ std::string Json(const repair::Report& r) {
 
 std::string Text(const repair::Report& r, const std::string& out_path) {
   std::ostringstream o;
+  if (r.unreadable && r.header_damaged) {
+    o << "The file's header page is damaged, and the pages after it do not read as an\n"
+         "unencrypted Jet database: the file is encrypted (its key was in the header)\n"
+         "or is no Jet database. Nothing can be recovered.\n";
+    return o.str();
+  }
   if (r.unreadable) {
     o << "The file's header does not read as a Jet database: nothing can be recovered.\n";
     return o.str();
+  }
+  if (r.header_damaged) {
+    o << "The header page is damaged: the format was told from the other pages; the\n"
+         "password and encryption are unknown, and the new file has neither.\n";
   }
   o << std::left << std::setw(24) << "Table" << std::right << std::setw(11) << "Recovered"
     << std::setw(8) << "Lost" << std::setw(11) << "Set aside"
@@ -90,6 +112,13 @@ std::string Text(const repair::Report& r, const std::string& out_path) {
     if (t.definition_lost) notes += " definition lost, no known layout: rows not read;";
     if (t.layout_used) notes += " definition lost, read with the law-office layout;";
     if (t.not_written) notes += " the new file refused the table: rows not written;";
+    if (t.named_by_layout) {
+      notes += " catalogue row lost: definition found on page " +
+               std::to_string(t.definition_page) + ", named after the layout it matches;";
+    } else if (t.catalogue_row_lost) {
+      notes += " catalogue row lost: definition found on page " +
+               std::to_string(t.definition_page) + ", no single layout matches;";
+    }
     for (const auto& d : t.damage) notes += " " + DamageText(d) + ";";
     if (!notes.empty()) notes.pop_back();
     o << notes << '\n';
@@ -104,10 +133,14 @@ std::string Text(const repair::Report& r, const std::string& out_path) {
     for (const auto& d : r.relations_damage) o << ' ' << DamageText(d) << ';';
     o << '\n';
   }
-  if (!r.relations_damage.empty()) {
-    o << "Relationship catalogue damage (relations may be missing):";
-    for (const auto& d : r.relations_damage) o << ' ' << DamageText(d) << ';';
+  if (r.relations_unread) o << "MSysRelationships was not found: relations may be missing.\n";
+  if (!r.queries_damage.empty()) {
+    o << "Query catalogue damage:";
+    for (const auto& d : r.queries_damage) o << ' ' << DamageText(d) << ';';
     o << '\n';
+  }
+  for (const auto& x : r.skipped) {
+    o << "Not carried over: " << x.kind << ' ' << x.name << " (" << x.reason << ")\n";
   }
   for (const auto& x : r.relations) {
     o << "Relation " << x.name << " (" << x.foreign_table << " -> " << x.table
@@ -149,7 +182,9 @@ void AddRepairCommand(CLI::App& app) {
       "and counted. A law-office table whose definition is lost is read with the\n"
       "layout this program creates. Indexes are rebuilt; rows a table's rules\n"
       "refuse go to <table>_SetAside; a relation the recovered rows break is kept\n"
-      "without enforcement. OUT has DB's password and encryption.\n"
+      "without enforcement. Saved queries, table, column and database properties\n"
+      "come where their catalogue rows read. OUT has DB's password and encryption;\n"
+      "with a damaged header page, neither.\n"
       "Exit status: 0 clean (nothing damaged), 3 repaired (something was damaged\n"
       "or lost: see the report), 4 hopeless (no table could be read; OUT is not\n"
       "written), 1 a Jet error (Error NNNN: ...; e.g. 3204 when OUT exists),\n"
@@ -158,9 +193,10 @@ void AddRepairCommand(CLI::App& app) {
       "  maquetor repair datos.mdb datos-reparada.mdb --json > informe.json");
   cmd->callback([o] {
     repair::LawOfficeLayouts layouts;
-    repair::Report r =
-        repair::Repair(o->db, o->password, o->out,
-                       [&layouts](const std::string& table) { return layouts.Find(table); });
+    repair::Report r = repair::Repair(
+        o->db, o->password, o->out,
+        [&layouts](const std::string& table) { return layouts.Find(table); },
+        [&layouts] { return layouts.Names(); });
     std::cout << (o->json ? Json(r) : Text(r, o->out)) << std::flush;
     if (r.hopeless()) throw CLI::RuntimeError(kExitHopeless);
     if (!r.clean()) throw CLI::RuntimeError(kExitRepaired);

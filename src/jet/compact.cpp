@@ -89,25 +89,7 @@ rebuild::Table DescribeTable(Table& t, const Bytes& lvprop, int version) {
   const TableDef& def = t.def();
   rebuild::Table out;
   out.name = t.name();
-  for (const ColumnDef* c : ByNumber(def)) {
-    rebuild::Column col;
-    col.column.name = c->name;
-    col.column.type = c->type;
-    col.column.auto_number = c->auto_number();
-    if (c->type == ColumnType::kText) col.column.size = version >= 4 ? c->length / 2 : c->length;
-    if (c->type == ColumnType::kBinary) col.column.size = c->length;
-    if (c->type == ColumnType::kDecimal) {
-      col.column.precision = c->precision;
-      col.column.scale = c->scale;
-    }
-    // Jet 3 text takes a byte a character; compressed, Jet 4's mostly does too.
-    const bool text = c->type == ColumnType::kText || c->type == ColumnType::kMemo;
-    col.compressed_unicode = text && (version < 4 || (c->ext_flags & kColCompressedUnicode));
-    col.hyperlink = (c->flags & kColHyperlink) != 0;
-    col.auto_guid = (c->flags & kColAutoGuid) != 0;
-    col.fixed_length = c->type == ColumnType::kText && c->fixed();
-    out.columns.push_back(std::move(col));
-  }
+  for (const ColumnDef* c : ByNumber(def)) out.columns.push_back(rebuild::ColumnOf(*c, version));
   // In stored order, which the new definition keeps.
   for (const LogicalIndexDef& index : def.indexes) {
     if (index.type == kIdxForeign) continue;

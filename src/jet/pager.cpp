@@ -301,6 +301,17 @@ class FilePager final : public Pager {
     MapIfReadOnly();
   }
 
+  // Takes `h` as page 0 would say it, whatever page 0 holds.
+  void LoadAssumed(const HeaderInfo& h) {
+    format_ = h.version == 3 ? &Jet3Format() : &Jet4Format();
+    const uint64_t size = file_->Size();
+    if (size < format_->page_size) throw JetError(kErrNotADatabase);
+    page_count_ = static_cast<uint32_t>(size / format_->page_size);
+    index_.assign(page_count_, nullptr);
+    header_ = h;
+    MapIfReadOnly();
+  }
+
   // A new database, built in `copy` (named `copy_name`) until its first
   // commit; page 0 waits in the cache.
   void Init(const HeaderInfo& h, std::unique_ptr<File> copy, std::string copy_name) {
@@ -907,6 +918,27 @@ std::shared_ptr<Pager> Pager::Open(const std::string& path, OpenMode mode, bool 
   auto pager = std::make_shared<FilePager>(real, key, std::move(file), write_access, want_write,
                                            exclusive);
   pager->Load(password);
+  reg.pagers[key] = RegistryEntry{pager, pager.get(), CurrentProcessId()};
+  return pager;
+}
+
+std::shared_ptr<Pager> Pager::OpenWithHeader(const std::string& path, const HeaderInfo& header) {
+  Registry& reg = GetRegistry();
+  std::lock_guard<std::recursive_mutex> lock(reg.mu);
+  const std::string real = CanonicalPath(path);
+  if (real.empty()) throw JetError(kErrFileNotFound, path);
+  const std::string key = PathKey(real);
+  // Not shared with the file's other handles in this process: they read
+  // page 0 as it is.
+  auto it = reg.pagers.find(key);
+  if (it != reg.pagers.end() && it->second.pid == CurrentProcessId() &&
+      !it->second.pager.expired()) {
+    throw JetError(kErrFileInUse, path);
+  }
+  std::unique_ptr<File> file = OpenHandle(real, false);
+  TakeLocks(*file, false, false, path);
+  auto pager = std::make_shared<FilePager>(real, key, std::move(file), false, false, false);
+  pager->LoadAssumed(header);
   reg.pagers[key] = RegistryEntry{pager, pager.get(), CurrentProcessId()};
   return pager;
 }

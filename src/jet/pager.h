@@ -94,6 +94,14 @@ class Pager {
   static std::shared_ptr<Pager> Open(const std::string& path, OpenMode mode, bool exclusive,
                                      const std::string& password = "");
 
+  // Opens read-only, as Open does, a file whose page 0 does not read (for
+  // salvaging it), taking `header` in its place: the format is
+  // header.version's, and the pages are read as encrypted only when
+  // header.db_key is set. Page 0 reads as whatever it holds. No password is
+  // checked. Errors: 3024, 3045, 3356, and 3343 when the file is shorter
+  // than a page.
+  static std::shared_ptr<Pager> OpenWithHeader(const std::string& path, const HeaderInfo& header);
+
   // Creates a new Jet 4 database holding only its header page, opened
   // read-write and shared, as a writer. Nothing appears at `path` before
   // the first Commit (or the last handle letting go), which fails with 3204

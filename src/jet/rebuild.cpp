@@ -381,6 +381,26 @@ std::vector<size_t> FillOrder(const Database& db, const Options& options) {
   return PlanRelations(db, options.on_unenforced_relation != nullptr).fill_order;
 }
 
+Column ColumnOf(const ColumnDef& c, int version) {
+  Column col;
+  col.column.name = c.name;
+  col.column.type = c.type;
+  col.column.auto_number = c.auto_number();
+  if (c.type == ColumnType::kText) col.column.size = version >= 4 ? c.length / 2 : c.length;
+  if (c.type == ColumnType::kBinary) col.column.size = c.length;
+  if (c.type == ColumnType::kDecimal) {
+    col.column.precision = c.precision;
+    col.column.scale = c.scale;
+  }
+  // Jet 3 text takes a byte a character; compressed, Jet 4's mostly does too.
+  const bool text = c.type == ColumnType::kText || c.type == ColumnType::kMemo;
+  col.compressed_unicode = text && (version < 4 || (c.ext_flags & kColCompressedUnicode));
+  col.hyperlink = (c.flags & kColHyperlink) != 0;
+  col.auto_guid = (c.flags & kColAutoGuid) != 0;
+  col.fixed_length = c.type == ColumnType::kText && c.fixed();
+  return col;
+}
+
 Properties AsJet4(const Properties& props, int version) {
   if (version >= 4) return props;
   Properties out = props;

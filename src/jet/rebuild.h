@@ -206,6 +206,11 @@ class PrimaryKey {
   std::vector<size_t> columns_;
 };
 
+// A column of an existing definition of a Jet `version` file as the new
+// file takes it: name, type, size (Text in characters), precision and
+// scale, auto-number, and the storage flags above.
+Column ColumnOf(const ColumnDef& c, int version);
+
 // Properties parsed from a blob of a Jet `version` file with their text
 // values re-encoded as Jet 4 stores them (Jet 4's own are kept as they are).
 Properties AsJet4(const Properties& props, int version);

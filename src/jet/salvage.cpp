@@ -6,6 +6,8 @@
 #include "jet/catalog_layout.h"
 #include "jet/data_page.h"
 #include "jet/error.h"
+#include "jet/file.h"
+#include "jet/header.h"
 #include "jet/relations.h"
 #include "jet/index_page.h"
 #include "jet/text.h"
@@ -55,6 +57,59 @@ const char* DamageKindName(DamageKind kind) {
       return "missing page";
   }
   return "";
+}
+
+std::optional<int> GuessVersion(const std::string& path) {
+  std::unique_ptr<File> file = CurrentFileSystem().Open(path, FileAccess::kRead);
+  const uint64_t size = file->Size();
+  auto read = [&](uint64_t offset, size_t length) {
+    Bytes b(length, 0);
+    if (offset >= size) return b;
+    const IoBuffer buffer{b.data(), static_cast<size_t>(std::min<uint64_t>(length, size - offset))};
+    file->ReadAt(offset, {&buffer, 1});
+    return b;
+  };
+  // A later format's file (its signature whole) is not a damaged one.
+  const Format& jet4 = Jet4Format();
+  const Bytes head = read(0, jet4.offset_version + 1);
+  const auto signature = head.begin() + jet4.offset_signature;
+  const std::string_view ace = "Standard ACE DB";
+  if (std::equal(ace.begin(), ace.end(), signature) ||
+      (std::equal(signature, signature + sizeof kJetSignature, kJetSignature) &&
+       head[jet4.offset_version] > 1)) {
+    return std::nullopt;
+  }
+  // The catalogue at page 2, with a data page before it.
+  for (const Format* f : {&Jet4Format(), &Jet3Format()}) {
+    const uint32_t pages = static_cast<uint32_t>(size / f->page_size);
+    if (pages < 3 || read(f->page_size, 2) != Bytes{0x01, 0x01}) continue;
+    try {
+      const TableDef def = ParseTableDef(
+          *f,
+          [&](uint32_t p) {
+            if (p >= pages) throw JetError(kErrCorrupt);
+            return read(uint64_t{p} * f->page_size, f->page_size);
+          },
+          kCataloguePage);
+      if (def.FindColumn("Id") && def.FindColumn("ParentId") && def.FindColumn("Name")) {
+        return f->version;
+      }
+    } catch (const JetError&) {
+    }
+  }
+  // Page headers: type 1 to 5, then 1. A Jet 4 file's 2 KiB boundaries
+  // between its pages fall mid-page.
+  const uint32_t small = Jet3Format().page_size;
+  size_t odd = 0, odd_found = 0, even = 0, even_found = 0;
+  for (uint64_t at = small; at + 2 <= size && at / small < 1u << 16; at += small) {
+    const Bytes head = read(at, 2);
+    const bool found = head[0] >= 0x01 && head[0] <= 0x05 && head[1] == 0x01;
+    ((at / small) % 2 ? odd : even)++;
+    ((at / small) % 2 ? odd_found : even_found) += found;
+  }
+  if (odd > 0 && odd_found * 2 >= odd) return 3;
+  if (even > 0 && even_found * 2 >= even && odd_found * 8 < odd) return 4;
+  return std::nullopt;
 }
 
 Salvager::Salvager(std::shared_ptr<Pager> pager)
@@ -110,19 +165,34 @@ void Salvager::ReadCatalogue() {
     return c ? static_cast<int>(c - def->columns.data()) : -1;
   };
   const int id = slot("Id"), parent = slot("ParentId"), name = slot("Name"), type = slot("Type"),
-            flags = slot("Flags"), lvprop = slot("LvProp");
+            flags = slot("Flags"), lvprop = slot("LvProp"), lv_extra = slot("LvExtra");
   if (id < 0 || parent < 0 || name < 0 || type < 0 || flags < 0) {
     catalogue_damage_.push_back(Hit(DamageKind::kTableDefinition, kCataloguePage));
     AddUncataloguedDefinitions();
     return;
   }
   auto number = [](const Value& v) { return v.is<int32_t>() ? v.as<int32_t>() : 0; };
+  auto blob = [&](int s, const std::vector<Value>& v) {
+    return s >= 0 && v[static_cast<size_t>(s)].is<Binary>() ? v[static_cast<size_t>(s)].as<Binary>()
+                                                            : Bytes{};
+  };
   RowHarvest h = Rows(
       kCataloguePage, *def,
       [&](std::vector<Value>& v) {
         const Value& n = v[static_cast<size_t>(name)];
+        if (!n.is<std::string>()) return;
         if (number(v[static_cast<size_t>(parent)]) != catalog::kTablesContainerId ||
-            number(v[static_cast<size_t>(type)]) != catalog::kObjectTable || !n.is<std::string>()) {
+            number(v[static_cast<size_t>(type)]) != catalog::kObjectTable) {
+          if (!last_row_whole_) return;
+          SalvagedObject o;
+          o.id = number(v[static_cast<size_t>(id)]);
+          o.parent_id = number(v[static_cast<size_t>(parent)]);
+          o.name = n.as<std::string>();
+          o.type = static_cast<int16_t>(number(v[static_cast<size_t>(type)]));
+          o.flags = number(v[static_cast<size_t>(flags)]);
+          o.properties = blob(lvprop, v);
+          o.lv_extra = blob(lv_extra, v);
+          objects_.push_back(std::move(o));
           return;
         }
         SalvagedTable t;
@@ -130,9 +200,7 @@ void Salvager::ReadCatalogue() {
         t.tdef_page = static_cast<uint32_t>(number(v[static_cast<size_t>(id)])) & 0x00ffffff;
         t.system =
             (static_cast<uint32_t>(number(v[static_cast<size_t>(flags)])) & 0x80000002u) != 0;
-        if (lvprop >= 0 && v[static_cast<size_t>(lvprop)].is<Binary>()) {
-          t.properties = v[static_cast<size_t>(lvprop)].as<Binary>();
-        }
+        t.properties = blob(lvprop, v);
         tables_.push_back(std::move(t));
       },
       false);
@@ -158,9 +226,26 @@ void Salvager::AddUncataloguedDefinitions() {
       continue;
     }
     std::optional<TableDef> def = ParseDefinition(p);
-    if (!def || def->table_type != kUserTableType) continue;
+    if (!def) continue;
     SalvagedTable t;
     t.name = "Table" + std::to_string(p);
+    if (def->table_type != kUserTableType) {
+      // The two system tables whose rows repair carries, known by their
+      // columns.
+      if (FindRelationshipSlots(*def)) {
+        t.name = "MSysRelationships";
+      } else if (def->FindColumn("ObjectId") && def->FindColumn("Attribute") &&
+                 def->FindColumn("Expression")) {
+        t.name = "MSysQueries";
+      } else {
+        continue;
+      }
+      if (std::any_of(tables_.begin(), tables_.end(),
+                      [&](const SalvagedTable& x) { return NamesEqual(x.name, t.name); })) {
+        continue;
+      }
+      t.system = true;
+    }
     t.tdef_page = p;
     t.catalogued = false;
     t.def = std::move(def);
@@ -265,7 +350,9 @@ void Salvager::ReadPage(uint32_t p, const TableDef& def, Table& table, const Row
     }
     h.damage.insert(h.damage.end(), long_values.begin(), long_values.end());
     ++h.recovered;
+    last_row_whole_ = long_values.empty();
     sink(values_);
+    last_row_whole_ = true;
   }
 }
 

@@ -5,7 +5,8 @@
 //
 // Tables come from MSysObjects; when the catalogue itself has lost rows or
 // its definition, table-definition pages that no catalogue row names are
-// added, named after their page. A table's rows are found through its usage
+// added, named after their page (MSysRelationships and MSysQueries, known
+// by their columns, by their names). A table's rows are found through its usage
 // map of owned pages; data pages that name the table (type 0x01, owner TDEF
 // page at offset 4) but that the map does not list are read too, unless the
 // global map says they are free; when the map cannot be read, those pages
@@ -71,6 +72,20 @@ struct SalvagedTable {
   Bytes properties;             // the LvProp blob as stored; empty when none
 };
 
+// A catalogue row other than a table's: a saved query, a container, a
+// document (MSysDb, the summary and user-defined properties). Only rows
+// that decoded whole, long values included, are kept; the others are in
+// catalogue_damage.
+struct SalvagedObject {
+  int32_t id = 0;
+  int32_t parent_id = 0;
+  std::string name;
+  int16_t type = 0;
+  int32_t flags = 0;
+  Bytes properties;  // LvProp
+  Bytes lv_extra;    // LvExtra
+};
+
 // What reading one table's rows found.
 struct RowHarvest {
   size_t recovered = 0;
@@ -79,24 +94,39 @@ struct RowHarvest {
   std::vector<Damage> damage;
 };
 
+// The Jet version (3 or 4) of a file whose header page is lost, told by
+// the pages after it: page 1 a data page and page 2 the catalogue's table
+// definition at one of the two page sizes, or failing that, page headers
+// (data, definition, index, usage map) found at every 2 KiB boundary (Jet 3)
+// or only at the 4 KiB ones (Jet 4). None when the pages are not plain Jet
+// pages: encrypted (the key was in the header), or no Jet file at all; or
+// when page 0 still names a later format (ACE, or a Jet version past 4).
+// Errors: the file's open (3024, 3045).
+std::optional<int> GuessVersion(const std::string& path);
+
 class Salvager {
  public:
   explicit Salvager(std::shared_ptr<Pager> pager);
 
   Pager& pager() { return *pager_; }
   const std::vector<SalvagedTable>& tables() const { return tables_; }
+  const std::vector<SalvagedObject>& objects() const { return objects_; }
   // Damage met reading MSysObjects (its definition, pages and rows).
   const std::vector<Damage>& catalogue_damage() const { return catalogue_damage_; }
 
   // Every live row of the table whose data pages name `tdef_page`,
   // decoded with `def` (the table's own definition, or one of the same row
   // layout; a zero `def.owned_pages` means no map to follow). `sink` gets
-  // one value per `def.columns` entry (same order) and may move them away.
+  // one value per `def.columns` entry (same order) and may move them away;
+  // during the call, last_row_whole() says whether every long value of the
+  // row read (those that did not are null).
   // `count_check`: compare with the definition's row count (a table's own,
   // user table).
   using RowSink = std::function<void(std::vector<Value>& values)>;
   RowHarvest Rows(uint32_t tdef_page, const TableDef& def, const RowSink& sink,
                   bool count_check = true);
+
+  bool last_row_whole() const { return last_row_whole_; }
 
   // Pages of the table's index trees that are missing or do not parse as
   // index pages of this table, or are reached twice.
@@ -120,6 +150,8 @@ class Salvager {
   std::vector<uint32_t> owner_;  // data and index pages: the owner field
   std::set<uint32_t> free_;      // pages the global map marks free
   std::vector<SalvagedTable> tables_;
+  std::vector<SalvagedObject> objects_;
+  bool last_row_whole_ = true;
   std::vector<Damage> catalogue_damage_;
   std::vector<Value> values_;
   std::vector<ColumnSlice> slices_;

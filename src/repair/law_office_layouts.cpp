@@ -46,6 +46,11 @@ std::optional<jet::TableDef> LawOfficeLayouts::Find(const std::string& table) {
   return it->second;
 }
 
+std::vector<std::string> LawOfficeLayouts::Names() {
+  if (!loaded_) Load();
+  return names_;
+}
+
 void LawOfficeLayouts::Load() {
   loaded_ = true;
   TemporaryFolder folder;
@@ -57,6 +62,7 @@ void LawOfficeLayouts::Load() {
   for (const jet::CatalogEntry& e : file->TableEntries()) {
     if (e.is_system()) continue;
     defs_[jet::FoldName(e.name)] = file->GetTable(e.name).def();
+    names_.push_back(e.name);
   }
 }
 

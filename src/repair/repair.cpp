@@ -13,94 +13,16 @@
 #include "jet/header.h"
 #include "jet/index_key.h"
 #include "jet/props.h"
+#include "jet/rebuild.h"
 #include "jet/relations.h"
 #include "jet/text.h"
 
 namespace maquetor::repair {
 namespace {
 
+namespace rebuild = jet::rebuild;
+
 constexpr size_t kMaxNameLength = 64;
-
-// ---- What the new file holds, described whole before it is written ----
-//
-// The shape is a whole-database writer's: tables (columns in column-number
-// order with their rules, own indexes, properties, the next auto-number),
-// relations, password and encryption, and one row source called once per
-// table, in table order.
-
-struct NewTable {
-  std::string name;
-  std::vector<jet::NewColumn> columns;
-  std::vector<jet::NewIndex> indexes;
-  jet::Properties properties;               // as the damaged file kept them
-  std::optional<int32_t> next_auto_number;  // the value handed out next
-};
-
-struct NewDatabase {
-  std::vector<NewTable> tables;
-  std::vector<jet::FileState::NewRelation> relations;
-  std::string password;
-  bool encrypt = false;
-};
-
-using RowSink = std::function<void(std::vector<jet::Value>& row)>;
-using RowSource = std::function<void(size_t table, const RowSink& sink)>;
-
-struct WriteOptions {
-  // A row the new file refuses all the same (too large for a page): the
-  // write goes on without it.
-  std::function<void(size_t table, const std::vector<jet::Value>& row, const jet::JetError& e)>
-      on_refused_row;
-  // A relation whose rows do not satisfy it, written not enforced.
-  std::function<void(const jet::FileState::NewRelation& relation)> on_unenforced_relation;
-};
-
-bool DiskError(const jet::JetError& e) {
-  return e.number() == jet::kErrDiskFull || e.number() == jet::kErrDiskIo;
-}
-
-// Writes `db` at `path` through the engine's table, row and relation calls:
-// built under a copy's name and put in place whole, or nothing at `path`.
-void WriteNewDatabase(const std::string& path, const NewDatabase& db, const RowSource& rows,
-                      const WriteOptions& options) {
-  std::shared_ptr<jet::FileState> file = jet::FileState::Create(path, db.password, db.encrypt);
-  try {
-    for (size_t i = 0; i < db.tables.size(); ++i) {
-      const NewTable& nt = db.tables[i];
-      file->CreateTable(nt.name, nt.columns, nt.indexes);
-      jet::Table& t = file->GetTable(nt.name);
-      rows(i, [&](std::vector<jet::Value>& row) {
-        try {
-          file->InsertRow(t, row);
-        } catch (const jet::JetError& e) {
-          if (DiskError(e) || !options.on_refused_row) throw;
-          options.on_refused_row(i, row, e);
-          return;
-        }
-        for (size_t c = 0; c < row.size(); ++c) {
-          if (t.def().columns[c].auto_number() && row[c].is<int32_t>())
-            t.SeeAutoNumber(row[c].as<int32_t>());
-        }
-      });
-      if (nt.next_auto_number && *nt.next_auto_number > 1)
-        t.SeeAutoNumber(*nt.next_auto_number - 1);
-    }
-    for (jet::FileState::NewRelation r : db.relations) {
-      try {
-        file->CreateRelation(r);
-      } catch (const jet::JetError& e) {
-        if (e.number() != jet::kErrRelationDataViolation || !options.on_unenforced_relation) throw;
-        r.attributes |= jet::catalog::kRelDontEnforce;
-        file->CreateRelation(r);
-        options.on_unenforced_relation(r);
-      }
-    }
-    file->Commit();
-  } catch (...) {
-    file->Discard();
-    throw;
-  }
-}
 
 // ---- From what the damaged file holds to that description ----
 
@@ -112,46 +34,52 @@ bool Known(jet::ColumnType t) {
 }
 
 // The columns of `def` in column-number order (the order DAO lists them),
-// with the rules the catalogue kept when `with_rules`. `slots`, when given,
-// gets each one's place in `def.columns`. A name the new file would refuse
-// (empty, too long, twice) becomes "Field" and the column number.
-std::vector<jet::NewColumn> Columns(const jet::TableDef& def, const jet::Properties& props,
-                                    int version, bool with_rules,
-                                    std::vector<size_t>* slots = nullptr) {
+// with the rules the catalogue kept when `with_rules` (read by RowRules;
+// the new file takes them from the table's properties). `slots`, when
+// given, gets each one's place in `def.columns`. A name the new file would
+// refuse (empty, too long, twice) becomes "Field" and the column number.
+std::vector<rebuild::Column> Columns(const jet::TableDef& def, const jet::Properties& props,
+                                     int version, bool with_rules,
+                                     std::vector<size_t>* slots = nullptr) {
   std::vector<const jet::ColumnDef*> order;
   for (const auto& c : def.columns) order.push_back(&c);
   std::stable_sort(order.begin(), order.end(),
                    [](const auto* a, const auto* b) { return a->number < b->number; });
-  std::vector<jet::NewColumn> out;
+  std::vector<rebuild::Column> out;
   std::set<std::u16string> taken;
   if (slots) slots->clear();
   for (const jet::ColumnDef* c : order) {
-    jet::NewColumn n;
-    n.name = c->name;
+    rebuild::Column col = rebuild::ColumnOf(*c, version);
+    jet::NewColumn& n = col.column;
     if (n.name.empty() || n.name.size() > kMaxNameLength || taken.count(jet::FoldName(n.name))) {
       n.name = "Field" + std::to_string(c->number);
       while (taken.count(jet::FoldName(n.name))) n.name += "_";
     }
     taken.insert(jet::FoldName(n.name));
     if (slots) slots->push_back(static_cast<size_t>(c - def.columns.data()));
-    n.type = Known(c->type) ? c->type : jet::ColumnType::kOle;
-    if (n.type == jet::ColumnType::kText) {
-      n.size = std::clamp(version >= 4 ? c->length / 2 : static_cast<int>(c->length), 1, 255);
-    } else if (n.type == jet::ColumnType::kBinary) {
-      n.size = std::clamp(static_cast<int>(c->length), 1, 255);
-    } else if (n.type == jet::ColumnType::kDecimal) {
-      n.precision = std::clamp(static_cast<int>(c->precision), 1, 28);
-      n.scale = std::clamp(static_cast<int>(c->scale), 0, n.precision);
+    if (!Known(c->type)) {
+      rebuild::Column ole;
+      ole.column.name = n.name;
+      ole.column.type = jet::ColumnType::kOle;
+      col = std::move(ole);
     }
-    if (with_rules && n.name == c->name) {
-      n.auto_number = c->auto_number() && c->type == jet::ColumnType::kLong;
+    if (n.type == jet::ColumnType::kText || n.type == jet::ColumnType::kBinary) {
+      n.size = std::clamp(n.size, 1, 255);
+    } else if (n.type == jet::ColumnType::kDecimal) {
+      n.precision = std::clamp(n.precision, 1, 28);
+      n.scale = std::clamp(n.scale, 0, n.precision);
+    }
+    const bool rules = with_rules && n.name == c->name;
+    n.auto_number = rules && n.auto_number && c->type == jet::ColumnType::kLong;
+    col.auto_guid = rules && col.auto_guid;
+    if (rules) {
       if (const jet::PropertyMap* m = props.Column(c->name)) {
         if (const auto* p = m->Find("Required")) n.required = p->AsBool();
         if (const auto* p = m->Find("AllowZeroLength")) n.allow_zero_length = p->AsBool();
-        if (const auto* p = m->Find("DefaultValue")) n.default_value = p->AsText(version);
+        if (const auto* p = m->Find("DefaultValue")) n.default_value = p->AsText();
       }
     }
-    out.push_back(std::move(n));
+    out.push_back(std::move(col));
   }
   return out;
 }
@@ -188,18 +116,23 @@ std::vector<jet::NewIndex> Indexes(const jet::TableDef& def) {
   return out;
 }
 
-jet::Properties PropertiesOf(const jet::SalvagedTable& t, int version,
-                             std::vector<jet::Damage>& damage) {
+// A stored LvProp blob as the new file takes it; none when it does not parse.
+std::optional<jet::Properties> PropertiesOf(const jet::Bytes& blob, int version) {
   try {
-    return jet::ParseProperties(t.properties, version);
+    return rebuild::AsJet4(jet::ParseProperties(blob, version), version);
   } catch (const jet::JetError&) {
-    jet::Damage d;
-    d.kind = jet::DamageKind::kLongValue;
-    d.page = t.tdef_page;
-    d.column = "LvProp";
-    damage.push_back(d);
-    return {};
+    return std::nullopt;
   }
+}
+
+// Whether a table's columns are a layout's: the same names and types.
+bool SameColumns(const jet::TableDef& a, const jet::TableDef& b) {
+  auto columns = [](const jet::TableDef& d) {
+    std::multiset<std::pair<std::u16string, int>> out;
+    for (const auto& c : d.columns) out.insert({jet::FoldName(c.name), static_cast<int>(c.type)});
+    return out;
+  };
+  return a.columns.size() == b.columns.size() && columns(a) == columns(b);
 }
 
 // The rules a new table will enforce on its rows, to tell beforehand which
@@ -208,11 +141,11 @@ jet::Properties PropertiesOf(const jet::SalvagedTable& t, int version,
 // unique index already holds.
 class RowRules {
  public:
-  explicit RowRules(const NewTable& t) : columns_(t.columns) {
+  explicit RowRules(const rebuild::Table& t) : columns_(t.columns) {
     for (size_t i = 0; i < t.columns.size(); ++i) {
       jet::ColumnDef c;
-      c.name = t.columns[i].name;
-      c.type = t.columns[i].auto_number ? jet::ColumnType::kLong : t.columns[i].type;
+      c.name = t.columns[i].column.name;
+      c.type = t.columns[i].column.auto_number ? jet::ColumnType::kLong : t.columns[i].column.type;
       c.number = static_cast<uint16_t>(i);
       c.sort_order = jet::kSortGeneral;
       def_.columns.push_back(c);
@@ -234,7 +167,7 @@ class RowRules {
   // so far.
   bool Takes(const std::vector<jet::Value>& row) {
     for (size_t i = 0; i < columns_.size(); ++i) {
-      const jet::NewColumn& c = columns_[i];
+      const jet::NewColumn& c = columns_[i].column;
       if (c.required.value_or(false) && row[i].is_null()) return false;
       const bool text = c.type == jet::ColumnType::kText || c.type == jet::ColumnType::kMemo;
       if (text && !c.allow_zero_length.value_or(true) && row[i].is<std::string>() &&
@@ -268,7 +201,7 @@ class RowRules {
   }
 
  private:
-  const std::vector<jet::NewColumn>& columns_;
+  const std::vector<rebuild::Column>& columns_;
   jet::TableDef def_;
   std::vector<std::set<jet::Bytes>> seen_;
   std::vector<jet::Bytes> keys_;
@@ -307,15 +240,173 @@ std::string SetAsideName(const std::string& table) {
 
 bool Writable(const TableOutcome& t) { return !t.definition_lost && !t.not_written; }
 
+bool ValidName(const std::string& name) { return !name.empty() && name.size() <= kMaxNameLength; }
+
+// The damaged file's pager; null when nothing in it reads as a Jet file.
+std::shared_ptr<jet::Pager> OpenDamaged(const std::string& db, const std::string& password,
+                                        Report& report) {
+  try {
+    return jet::Pager::Open(db, jet::OpenMode::kReadOnly, false, password);
+  } catch (const jet::JetError& e) {
+    if (e.number() == jet::kErrCorrupt) {
+      report.unreadable = true;
+      return nullptr;
+    }
+    if (e.number() != jet::kErrNotADatabase) throw;
+  }
+  report.header_damaged = true;
+  const std::optional<int> version = jet::GuessVersion(db);
+  if (!version) {
+    report.unreadable = true;
+    return nullptr;
+  }
+  jet::HeaderInfo header;
+  header.version = *version;
+  return jet::Pager::OpenWithHeader(db, header);
+}
+
+// Names for the tables found by their definition page alone: a law-office
+// table's name when the table's columns are exactly one layout's, that
+// layout is no other table's, and no other found table matches it too.
+std::map<uint32_t, std::string> NameFoundTables(const std::vector<jet::SalvagedTable>& tables,
+                                                const LayoutSource& layouts,
+                                                const LayoutNames& layout_names) {
+  std::map<uint32_t, std::string> out;
+  if (!layouts || !layout_names) return out;
+  std::set<std::u16string> present;
+  for (const auto& t : tables) {
+    if (t.catalogued) present.insert(jet::FoldName(t.name));
+  }
+  std::vector<std::pair<std::string, jet::TableDef>> free;
+  for (const std::string& name : layout_names()) {
+    if (present.count(jet::FoldName(name))) continue;
+    if (std::optional<jet::TableDef> def = layouts(name)) free.emplace_back(name, std::move(*def));
+  }
+  std::map<size_t, std::vector<uint32_t>> matched_by;  // layout -> found tables
+  std::map<uint32_t, std::vector<size_t>> matches;     // found table -> layouts
+  for (const auto& t : tables) {
+    if (t.catalogued || !t.def) continue;
+    for (size_t i = 0; i < free.size(); ++i) {
+      if (!SameColumns(*t.def, free[i].second)) continue;
+      matched_by[i].push_back(t.tdef_page);
+      matches[t.tdef_page].push_back(i);
+    }
+  }
+  for (const auto& [page, layouts_matched] : matches) {
+    if (layouts_matched.size() == 1 && matched_by[layouts_matched[0]].size() == 1) {
+      out[page] = free[layouts_matched[0]].first;
+    }
+  }
+  return out;
+}
+
+// The saved queries, the database's properties and the Databases
+// container's documents, where their catalogue rows (and MSysQueries')
+// read. `taken`: the names of the tables written; the queries' are added.
+void PlanObjects(jet::Salvager& salvager, int version, std::set<std::u16string>& taken,
+                 rebuild::Database& plan, Report& report) {
+  auto skip = [&](const std::string& name, const char* kind, const char* why) {
+    report.skipped.push_back({name, kind, why});
+  };
+  std::map<int32_t, size_t> query_by_id;
+  std::set<std::u16string> documents;
+  for (const jet::SalvagedObject& o : salvager.objects()) {
+    const bool query =
+        o.parent_id == jet::catalog::kTablesContainerId && o.type == jet::catalog::kObjectQuery;
+    const bool database = o.parent_id == jet::catalog::kDatabasesContainerId;
+    if (!query && !database) continue;
+    const char* kind = query ? "query" : o.id == jet::catalog::kMSysDbId ? "database properties"
+                                                                           : "document";
+    std::optional<jet::Properties> props = PropertiesOf(o.properties, version);
+    if (!props) {
+      skip(o.name, kind, "its properties do not read");
+      continue;
+    }
+    if (database && o.id == jet::catalog::kMSysDbId) {
+      plan.database_properties = std::move(*props);
+    } else if (database) {
+      if (!ValidName(o.name) || !documents.insert(jet::FoldName(o.name)).second) {
+        skip(o.name, kind, "its name is not usable or is taken");
+        continue;
+      }
+      plan.documents.push_back({o.name, o.type, o.flags, std::move(*props)});
+    } else {
+      if (!ValidName(o.name) || !taken.insert(jet::FoldName(o.name)).second) {
+        skip(o.name, kind, "its name is not usable or is taken");
+        continue;
+      }
+      query_by_id[o.id] = plan.queries.size();
+      rebuild::Query q;
+      q.name = o.name;
+      q.flags = o.flags;
+      q.properties = std::move(*props);
+      q.lv_extra = o.lv_extra;
+      plan.queries.push_back(std::move(q));
+    }
+  }
+  if (plan.queries.empty()) return;
+
+  // Each query's MSysQueries rows, by column name as the new table takes
+  // them. Attribute 0 opens a query's rows and 255 closes them: where
+  // MSysQueries is damaged, a query lacking either lost rows.
+  auto it = std::find_if(
+      salvager.tables().begin(), salvager.tables().end(), [](const jet::SalvagedTable& t) {
+        return t.system && t.def && jet::NamesEqual(t.name, "MSysQueries");
+      });
+  const jet::TableDef* def = it == salvager.tables().end() ? nullptr : &*it->def;
+  const jet::ColumnDef* object_id = def ? def->FindColumn("ObjectId") : nullptr;
+  const jet::ColumnDef* attribute = def ? def->FindColumn("Attribute") : nullptr;
+  std::vector<bool> broken(plan.queries.size(), !object_id || !attribute);
+  std::vector<std::set<int32_t>> attributes(plan.queries.size());
+  if (object_id && attribute) {
+    const size_t id_slot = static_cast<size_t>(object_id - def->columns.data());
+    const size_t attribute_slot = static_cast<size_t>(attribute - def->columns.data());
+    jet::RowHarvest h = salvager.Rows(
+        it->tdef_page, *def,
+        [&](std::vector<jet::Value>& v) {
+          if (!v[id_slot].is<int32_t>()) return;
+          auto q = query_by_id.find(v[id_slot].as<int32_t>());
+          if (q == query_by_id.end()) return;
+          if (!salvager.last_row_whole()) {
+            broken[q->second] = true;
+            return;
+          }
+          if (v[attribute_slot].is<int32_t>())
+            attributes[q->second].insert(v[attribute_slot].as<int32_t>());
+          std::vector<std::pair<std::string, jet::Value>> cells;
+          for (size_t c = 0; c < def->columns.size(); ++c) {
+            if (c != id_slot) cells.emplace_back(def->columns[c].name, std::move(v[c]));
+          }
+          plan.queries[q->second].rows.push_back(std::move(cells));
+        },
+        false);
+    report.queries_damage = std::move(h.damage);
+    const bool damaged = !report.queries_damage.empty() || h.lost > 0;
+    for (size_t q = 0; q < plan.queries.size(); ++q) {
+      if (damaged && (!attributes[q].count(0) || !attributes[q].count(255))) broken[q] = true;
+    }
+  }
+  for (size_t q = plan.queries.size(); q-- > 0;) {
+    if (!broken[q]) continue;
+    skip(plan.queries[q].name, "query",
+         object_id && attribute ? "rows of its definition were lost" : "MSysQueries does not read");
+    taken.erase(jet::FoldName(plan.queries[q].name));
+    plan.queries.erase(plan.queries.begin() + static_cast<ptrdiff_t>(q));
+  }
+  report.queries = plan.queries.size();
+}
+
 }  // namespace
 
 bool Report::clean() const {
-  if (unreadable || !catalogue_damage.empty() || !relations_damage.empty() || !relations.empty()) {
+  if (unreadable || header_damaged || relations_unread || !catalogue_damage.empty() ||
+      !relations_damage.empty() || !queries_damage.empty() || !skipped.empty() ||
+      !relations.empty()) {
     return false;
   }
   return std::all_of(tables.begin(), tables.end(), [](const TableOutcome& t) {
     return t.lost == 0 && t.set_aside == 0 && t.damage.empty() && !t.layout_used &&
-           !t.definition_lost && !t.not_written;
+           !t.definition_lost && !t.not_written && !t.catalogue_row_lost;
   });
 }
 
@@ -327,31 +418,33 @@ bool Report::hopeless() const {
   return std::none_of(tables.begin(), tables.end(), Writable);
 }
 
-
 Report Repair(const std::string& db, const std::string& password, const std::string& out,
-              const LayoutSource& layouts) {
+              const LayoutSource& layouts, const LayoutNames& layout_names) {
   Report report;
-  std::shared_ptr<jet::Pager> pager;
-  try {
-    pager = jet::Pager::Open(db, jet::OpenMode::kReadOnly, false, password);
-  } catch (const jet::JetError& e) {
-    if (e.number() != jet::kErrNotADatabase && e.number() != jet::kErrCorrupt) throw;
-    report.unreadable = true;
-    return report;
-  }
+  std::shared_ptr<jet::Pager> pager = OpenDamaged(db, password, report);
+  if (!pager) return report;
   // Before any reading: the new file must not exist.
   if (std::filesystem::exists(db::FsPath(out))) throw jet::JetError(jet::kErrDatabaseExists, out);
   jet::Salvager salvager(pager);
   report.catalogue_damage = salvager.catalogue_damage();
   const int version = pager->format().version;
 
-  NewDatabase plan;
-  plan.password = pager->header().password;
-  plan.encrypt = pager->header().db_key != 0;
+  rebuild::Database plan;
+  if (!report.header_damaged) {
+    plan.password = pager->header().password;
+    plan.encrypt = pager->header().db_key != 0;
+  }
   std::vector<Source> sources;  // by plan.tables index
+  const std::map<uint32_t, std::string> found_names =
+      NameFoundTables(salvager.tables(), layouts, layout_names);
+  // Every name the new file's tables and queries may not take twice.
   std::set<std::u16string> names;
   for (const jet::SalvagedTable& t : salvager.tables()) {
     if (!t.system) names.insert(jet::FoldName(t.name));
+  }
+  for (const auto& [page, name] : found_names) names.insert(jet::FoldName(name));
+  for (const jet::SalvagedObject& o : salvager.objects()) {
+    if (o.parent_id == jet::catalog::kTablesContainerId) names.insert(jet::FoldName(o.name));
   }
 
   for (const jet::SalvagedTable& t : salvager.tables()) {
@@ -360,10 +453,16 @@ Report Repair(const std::string& db, const std::string& password, const std::str
     if (t.system || jet::FoldName(t.name).starts_with(jet::FoldName("MSys"))) continue;
     TableOutcome o;
     o.name = t.name;
+    o.definition_page = t.tdef_page;
+    o.catalogue_row_lost = !t.catalogued;
+    if (auto named = found_names.find(t.tdef_page); !t.catalogued && named != found_names.end()) {
+      o.name = named->second;
+      o.named_by_layout = true;
+    }
     // Two catalogue rows of one name: the second keeps its page in its name.
     if (std::any_of(report.tables.begin(), report.tables.end(),
-                    [&](const TableOutcome& x) { return jet::NamesEqual(x.name, t.name); })) {
-      o.name = t.name + "_" + std::to_string(t.tdef_page);
+                    [&](const TableOutcome& x) { return jet::NamesEqual(x.name, o.name); })) {
+      o.name = o.name + "_" + std::to_string(t.tdef_page);
     }
     std::optional<jet::TableDef> def = t.def;
     const bool own = def.has_value();
@@ -380,15 +479,22 @@ Report Repair(const std::string& db, const std::string& password, const std::str
     const size_t outcome = report.tables.size();
     const std::string name = o.name;
     report.tables.push_back(std::move(o));
-    if (!def || name.empty() || name.size() > kMaxNameLength || def->columns.empty() ||
-        def->columns.size() > 255) {
+    if (!def || !ValidName(name) || def->columns.empty() || def->columns.size() > 255) {
       report.tables[outcome].not_written = def.has_value();
       continue;
     }
     TableOutcome& to = report.tables[outcome];
-    NewTable nt;
+    rebuild::Table nt;
     nt.name = to.name;
-    nt.properties = PropertiesOf(t, version, to.damage);
+    if (std::optional<jet::Properties> props = PropertiesOf(t.properties, version)) {
+      nt.properties = std::move(*props);
+    } else {
+      jet::Damage d;
+      d.kind = jet::DamageKind::kLongValue;
+      d.page = t.tdef_page;
+      d.column = "LvProp";
+      to.damage.push_back(d);
+    }
     std::vector<size_t> slots;
     nt.columns = Columns(*def, nt.properties, version, true, &slots);
     nt.indexes = Indexes(*def);
@@ -396,11 +502,12 @@ Report Repair(const std::string& db, const std::string& password, const std::str
     std::erase_if(nt.indexes, [&](const jet::NewIndex& n) {
       return std::any_of(n.columns.begin(), n.columns.end(), [&](const std::string& c) {
         return std::none_of(nt.columns.begin(), nt.columns.end(),
-                            [&](const jet::NewColumn& x) { return x.name == c; });
+                            [&](const rebuild::Column& x) { return x.column.name == c; });
       });
     });
-    if (own && def->next_auto_number < INT32_MAX) {
-      nt.next_auto_number = static_cast<int32_t>(def->next_auto_number) + 1;
+    int auto_slot = -1;
+    for (size_t i = 0; i < nt.columns.size(); ++i) {
+      if (nt.columns[i].column.auto_number) auto_slot = static_cast<int>(i);
     }
 
     Source s;
@@ -411,15 +518,21 @@ Report Repair(const std::string& db, const std::string& password, const std::str
     if (!own) s.read_def.owned_pages = 0;  // a layout's maps are not this file's
     s.slots = std::move(slots);
 
-    // A first reading: what was lost, and which rows the table's rules will
-    // refuse, so that those go to a table of their own.
+    // A first reading: what was lost, which rows the table's rules will
+    // refuse, so that those go to a table of their own, and the highest
+    // auto-number kept.
     RowRules rules(nt);
     std::vector<jet::Value> arranged;
+    int32_t highest = 0;
     jet::RowHarvest h = salvager.Rows(
         s.tdef_page, s.read_def,
         [&](std::vector<jet::Value>& v) {
           Arrange(s, v, arranged);
-          s.aside.push_back(!rules.Takes(arranged));
+          const bool taken = rules.Takes(arranged);
+          s.aside.push_back(!taken);
+          if (taken && auto_slot >= 0 && arranged[static_cast<size_t>(auto_slot)].is<int32_t>()) {
+            highest = std::max(highest, arranged[static_cast<size_t>(auto_slot)].as<int32_t>());
+          }
         },
         own);
     to.lost = h.lost;
@@ -429,11 +542,16 @@ Report Repair(const std::string& db, const std::string& password, const std::str
     }
     to.set_aside = static_cast<size_t>(std::count(s.aside.begin(), s.aside.end(), true));
     to.recovered = s.aside.size() - to.set_aside;
+    // The counter goes on from where the damaged file's was, and never
+    // hands out a number a recovered row holds.
+    if (own && def->next_auto_number < INT32_MAX && highest < INT32_MAX) {
+      nt.next_auto_number = std::max(static_cast<int32_t>(def->next_auto_number), highest) + 1;
+    }
 
-    plan.tables.push_back(nt);
-    sources.push_back(s);
+    plan.tables.push_back(std::move(nt));
+    sources.push_back(std::move(s));
     if (to.set_aside > 0) {
-      NewTable aside;
+      rebuild::Table aside;
       aside.name = SetAsideName(to.name);
       for (int n = 2; names.count(jet::FoldName(aside.name)); ++n) {
         aside.name = SetAsideName(to.name + std::to_string(n));
@@ -441,7 +559,9 @@ Report Repair(const std::string& db, const std::string& password, const std::str
       names.insert(jet::FoldName(aside.name));
       to.set_aside_table = aside.name;
       aside.columns = Columns(*def, {}, version, false);
-      for (size_t i = 0; i < aside.columns.size(); ++i) aside.columns[i].name = nt.columns[i].name;
+      const rebuild::Table& table = plan.tables.back();
+      for (size_t i = 0; i < aside.columns.size(); ++i)
+        aside.columns[i].column.name = table.columns[i].column.name;
       plan.tables.push_back(std::move(aside));
       Source sa;
       sa.role = Source::Role::kSetAside;
@@ -460,7 +580,7 @@ Report Repair(const std::string& db, const std::string& password, const std::str
         salvager.tables().begin(), salvager.tables().end(),
         [&](const jet::SalvagedTable& t) { return t.system && jet::NamesEqual(t.name, name); });
   };
-  auto planned = [&](const std::string& name) -> const NewTable* {
+  auto planned = [&](const std::string& name) -> const rebuild::Table* {
     for (size_t i = 0; i < plan.tables.size(); ++i) {
       if (sources[i].role == Source::Role::kTable && jet::NamesEqual(plan.tables[i].name, name)) {
         return &plan.tables[i];
@@ -471,16 +591,15 @@ Report Repair(const std::string& db, const std::string& password, const std::str
   for (const auto& r : salvager.Relations(&relation_damage)) {
     // The system tables' own relations come with the new file's catalogue.
     if (system(r.table) || system(r.foreign_table)) continue;
-    const NewTable* one = planned(r.table);
-    const NewTable* many = planned(r.foreign_table);
-    auto column = [](const NewTable* t, const std::string& name) -> const jet::NewColumn* {
+    const rebuild::Table* one = planned(r.table);
+    const rebuild::Table* many = planned(r.foreign_table);
+    auto column = [](const rebuild::Table* t, const std::string& name) -> const jet::NewColumn* {
       for (const auto& c : t->columns) {
-        if (jet::NamesEqual(c.name, name)) return &c;
+        if (jet::NamesEqual(c.column.name, name)) return &c.column;
       }
       return nullptr;
     };
-    bool fits = one && many && !r.fields.empty() && r.fields.size() <= 10 && !r.name.empty() &&
-                r.name.size() <= kMaxNameLength;
+    bool fits = one && many && !r.fields.empty() && r.fields.size() <= 10 && ValidName(r.name);
     bool keyed = false;
     for (size_t k = 0; fits && k < r.fields.size(); ++k) {
       const jet::NewColumn* a = column(one, r.fields[k].first);
@@ -513,12 +632,20 @@ Report Repair(const std::string& db, const std::string& password, const std::str
     if (o.lost || o.enforced != enforced) report.relations.push_back(std::move(o));
   }
   report.relations_damage = std::move(relation_damage);
+  report.relations_unread = !report.catalogue_damage.empty() && std::none_of(
+      salvager.tables().begin(), salvager.tables().end(), [](const jet::SalvagedTable& t) {
+        return t.system && t.def && jet::NamesEqual(t.name, "MSysRelationships");
+      });
+  std::set<std::u16string> table_names;
+  for (const rebuild::Table& t : plan.tables) table_names.insert(jet::FoldName(t.name));
+  PlanObjects(salvager, version, table_names, plan, report);
 
   // The writing: each table's rows read again, the refused ones held for
-  // its set-aside table, which comes next.
+  // its set-aside table, which comes next (the writer fills the tables in
+  // their order when it is told of relations the rows break).
   std::vector<std::vector<jet::Value>> held;
   std::vector<jet::Value> arranged;
-  const RowSource rows = [&](size_t i, const RowSink& sink) {
+  const rebuild::RowSource rows = [&](size_t i, const rebuild::RowSink& sink) {
     const Source& s = sources[i];
     if (s.role == Source::Role::kSetAside) {
       for (auto& row : held) sink(row);
@@ -539,13 +666,13 @@ Report Repair(const std::string& db, const std::string& password, const std::str
         },
         false);
   };
-  WriteOptions options;
+  rebuild::Options options;
   options.on_refused_row = [&](size_t i, const std::vector<jet::Value>&, const jet::JetError&) {
     TableOutcome& t = report.tables[sources[i].outcome];
     --(sources[i].role == Source::Role::kTable ? t.recovered : t.set_aside);
     ++t.lost;
   };
-  options.on_unenforced_relation = [&](const jet::FileState::NewRelation& r) {
+  options.on_unenforced_relation = [&](const rebuild::Relation& r) {
     auto it = std::find_if(report.relations.begin(), report.relations.end(),
                            [&](const RelationOutcome& x) { return x.name == r.name; });
     if (it == report.relations.end()) {
@@ -554,7 +681,7 @@ Report Repair(const std::string& db, const std::string& password, const std::str
       it->enforced = false;
     }
   };
-  WriteNewDatabase(out, plan, rows, options);
+  rebuild::WriteDatabase(out, plan, rows, options);
   report.written = true;
   return report;
 }

@@ -28,6 +28,7 @@ TEST(RepairCommandTest, StatusReportAndOutput) {
     bool out_exists;
     int status;
     const char* json_status;  // empty: no report (a Jet error)
+    bool header_zeroed = false;
   };
   const Case cases[] = {
       {"clean", "test2V2000.mdb", 0, 0, false, 0, "clean"},
@@ -36,6 +37,11 @@ TEST(RepairCommandTest, StatusReportAndOutput) {
       {"catalogue lost", "test2V2000.mdb", 2, 3, false, 3, "repaired"},
       {"every page but the header", "test2V2000.mdb", 1, 0, false, 4, "hopeless"},
       {"OUT already there", "test2V2000.mdb", 0, 0, true, 1, ""},
+      {"header lost", "test2V2000.mdb", 0, 0, false, 3, "repaired", true},
+      // The format is then told by the page headers alone.
+      {"header and catalogue lost", "test2V2000.mdb", 2, 3, false, 3, "repaired", true},
+      // The page key was in the header.
+      {"encrypted, header lost", "encrypted.mdb", 0, 0, false, 4, "hopeless", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -47,6 +53,7 @@ TEST(RepairCommandTest, StatusReportAndOutput) {
       std::fill(bytes.begin() + static_cast<ptrdiff_t>(c.zero_from * kPage),
                 bytes.begin() + static_cast<ptrdiff_t>(to), '\0');
     }
+    if (c.header_zeroed) std::fill_n(bytes.begin(), kPage, '\0');
     std::ofstream(db, std::ios::binary) << bytes;
     if (c.out_exists) std::ofstream(out) << "kept";
 
@@ -62,7 +69,8 @@ TEST(RepairCommandTest, StatusReportAndOutput) {
     EXPECT_EQ(report["status"], c.json_status);
     EXPECT_EQ(fs::exists(out), c.status != 4);
     EXPECT_EQ(report["written"], c.status != 4);
-    if (c.status == 3) {
+    EXPECT_EQ(report["header_damaged"], c.header_zeroed);
+    if (c.status == 3 && !c.header_zeroed) {
       EXPECT_EQ(report["catalogue_damage"][0]["kind"], "table definition");
       EXPECT_EQ(report["catalogue_damage"][0]["page"], 2);
       EXPECT_FALSE(report["tables"].empty());

@@ -18,6 +18,7 @@
 #include "db/engine.h"
 #include "db/program_state.h"
 #include "jet/catalog_layout.h"
+#include "jet/compact.h"
 #include "jet/dao.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
@@ -40,7 +41,9 @@ enum class Harm {
   kIndexPage,
   kUsageMap,
   kTableDefinition,
-  kCutShort
+  kCutShort,
+  kHeaderZeroed,
+  kCatalogueRow  // the MSysObjects page holding the table's row zeroed
 };
 
 struct StoredRow {
@@ -53,6 +56,7 @@ struct Original {
   std::map<std::string, jet::TableDef> defs;
   std::map<std::string, std::vector<StoredRow>> rows;
   std::map<std::string, int> relations;  // name -> attributes
+  std::map<std::string, uint32_t> catalogue_page;  // the page of each table's MSysObjects row
   uint32_t pages = 0;
   uint32_t page_size = 0;
 };
@@ -73,6 +77,15 @@ Original ReadOriginal(const std::string& path, const std::string& password) {
       for (size_t i = 0; i < v.size(); ++i) row.fields.emplace_back(t.def().columns[i].name, v[i]);
       o.rows[e.name].push_back(std::move(row));
     }
+  }
+  jet::Table& objects = file->GetTable("MSysObjects");
+  std::vector<jet::Value> v;
+  for (jet::Table::Scan scan(objects); scan.Next();) {
+    objects.DecodeRow(scan.bytes(), v);
+    const jet::Value& name = v[static_cast<size_t>(objects.def().FindColumn("Name") -
+                                                   objects.def().columns.data())];
+    if (name.is<std::string>() && o.defs.count(name.as<std::string>()))
+      o.catalogue_page[name.as<std::string>()] = scan.row_id().page;
   }
   for (const auto& r : file->Relations()) {
     if (o.defs.count(r.table) && o.defs.count(r.foreign_table)) o.relations[r.name] = r.attributes;
@@ -156,6 +169,13 @@ bool Apply(Harm harm, const Original& o, const std::string& path, Harmed& h) {
       h.page = def.page;
       zero_page(h.page);
       break;
+    case Harm::kHeaderZeroed:
+      zero_page(0);
+      break;
+    case Harm::kCatalogueRow:
+      h.page = o.catalogue_page.at(h.table);
+      zero_page(h.page);
+      break;
     case Harm::kCutShort: {
       const uint32_t keep = o.pages * 2 / 3;
       for (uint32_t p = keep; p < o.pages; ++p) h.pages.insert(p);
@@ -173,9 +193,12 @@ bool Names(const std::vector<jet::Damage>& list, DamageKind kind, uint32_t page)
 }
 
 // The law-office layouts, built once for the whole run.
-maquetor::repair::LayoutSource Layouts() {
+maquetor::repair::LawOfficeLayouts& LawOffice() {
   static maquetor::repair::LawOfficeLayouts layouts;
-  return [](const std::string& t) { return layouts.Find(t); };
+  return layouts;
+}
+maquetor::repair::LayoutSource Layouts() {
+  return [](const std::string& t) { return LawOffice().Find(t); };
 }
 
 void CheckRepair(const std::string& origin, const std::string& password, Harm harm,
@@ -191,7 +214,8 @@ void CheckRepair(const std::string& origin, const std::string& password, Harm ha
   Harmed h;
   if (!Apply(harm, o, damaged, h)) return;
   const std::string before = ts::FileContents(damaged);
-  const auto report = maquetor::repair::Repair(damaged, password, out, Layouts());
+  const auto report = maquetor::repair::Repair(damaged, password, out, Layouts(),
+                                               [] { return LawOffice().Names(); });
   EXPECT_EQ(ts::FileContents(damaged), before) << "the damaged file changed";
   EXPECT_FALSE(report.clean());
   EXPECT_EQ(report.written, !report.hopeless());
@@ -202,10 +226,20 @@ void CheckRepair(const std::string& origin, const std::string& password, Harm ha
     return;
   }
 
-  auto outcome = std::find_if(report.tables.begin(), report.tables.end(),
-                              [&](const auto& t) { return t.name == h.table; });
+  // A table whose catalogue row was lost keeps its page in its name,
+  // unless a single law-office layout gave it back its own.
+  auto table_named = [&](const std::string& table) {
+    auto t = std::find_if(report.tables.begin(), report.tables.end(),
+                          [&](const auto& x) { return x.name == table; });
+    if (t != report.tables.end()) return t;
+    return std::find_if(report.tables.begin(), report.tables.end(), [&](const auto& x) {
+      return x.catalogue_row_lost && x.definition_page == o.defs.at(table).page;
+    });
+  };
+  auto outcome = table_named(h.table);
   ASSERT_NE(outcome, report.tables.end());
   const bool law_office = static_cast<bool>(Layouts()(h.table));
+  EXPECT_EQ(report.header_damaged, harm == Harm::kHeaderZeroed);
   switch (harm) {
     case Harm::kDataPageBytes:
     case Harm::kDataPageZeroed:
@@ -223,14 +257,21 @@ void CheckRepair(const std::string& origin, const std::string& password, Harm ha
       EXPECT_EQ(outcome->layout_used, law_office);
       EXPECT_EQ(outcome->definition_lost, !law_office);
       break;
+    case Harm::kHeaderZeroed:
+      break;
+    case Harm::kCatalogueRow:
+      EXPECT_TRUE(Names(report.catalogue_damage, DamageKind::kDataPage, h.page));
+      EXPECT_TRUE(outcome->catalogue_row_lost);
+      EXPECT_EQ(outcome->named_by_layout, law_office);
+      EXPECT_EQ(outcome->name == h.table, law_office);
+      break;
     case Harm::kCutShort:
       for (const auto& [table, rows] : o.rows) {
         if (std::none_of(rows.begin(), rows.end(),
                          [&](const StoredRow& r) { return h.pages.count(r.at.page); })) {
           continue;
         }
-        auto t = std::find_if(report.tables.begin(), report.tables.end(),
-                              [&](const auto& x) { return x.name == table; });
+        auto t = table_named(table);
         ASSERT_NE(t, report.tables.end());
         EXPECT_TRUE(t->lost > 0 || t->definition_lost ||
                     std::any_of(t->damage.begin(), t->damage.end(),
@@ -245,12 +286,11 @@ void CheckRepair(const std::string& origin, const std::string& password, Harm ha
   auto file = jet::FileState::Open(out, false, true, password);
   for (const auto& [table, rows] : o.rows) {
     SCOPED_TRACE(table);
-    auto t = std::find_if(report.tables.begin(), report.tables.end(),
-                          [&](const auto& x) { return x.name == table; });
+    auto t = table_named(table);
     ASSERT_NE(t, report.tables.end());
     if (t->definition_lost) continue;
     std::multiset<std::string> found;
-    for (const std::string& name : {table, t->set_aside_table}) {
+    for (const std::string& name : {t->name, t->set_aside_table}) {
       if (name.empty()) continue;
       jet::Table& rt = file->GetTable(name);
       std::vector<jet::Value> v;
@@ -284,7 +324,7 @@ void CheckRepair(const std::string& origin, const std::string& password, Harm ha
     auto said = std::find_if(report.relations.begin(), report.relations.end(),
                              [&](const auto& x) { return x.name == name; });
     if ((said != report.relations.end() && said->lost) ||
-        (!kept.count(name) && !report.relations_damage.empty())) {
+        (!kept.count(name) && (!report.relations_damage.empty() || report.relations_unread))) {
       EXPECT_EQ(kept.count(name), 0u);
     } else if (said != report.relations.end()) {
       EXPECT_EQ(kept[name], attributes | jet::catalog::kRelDontEnforce);
@@ -400,16 +440,139 @@ TEST(RepairSetAsideTest, RowsARuleRefusesGoToATableOfTheirOwn) {
   }
 }
 
+// What the catalogue holds beside the tables comes through a repair whose
+// damage spares its rows: saved queries, the tables' and columns' own
+// properties (descriptions, formats), the database's properties and its
+// documents; from a Jet 3 file as a Jet 4 one.
+TEST(RepairCatalogueTest, QueriesAndPropertiesComeThrough) {
+  REQUIRE_FIXTURES();
+  size_t queries = 0, column_maps = 0;  // what the fixtures hold, lest the test prove nothing
+  for (const char* fixture :
+       {"jet4/queryTestV2000.mdb", "jet3/queryTestV1997.mdb", "jet4/testV2000.mdb"}) {
+    SCOPED_TRACE(fixture);
+    ts::TempDir dir;
+    const std::string origin = (ts::FixturesDir() / fixture).string();
+    const std::string damaged = dir.File("damaged.mdb"), out = dir.File("out.mdb");
+    std::ofstream(damaged, std::ios::binary) << ts::FileContents(origin);
+    // Tables without rows leave nothing to harm: the copy stays whole.
+    Harmed h;
+    Apply(Harm::kDataPageZeroed, ReadOriginal(origin, ""), damaged, h);
+    const auto report = maquetor::repair::Repair(damaged, "", out);
+    EXPECT_TRUE(report.skipped.empty());
+
+    auto before = jet::FileState::Open(origin, false, true, "");
+    auto after = jet::FileState::Open(out, false, true, "");
+    const jet::rebuild::Database a = jet::DescribeDatabase(*before);
+    const jet::rebuild::Database b = jet::DescribeDatabase(*after);
+    EXPECT_EQ(b.database_properties, a.database_properties);
+    ASSERT_EQ(b.documents.size(), a.documents.size());
+    for (size_t i = 0; i < a.documents.size(); ++i) {
+      EXPECT_EQ(b.documents[i].name, a.documents[i].name);
+      EXPECT_EQ(b.documents[i].properties, a.documents[i].properties) << a.documents[i].name;
+    }
+    for (const auto& t : a.tables) {
+      auto it = std::find_if(b.tables.begin(), b.tables.end(),
+                             [&](const auto& x) { return x.name == t.name; });
+      ASSERT_NE(it, b.tables.end()) << t.name;
+      EXPECT_EQ(it->properties, t.properties) << t.name;
+      column_maps += t.properties.maps.size();
+    }
+    queries += a.queries.size();
+    // A query's rows in the columns both formats' MSysQueries share.
+    auto rows = [](const jet::rebuild::Query& q) {
+      std::multiset<std::string> out;
+      for (const auto& cells : q.rows) {
+        std::string text;
+        for (const auto& [name, v] : cells) {
+          if (name == "Attribute" || name == "Expression" || name == "Name1" || name == "Name2")
+            text += name + "=" + (v.is_null() ? "<null>" : v.ToString()) + ";";
+        }
+        out.insert(text);
+      }
+      return out;
+    };
+    ASSERT_EQ(b.queries.size(), a.queries.size());
+    EXPECT_EQ(report.queries, a.queries.size());
+    for (const auto& q : a.queries) {
+      auto it = std::find_if(b.queries.begin(), b.queries.end(),
+                             [&](const auto& x) { return x.name == q.name; });
+      ASSERT_NE(it, b.queries.end()) << q.name;
+      EXPECT_EQ(it->flags, q.flags) << q.name;
+      EXPECT_EQ(it->properties, q.properties) << q.name;
+      EXPECT_EQ(it->lv_extra, q.lv_extra) << q.name;
+      EXPECT_EQ(rows(*it), rows(q)) << q.name;
+    }
+    after.reset();
+    if (ts::UseMdbReader()) {
+      EXPECT_NO_THROW(ts::MdbReaderDump(out, std::nullopt));
+    }
+  }
+  EXPECT_GT(queries, 10u);
+  EXPECT_GT(column_maps, 10u);
+}
+
+// With the catalogue's definition lost, MSysRelationships is known by its
+// columns and the relations come back; with its own definition lost too,
+// the report says relations may be missing.
+TEST(RepairCatalogueTest, RelationsWithoutTheCatalogue) {
+  REQUIRE_FIXTURES();
+  const fs::path origin = ts::FixturesDir() / "jet4" / "indexTestV2000.mdb";
+  uint32_t relationships = 0;
+  size_t relations = 0;
+  {
+    auto file = jet::FileState::Open(origin.string(), false, true, "");
+    for (const auto& e : file->TableEntries()) {
+      if (e.name == "MSysRelationships") relationships = e.tdef_page();
+    }
+    relations = file->Relations().size();
+  }
+  ASSERT_GT(relationships, 0u);
+  ASSERT_GT(relations, 0u);
+  for (const bool lost : {false, true}) {
+    SCOPED_TRACE(lost ? "MSysRelationships lost too" : "catalogue lost");
+    ts::TempDir dir;
+    const std::string db = dir.File("in.mdb"), out = dir.File("out.mdb");
+    std::string bytes = ts::FileContents(origin);
+    for (uint32_t p : {2u, lost ? relationships : 2u})
+      std::fill_n(bytes.begin() + size_t{p} * 4096, 4096, '\0');
+    std::ofstream(db, std::ios::binary) << bytes;
+    const auto report = maquetor::repair::Repair(db, "", out);
+    EXPECT_EQ(report.relations_unread, lost);
+    auto file = jet::FileState::Open(out, false, true, "");
+    // The tables keep their names only through their catalogue rows: the
+    // relations naming them are reported lost, never silently gone.
+    EXPECT_EQ(report.relations.size(), lost ? 0u : relations);
+  }
+}
+
+// Without its header an encrypted file cannot be read: the page key was
+// there. Nothing is written.
+TEST(RepairHeaderTest, EncryptedFileWithoutItsHeaderIsHopeless) {
+  REQUIRE_FIXTURES();
+  ts::TempDir dir;
+  const std::string db = dir.File("in.mdb"), out = dir.File("out.mdb");
+  std::string bytes = ts::FileContents(ts::FixturesDir() / "jet3" / "encrypted97.mdb");
+  std::fill_n(bytes.begin(), 2048, '\0');
+  std::ofstream(db, std::ios::binary) << bytes;
+  const auto report = maquetor::repair::Repair(db, "", out);
+  EXPECT_TRUE(report.header_damaged);
+  EXPECT_TRUE(report.unreadable);
+  EXPECT_TRUE(report.hopeless());
+  EXPECT_FALSE(fs::exists(out));
+}
+
 std::string HarmName(const ::testing::TestParamInfo<Harm>& info) {
-  static const char* const kNames[] = {"DataPageBytes", "DataPageZeroed", "IndexPage",
-                                       "UsageMap",      "TableDefinition", "CutShort"};
+  static const char* const kNames[] = {"DataPageBytes",   "DataPageZeroed", "IndexPage",
+                                       "UsageMap",        "TableDefinition", "CutShort",
+                                       "HeaderZeroed",    "CatalogueRow"};
   return kNames[static_cast<int>(info.param)];
 }
 
 INSTANTIATE_TEST_SUITE_P(Harms, RepairTest,
                          ::testing::Values(Harm::kDataPageBytes, Harm::kDataPageZeroed,
                                            Harm::kIndexPage, Harm::kUsageMap,
-                                           Harm::kTableDefinition, Harm::kCutShort),
+                                           Harm::kTableDefinition, Harm::kCutShort,
+                                           Harm::kHeaderZeroed, Harm::kCatalogueRow),
                          HarmName);
 
 }  // namespace
