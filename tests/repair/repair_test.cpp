@@ -440,6 +440,43 @@ TEST(RepairSetAsideTest, RowsARuleRefusesGoToATableOfTheirOwn) {
   }
 }
 
+// A counter the damage set back (here below the numbers the rows hold)
+// must not hand out a number a recovered row already has.
+TEST(RepairAutoNumberTest, TheCounterGoesOnPastEveryRecoveredNumber) {
+  ts::TempDir dir;
+  const std::string db = dir.File("cuentas.mdb"), out = dir.File("out.mdb");
+  {
+    auto d = jet::dao::DBEngine::Instance().Workspaces(0).CreateDatabase(
+        db, maquetor::db::kLocaleGeneral);
+    d.Execute("CREATE TABLE Cuentas (Id COUNTER CONSTRAINT pk PRIMARY KEY, Nombre TEXT(20))");
+    for (int i = 1; i <= 5; ++i) d.Execute("INSERT INTO Cuentas (Nombre) VALUES ('c" + std::to_string(i) + "')");
+    d.Close();
+  }
+  size_t at = 0;
+  {
+    auto file = jet::FileState::Open(db, false, true, "");
+    const auto entry = file->FindTable("Cuentas");
+    ASSERT_TRUE(entry.has_value());
+    const jet::Format& f = file->GetTable("Cuentas").format();
+    at = size_t{entry->tdef_page()} * f.page_size + f.tdef_offset_next_autonum;
+  }
+  std::string bytes = ts::FileContents(db);
+  bytes[at] = 1;  // the counter as if one number had been handed out
+  for (size_t i = 1; i < 4; ++i) bytes[at + i] = 0;
+  std::ofstream(db, std::ios::binary | std::ios::trunc) << bytes;
+
+  const auto report = maquetor::repair::Repair(db, "", out);
+  ASSERT_EQ(report.tables.size(), 1u);
+  EXPECT_EQ(report.tables[0].recovered, 5u);
+  auto d = jet::dao::DBEngine::Instance().Workspaces(0).OpenDatabase(out);
+  d.Execute("INSERT INTO Cuentas (Nombre) VALUES ('nueva')");
+  std::map<std::string, int32_t> ids;
+  for (auto rs = d.OpenRecordset("Cuentas"); !rs.IsEOF(); rs.MoveNext())
+    ids[rs.GetValue("Nombre").as<std::string>()] = rs.GetValue("Id").as<int32_t>();
+  EXPECT_EQ(ids.size(), 6u);
+  EXPECT_EQ(ids["nueva"], 6);
+}
+
 // What the catalogue holds beside the tables comes through a repair whose
 // damage spares its rows: saved queries, the tables' and columns' own
 // properties (descriptions, formats), the database's properties and its
