@@ -764,12 +764,13 @@ constexpr size_t kHeldLookEvery = 4096;
 
 PendingIndex* FileState::Held(Table& t, size_t real_index) {
   // Rows come table by table, each looking up its parents: the lists of
-  // the last two tables asked for are kept at hand (the map's elements stay
+  // the last few tables asked for are kept at hand (the map's elements stay
   // where they are until it is cleared).
-  size_t k = held_table_[0] == &t ? 0 : held_table_[1] == &t ? 1 : 2;
-  if (k == 2) {
+  size_t k = 0;
+  while (k < kHeldAtHand && held_table_[k] != &t) ++k;
+  if (k == kHeldAtHand) {
     k = held_next_;
-    held_next_ ^= 1;
+    held_next_ = (held_next_ + 1) % kHeldAtHand;
     held_last_[k] = &held_[&t];
     held_table_[k] = &t;
   }
