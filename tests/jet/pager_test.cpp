@@ -11,7 +11,6 @@
 #include "jet/pager.h"
 #include "jet/rc4.h"
 #include "support/child_process.h"
-#include "support/fault_file_system.h"
 #include "support/fixtures.h"
 #include "support/foreign_hold.h"
 #include "support/jet_error.h"
@@ -347,46 +346,6 @@ TEST(PagerTest, RetiredPagesLeaveTheCacheWithTheirChanges) {
       if (i % 7 == 0) want[5] ^= 0xFF;
       ASSERT_EQ(p->Copy(i), want) << "page " << i;
     }
-  }
-}
-
-// Retired pages are written behind the caller: a write failing there fails
-// the pager at a later call with that write's error, as one failing in
-// place would, and the file at the path stays as it was, with no copy
-// left beside it. A page read again while its write is under way comes
-// back as it was written.
-TEST(PagerTest, AWriteFailingBehindTheCallerFailsThePagerAndChangesNothing) {
-  testing_support::TempDir tmp;
-  const std::string path = tmp.File("w.mdb");
-  {
-    auto p = Pager::Create(path, HeaderInfo{}, false);
-    for (uint32_t i = 1; i < 10; ++i) p->Write(p->Allocate(), PagePattern(i, 0));
-  }
-  const Bytes old = RawFile(path);
-  for (int error : {jet::kErrDiskIo, jet::kErrDiskFull}) {
-    SCOPED_TRACE(error);
-    testing_support::FaultFileSystem faults;
-    testing_support::InstalledFileSystem installed(faults);
-    faults.FailWrite(3, error, error == jet::kErrDiskFull);
-    auto p = Pager::Open(path, OpenMode::kReadWrite, false);
-    const int got = ErrorOf([&] {
-      for (uint32_t i = 10; i < 2000; ++i) {
-        ASSERT_EQ(p->Allocate(), i);
-        p->Write(i, PagePattern(i, 0));
-        p->Retire(i);
-        if (i % 100 == 0) {
-          ASSERT_EQ(p->Copy(i - 70), PagePattern(i - 70, 0)) << "page " << i;
-        }
-      }
-      p->Flush(false);
-    });
-    EXPECT_EQ(got, error);
-    EXPECT_TRUE(p->failed());
-    EXPECT_EQ(ErrorOf([&] { p->Read(1); }), error);
-    p.reset();
-    EXPECT_TRUE(jet::TakeDeferredErrors().empty());
-    EXPECT_EQ(RawFile(path), old);
-    EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), fs::directory_iterator()), 1);
   }
 }
 
