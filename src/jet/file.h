@@ -60,10 +60,8 @@ class FileMapping {
   size_t size_;
 };
 
-// An open regular file. Callers serialise their use of one File, but for
-// ReadAt, WriteAt and StartWriteOut of ranges that do not overlap, which
-// two threads may call at once (the pager writes behind on a thread of its
-// own). Closing it (destroying the object) releases its locks.
+// An open regular file. Not thread-safe: callers serialise their use of one
+// File. Closing it (destroying the object) releases its locks.
 class File {
  public:
   virtual ~File() = default;

@@ -18,7 +18,6 @@
 #include "jet/local_time.h"
 #include "jet/rc4.h"
 #include "jet/text.h"
-#include "jet/write_behind.h"
 
 namespace jet {
 
@@ -274,8 +273,6 @@ class FilePager final : public Pager {
         DeferError(e);
       }
     }
-    SettleWrites();
-    writer_.reset();
     for (Frame* f = lru_head_; f;) {
       Frame* n = f->next;
       FreeFrame(f);
@@ -374,7 +371,6 @@ class FilePager final : public Pager {
     if (failed_) throw JetError(failed_, path_);
     if (page >= page_count_) throw JetError(kErrCorrupt, path_);
     Frame* f = index_[page];
-    if (!f && OnItsWay(page)) FinishWrites();
     if (f) {
       Touch(f);
     } else if (mapped_ && page != 0) {
@@ -409,8 +405,6 @@ class FilePager final : public Pager {
       if (parsed.db_key != header_.db_key) throw JetError(kErrInvalidOperation);
     }
     Frame* f = index_[page];
-    // The image on its way must reach the file before this one can.
-    if (!f && OnItsWay(page)) FinishWrites();
     if (f) {
       Touch(f);
     } else {
@@ -456,22 +450,8 @@ class FilePager final : public Pager {
     retired_.push_back(page);
     if (retired_.size() < kWriteRunMax) return;
     std::sort(retired_.begin(), retired_.end());
-    retired_.erase(std::unique(retired_.begin(), retired_.end()), retired_.end());
-    FinishedWrites();
-    for (size_t i = 0; i < retired_.size();) {
-      // A run of consecutive changed pages goes to the writing thread.
-      size_t end = i;
-      while (end < retired_.size() && retired_[end] != 0 && index_[retired_[end]] &&
-             index_[retired_[end]]->dirty && (end == i || retired_[end] == retired_[end - 1] + 1)) {
-        ++end;
-      }
-      if (end == i) {
-        if (Frame* f = index_[retired_[i]]) Evict(f);
-        ++i;
-        continue;
-      }
-      WriteBehindRun(retired_[i], static_cast<uint32_t>(end - i));
-      i = end;
+    for (uint32_t p : retired_) {
+      if (Frame* f = index_[p]) Evict(f);
     }
     // The disk is handed a few megabytes at a time: fewer, larger requests.
     out_first_ = std::min(out_first_, retired_.front());
@@ -486,7 +466,6 @@ class FilePager final : public Pager {
 
   void Flush(bool sync = true) override {
     if (failed_) throw JetError(failed_, path_);
-    FinishWrites();
     std::vector<Frame*> dirty;
     for (Frame* f = lru_head_; f; f = f->next)
       if (f->dirty) dirty.push_back(f);
@@ -614,7 +593,6 @@ class FilePager final : public Pager {
   // Forgets every change not yet in place: the cached pages that differ
   // from the file, and the copy. A new database has no file to go back to.
   void Abandon() {
-    SettleWrites();
     for (Frame* f = lru_head_; f;) {
       Frame* n = f->next;
       Unlink(f);
@@ -754,10 +732,7 @@ class FilePager final : public Pager {
     }
     ahead_ = std::clamp<uint32_t>(ahead_ * 2, 4, kReadAheadMax);
     uint32_t n = 0;
-    while (n < ahead_ && page + n + 1 < page_count_ && !index_[page + n + 1] &&
-           !OnItsWay(page + n + 1)) {
-      ++n;
-    }
+    while (n < ahead_ && page + n + 1 < page_count_ && !index_[page + n + 1]) ++n;
     next_miss_ = page + n + 1;
     return n;
   }
@@ -803,7 +778,7 @@ class FilePager final : public Pager {
   }
 
   void FreeFrame(Frame* f) {
-    if (f->data) arena_.Put(f->data);
+    arena_.Put(f->data);
     delete f;
   }
 
@@ -819,104 +794,7 @@ class FilePager final : public Pager {
   // where the system has no such call, nothing happens.
   void StartWriteOut(uint32_t first, uint32_t last) {
     const uint64_t ps = format_->page_size;
-    if (!work_) return;
-    File* to = work_.get();
-    const uint64_t at = first * ps, length = (last - first + 1) * ps;
-    if (!writer_) return to->StartWriteOut(at, length);
-    writer_->Post([to, at, length](bool skipped) {
-      if (!skipped) to->StartWriteOut(at, length);
-    });
-  }
-
-  // Hands `count` changed pages from `first` on, all cached, to the writing
-  // thread: their frames leave the cache (the images go with the job, and
-  // come back to the arena once written), and until then a read of one of
-  // them waits for the writes. Page 0 never goes this way.
-  void WriteBehindRun(uint32_t first, uint32_t count) {
-    if (!writer_) writer_ = std::make_unique<WriteBehind>(kWritesQueued);
-    const size_t ps = format_->page_size;
-    auto job = std::make_shared<Sent>();
-    job->first = first;
-    job->images.reserve(count);
-    for (uint32_t p = first; p < first + count; ++p) {
-      Frame* f = index_[p];
-      if (header_.db_key != 0) Rc4XorWithKey32(header_.db_key ^ p, std::span<uint8_t>(f->data, ps));
-      job->images.push_back(f->data);
-      f->data = nullptr;
-      if (last_frame_ == f) last_frame_ = nullptr;
-      DropFrame(f);
-      if (p >= on_its_way_.size()) on_its_way_.resize(size_t{p} + 1, 0);
-      on_its_way_[p] = 1;
-      if (p < in_copy_.size()) in_copy_[p] = true;
-    }
-    ++sent_;
-    File* to = work_.get();
-    writer_->Post([this, job, to, ps](bool skipped) {
-      struct GiveBack {
-        FilePager& pager;
-        std::shared_ptr<Sent> job;
-        ~GiveBack() {
-          std::lock_guard<std::mutex> lock(pager.written_mu_);
-          pager.written_.push_back(std::move(job));
-        }
-      } give_back{*this, job};
-      if (skipped) return;
-      std::vector<IoBuffer> iov;
-      iov.reserve(job->images.size());
-      for (uint8_t* d : job->images) iov.push_back(IoBuffer{d, ps});
-      to->WriteAt(uint64_t{job->first} * ps, iov);
-    });
-  }
-
-  // Whether a page was handed to the writing thread and is not known to be
-  // written yet.
-  bool OnItsWay(uint32_t page) const {
-    return sent_ != 0 && page < on_its_way_.size() && on_its_way_[page];
-  }
-
-  // Takes back the images of the runs written meanwhile; a failed write
-  // fails the pager here, as one made in place would have.
-  void FinishedWrites() {
-    if (!writer_) return;
-    std::vector<std::shared_ptr<Sent>> done;
-    {
-      std::lock_guard<std::mutex> lock(written_mu_);
-      done.swap(written_);
-    }
-    for (auto& job : done) {
-      for (size_t i = 0; i < job->images.size(); ++i) {
-        arena_.Put(job->images[i]);
-        on_its_way_[job->first + i] = 0;
-      }
-      --sent_;
-    }
-    if (const int error = writer_->error(); error != 0 && failed_ == 0) {
-      failed_ = error;
-      Abandon();
-      throw JetError(error, path_);
-    }
-  }
-
-  // Waits for every write handed over, then as FinishedWrites.
-  void FinishWrites() {
-    if (!writer_) return;
-    writer_->Drain();
-    FinishedWrites();
-  }
-
-  // Waits for the writes and takes their images back, failed or not.
-  void SettleWrites() {
-    if (!writer_) return;
-    writer_->Drain();
-    std::lock_guard<std::mutex> lock(written_mu_);
-    for (auto& job : written_) {
-      for (size_t i = 0; i < job->images.size(); ++i) {
-        arena_.Put(job->images[i]);
-        on_its_way_[job->first + i] = 0;
-      }
-      --sent_;
-    }
-    written_.clear();
+    if (work_) work_->StartWriteOut(first * ps, (last - first + 1) * ps);
   }
 
   // Writes `f` together with the changed pages cached next to it, up to
@@ -958,15 +836,6 @@ class FilePager final : public Pager {
   static constexpr uint32_t kReadAheadMax = 32;
   static constexpr uint32_t kWriteRunMax = 64;
   static constexpr uint32_t kWriteOutPages = 1024;
-  // Runs waiting for the writing thread at most (each up to kWriteRunMax
-  // pages): what the cache holds beyond its budget meanwhile.
-  static constexpr size_t kWritesQueued = 8;
-
-  // A run of page images on its way to the file.
-  struct Sent {
-    uint32_t first = 0;
-    std::vector<uint8_t*> images;
-  };
 
   const std::string path_;  // canonical
   const std::string key_;   // in the registry
@@ -1006,13 +875,6 @@ class FilePager final : public Pager {
   size_t map_bytes_ = 0;          // counted this round
   uint32_t next_miss_ = UINT32_MAX;  // a miss on this page continues a run
   uint32_t ahead_ = 0;               // the read-ahead window, in pages
-  // Pages handed to the writing thread: by page, 1 while on their way.
-  std::vector<uint8_t> on_its_way_;
-  size_t sent_ = 0;  // runs not taken back yet
-  std::mutex written_mu_;
-  std::vector<std::shared_ptr<Sent>> written_;  // runs written (or skipped), to take back
-  // Last member: goes first, while what its jobs use is still there.
-  std::unique_ptr<WriteBehind> writer_;
 };
 
 }  // namespace
