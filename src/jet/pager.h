@@ -141,10 +141,7 @@ class Pager {
   virtual uint32_t Allocate() = 0;
   // Says the caller is done with `page` for now (a data page just filled):
   // it may leave the cache, written first if changed, ahead of pages used
-  // less recently. A later Read brings it back as it was. Retired pages are
-  // written on a thread of the pager's own while the caller goes on; a
-  // write failing there fails the pager at one of its next calls (Retire,
-  // a read of a page still on its way, Flush, Commit) with that error.
+  // less recently. A later Read brings it back as it was.
   virtual void Retire(uint32_t page) = 0;
   // Writes every changed page to the copy; nothing reaches the file at the
   // path before Commit. With `sync` the copy also reaches the disk.

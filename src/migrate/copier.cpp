@@ -221,14 +221,6 @@ class Channel {
     }
     cv_.notify_all();
   }
-  // Every batch free again, for another table's copy.
-  void Reset() {
-    std::lock_guard<std::mutex> lock(mu_);
-    free_.clear();
-    for (auto& b : pool_) free_.push_back(&b);
-    full_.clear();
-    stopped_ = false;
-  }
 
  private:
   std::vector<Batch> pool_;
@@ -239,32 +231,6 @@ class Channel {
   std::atomic<size_t> waiting_{0};
   bool stopped_ = false;
 };
-
-// The batches of the last table copied, kept for the next: their rows'
-// storage (values, stored bytes, keys, encoded rows) is used again instead
-// of being freed and allocated afresh for every table.
-class SpareChannel {
- public:
-  std::unique_ptr<Channel> Take() {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (!spare_) return std::make_unique<Channel>(kAheadBatches, kAheadRows);
-    return std::move(spare_);
-  }
-  void Give(std::unique_ptr<Channel> ch) {
-    ch->Reset();
-    std::lock_guard<std::mutex> lock(mu_);
-    spare_ = std::move(ch);
-  }
-
- private:
-  std::mutex mu_;
-  std::unique_ptr<Channel> spare_;
-};
-
-SpareChannel& Spare() {
-  static SpareChannel spare;
-  return spare;
-}
 
 void AssignAhead(RowMaker& maker, PreparedRow& row, const Recordset& origen, const Slot& s) {
   if (!s.present()) throw JetError(jet::kErrItemNotFound, s.field->name);
@@ -458,17 +424,13 @@ void CopyTable(Database& origen, Database& destino, const TableCopy& copy, Migra
     }
     const std::vector<bool> planned = maker->PlanStored(rs_origen, pairs);
     for (size_t i = 0; i < paired.size(); ++i) paired[i]->planned = planned[i];
-    std::unique_ptr<Channel> channel = Spare().Take();
-    Channel& ch = *channel;
+    Channel ch(kAheadBatches, kAheadRows);
     std::thread reader(
         [&] { ReadAhead(rs_origen, *maker, slots, guarded, ch); });
     struct Join {
       Channel& ch;
       std::thread& t;
-      bool done = false;
       void Now() {
-        if (done) return;
-        done = true;
         ch.Stop();
         if (t.joinable()) t.join();
       }
@@ -514,7 +476,6 @@ void CopyTable(Database& origen, Database& destino, const TableCopy& copy, Migra
       ch.PutEmpty(b);
     }
     join.Now();
-    Spare().Give(std::move(channel));
   } else {
     // Moving to a row reads it: a failure there is the next row's.
     auto move = [&](bool first) {

@@ -14,10 +14,8 @@
 // Sync and SyncFolder, from 1 since the last Reboot (or the start): run an
 // operation once untouched to learn how many there are, then once per point.
 //
-// Each call holds one mutex: the engine's threads may call at once (the
-// copier's reading thread reads the origin, the pager's writing thread
-// writes pages while its caller reads others), and a write's count is
-// its place in the order the calls took the mutex.
+// Not thread-safe across concurrent files beyond one mutex per call; the
+// engine's copier thread only reads.
 #pragma once
 
 #include <cstdint>
