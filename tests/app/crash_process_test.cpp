@@ -44,8 +44,6 @@ using Clock = std::chrono::steady_clock;
 
 // Rows per table of the origin: about 21,600 rows, memos over several pages.
 constexpr int kOriginRows = 600;
-// Uninterrupted runs timed before the kills.
-constexpr int kTimedRuns = 3;
 
 // The first sign of a run's writing to a database: a copy of ours beside
 // it, or the file at its path made, resized or rewritten.
@@ -178,18 +176,12 @@ class BeforeOrAfter {
       before_ = ts::FileContents(path_);
       Reading::Of(path_);  // the readers take it
     }
-    // The shortest of a few uninterrupted runs sets how long the kills
-    // are spread over: one run slowed by the disk's syncs would spread
-    // them past the end of most others.
-    for (int n = 0; n < kTimedRuns; ++n) {
-      Restore();
-      const WriteWatch watch(path_);
-      Maquetor run(args_, (logs_ / ("whole-" + std::to_string(n))).string());
-      EXPECT_EQ(run.Wait(&watch), 0) << run.err();
-      EXPECT_TRUE(run.first_write()) << "the run wrote nothing";
-      const Clock::duration writing = run.elapsed() - run.first_write().value_or(Clock::duration{});
-      if (n == 0 || writing < writing_) writing_ = writing;
-    }
+    Restore();
+    const WriteWatch watch(path_);
+    Maquetor run(args_, (logs_ / "whole").string());
+    EXPECT_EQ(run.Wait(&watch), 0) << run.err();
+    EXPECT_TRUE(run.first_write()) << "the run wrote nothing";
+    writing_ = run.elapsed() - run.first_write().value_or(Clock::duration{});
     after_ = Reading::Of(path_);
     Restore();
   }
