@@ -75,17 +75,17 @@ uint16_t ComputeFreeSpace(const Format& f, ByteView page) {
   return static_cast<uint16_t>(lowest - table_end);
 }
 
-void InitDataPage(const Format& f, std::span<uint8_t> page, uint32_t tdef_page) {
+void InitDataPage(const Format& f, std::span<uint8_t> page, uint32_t tdef_page, bool zeroed) {
   CheckPage(f, page);
-  std::fill(page.begin(), page.end(), 0);
+  if (!zeroed) std::fill(page.begin(), page.end(), 0);
   Put8(page, 0, static_cast<uint8_t>(PageType::kData));
   Put8(page, 1, 1);
   Put32(page, f.data_tdef_offset, tdef_page);
   StoreFreeSpace(f, page);
 }
 
-void InitLongValuePage(const Format& f, std::span<uint8_t> page) {
-  InitDataPage(f, page, 0);
+void InitLongValuePage(const Format& f, std::span<uint8_t> page, bool zeroed) {
+  InitDataPage(f, page, 0, zeroed);
   std::memcpy(page.data() + f.data_tdef_offset, kLongValueTag, 4);
 }
 

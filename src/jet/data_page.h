@@ -65,9 +65,12 @@ uint16_t ComputeFreeSpace(const Format& f, ByteView page);
 inline uint32_t RowSpaceUsage(const Format& f, size_t size) { return size + f.row_offset_size; }
 
 // Clears `page` (one page long) to an empty data page owned by `tdef_page`.
-void InitDataPage(const Format& f, std::span<uint8_t> page, uint32_t tdef_page);
-// Clears `page` to an empty long-value page.
-void InitLongValuePage(const Format& f, std::span<uint8_t> page);
+// A page known to hold zeros only (a page just allocated) is not cleared
+// again when `zeroed` says so.
+void InitDataPage(const Format& f, std::span<uint8_t> page, uint32_t tdef_page,
+                  bool zeroed = false);
+// Clears `page` to an empty long-value page (`zeroed` as above).
+void InitLongValuePage(const Format& f, std::span<uint8_t> page, bool zeroed = false);
 
 // Whether a row of `size` bytes fits: free space and the 255-row limit.
 bool RowFits(const Format& f, ByteView page, size_t size);

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <ctime>
 #include <mutex>
+#include <thread>
 
 #include "jet/catalog_layout.h"
 #include "jet/data_page.h"
@@ -759,17 +761,20 @@ namespace {
 
 // Inserts between two looks at what the held entries take.
 constexpr size_t kHeldLookEvery = 4096;
+// Held entries from which writing them all sorts on a second thread.
+constexpr size_t kSortAheadEntries = 50000;
 
 }  // namespace
 
 PendingIndex* FileState::Held(Table& t, size_t real_index) {
   // Rows come table by table, each looking up its parents: the lists of
-  // the last two tables asked for are kept at hand (the map's elements stay
+  // the last few tables asked for are kept at hand (the map's elements stay
   // where they are until it is cleared).
-  size_t k = held_table_[0] == &t ? 0 : held_table_[1] == &t ? 1 : 2;
-  if (k == 2) {
+  size_t k = 0;
+  while (k < kHeldAtHand && held_table_[k] != &t) ++k;
+  if (k == kHeldAtHand) {
     k = held_next_;
-    held_next_ ^= 1;
+    held_next_ = (held_next_ + 1) % kHeldAtHand;
     held_last_[k] = &held_[&t];
     held_table_[k] = &t;
   }
@@ -819,6 +824,71 @@ void FileState::WriteHeld(Table& t, size_t real_index) {
 }
 
 void FileState::WriteAllHeld() {
+  struct Entries {
+    Table* table;
+    size_t index;
+    PendingIndex* entries;
+  };
+  std::vector<Entries> all;
+  size_t total = 0;
+  for (auto& [table, indexes] : held_) {
+    for (size_t i = 0; i < indexes.size(); ++i) {
+      PendingIndex* p = indexes[i].entries.get();
+      if (indexes[i].state != HeldIndex::State::kHeld || !p) continue;
+      all.push_back({table, i, p});
+      total += p->size();
+    }
+  }
+  if (all.size() > 1 && total >= kSortAheadEntries) {
+    // Sorting an index's entries takes about as long as writing them: a
+    // second thread sorts the next index (one or two ahead, so that few
+    // orders wait in memory) while this one writes the last sorted.
+    std::mutex mu;
+    std::condition_variable cv;
+    size_t sorted = 0, written = 0;
+    bool stop = false;
+    std::thread sorter([&] {
+      for (size_t k = 0; k < all.size(); ++k) {
+        {
+          std::unique_lock<std::mutex> lock(mu);
+          cv.wait(lock, [&] { return stop || k <= written + 1; });
+          if (stop) return;
+        }
+        all[k].entries->SortAhead();
+        {
+          std::lock_guard<std::mutex> lock(mu);
+          sorted = k + 1;
+        }
+        cv.notify_all();
+      }
+    });
+    struct Join {
+      std::mutex& mu;
+      std::condition_variable& cv;
+      bool& stop;
+      std::thread& t;
+      ~Join() {
+        {
+          std::lock_guard<std::mutex> lock(mu);
+          stop = true;
+        }
+        cv.notify_all();
+        t.join();
+      }
+    } join{mu, cv, stop, sorter};
+    for (size_t k = 0; k < all.size(); ++k) {
+      {
+        std::unique_lock<std::mutex> lock(mu);
+        cv.wait(lock, [&] { return sorted > k; });
+      }
+      WriteHeld(*all[k].table, all[k].index);
+      {
+        std::lock_guard<std::mutex> lock(mu);
+        written = k + 1;
+      }
+      cv.notify_all();
+    }
+  }
   for (auto& [table, indexes] : held_) {
     Table& t = *table;
     for (size_t i = 0; i < indexes.size(); ++i) WriteHeld(t, i);

@@ -229,12 +229,15 @@ class FileState {
   // memory than they may.
   void LimitHeld();
   std::unordered_map<Table*, std::vector<HeldIndex>> held_;
-  Table* held_table_[2] = {nullptr, nullptr};
-  std::vector<HeldIndex>* held_last_[2] = {nullptr, nullptr};
+  static constexpr size_t kHeldAtHand = 4;
+  Table* held_table_[kHeldAtHand] = {};
+  std::vector<HeldIndex>* held_last_[kHeldAtHand] = {};
   size_t held_next_ = 0;
   void ForgetHeldAtHand() {
-    held_table_[0] = held_table_[1] = nullptr;
-    held_last_[0] = held_last_[1] = nullptr;
+    for (size_t k = 0; k < kHeldAtHand; ++k) {
+      held_table_[k] = nullptr;
+      held_last_[k] = nullptr;
+    }
   }
   size_t held_adds_ = 0;
   size_t held_budget_ = size_t{128} << 20;

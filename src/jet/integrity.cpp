@@ -86,6 +86,7 @@ void Integrity::Invalidate() {
   loaded_ = false;
   links_.clear();
   same_key_.clear();
+  child_links_.clear();
   may_reference_.clear();
   rules_.clear();
 }
@@ -94,9 +95,21 @@ const std::vector<RelationLink>& Integrity::Links() {
   if (!loaded_) {
     links_ = LoadRelationLinks(file_);
     same_key_.assign(links_.size(), -1);
+    child_links_.clear();
     loaded_ = true;
   }
   return links_;
+}
+
+const std::vector<size_t>& Integrity::ChildLinks(uint32_t tdef_page) {
+  const std::vector<RelationLink>& links = Links();
+  auto [it, added] = child_links_.try_emplace(tdef_page);
+  if (added) {
+    for (size_t n = 0; n < links.size(); ++n) {
+      if (links[n].child_page == tdef_page) it->second.push_back(n);
+    }
+  }
+  return it->second;
 }
 
 const std::vector<Integrity::ColumnRule>& Integrity::Rules(Table& t) {
@@ -243,8 +256,9 @@ void Integrity::CheckReferenced(Table& t, const std::vector<Value>& values,
                                 const std::vector<Value>* old, const RelationLink* cascading,
                                 const RowKeys* keys) {
   if (!loaded_ && !MayReference(t)) return;
-  for (const auto& link : Links()) {
-    if (link.child_page != t.def().page || &link == cascading) continue;
+  for (const size_t n : ChildLinks(t.def().page)) {
+    const RelationLink& link = links_[n];
+    if (&link == cascading) continue;
     // A null foreign key refers to nothing and needs no row.
     if (AnyNull(t.def(), link.child_columns, values)) continue;
     if (old && SameValues(t.def(), link.child_columns, values, *old)) continue;

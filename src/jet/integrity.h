@@ -96,6 +96,10 @@ class Integrity {
   bool loaded_ = false;
   std::vector<RelationLink> links_;
   std::vector<int8_t> same_key_;  // by link: -1 unknown, 0, 1
+  // By TDEF page: the positions in links_ of the links naming that table
+  // as the referencing one (every row written looks its own up).
+  std::map<uint32_t, std::vector<size_t>> child_links_;
+  const std::vector<size_t>& ChildLinks(uint32_t tdef_page);
   std::map<uint32_t, bool> may_reference_;  // by TDEF page
   std::map<uint32_t, std::vector<ColumnRule>> rules_;
 };

@@ -57,6 +57,10 @@ size_t PendingIndex::bytes() const {
 
 void PendingIndex::Add(ByteView key, RowId row) {
   const uint32_t packed = row.Packed();
+  if (have_order_) {
+    std::vector<uint32_t>().swap(order_);
+    have_order_ = false;
+  }
   if (sorted_ && !rows_.empty()) {
     const int c = CompareKeys(Key(rows_.size() - 1), key);
     if (c > 0 || (c == 0 && rows_.back() >= packed)) sorted_ = false;

@@ -31,6 +31,15 @@ class PendingIndex {
   // Memory the entries take.
   size_t bytes() const;
 
+  // Puts the entries in index order now, for TakeInOrder, which then need
+  // not. Reads the entries only: another thread may call it while nothing
+  // adds, finds or takes entries of this index.
+  void SortAhead() {
+    if (sorted_ || have_order_) return;
+    order_ = Order();
+    have_order_ = true;
+  }
+
   // Every entry in index order (key bytes, then row), once: lookups are
   // over after it (the hash table goes first, to make room for the sort).
   template <typename Take>
@@ -41,7 +50,8 @@ class PendingIndex {
     }
     std::vector<uint64_t>().swap(slots_);
     std::vector<uint32_t>().swap(next_);
-    const std::vector<uint32_t> order = Order();
+    const std::vector<uint32_t> order = have_order_ ? std::move(order_) : Order();
+    have_order_ = false;
     for (size_t n = 0; n < order.size(); ++n) {
       // In index order the keys are scattered through keys_: ask for a
       // later one while this one is taken.
@@ -88,6 +98,8 @@ class PendingIndex {
   std::vector<uint16_t> lengths_;
   std::vector<uint32_t> rows_;  // each entry's row, packed (sorts as rows do)
   bool sorted_ = true;          // entries so far arrived in index order
+  std::vector<uint32_t> order_;  // SortAhead's order, while have_order_
+  bool have_order_ = false;
   mutable size_t finger_ = 0;   // where the last search in order ended
 
   // Once out of order: open addressing over the distinct keys. A slot holds

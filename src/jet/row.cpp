@@ -105,9 +105,15 @@ void PackRowInto(const TableDef& def, const std::vector<PackedColumn>& cols, siz
   if (cols.size() != def.columns.size()) throw JetError(kErrInvalidArgument);
   uint16_t ncols = def.max_columns;
   uint16_t nvar = 0;
+  // The end of the fixed area, as TableDef::fixed_area_size gives it.
+  uint16_t fixed_area = 0;
   for (const auto& c : def.columns) {
     ncols = std::max<uint16_t>(ncols, static_cast<uint16_t>(c.number + 1));
-    if (!c.fixed()) nvar = std::max<uint16_t>(nvar, static_cast<uint16_t>(c.var_index + 1));
+    if (!c.fixed()) {
+      nvar = std::max<uint16_t>(nvar, static_cast<uint16_t>(c.var_index + 1));
+    } else if (c.type != ColumnType::kBoolean) {
+      fixed_area = std::max<uint16_t>(fixed_area, static_cast<uint16_t>(c.fixed_offset + c.length));
+    }
   }
   const size_t mask_size = (size_t{ncols} + 7) / 8;
   if (mask_size > 32) throw JetError(kErrFieldCountExceeded);
@@ -135,7 +141,7 @@ void PackRowInto(const TableDef& def, const std::vector<PackedColumn>& cols, siz
   // (absent fixed values, padding up to min_size).
   const bool has_var = def.var_column_count > 0;
   const size_t trailer = mask_size + (has_var ? 4 + 2 * size_t{nvar} : 0);
-  const size_t data_end = fixed_start + def.fixed_area_size() + (has_var ? var_bytes : 0);
+  const size_t data_end = fixed_start + fixed_area + (has_var ? var_bytes : 0);
   const size_t body = std::max(data_end, min_size > trailer ? min_size - trailer : 0);
   out.assign(body + trailer, 0);
   uint8_t* row = out.data();
@@ -156,7 +162,7 @@ void PackRowInto(const TableDef& def, const std::vector<PackedColumn>& cols, siz
       at[0] = static_cast<uint8_t>(v);
       at[1] = static_cast<uint8_t>(v >> 8);
     };
-    size_t at = fixed_start + def.fixed_area_size();
+    size_t at = fixed_start + fixed_area;
     // After the padding: the end of the data, the offsets last to first,
     // their count.
     uint8_t* offsets = row + body + 2;

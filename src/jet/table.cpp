@@ -314,7 +314,7 @@ void Table::SeeAutoNumber(int32_t used) {
 uint32_t Table::NewDataPage() {
   const Format& f = format();
   uint32_t pg = pager_->Allocate();
-  InitDataPage(f, pager_->Modify(pg), def_.page);
+  InitDataPage(f, pager_->Modify(pg), def_.page, true);
   MarkPageAllocated(*pager_, pg);
   if (def_.owned_pages) AddPageToUsageMap(*pager_, RowId::FromPacked(def_.owned_pages), pg);
   if (def_.free_pages) AddPageToUsageMap(*pager_, RowId::FromPacked(def_.free_pages), pg);
@@ -352,7 +352,7 @@ uint32_t Table::PlaceLongValueRow(ByteView row, RowId& where) {
   if (last_lval_page_ == 0 || !RowFits(f, pager_->Read(last_lval_page_), row.size())) {
     if (last_lval_page_ != 0) pager_->Retire(last_lval_page_);
     last_lval_page_ = pager_->Allocate();
-    InitLongValuePage(f, pager_->Modify(last_lval_page_));
+    InitLongValuePage(f, pager_->Modify(last_lval_page_), true);
     MarkPageAllocated(*pager_, last_lval_page_);
   }
   int n = AppendRow(f, pager_->Modify(last_lval_page_), row);
@@ -391,7 +391,7 @@ Bytes Table::WriteLongValue(ByteView payload, size_t row_room) {
   for (size_t i = 0; i < count; ++i) {
     // Allocated pages come zero-filled: each is written where it lies.
     std::span<uint8_t> page = pager_->Modify(pages[i]);
-    InitLongValuePage(f, page);
+    InitLongValuePage(f, page, true);
     row.clear();
     Append32(row, i + 1 < count ? RowId{pages[i + 1], 0}.Packed() : 0);
     size_t from = i * chunk;

@@ -114,6 +114,22 @@ void ReadKey(const Recordset& rs, const std::vector<int>& positions,
   }
 }
 
+// The key of the origin's `n`th row in stored order (from 1), read again
+// once nothing reads ahead: a row is named only when the run stops there,
+// so keys are not read for every row. Values that cannot be read stay
+// unknown.
+std::vector<std::optional<Value>> KeyOfRow(Recordset& rs, int64_t n,
+                                           const std::vector<int>& positions) {
+  std::vector<std::optional<Value>> key(positions.size());
+  try {
+    rs.MoveFirst();
+    for (int64_t i = 1; i < n && !rs.IsEOF(); ++i) rs.MoveNext();
+    if (!rs.IsEOF()) ReadKey(rs, positions, key);
+  } catch (const JetError&) {
+  }
+  return key;
+}
+
 std::vector<int> KeyPositions(const Recordset& rs, const std::vector<std::string>& fields) {
   std::vector<int> positions;
   for (const auto& f : fields) positions.push_back(Position(rs, f));
@@ -142,7 +158,6 @@ struct AheadRow {
   // Set on the item after the last row when the origin could not be read
   // further: its error, thrown on as it is.
   std::exception_ptr read_error;
-  std::vector<std::optional<Value>> key;
 };
 
 struct Batch {
@@ -227,7 +242,7 @@ void AssignAhead(RowMaker& maker, PreparedRow& row, const Recordset& origen, con
 // The assignments of the current origin row, as the loop in step makes
 // them; a failure that stops the run is recorded instead of thrown.
 void Prepare(AheadRow& a, RowMaker& maker, const Recordset& rs, const std::vector<Slot>& slots,
-             bool guarded, const std::vector<int>& key_positions, bool build_keys) {
+             bool guarded, bool build_keys) {
   a.defaulted = 0;
   a.failed = nullptr;
   a.error.reset();
@@ -274,7 +289,6 @@ void Prepare(AheadRow& a, RowMaker& maker, const Recordset& rs, const std::vecto
         // where the error belongs.
       }
     }
-    ReadKey(rs, key_positions, a.key);
   } catch (...) {
     a.other = std::current_exception();
   }
@@ -283,7 +297,7 @@ void Prepare(AheadRow& a, RowMaker& maker, const Recordset& rs, const std::vecto
 // The reading thread: every origin row from the first, in stored order,
 // until the end, a row that stops the run, or Stop.
 void ReadAhead(Recordset& rs, RowMaker& maker, const std::vector<Slot>& slots, bool guarded,
-               const std::vector<int>& key_positions, Channel& ch) {
+               Channel& ch) {
   Batch* b = ch.TakeEmpty();
   if (!b) return;
   for (bool first = true;; first = false) {
@@ -305,7 +319,7 @@ void ReadAhead(Recordset& rs, RowMaker& maker, const std::vector<Slot>& slots, b
     AheadRow& a = b->rows[b->count++];
     // Rows are encoded here; index keys too while reading keeps ahead: when
     // the storing thread has caught up, it builds them itself.
-    Prepare(a, maker, rs, slots, guarded, key_positions, ch.Waiting() > 0);
+    Prepare(a, maker, rs, slots, guarded, ch.Waiting() > 0);
     if (a.error || a.other) break;
     // A full batch goes at once, so the one in hand always has room.
     if (b->count == b->rows.size()) {
@@ -412,7 +426,7 @@ void CopyTable(Database& origen, Database& destino, const TableCopy& copy, Migra
     for (size_t i = 0; i < paired.size(); ++i) paired[i]->planned = planned[i];
     Channel ch(kAheadBatches, kAheadRows);
     std::thread reader(
-        [&] { ReadAhead(rs_origen, *maker, slots, guarded, key_positions, ch); });
+        [&] { ReadAhead(rs_origen, *maker, slots, guarded, ch); });
     struct Join {
       Channel& ch;
       std::thread& t;
@@ -445,7 +459,7 @@ void CopyTable(Database& origen, Database& destino, const TableCopy& copy, Migra
         }
         if (a.error) {
           join.Now();
-          stop(a.failed, *a.error, a.key, key_fields);
+          stop(a.failed, *a.error, KeyOfRow(rs_origen, row, key_positions), key_fields);
         }
         try {
           rs_destino.AddPrepared(a.row);
@@ -456,7 +470,7 @@ void CopyTable(Database& origen, Database& destino, const TableCopy& copy, Migra
             continue;
           }
           join.Now();
-          stop(nullptr, e, a.key, key_fields);
+          stop(nullptr, e, KeyOfRow(rs_origen, row, key_positions), key_fields);
         }
       }
       ch.PutEmpty(b);
