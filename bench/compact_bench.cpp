@@ -38,7 +38,10 @@ struct Side {
 void BM_CompactAgainstMigration(benchmark::State& state) {
   const bench::MigrationFiles files = bench::PreparedMigration(state.range(0));
   const std::string out = bench::BenchPath("compact-out.mdb");
-  const std::string migrated = bench::BenchPath("compact-migrated.mdb");
+  // The migration builds its destination and that database's document
+  // folder: both in a folder of their own, emptied before each run.
+  const fs::path migrate_dir = bench::BenchPath("compact-migrate");
+  const std::string migrated = (migrate_dir / "Destino.mdb").string();
   const char* base = std::getenv("MAQUETOR_BASELINE_EXE");
   const std::string baseline = base ? base : "";
   Side compact, migrate, base_compact;
@@ -53,7 +56,8 @@ void BM_CompactAgainstMigration(benchmark::State& state) {
       load += bench::LoadAverage();
       try {
         if (which == 1) {
-          fs::remove(migrated);
+          fs::remove_all(migrate_dir);
+          fs::create_directories(migrate_dir);
           migrate.Add(bench::RunProcess(
               {MAQUETOR_EXE, "migrate", "--from-v8", files.origin, migrated}));
           continue;
