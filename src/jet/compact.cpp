@@ -486,11 +486,9 @@ class Handoff {
 // Reads a table's rows and makes them ready on a second thread while the
 // caller's sink writes them: the origin and the new file are different
 // files, each used by one thread (dao.h), and `prepare` reads only its own.
-// Its rows handed over, the thread checks the structure of table `next`
-// (when there is one) while the writer still stores the last of them.
 void ReadRowsAhead(FileState& file, const rebuild::Database& description, size_t index,
-                   std::optional<size_t> next, rebuild::RowPreparer& prepare,
-                   const rebuild::PreparedRowSink& sink, std::vector<Handoff::Batch>& spare) {
+                   rebuild::RowPreparer& prepare, const rebuild::PreparedRowSink& sink,
+                   std::vector<Handoff::Batch>& spare) {
   Handoff handoff(spare);
   std::thread reader([&] {
     std::exception_ptr error;
@@ -512,10 +510,9 @@ void ReadRowsAhead(FileState& file, const rebuild::Database& description, size_t
                  }
                });
       if (open && batch.count > 0) {
-        open = handoff.Put(batch);
+        handoff.Put(batch);
         batch.count = 0;
       }
-      if (open && next) CheckBeforeWriting(file.GetTable(description.tables.at(*next).name));
     } catch (...) {
       error = std::current_exception();
     }
@@ -575,15 +572,11 @@ CompactResult CompactDatabase(const std::string& origin, const std::string& out,
   // errors pass as they are.
   bool writing = false;
   std::vector<Handoff::Batch> spare;
-  const std::vector<size_t> order = rebuild::FillOrder(db);
   const rebuild::PreparedRowSource rows = [&](size_t table, rebuild::RowPreparer& prepare,
                                               const rebuild::PreparedRowSink& sink) {
-    std::optional<size_t> next;
-    const auto at = std::find(order.begin(), order.end(), table);
-    if (at != order.end() && at + 1 != order.end()) next = *(at + 1);
     try {
       ReadRowsAhead(
-          *file, db, table, next, prepare,
+          *file, db, table, prepare,
           [&](rebuild::PreparedRow& row) {
             writing = true;
             sink(row);

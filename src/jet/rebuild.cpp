@@ -377,10 +377,6 @@ void RowPreparer::Prepare(PreparedRow& row) {
   }
 }
 
-std::vector<size_t> FillOrder(const Database& db, const Options& options) {
-  return PlanRelations(db, options.on_unenforced_relation != nullptr).fill_order;
-}
-
 Column ColumnOf(const ColumnDef& c, int version) {
   Column col;
   col.column.name = c.name;

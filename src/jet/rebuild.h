@@ -186,11 +186,6 @@ Report WriteDatabase(const std::string& path, const Database& db, const StoredRo
 Report WriteDatabase(const std::string& path, const Database& db, const PreparedRowSource& rows,
                      const Options& options = {});
 
-// The order in which WriteDatabase with these options asks the source for
-// the tables' rows (positions in db.tables), so that a source may read
-// ahead.
-std::vector<size_t> FillOrder(const Database& db, const Options& options = {});
-
 // The primary key of a table's rows in the new file's encoding, so that a
 // source can put rows in key order: rows whose keys compare lower (by
 // CompareKeys) go first. A table without a primary key gives empty keys.
