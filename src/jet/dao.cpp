@@ -526,6 +526,27 @@ class RecordsetState {
   std::vector<size_t> order;  // field index -> column index, by column number
   std::map<std::string, FileState::ColumnProps> props;
   std::vector<const FileState::ColumnProps*> column_props;  // by column index
+  // The columns a stored row is checked on (required, or text that may not
+  // be empty) and the auto-numbers, in column order: worked out for a
+  // definition of `listed_for` columns.
+  std::vector<size_t> checked;
+  std::vector<size_t> autos;
+  size_t listed_for = SIZE_MAX;
+  void ListChecked() {
+    const jet::TableDef& def = table->def();
+    if (listed_for == def.columns.size()) return;
+    checked.clear();
+    autos.clear();
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      const ColumnDef& c = def.columns[i];
+      const auto* p = i < column_props.size() ? column_props[i] : nullptr;
+      if ((p && p->required) ||
+          ((c.type == ColumnType::kText || c.type == ColumnType::kMemo) && !(p && p->allow_zero_length)))
+        checked.push_back(i);
+      if (c.auto_number()) autos.push_back(i);
+    }
+    listed_for = def.columns.size();
+  }
   bool open = true;
   // A SELECT's rows, read-only.
   std::optional<sql::ResultSet> result;
@@ -902,7 +923,8 @@ void Recordset::Update() {
 
 void Recordset::Store(RowKeys* keys) {
   const jet::TableDef& def = s_->table->def();
-  for (size_t i = 0; i < def.columns.size(); ++i) {
+  s_->ListChecked();
+  for (size_t i : s_->checked) {
     const ColumnDef& c = def.columns[i];
     const auto* p = s_->column_props[i];
     const Value& v = s_->buffer[i];
@@ -914,8 +936,7 @@ void Recordset::Store(RowKeys* keys) {
   }
   FileState& file = s_->File();
   if (s_->mode == RecordsetState::Mode::kAdd) {
-    for (size_t i = 0; i < def.columns.size(); ++i) {
-      if (!def.columns[i].auto_number()) continue;
+    for (size_t i : s_->autos) {
       if (s_->buffer[i].is_null()) {
         s_->buffer[i] = Value(s_->table->NextAutoNumber());
       } else {
@@ -997,10 +1018,9 @@ void Recordset::AddPrepared(PreparedRow& row) {
   st.mode = RecordsetState::Mode::kAdd;
   // As after AddNew, an auto-number left unassigned shows its number.
   const jet::TableDef& def = st.table->def();
-  for (size_t i = 0; i < def.columns.size(); ++i) {
-    if (def.columns[i].auto_number() && st.buffer[i].is_null()) {
-      st.buffer[i] = Value(static_cast<int32_t>(def.next_auto_number + 1));
-    }
+  st.ListChecked();
+  for (size_t i : st.autos) {
+    if (st.buffer[i].is_null()) st.buffer[i] = Value(static_cast<int32_t>(def.next_auto_number + 1));
   }
   const bool built = pr.keys_built;
   pr.keys_built = false;

@@ -96,16 +96,24 @@ bool RowFits(const Format& f, ByteView page, size_t size) {
 }
 
 int AppendRow(const Format& f, std::span<uint8_t> page, ByteView row, uint16_t flags) {
-  if (!RowFits(f, page, row.size())) return -1;
-  uint16_t count = RowCount(f, page);
+  // RowFits, the last row's bounds and the new free space, from one look at
+  // the row table: every row placed goes through here.
+  const uint16_t count = RowCount(f, page);
+  if (count >= f.max_rows_per_data_page) return -1;
+  const uint16_t lowest = LowestStart(f, page, count);
+  if (lowest < TableEnd(f, count)) throw JetError(kErrCorrupt);
+  if (RowSpaceUsage(f, row.size()) > lowest - TableEnd(f, count)) return -1;
   // The new row ends where the last one starts. Valid bounds for every row
   // make the last row the lowest, so nothing lies below it.
-  uint16_t above = count == 0 ? static_cast<uint16_t>(f.page_size) : GetRowBounds(f, page, count - 1).start;
-  uint16_t start = static_cast<uint16_t>(above - row.size());
+  if (count > 0) {
+    const size_t end = count == 1 ? f.page_size : LowestStart(f, page, count - 1);
+    if (lowest > end || end > f.page_size) throw JetError(kErrCorrupt);
+  }
+  const uint16_t start = static_cast<uint16_t>(lowest - row.size());
   std::memcpy(page.data() + start, row.data(), row.size());
   Put16(page, EntryOffset(f, count), static_cast<uint16_t>(start | (flags & ~kRowOffsetMask)));
   Put16(page, f.data_row_count_offset, static_cast<uint16_t>(count + 1));
-  StoreFreeSpace(f, page);
+  Put16(page, f.data_free_space_offset, static_cast<uint16_t>(start - TableEnd(f, count + 1)));
   return count;
 }
 

@@ -89,6 +89,8 @@ void Integrity::Invalidate() {
   child_links_.clear();
   may_reference_.clear();
   rules_.clear();
+  value_checks_.clear();
+  checks_ = nullptr;
 }
 
 const std::vector<RelationLink>& Integrity::Links() {
@@ -146,16 +148,33 @@ Table& Integrity::TableOf(uint32_t tdef_page, const std::string& name) {
 
 // ---- checks ----
 
+const std::vector<Integrity::ValueCheck>& Integrity::ValueChecks(Table& t) {
+  const TableDef& def = t.def();
+  if (checks_ && checks_page_ == def.page) return *checks_;
+  auto it = value_checks_.find(def.page);
+  if (it == value_checks_.end()) {
+    const auto& rules = Rules(t);
+    std::vector<ValueCheck> checks;
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      const ColumnType type = def.columns[i].type;
+      const bool not_empty = (type == ColumnType::kText || type == ColumnType::kMemo) &&
+                             !rules[i].allow_zero_length;
+      if (rules[i].required || not_empty) checks.push_back({i, rules[i].required, not_empty});
+    }
+    it = value_checks_.emplace(def.page, std::move(checks)).first;
+  }
+  checks_page_ = def.page;
+  checks_ = &it->second;
+  return it->second;
+}
+
 void Integrity::CheckValues(Table& t, const std::vector<Value>& values) {
   const TableDef& def = t.def();
-  const auto& rules = Rules(t);
-  for (size_t i = 0; i < def.columns.size(); ++i) {
-    const Value& v = values[i];
-    if (rules[i].required && v.is_null()) throw JetError(kErrRequired, def.columns[i].name);
-    ColumnType type = def.columns[i].type;
-    if ((type == ColumnType::kText || type == ColumnType::kMemo) && !rules[i].allow_zero_length &&
-        v.is<std::string>() && v.as<std::string>().empty()) {
-      throw JetError(kErrZeroLength, def.columns[i].name);
+  for (const ValueCheck& c : ValueChecks(t)) {
+    const Value& v = values[c.column];
+    if (c.required && v.is_null()) throw JetError(kErrRequired, def.columns[c.column].name);
+    if (c.not_empty && v.is<std::string>() && v.as<std::string>().empty()) {
+      throw JetError(kErrZeroLength, def.columns[c.column].name);
     }
   }
   CheckIndexNulls(def, values);

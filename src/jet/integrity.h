@@ -102,6 +102,17 @@ class Integrity {
   const std::vector<size_t>& ChildLinks(uint32_t tdef_page);
   std::map<uint32_t, bool> may_reference_;  // by TDEF page
   std::map<uint32_t, std::vector<ColumnRule>> rules_;
+  // By TDEF page: the columns a written value can break a rule of, in
+  // column order; the last table's at hand, as rows come table by table.
+  struct ValueCheck {
+    size_t column;
+    bool required;
+    bool not_empty;
+  };
+  const std::vector<ValueCheck>& ValueChecks(Table& t);
+  std::map<uint32_t, std::vector<ValueCheck>> value_checks_;
+  uint32_t checks_page_ = 0;
+  const std::vector<ValueCheck>* checks_ = nullptr;
 };
 
 }  // namespace jet

@@ -214,6 +214,16 @@ class Channel {
     }
     cv_.notify_all();
   }
+  // For the reader once it has read its last row: a batch the storer is
+  // done with, or nullptr once stopped.
+  Batch* TakeReturned() {
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait(lock, [&] { return stopped_ || !free_.empty(); });
+    if (stopped_) return nullptr;
+    Batch* b = free_.back();
+    free_.pop_back();
+    return b;
+  }
   void Stop() {
     {
       std::lock_guard<std::mutex> lock(mu_);
@@ -330,6 +340,10 @@ void ReadAhead(Recordset& rs, RowMaker& maker, const std::vector<Slot>& slots, b
   }
   b->last = true;
   ch.PutFull(b);
+  // Nothing more is read: the rows of the batches the storer hands back
+  // are let go here, where they were made, rather than on the storing
+  // thread when the table ends.
+  while (Batch* done = ch.TakeReturned()) std::vector<AheadRow>().swap(done->rows);
 }
 
 }  // namespace
