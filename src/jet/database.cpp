@@ -829,9 +829,17 @@ void FileState::WriteAllHeld() {
     size_t index;
     PendingIndex* entries;
   };
+  // Tables in the order of their definition pages, not of the map, so
+  // that the same rows give the same file every time.
+  std::vector<Table*> tables;
+  tables.reserve(held_.size());
+  for (auto& held : held_) tables.push_back(held.first);
+  std::sort(tables.begin(), tables.end(),
+            [](const Table* a, const Table* b) { return a->def().page < b->def().page; });
   std::vector<Entries> all;
   size_t total = 0;
-  for (auto& [table, indexes] : held_) {
+  for (Table* table : tables) {
+    std::vector<HeldIndex>& indexes = held_.at(table);
     for (size_t i = 0; i < indexes.size(); ++i) {
       PendingIndex* p = indexes[i].entries.get();
       if (indexes[i].state != HeldIndex::State::kHeld || !p) continue;
@@ -889,9 +897,8 @@ void FileState::WriteAllHeld() {
       cv.notify_all();
     }
   }
-  for (auto& [table, indexes] : held_) {
-    Table& t = *table;
-    for (size_t i = 0; i < indexes.size(); ++i) WriteHeld(t, i);
+  for (Table* table : tables) {
+    for (size_t i = 0; i < held_.at(table).size(); ++i) WriteHeld(*table, i);
   }
   held_.clear();
   ForgetHeldAtHand();
