@@ -400,6 +400,39 @@ int64_t RowsIn(const std::string& path) {
   return n;
 }
 
+// Damage in a table filled after another: the reading thread meets it while
+// the writer may still be storing the earlier table's rows. The run ends with
+// 3049 naming the origin and writes nothing.
+TEST(CompactCommandTest, DamageInALaterTableEndsTheRunWithoutAFile) {
+  ts::TempDir dir;
+  const std::string origin = Unordered(dir.File("u.mdb"));
+  uint32_t child = 0;
+  {
+    auto file = jet::FileState::Open(origin, false, true, "");
+    child = file->GetTable("C").def().page;
+  }
+  std::string bytes = ts::FileContents(P(origin));
+  const size_t page_size = jet::Jet4Format().page_size;
+  bool zeroed = false;
+  for (size_t at = page_size; at + page_size <= bytes.size() && !zeroed; at += page_size) {
+    const auto* page = reinterpret_cast<const uint8_t*>(bytes.data()) + at;
+    const uint32_t owner = page[4] | page[5] << 8 | page[6] << 16 | uint32_t{page[7]} << 24;
+    if (page[0] == 0x01 && owner == child) {
+      std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), page_size, '\0');
+      zeroed = true;
+    }
+  }
+  ASSERT_TRUE(zeroed);
+  std::ofstream(P(origin), std::ios::binary | std::ios::trunc) << bytes;
+  const std::string out = dir.File("out.mdb");
+  const auto r = ts::RunMaquetor({"compact", origin, out});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("Error 3049"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("u.mdb"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(P(out)));
+  EXPECT_EQ(ts::FileContents(P(origin)), bytes);
+}
+
 TEST(CompactCommandTest, APowerCutLeavesTheOldFileOrTheWholeNewOne) {
   ts::TempDir dir;
   const std::string base = dir.File("a.mdb"), out = dir.File("b.mdb");
