@@ -194,7 +194,9 @@ if ((windows)); then
   # at, failures or not.
   if command -v convert >/dev/null; then
     for picture in "$build-win"/screenshots/*.bmp; do
-      if [[ -f "$picture" ]]; then convert "$picture" "${picture%.bmp}.png"; fi
+      if [[ -f "$picture" ]] && ! convert "$picture" "${picture%.bmp}.png"; then
+        echo "run-tests.sh: no PNG made of $picture (the BMP stays)" >&2
+      fi
     done
   fi
   ((windows_status == 0)) || exit "$windows_status"
