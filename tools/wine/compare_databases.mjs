@@ -34,10 +34,10 @@ function fail(message, status = 2) {
 
 function parseArgs(argv) {
   const options = { password: undefined, places: [], times: [], runs: {}, files: [] };
-  const columnOf = (spec) => {
-    const dot = spec.indexOf(".");
-    if (dot <= 0 || dot === spec.length - 1) fail(`'${spec}' is not TABLE.COLUMN`);
-    return { table: spec.slice(0, dot), column: spec.slice(dot + 1) };
+  const columnOf = (named) => {
+    const dot = named.indexOf(".");
+    if (dot <= 0 || dot === named.length - 1) fail(`'${named}' is not TABLE.COLUMN`);
+    return { table: named.slice(0, dot), column: named.slice(dot + 1) };
   };
   for (let i = 0; i < argv.length; i++) {
     const need = (n) => {
@@ -50,8 +50,8 @@ function parseArgs(argv) {
     if (arg === "--password") {
       [options.password] = need(1);
     } else if (arg === "--place") {
-      const [spec, windows, linux] = need(3);
-      options.places.push({ ...columnOf(spec), windows, linux });
+      const [named, windows, linux] = need(3);
+      options.places.push({ ...columnOf(named), windows, linux });
     } else if (arg === "--time") {
       options.times.push(columnOf(need(1)[0]));
     } else if (arg === "--windows-run" || arg === "--linux-run") {
