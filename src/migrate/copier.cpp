@@ -177,7 +177,8 @@ class Channel {
       free_.push_back(&b);
     }
   }
-  // For the reader: an empty batch, or nullptr once stopped.
+  // For the reader: an empty batch (one the storer is done with), or
+  // nullptr once stopped.
   Batch* TakeEmpty() {
     std::unique_lock<std::mutex> lock(mu_);
     cv_.wait(lock, [&] { return stopped_ || !free_.empty(); });
@@ -213,16 +214,6 @@ class Channel {
       free_.push_back(b);
     }
     cv_.notify_all();
-  }
-  // For the reader once it has read its last row: a batch the storer is
-  // done with, or nullptr once stopped.
-  Batch* TakeReturned() {
-    std::unique_lock<std::mutex> lock(mu_);
-    cv_.wait(lock, [&] { return stopped_ || !free_.empty(); });
-    if (stopped_) return nullptr;
-    Batch* b = free_.back();
-    free_.pop_back();
-    return b;
   }
   void Stop() {
     {
@@ -343,7 +334,7 @@ void ReadAhead(Recordset& rs, RowMaker& maker, const std::vector<Slot>& slots, b
   // Nothing more is read: the rows of the batches the storer hands back
   // are let go here, where they were made, rather than on the storing
   // thread when the table ends.
-  while (Batch* done = ch.TakeReturned()) std::vector<AheadRow>().swap(done->rows);
+  while (Batch* done = ch.TakeEmpty()) std::vector<AheadRow>().swap(done->rows);
 }
 
 }  // namespace
