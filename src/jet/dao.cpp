@@ -1131,7 +1131,8 @@ void RowMaker::Finish(PreparedRow& row, bool keys) {
   const jet::TableDef& def = sh.table->def();
   pr.encoded_ready = false;
   if (stored_copies) {
-    Table::EncodeAhead(sh.table->format(), def, pr.buffer, &pr.stored, pr.encoded);
+    if (!encode_) encode_ = std::make_unique<EncodeScratch>();
+    Table::EncodeAhead(sh.table->format(), def, pr.buffer, &pr.stored, pr.encoded, *encode_);
     pr.encoded_ready = true;
   }
   if (!keys) return;

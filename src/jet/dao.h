@@ -16,6 +16,7 @@
 
 namespace jet {
 class FileState;
+struct EncodeScratch;
 class RowKeys;
 }
 
@@ -285,6 +286,7 @@ class RowMaker {
   // destination column whether the plan gives it its value.
   std::vector<std::pair<size_t, size_t>> planned_;
   std::vector<uint8_t> planned_columns_;
+  std::unique_ptr<EncodeScratch> encode_;
 };
 
 class Database {

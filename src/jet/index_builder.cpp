@@ -584,12 +584,19 @@ void Store(const Format& f, IndexPages& pages, uint32_t page, const FlatPage& p)
   }
 }
 
-// Decoded pages reused from one change to the next.
-FlatPage& Scratch(size_t i) {
-  thread_local std::vector<std::unique_ptr<FlatPage>> pool;
-  while (pool.size() <= i) pool.push_back(std::make_unique<FlatPage>());
-  return *pool[i];
-}
+// The decoded pages of one change, by number: the route's from the root
+// down, then the new ones a split makes. Each stays where it is while more
+// are added.
+class FlatPages {
+ public:
+  FlatPage& operator[](size_t i) {
+    while (pages_.size() <= i) pages_.push_back(std::make_unique<FlatPage>());
+    return *pages_[i];
+  }
+
+ private:
+  std::vector<std::unique_ptr<FlatPage>> pages_;
+};
 
 struct Step {
   uint32_t page;
@@ -599,14 +606,14 @@ struct Step {
 };
 
 // The route from the root to the leaf where `x` belongs, pages decoded
-// into scratch pages from `first_scratch` on.
+// into `flat` from its first on.
 void Descend(const Format& f, uint32_t root, const Probe& x, IndexPages& pages,
-             std::vector<Step>& path, size_t first_scratch) {
+             std::vector<Step>& path, FlatPages& flat) {
   path.clear();
   uint32_t page = root;
   while (true) {
     if (path.size() >= kMaxDepth) throw JetError(kErrCorrupt);
-    FlatPage& p = Scratch(first_scratch + path.size());
+    FlatPage& p = flat[path.size()];
     LoadFlat(f, pages.Read(page), p);
     if (p.leaf) {
       path.push_back({page, &p, -1});
@@ -632,8 +639,9 @@ void SetPrev(const Format& f, IndexPages& pages, uint32_t page, uint32_t prev) {
 }
 
 void InsertByRewrite(const Format& f, uint32_t root, const Probe& x, IndexPages& pages) {
-  thread_local std::vector<Step> path;
-  Descend(f, root, x, pages, path, 0);
+  std::vector<Step> path;
+  FlatPages flat;
+  Descend(f, root, x, pages, path, flat);
   size_t scratch = path.size();
   {
     FlatPage& leaf = *path.back().node;
@@ -664,7 +672,7 @@ void InsertByRewrite(const Format& f, uint32_t root, const Probe& x, IndexPages&
     if (l == 0) {
       // The root keeps its page number: its contents move one level down.
       uint32_t moved = pages.Allocate();
-      FlatPage& new_root = Scratch(scratch++);
+      FlatPage& new_root = flat[scratch++];
       new_root.Clear();
       new_root.leaf = false;
       new_root.tdef_page = path[0].node->tdef_page;
@@ -682,7 +690,7 @@ void InsertByRewrite(const Format& f, uint32_t root, const Probe& x, IndexPages&
     bool appended = full.next_page == 0 &&
                     CompareWhole(full.entry(full.count() - 1), Trailer(full.leaf), x) == 0;
     if (appended) keep = full.count() - 1;
-    FlatPage& right = Scratch(scratch++);
+    FlatPage& right = flat[scratch++];
     right.leaf = full.leaf;
     right.tdef_page = full.tdef_page;
     full.SplitInto(keep, right);
@@ -1050,7 +1058,7 @@ void InsertIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry, I
 
 void InsertIndexEntry(const Format& f, uint32_t root, ByteView key, RowId row, IndexPages& pages,
                       const IndexSpot* spot) {
-  thread_local Probe x;
+  Probe x;
   x.Set(key, row);
   if (spot && InsertAtSpot(f, *spot, x, pages)) return;
   if (InsertInPlace(f, root, x, pages)) return;
@@ -1059,8 +1067,9 @@ void InsertIndexEntry(const Format& f, uint32_t root, ByteView key, RowId row, I
 
 bool DeleteIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry, IndexPages& pages) {
   Probe x(entry);
-  thread_local std::vector<Step> path;
-  Descend(f, root, x, pages, path, 0);
+  std::vector<Step> path;
+  FlatPages flat;
+  Descend(f, root, x, pages, path, flat);
   size_t scratch = path.size();
   {
     FlatPage& leaf = *path.back().node;
@@ -1078,7 +1087,7 @@ bool DeleteIndexEntry(const Format& f, uint32_t root, const IndexEntry& entry, I
       return true;
     }
     // Unlink the empty page from its level and from its parent.
-    FlatPage& other = Scratch(scratch);
+    FlatPage& other = flat[scratch];
     if (p.prev_page != 0) {
       LoadFlat(f, pages.Read(p.prev_page), other);
       other.next_page = p.next_page;

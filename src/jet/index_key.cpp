@@ -33,7 +33,30 @@ void Flip(Bytes& b, size_t from) {
   for (size_t i = from; i < b.size(); ++i) b[i] = static_cast<uint8_t>(~b[i]);
 }
 
-void AppendBigEndian(Bytes& out, uint64_t v, int len) {
+// Bytes held inside the object, up to a capacity a text key cannot pass:
+// the scratch of a key's accent, case and unprintable parts, built for
+// every row written, on the stack of whichever thread builds it.
+template <size_t N>
+class TextScratch {
+ public:
+  void push_back(uint8_t b) {
+    if (size_ == N) throw JetError(kErrInvalidArgument);
+    bytes_[size_++] = b;
+  }
+  void pop_back() { --size_; }
+  uint8_t& back() { return bytes_[size_ - 1]; }
+  bool empty() const { return size_ == 0; }
+  size_t size() const { return size_; }
+  uint8_t operator[](size_t i) const { return bytes_[i]; }
+  ByteView view() const { return ByteView(bytes_, size_); }
+
+ private:
+  size_t size_ = 0;
+  uint8_t bytes_[N];
+};
+
+template <typename Out>
+void AppendBigEndian(Out& out, uint64_t v, int len) {
   // Keys are built a few bytes at a time for every row written: no
   // zero-filling resize.
   for (int i = len - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
@@ -101,14 +124,16 @@ inline Code Lookup(char16_t c) { return c < kDirectCodes ? kDirect[c] : FindCode
 // The accent bytes that follow the text: one byte (or two) per character
 // up to the last accented one, 0x02 standing for an unaccented character.
 struct ExtraCodes {
-  Bytes bytes;
+  // At most two bytes for each of kMaxTextKeyChars characters, and a
+  // leading modifier.
+  TextScratch<2 * kMaxTextKeyChars + 1> bytes;
   size_t chars = 0;         // characters accounted for in `bytes`
   size_t modifier_lead = 0; // a modifier seen before any character
 };
 
 void AddExtra(ExtraCodes& x, size_t char_pos, const Code& code) {
   if (x.chars < char_pos) {
-    x.bytes.insert(x.bytes.end(), char_pos - x.chars, kExtraPlaceholder);
+    for (size_t i = x.chars; i < char_pos; ++i) x.bytes.push_back(kExtraPlaceholder);
     x.chars = char_pos;
   }
   if (code.cls == CharClass::kModifier) {
@@ -198,15 +223,9 @@ template <typename Next>
 void EncodeGeneralText(Bytes& out, Next& next, bool ascending) {
   const size_t start = out.size();
 
-  // Scratch kept from call to call: keys are built for every row written.
-  thread_local ExtraCodes extra;
-  thread_local Bytes unprintable;
-  thread_local Bytes case_flags;
-  extra.bytes.clear();
-  extra.chars = 0;
-  extra.modifier_lead = 0;
-  unprintable.clear();
-  case_flags.clear();
+  ExtraCodes extra;
+  TextScratch<4 * kMaxTextKeyChars> unprintable;  // four bytes per character
+  TextScratch<kMaxTextKeyChars> case_flags;        // one flag per character
   bool have_extra = false;
   size_t char_pos = 0;  // counts characters with inline bytes only
   auto add = [&](char16_t c) {
@@ -259,7 +278,7 @@ void EncodeGeneralText(Bytes& out, Next& next, bool ascending) {
 
   // Trailing "no accent" bytes carry nothing.
   while (!extra.bytes.empty() && extra.bytes.back() <= kExtraPlaceholder) extra.bytes.pop_back();
-  AppendBytes(out, extra.bytes);
+  AppendBytes(out, extra.bytes.view());
 
   if (!case_flags.empty() || !unprintable.empty()) {
     out.push_back(kTextEnd);
@@ -278,7 +297,7 @@ void EncodeGeneralText(Bytes& out, Next& next, bool ascending) {
     }
     if (!unprintable.empty()) {
       out.push_back(kTextEnd);
-      AppendBytes(out, unprintable);
+      AppendBytes(out, unprintable.view());
     }
   }
 

@@ -211,7 +211,7 @@ void Integrity::CheckUnique(Table& t, const std::vector<Value>& values,
     }
     if (old && !IndexHasNull(def, ri, *old) && CompareKeys(RowIndexKey(def, ri, *old), key) == 0)
       continue;
-    thread_local std::vector<RowId> rows;
+    std::vector<RowId>& rows = found_;
     file_.FindIndexRows(t, i, key, 2, rows, keys ? &keys->spot(i) : nullptr);
     for (RowId r : rows) {
       if (!(r == self)) throw JetError(kErrDuplicateKey);
@@ -285,9 +285,8 @@ void Integrity::CheckReferenced(Table& t, const std::vector<Value>& values,
     bool found = false;
     if (link.parent_index >= 0) {
       const RealIndexDef& ri = parent.def().real_indexes[static_cast<size_t>(link.parent_index)];
-      // Storage kept from row to row: every row written comes here.
-      thread_local Bytes key;
-      thread_local std::vector<RowId> rows;
+      Bytes& key = seek_key_;
+      std::vector<RowId>& rows = found_;
       ByteView seek;
       if (keys && SameKey(link, t, parent)) {
         seek = (*keys)[static_cast<size_t>(link.child_index)];

@@ -113,6 +113,9 @@ class Integrity {
   std::map<uint32_t, std::vector<ValueCheck>> value_checks_;
   uint32_t checks_page_ = 0;
   const std::vector<ValueCheck>* checks_ = nullptr;
+  // Storage kept from row to row: every row written is looked up.
+  Bytes seek_key_;
+  std::vector<RowId> found_;
 };
 
 }  // namespace jet

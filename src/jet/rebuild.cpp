@@ -371,7 +371,7 @@ void RowPreparer::Prepare(PreparedRow& row) {
     row.stored.swap(stored_);
   }
   try {
-    jet::Table::EncodeAhead(format_, def_, row.values, &row.stored, row.encoded);
+    jet::Table::EncodeAhead(format_, def_, row.values, &row.stored, row.encoded, encode_);
   } catch (...) {
     row.error = std::current_exception();
   }

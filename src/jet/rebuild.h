@@ -151,6 +151,7 @@ class RowPreparer {
   bool in_place_ = true;
   std::vector<Value> values_;
   std::vector<jet::Table::StoredColumn> stored_;
+  EncodeScratch encode_;
 };
 
 // A source of rows made ready with `prepare`, which stay the caller's: the

@@ -9,40 +9,56 @@
 namespace jet {
 namespace {
 
-struct VarTable {
-  std::vector<uint32_t> offsets;  // n + 1 entries; the last is end-of-data
-};
-
-// Reads the variable-column offsets of a Jet 4 row. `tail` is the index of
-// the first null-mask byte.
-void ReadVarTable4(ByteView row, size_t tail, VarTable& t) {
-  if (tail < 2) throw JetError(kErrCorrupt);
-  uint32_t n = Get16(row, tail - 2);
-  size_t need = 2 + 2 * (size_t{n} + 1);
-  if (need > tail) throw JetError(kErrCorrupt);
-  t.offsets.resize(n + 1);
-  for (uint32_t i = 0; i <= n; ++i) t.offsets[i] = Get16(row, tail - 4 - 2 * size_t{i});
-}
-
-// Jet 3: one-byte offsets; the jump table, between them and the column
-// count, lists per 256-byte boundary the first variable column whose offset
-// passes it. Its size follows the row length, so the last entry may be a
-// dummy that only takes room.
-void ReadVarTable3(ByteView row, size_t tail, VarTable& t) {
-  if (tail < 1) throw JetError(kErrCorrupt);
-  uint32_t n = Get8(row, tail - 1);
-  size_t num_jumps = (row.size() - 1) / 256;
-  if (tail < num_jumps + 2) throw JetError(kErrCorrupt);
-  size_t first = tail - num_jumps - 2;  // offset of variable column 0
-  if (first < n) throw JetError(kErrCorrupt);
-  if (num_jumps > 0 && (first - n) / 256 < num_jumps) --num_jumps;
-  t.offsets.resize(n + 1);
-  size_t jumps_used = 0;
-  for (uint32_t i = 0; i <= n; ++i) {
-    while (jumps_used < num_jumps && i == Get8(row, tail - 2 - jumps_used)) ++jumps_used;
-    t.offsets[i] = Get8(row, first - i) + static_cast<uint32_t>(jumps_used * 256);
+// A row's variable-column offsets: n + 1 of them, the last where the data
+// ends. Jet 4 rows hold them as two-byte entries read where they lie; a Jet
+// 3 row's one-byte offsets need its jump table and are worked out here, at
+// most 256 of them (its count is one byte). Kept on the stack: rows are
+// cracked by the million, on any thread.
+class VarTable {
+ public:
+  // Jet 4. `tail` is the index of the first null-mask byte.
+  void Read4(ByteView row, size_t tail) {
+    if (tail < 2) throw JetError(kErrCorrupt);
+    const uint32_t n = Get16(row, tail - 2);
+    const size_t need = 2 + 2 * (size_t{n} + 1);
+    if (need > tail) throw JetError(kErrCorrupt);
+    row_ = row;
+    last_ = tail - 4;
+    count_ = n + 1;
+    jet4_ = true;
   }
-}
+
+  // Jet 3: one-byte offsets; the jump table, between them and the column
+  // count, lists per 256-byte boundary the first variable column whose
+  // offset passes it. Its size follows the row length, so the last entry
+  // may be a dummy that only takes room.
+  void Read3(ByteView row, size_t tail) {
+    if (tail < 1) throw JetError(kErrCorrupt);
+    const uint32_t n = Get8(row, tail - 1);
+    size_t num_jumps = (row.size() - 1) / 256;
+    if (tail < num_jumps + 2) throw JetError(kErrCorrupt);
+    const size_t first = tail - num_jumps - 2;  // offset of variable column 0
+    if (first < n) throw JetError(kErrCorrupt);
+    if (num_jumps > 0 && (first - n) / 256 < num_jumps) --num_jumps;
+    size_t jumps_used = 0;
+    for (uint32_t i = 0; i <= n; ++i) {
+      while (jumps_used < num_jumps && i == Get8(row, tail - 2 - jumps_used)) ++jumps_used;
+      jet3_[i] = static_cast<uint32_t>(Get8(row, first - i) + jumps_used * 256);
+    }
+    count_ = n + 1;
+    jet4_ = false;
+  }
+
+  size_t size() const { return count_; }
+  uint32_t operator[](size_t i) const { return jet4_ ? Get16(row_, last_ - 2 * i) : jet3_[i]; }
+
+ private:
+  ByteView row_;
+  size_t last_ = 0;  // Jet 4: where offset 0 lies
+  size_t count_ = 0;
+  bool jet4_ = false;
+  uint32_t jet3_[256];
+};
 
 }  // namespace
 
@@ -56,15 +72,12 @@ void CrackRow(const Format& f, const TableDef& def, ByteView row, std::vector<Co
   size_t tail = row.size() - mask_size;
   ByteView mask = row.subspan(tail, mask_size);
 
-  // Reused from row to row: scans crack millions of rows.
-  thread_local VarTable vt;
-  vt.offsets.clear();
-  bool have_var = def.var_column_count > 0;
-  if (have_var) {
+  VarTable vt;
+  if (def.var_column_count > 0) {
     if (f.version >= 4) {
-      ReadVarTable4(row, tail, vt);
+      vt.Read4(row, tail);
     } else {
-      ReadVarTable3(row, tail, vt);
+      vt.Read3(row, tail);
     }
   }
 
@@ -84,9 +97,9 @@ void CrackRow(const Format& f, const TableDef& def, ByteView row, std::vector<Co
       s.present = true;
       s.data = row.subspan(start, c.length);
     } else {
-      if (c.var_index + 1u >= vt.offsets.size()) continue;
-      uint32_t start = vt.offsets[c.var_index];
-      uint32_t end = vt.offsets[c.var_index + 1];
+      if (c.var_index + 1u >= vt.size()) continue;
+      uint32_t start = vt[c.var_index];
+      uint32_t end = vt[c.var_index + 1];
       if (start > end || end > tail) throw JetError(kErrCorrupt);
       s.present = true;
       s.data = row.subspan(start, end - start);

@@ -416,15 +416,14 @@ void Table::EncodeRow(const std::vector<Value>& values, size_t min_size,
 }
 
 void Table::EncodeAhead(const Format& f, const TableDef& def, const std::vector<Value>& values,
-                        const std::vector<StoredColumn>* stored, EncodedRow& out) {
-  // Reused from row to row by the thread that encodes.
-  thread_local Bytes arena, scratch;
-  thread_local std::vector<std::pair<size_t, size_t>> spans;
-  thread_local std::vector<PackedColumn> packed;
+                        const std::vector<StoredColumn>* stored, EncodedRow& out,
+                        EncodeScratch& reused) {
+  Bytes& arena = reused.arena;
+  Bytes& scratch = reused.payload;
   out.outside.clear();
   out.payloads.clear();
   out.numbers.clear();
-  EncodeColumns(f, def, values, stored, arena, spans, packed, scratch,
+  EncodeColumns(f, def, values, stored, arena, reused.spans, reused.packed, scratch,
                 [&](size_t i, ByteView payload, size_t room) {
                   if (payload.size() > kMaxLongValue) throw JetError(kErrRecordTooLarge);
                   const auto len = static_cast<uint32_t>(payload.size());
@@ -447,10 +446,10 @@ void Table::EncodeAhead(const Format& f, const TableDef& def, const std::vector<
   for (auto& o : out.outside) {
     if (o.kept != SIZE_MAX) o.payload = ByteView(out.payloads).subspan(o.kept, o.kept_size);
   }
-  PackRowInto(def, packed, 0, out.row);
+  PackRowInto(def, reused.packed, 0, out.row);
   if (!out.outside.empty()) {
     // Each waiting header's place in the packed row.
-    thread_local std::vector<ColumnSlice> slices;
+    std::vector<ColumnSlice>& slices = reused.slices;
     CrackRow(f, def, out.row, slices);
     for (auto& o : out.outside) {
       o.header_at = static_cast<size_t>(slices[o.column].data.data() - out.row.data());

@@ -19,6 +19,18 @@
 
 namespace jet {
 
+// What Table::EncodeAhead reuses from row to row, kept by whoever encodes
+// (one thread at a time). The engine keeps no thread_local objects: MinGW-w64
+// frees a thread's emulated TLS block before it runs their destructors,
+// which then free through freed memory, corrupting the heap of the threads
+// that go on.
+struct EncodeScratch {
+  Bytes arena, payload;
+  std::vector<std::pair<size_t, size_t>> spans;
+  std::vector<PackedColumn> packed;
+  std::vector<ColumnSlice> slices;
+};
+
 class Table {
  public:
   Table(std::shared_ptr<Pager> pager, TableDef def, std::string name);
@@ -114,7 +126,8 @@ class Table {
   // of `def` into `out`. Reads nothing but its arguments. The errors
   // Insert's encoding would throw.
   static void EncodeAhead(const Format& f, const TableDef& def, const std::vector<Value>& values,
-                          const std::vector<StoredColumn>* stored, EncodedRow& out);
+                          const std::vector<StoredColumn>* stored, EncodedRow& out,
+                          EncodeScratch& scratch);
   // Gives the next Insert, and only that one, its row ready made: the
   // values it is given must be those `row` was encoded from, but for the
   // auto-numbers it left waiting. nullptr withdraws it; `row`, and the
