@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -411,26 +413,101 @@ void ReadRows(FileState& file, const rebuild::Database& description, size_t inde
   }
 }
 
-// Rows of one table in batches, from the thread that reads and makes them
-// ready to the one that writes them, and back to be filled again: a row's
+// Reads the origin's rows and makes them ready on a thread of its own, table
+// after table in the order the new file fills, while the caller's thread
+// stores them: a table's structure is checked and its first rows read while
+// the one before still goes in. The origin and the new file are different
+// files, each used by one thread (dao.h), and the preparers read only their
+// own definitions.
+//
+// Rows go over in batches, and come back to be filled again: a row's
 // storage (its values' text, its stored bytes, its encoding) serves row
 // after row, and is freed by the thread that allocated it.
-class Handoff {
+class ReadAhead {
  public:
   struct Batch {
     std::vector<rebuild::PreparedRow> rows;
     size_t count = 0;
+    size_t table = 0;
+    bool last = false;           // the table's last batch
+    std::exception_ptr error;  // what ended the reading, after the rows
   };
   // Few rows in flight: a row made ready is still in the caches when it is
   // stored, and memory stays small.
   static constexpr size_t kBatchRows = 64;
   static constexpr size_t kMaxBatches = 4;
 
-  // `spare`: batches of earlier tables, taken and given back.
-  explicit Handoff(std::vector<Batch>& spare) : used_(spare) {}
+  ReadAhead(FileState& file, const rebuild::Database& description)
+      : file_(file), description_(description) {}
+  ~ReadAhead() { Finish(); }
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
 
-  // Reader side: false when the writer has given up. `b` comes back as a
-  // used batch to fill again, when there is one.
+  void Start(const std::vector<size_t>& order,
+             const std::vector<std::shared_ptr<rebuild::RowPreparer>>& preparers) {
+    thread_ = std::thread([this, order, preparers] { Read(order, preparers); });
+  }
+
+  // Writer side: hands every row of `table` (the next in the order) to
+  // `sink`; rethrows what ended the reading in it.
+  void Rows(size_t table, const std::function<void(rebuild::PreparedRow&)>& sink) {
+    Batch b;
+    while (true) {
+      Take(b);
+      if (b.table != table) throw JetError(kErrInvalidArgument);
+      for (size_t i = 0; i < b.count; ++i) sink(b.rows[i]);
+      if (b.error) std::rethrow_exception(b.error);
+      if (b.last) break;
+    }
+    GiveBack(b);
+  }
+
+  // Stops the reading, wherever it is, and waits for the thread.
+  void Finish() {
+    if (!thread_.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      stopped_ = true;
+    }
+    room_.notify_one();
+    thread_.join();
+  }
+
+ private:
+  void Read(const std::vector<size_t>& order,
+            const std::vector<std::shared_ptr<rebuild::RowPreparer>>& preparers) {
+    Batch batch;
+    for (size_t table : order) {
+      batch.table = table;
+      bool open = true;
+      try {
+        rebuild::RowPreparer& prepare = *preparers[table];
+        ReadRows(file_, description_, table,
+                 [&](std::vector<Value>& row, std::vector<Table::StoredColumn>& stored) {
+                   if (!open) return;
+                   // The row trades places with a used one, which it fills next.
+                   if (batch.count == batch.rows.size()) batch.rows.emplace_back();
+                   rebuild::PreparedRow& ready = batch.rows[batch.count];
+                   ready.values.swap(row);
+                   ready.stored.swap(stored);
+                   prepare.Prepare(ready);
+                   if (++batch.count == kBatchRows) {
+                     open = Put(batch);
+                     batch.table = table;
+                   }
+                 });
+      } catch (...) {
+        batch.error = std::current_exception();
+      }
+      if (!open) return;
+      batch.last = true;
+      const bool failed = batch.error != nullptr;
+      if (!Put(batch) || failed) return;
+    }
+  }
+
+  // Reader side: false when the writer has stopped. `b` comes back empty,
+  // with the storage of a used batch when there is one.
   bool Put(Batch& b) {
     std::unique_lock<std::mutex> lock(mu_);
     room_.wait(lock, [&] { return queue_.size() < kMaxBatches || stopped_; });
@@ -438,98 +515,38 @@ class Handoff {
     queue_.push_back(std::move(b));
     b = Batch{};
     if (!used_.empty()) {
-      b = std::move(used_.back());
+      b.rows = std::move(used_.back());
       used_.pop_back();
     }
     ready_.notify_one();
     return true;
   }
-  // Reader side, at its end: its own batch joins the spare ones.
-  void Close(std::exception_ptr error, Batch& last) {
-    std::lock_guard<std::mutex> lock(mu_);
-    closed_ = true;
-    error_ = error;
-    if (!last.rows.empty()) used_.push_back(std::move(last));
-    ready_.notify_one();
-  }
-  // Writer side: false at the end (rethrowing the reader's error). `b` is
-  // given back as used.
-  bool Take(Batch& b) {
+
+  void Take(Batch& b) {
     std::unique_lock<std::mutex> lock(mu_);
-    if (!b.rows.empty()) used_.push_back(std::move(b));
+    if (!b.rows.empty()) used_.push_back(std::move(b.rows));
     b = Batch{};
-    ready_.wait(lock, [&] { return !queue_.empty() || closed_; });
-    if (queue_.empty()) {
-      if (error_) std::rethrow_exception(error_);
-      return false;
-    }
+    ready_.wait(lock, [&] { return !queue_.empty(); });
     b = std::move(queue_.front());
     queue_.pop_front();
     room_.notify_one();
-    return true;
-  }
-  void Stop() {
-    std::lock_guard<std::mutex> lock(mu_);
-    stopped_ = true;
-    room_.notify_one();
   }
 
- private:
+  void GiveBack(Batch& b) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!b.rows.empty()) used_.push_back(std::move(b.rows));
+    b = Batch{};
+  }
+
+  FileState& file_;
+  const rebuild::Database& description_;
+  std::thread thread_;
   std::mutex mu_;
   std::condition_variable ready_, room_;
   std::deque<Batch> queue_;
-  std::vector<Batch>& used_;
-  bool closed_ = false, stopped_ = false;
-  std::exception_ptr error_;
+  std::vector<std::vector<rebuild::PreparedRow>> used_;
+  bool stopped_ = false;
 };
-
-// Reads a table's rows and makes them ready on a second thread while the
-// caller's sink writes them: the origin and the new file are different
-// files, each used by one thread (dao.h), and `prepare` reads only its own.
-void ReadRowsAhead(FileState& file, const rebuild::Database& description, size_t index,
-                   rebuild::RowPreparer& prepare, const rebuild::PreparedRowSink& sink,
-                   std::vector<Handoff::Batch>& spare) {
-  Handoff handoff(spare);
-  std::thread reader([&] {
-    std::exception_ptr error;
-    Handoff::Batch batch;
-    try {
-      bool open = true;
-      ReadRows(file, description, index,
-               [&](std::vector<Value>& row, std::vector<Table::StoredColumn>& stored) {
-                 if (!open) return;
-                 // The row trades places with a used one, which it fills next.
-                 if (batch.count == batch.rows.size()) batch.rows.emplace_back();
-                 rebuild::PreparedRow& ready = batch.rows[batch.count];
-                 ready.values.swap(row);
-                 ready.stored.swap(stored);
-                 prepare.Prepare(ready);
-                 if (++batch.count == Handoff::kBatchRows) {
-                   open = handoff.Put(batch);
-                   batch.count = 0;
-                 }
-               });
-      if (open && batch.count > 0) {
-        handoff.Put(batch);
-        batch.count = 0;
-      }
-    } catch (...) {
-      error = std::current_exception();
-    }
-    handoff.Close(error, batch);
-  });
-  try {
-    Handoff::Batch batch;
-    while (handoff.Take(batch)) {
-      for (size_t i = 0; i < batch.count; ++i) sink(batch.rows[i]);
-    }
-  } catch (...) {
-    handoff.Stop();
-    reader.join();
-    throw;
-  }
-  reader.join();
-}
 
 }  // namespace
 
@@ -570,19 +587,21 @@ CompactResult CompactDatabase(const std::string& origin, const std::string& out,
 
   // Damage met while reading rows names the origin; the new file's own
   // errors pass as they are.
+  ReadAhead ahead(*file, db);
+  rebuild::Options write_options;
+  write_options.before_filling = [&](const std::vector<size_t>& order,
+                                     const std::vector<std::shared_ptr<rebuild::RowPreparer>>& preparers) {
+    ahead.Start(order, preparers);
+  };
   bool writing = false;
-  std::vector<Handoff::Batch> spare;
-  const rebuild::PreparedRowSource rows = [&](size_t table, rebuild::RowPreparer& prepare,
+  const rebuild::PreparedRowSource rows = [&](size_t table, rebuild::RowPreparer&,
                                               const rebuild::PreparedRowSink& sink) {
     try {
-      ReadRowsAhead(
-          *file, db, table, prepare,
-          [&](rebuild::PreparedRow& row) {
-            writing = true;
-            sink(row);
-            writing = false;
-          },
-          spare);
+      ahead.Rows(table, [&](rebuild::PreparedRow& row) {
+        writing = true;
+        sink(row);
+        writing = false;
+      });
     } catch (const JetError& e) {
       if (!writing && e.number() == kErrCorrupt) throw JetError(kErrCorrupt, origin);
       throw;
@@ -590,7 +609,14 @@ CompactResult CompactDatabase(const std::string& origin, const std::string& out,
   };
   result.left_out = std::move(left_out);
   const std::string target = out.empty() ? RandomCopyName(origin) : out;
-  const rebuild::Report report = rebuild::WriteDatabase(target, db, rows);
+  rebuild::Report report;
+  try {
+    report = rebuild::WriteDatabase(target, db, rows, write_options);
+  } catch (...) {
+    ahead.Finish();
+    throw;
+  }
+  ahead.Finish();
   result.tables = db.tables.size();
   for (size_t n : report.rows_stored) result.rows += n;
   {

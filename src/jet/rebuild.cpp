@@ -1,6 +1,7 @@
 #include "jet/rebuild.h"
 
 #include <algorithm>
+#include <memory>
 #include <numeric>
 
 #include "jet/catalog_layout.h"
@@ -217,9 +218,10 @@ RelationPlan PlanRelations(const Database& db, bool rows_first) {
   return plan;
 }
 
-// Stores the rows `rows` gives for table `ti`, and sets its counter.
-void FillTable(FileState& fs, const Database& db, size_t ti, const PreparedRowSource& rows,
-               const Options& options, Report& report) {
+// Stores the rows `rows` gives for table `ti`, made ready with `preparer`,
+// and sets its counter.
+void FillTable(FileState& fs, const Database& db, size_t ti, RowPreparer& preparer,
+               const PreparedRowSource& rows, const Options& options, Report& report) {
   const Table& described = db.tables[ti];
   jet::Table& t = fs.GetTable(described.name);
   const std::vector<size_t> slots = Slots(t.def(), described);
@@ -227,7 +229,6 @@ void FillTable(FileState& fs, const Database& db, size_t ti, const PreparedRowSo
   for (size_t i = 0; i < described.columns.size(); ++i) {
     if (described.columns[i].column.auto_number) auto_slot = static_cast<int>(slots[i]);
   }
-  RowPreparer preparer(t.format(), t.def(), slots);
   int32_t highest = 0;
   rows(ti, preparer, [&](PreparedRow& row) {
     try {
@@ -305,7 +306,14 @@ Report WriteDatabase(const std::string& path, const Database& db, const Prepared
     }
     const RelationPlan plan = PlanRelations(db, options.on_unenforced_relation != nullptr);
     for (size_t r : plan.before) fs->CreateRelation(db.relations[r]);
-    for (size_t ti : plan.fill_order) FillTable(*fs, db, ti, rows, options, report);
+    std::vector<std::shared_ptr<RowPreparer>> preparers;
+    for (const Table& described : db.tables) {
+      const jet::Table& t = fs->GetTable(described.name);
+      preparers.push_back(
+          std::make_shared<RowPreparer>(t.format(), t.def(), Slots(t.def(), described)));
+    }
+    if (options.before_filling) options.before_filling(plan.fill_order, preparers);
+    for (size_t ti : plan.fill_order) FillTable(*fs, db, ti, *preparers[ti], rows, options, report);
     for (size_t r : plan.after) {
       const Relation& relation = db.relations[r];
       try {

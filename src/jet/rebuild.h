@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -170,6 +171,14 @@ struct Options {
   // enforced relations then go in before the rows, 3201 for the row, which
   // on_refused_row may take instead).
   std::function<void(const Relation& relation)> on_unenforced_relation;
+  // Told, once every table exists and before the first fills, the order
+  // the tables will be asked for and, by table, the preparer each will be
+  // given: a source may then read and make ready the rows of later tables
+  // while earlier ones are stored (sharing the preparers, which may then
+  // outlive a write that failed).
+  std::function<void(const std::vector<size_t>& fill_order,
+                     const std::vector<std::shared_ptr<RowPreparer>>& preparers)>
+      before_filling;
 };
 
 struct Report {
