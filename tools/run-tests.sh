@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test: the optimised build and its test
 # suite, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer,
-# the migration tests under ThreadSanitizer, the reader fuzz target under
-# libFuzzer for a bounded time, then the Windows build (MinGW-w64), its tests
-# under Wine, the installer's calls end to end under Wine
+# the migration and compaction tests under ThreadSanitizer, the fuzz targets
+# under libFuzzer for a bounded time, then the Windows build (MinGW-w64), its
+# tests under Wine, the installer's calls end to end under Wine
 # (tools/wine-installer-check.sh) and the release archive
 # (tools/package-windows.sh). Exits non-zero when any stage fails. Prints how
 # long each stage took.
@@ -113,17 +113,20 @@ if ((sanitize)); then
     run_ctest "$build-sanitize"
   end "sanitizer tests"
 
-  # Migration reads origin rows on a second thread: its tests run once more
-  # under ThreadSanitizer.
+  # Migration and compaction read origin rows on a second thread: their
+  # tests run once more under ThreadSanitizer (compaction's through the
+  # ThreadSanitizer build of maquetor, which the app tests run).
   begin "thread sanitizer build ($build-thread)"
   cmake -S . -B "$build-thread" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
     -DMAQUETOR_TSAN=ON -DMAQUETOR_TESTS=ON -DMAQUETOR_BENCH=OFF -DMAQUETOR_FUZZ=OFF >/dev/null
-  cmake --build "$build-thread" -j "$jobs" --target migrate_tests
+  cmake --build "$build-thread" -j "$jobs" --target migrate_tests app_tests
   end "thread sanitizer build"
 
   begin "thread sanitizer tests"
   TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1 second_deadlock_stack=1}" \
     "$build-thread/tests/migrate_tests" </dev/null
+  TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1 second_deadlock_stack=1}" \
+    "$build-thread/tests/app_tests" --gtest_filter='CompactCommandTest.*' </dev/null
   end "thread sanitizer tests"
 fi
 
