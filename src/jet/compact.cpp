@@ -23,6 +23,9 @@
 namespace jet {
 namespace {
 
+// A long value's header flag: its bytes follow in the row.
+constexpr uint32_t kLongValueInline = 0x80000000u;
+
 // One MSysObjects row with what compaction carries over.
 struct ObjectRecord {
   int32_t id = 0;
@@ -286,12 +289,19 @@ bool PrimaryIndexOrder(Table& t, std::vector<RowId>& out) {
 }
 
 // Takes one row: its values and stored columns, which it may take over
-// (they are sized again for the next row).
-using TakeRow =
-    std::function<void(std::vector<Value>& row, std::vector<Table::StoredColumn>& stored)>;
+// (they are sized again for the next row), or, where the new table lays
+// its rows out as the origin does, the row's bytes to store as they are
+// (`as_is`, valid during the call; `stored` then unset).
+using TakeRow = std::function<void(std::vector<Value>& row,
+                                   std::vector<Table::StoredColumn>& stored, ByteView as_is)>;
+
+// `same_layout`: whether the new table lays out rows as the origin's does
+// (RowPreparer::SameLayout), given the origin's definition and the slots of
+// the described columns in it.
+using LayoutTest = std::function<bool(const TableDef& origin, const std::vector<size_t>& slots)>;
 
 void ReadRows(FileState& file, const rebuild::Database& description, size_t index,
-              const TakeRow& sink) {
+              const TakeRow& sink, const LayoutTest& same_layout = nullptr) {
   const rebuild::Table& described = description.tables.at(index);
   Table& t = file.GetTable(described.name);
   // Index trees and usage maps must read whole: a damaged file is
@@ -328,22 +338,50 @@ void ReadRows(FileState& file, const rebuild::Database& description, size_t inde
     const bool text = (d->type == ColumnType::kText && !d->fixed()) || d->type == ColumnType::kMemo;
     const bool binary = d->type == ColumnType::kBinary || d->type == ColumnType::kOle;
     as_stored[i] = binary || (text && jet4);
-    with_value[i] = !as_stored[i] || indexed;
+    with_value[i] = !as_stored[i] || indexed || d->auto_number();
   }
+  // Rows whose bytes the new table would store alike go as they are, but
+  // those with a long value on other pages (its pages are written anew).
+  const bool layout_kept = jet4 && same_layout && same_layout(def, slots);
   Bytes raw;
   std::vector<ColumnSlice> slices;
   std::vector<Value> row(n);
   std::vector<Table::StoredColumn> stored(n);
-  // One row's bytes to values and stored columns. Long values read other
-  // pages, which may recycle the page the bytes lie on: from a copy.
+  std::vector<size_t> long_slots, auto_slots;  // Memo and OLE columns; auto-numbers
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    if (IsLongValue(def.columns[i].type)) long_slots.push_back(i);
+    if (def.columns[i].auto_number()) auto_slots.push_back(i);
+  }
+  // One row's bytes to values and stored columns. A long value kept on
+  // other pages is read through the cache, which may recycle the page the
+  // row lies on: such a row is read from a copy.
   auto emit = [&](ByteView bytes) {
-    raw.assign(bytes.begin(), bytes.end());
     row.resize(n);
     stored.resize(n);
-    CrackRow(t.format(), def, raw, slices);
+    CrackRow(t.format(), def, bytes, slices);
+    bool as_is = layout_kept;
+    for (size_t s : auto_slots) as_is = as_is && slices[s].present;
+    for (size_t s : long_slots) {
+      const ColumnSlice& sl = slices[s];
+      if (sl.present && (sl.data.size() < 4 || !(Get32(sl.data, 0) & kLongValueInline))) {
+        raw.assign(bytes.begin(), bytes.end());
+        CrackRow(t.format(), def, raw, slices);
+        as_is = false;
+        break;
+      }
+    }
     for (size_t i = 0; i < n; ++i) {
       const ColumnDef& c = def.columns[slots[i]];
       const ColumnSlice& sl = slices[slots[i]];
+      if (as_is) {
+        stored[i].set = false;
+        if (with_value[i]) {
+          t.DecodeColumnInto(c, sl, row[i]);
+        } else {
+          row[i] = sl.present ? Value(true) : Value();
+        }
+        continue;
+      }
       stored[i].set = as_stored[i] && sl.present;
       if (stored[i].set) {
         stored[i].bytes.clear();
@@ -355,7 +393,7 @@ void ReadRows(FileState& file, const rebuild::Database& description, size_t inde
         row[i] = stored[i].set ? Value(true) : Value();
       }
     }
-    sink(row, stored);
+    sink(row, stored, as_is ? bytes : ByteView());
   };
   std::vector<std::pair<Bytes, RowId>> order;
   bool in_order = true;
@@ -482,20 +520,28 @@ class ReadAhead {
       bool open = true;
       try {
         rebuild::RowPreparer& prepare = *preparers[table];
-        ReadRows(file_, description_, table,
-                 [&](std::vector<Value>& row, std::vector<Table::StoredColumn>& stored) {
-                   if (!open) return;
-                   // The row trades places with a used one, which it fills next.
-                   if (batch.count == batch.rows.size()) batch.rows.emplace_back();
-                   rebuild::PreparedRow& ready = batch.rows[batch.count];
-                   ready.values.swap(row);
-                   ready.stored.swap(stored);
-                   prepare.Prepare(ready);
-                   if (++batch.count == kBatchRows) {
-                     open = Put(batch);
-                     batch.table = table;
-                   }
-                 });
+        ReadRows(
+            file_, description_, table,
+            [&](std::vector<Value>& row, std::vector<Table::StoredColumn>& stored, ByteView as_is) {
+              if (!open) return;
+              // The row trades places with a used one, which it fills next.
+              if (batch.count == batch.rows.size()) batch.rows.emplace_back();
+              rebuild::PreparedRow& ready = batch.rows[batch.count];
+              ready.values.swap(row);
+              ready.stored.swap(stored);
+              if (as_is.empty()) {
+                prepare.Prepare(ready);
+              } else {
+                prepare.PrepareAsStored(ready, as_is);
+              }
+              if (++batch.count == kBatchRows) {
+                open = Put(batch);
+                batch.table = table;
+              }
+            },
+            [&](const TableDef& origin, const std::vector<size_t>& slots) {
+              return prepare.SameLayout(origin, slots);
+            });
       } catch (...) {
         batch.error = std::current_exception();
       }
@@ -553,7 +599,7 @@ class ReadAhead {
 rebuild::StoredRowSource RowsOf(FileState& file, const rebuild::Database& description) {
   return [&file, &description](size_t index, const rebuild::StoredRowSink& sink) {
     ReadRows(file, description, index,
-             [&](std::vector<Value>& row, std::vector<Table::StoredColumn>& stored) {
+             [&](std::vector<Value>& row, std::vector<Table::StoredColumn>& stored, ByteView) {
                sink(row, stored);
              });
   };

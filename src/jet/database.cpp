@@ -621,11 +621,14 @@ RowId FileState::InsertRow(Table& t, const std::vector<Value>& values, RowKeys* 
   return WriteInsert(t, values, keys);
 }
 
-RowId FileState::InsertCopiedRow(Table& t, const std::vector<Value>& values) {
+RowId FileState::InsertCopiedRow(Table& t, const std::vector<Value>& values, RowKeys* keys) {
   CheckBeforeWriting(t);
-  row_keys_.Build(t.def(), values);
-  integrity().CheckKeys(t, values, row_keys_);
-  return WriteInsert(t, values, &row_keys_);
+  if (!keys) {
+    row_keys_.Build(t.def(), values);
+    keys = &row_keys_;
+  }
+  integrity().CheckKeys(t, values, *keys);
+  return WriteInsert(t, values, keys);
 }
 
 void FileState::UpdateRow(Table& t, RowId id, const std::vector<Value>& old_values,

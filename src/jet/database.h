@@ -141,7 +141,7 @@ class FileState {
   // index (a duplicate in a unique one, a null in a required one) or an
   // enforced relationship, but not for the column rules (Required, zero-
   // length text), which the other file may have been given after the row.
-  RowId InsertCopiedRow(Table& t, const std::vector<Value>& values);
+  RowId InsertCopiedRow(Table& t, const std::vector<Value>& values, RowKeys* keys = nullptr);
   void UpdateRow(Table& t, RowId id, const std::vector<Value>& old_values,
                  const std::vector<Value>& values);
   void DeleteRow(Table& t, RowId id, const std::vector<Value>& old_values);

@@ -234,7 +234,7 @@ void FillTable(FileState& fs, const Database& db, size_t ti, RowPreparer& prepar
     try {
       if (row.error) std::rethrow_exception(row.error);
       t.StageEncoded(&row.encoded);
-      fs.InsertCopiedRow(t, row.values);
+      fs.InsertCopiedRow(t, row.values, row.keys_built ? &row.keys : nullptr);
       t.StageEncoded(nullptr);
     } catch (const JetError& e) {
       t.StageEncoded(nullptr);
@@ -345,6 +345,9 @@ Report WriteDatabase(const std::string& path, const Database& db, const Prepared
 RowPreparer::RowPreparer(const Format& format, const TableDef& def, std::vector<size_t> slots)
     : format_(format), def_(def), slots_(std::move(slots)), needs_value_(slots_.size(), false) {
   if (slots_.size() != def_.columns.size()) throw JetError(kErrCorrupt);
+  for (size_t c = 0; c < def_.columns.size(); ++c) {
+    if (def_.columns[c].auto_number()) auto_numbers_.push_back(c);
+  }
   for (size_t i = 0; i < slots_.size(); ++i) {
     in_place_ = in_place_ && slots_[i] == i;
     const uint16_t number = def_.columns[slots_[i]].number;
@@ -354,8 +357,9 @@ RowPreparer::RowPreparer(const Format& format, const TableDef& def, std::vector<
   }
 }
 
-void RowPreparer::Prepare(PreparedRow& row) {
+void RowPreparer::Arrange(PreparedRow& row) {
   row.error = nullptr;
+  row.keys_built = false;
   const size_t n = slots_.size();
   if (row.values.size() != n || (!row.stored.empty() && row.stored.size() != n)) {
     throw JetError(kErrInvalidArgument);
@@ -378,11 +382,52 @@ void RowPreparer::Prepare(PreparedRow& row) {
     row.values.swap(values_);
     row.stored.swap(stored_);
   }
+}
+
+void RowPreparer::BuildKeys(PreparedRow& row) {
+  // Here rather than on the writing thread, unless an auto-number still
+  // waits for its number.
+  for (size_t c : auto_numbers_) {
+    if (row.values[c].is_null()) return;
+  }
+  row.keys.Build(def_, row.values);
+  row.keys_built = true;
+}
+
+void RowPreparer::Prepare(PreparedRow& row) {
+  Arrange(row);
   try {
     jet::Table::EncodeAhead(format_, def_, row.values, &row.stored, row.encoded, encode_);
   } catch (...) {
     row.error = std::current_exception();
+    return;
   }
+  BuildKeys(row);
+}
+
+void RowPreparer::PrepareAsStored(PreparedRow& row, ByteView bytes) {
+  Arrange(row);
+  jet::Table::EncodedRow& e = row.encoded;
+  e.row.assign(bytes.begin(), bytes.end());
+  e.outside.clear();
+  e.payloads.clear();
+  e.numbers.clear();
+  BuildKeys(row);
+}
+
+bool RowPreparer::SameLayout(const TableDef& origin, const std::vector<size_t>& origin_slots) const {
+  if (origin.columns.size() != def_.columns.size() || origin_slots.size() != slots_.size()) {
+    return false;
+  }
+  for (size_t i = 0; i < slots_.size(); ++i) {
+    const ColumnDef& o = origin.columns.at(origin_slots[i]);
+    const ColumnDef& d = def_.columns[slots_[i]];
+    if (o.number != d.number || o.type != d.type || o.var_index != d.var_index ||
+        o.fixed_offset != d.fixed_offset || o.length != d.length || o.flags != d.flags) {
+      return false;
+    }
+  }
+  return true;
 }
 
 Column ColumnOf(const ColumnDef& c, int version) {

@@ -119,14 +119,15 @@ using StoredRowSink =
 using StoredRowSource = std::function<void(size_t table, const StoredRowSink& sink)>;
 
 // A row made ready for the new table away from the thread that writes the
-// file: its values and stored columns in the new definition's column order
-// and the bytes it is stored as. (Its index keys are left to the writer,
-// which the checks keep less busy than the reading and encoding keep the
-// source.) Reused from row to row, it keeps its storage.
+// file: its values and stored columns in the new definition's column order,
+// the bytes it is stored as, and its index keys (unless an auto-number
+// waits for its number). Reused from row to row, it keeps its storage.
 struct PreparedRow {
   std::vector<Value> values;
   std::vector<jet::Table::StoredColumn> stored;
   jet::Table::EncodedRow encoded;
+  RowKeys keys;
+  bool keys_built = false;
   // What making it ready threw (a value too big for its column, ...): the
   // row is then refused as the writer refuses one.
   std::exception_ptr error;
@@ -143,8 +144,24 @@ class RowPreparer {
   // (3001 when they break its rules), and leave in the new definition's
   // order, the row encoded.
   void Prepare(PreparedRow& row);
+  // Whether rows of a table of definition `origin` (a Jet 4 one), whose
+  // described columns lie at `origin_slots` in it, read the same under the
+  // new definition: every column at the same number, place and size, of
+  // the same type and flags.
+  bool SameLayout(const TableDef& origin, const std::vector<size_t>& origin_slots) const;
+  // Prepare for a row of such a table whose stored `bytes` go into the new
+  // file as they are: no long value of it on other pages, and every
+  // auto-number given. `row.values` as Prepare takes them (the columns no
+  // key needs may stand as true for present, null for absent); `row.stored`
+  // empty or unset.
+  void PrepareAsStored(PreparedRow& row, ByteView bytes);
 
  private:
+  // Checks the row's columns and puts them in the definition's order.
+  void Arrange(PreparedRow& row);
+  // The row's keys, unless an auto-number waits for its number.
+  void BuildKeys(PreparedRow& row);
+
   const Format& format_;
   TableDef def_;
   std::vector<size_t> slots_;  // described column -> definition column
@@ -153,6 +170,7 @@ class RowPreparer {
   std::vector<Value> values_;
   std::vector<jet::Table::StoredColumn> stored_;
   EncodeScratch encode_;
+  std::vector<size_t> auto_numbers_;  // definition columns
 };
 
 // A source of rows made ready with `prepare`, which stay the caller's: the
