@@ -416,7 +416,8 @@ void RowPreparer::PrepareAsStored(PreparedRow& row, ByteView bytes) {
 }
 
 bool RowPreparer::SameLayout(const TableDef& origin, const std::vector<size_t>& origin_slots) const {
-  if (origin.columns.size() != def_.columns.size() || origin_slots.size() != slots_.size()) {
+  if (origin.columns.size() != def_.columns.size() || origin_slots.size() != slots_.size() ||
+      origin.max_columns != def_.max_columns || origin.var_column_count != def_.var_column_count) {
     return false;
   }
   for (size_t i = 0; i < slots_.size(); ++i) {

@@ -146,8 +146,8 @@ class RowPreparer {
   void Prepare(PreparedRow& row);
   // Whether rows of a table of definition `origin` (a Jet 4 one), whose
   // described columns lie at `origin_slots` in it, read the same under the
-  // new definition: every column at the same number, place and size, of
-  // the same type and flags.
+  // new definition: as many columns, counted alike, every one at the same
+  // number, place and size, of the same type and flags.
   bool SameLayout(const TableDef& origin, const std::vector<size_t>& origin_slots) const;
   // Prepare for a row of such a table whose stored `bytes` go into the new
   // file as they are: no long value of it on other pages, and every
