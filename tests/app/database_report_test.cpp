@@ -259,33 +259,6 @@ TEST(InspectTest, EveryFixtureMatchesMdbtools) {
             << " columns, " << index_count << " indexes, " << rows << " rows counted\n";
 }
 
-// Faults the fixture comparisons once found, each cut down to the one fact
-// that showed it.
-
-// Jet 3 stores one byte per text character, Jet 4 two: sizes are characters.
-TEST(InspectFaultTest, Jet3TextSizeCountsCharacters) {
-  REQUIRE_FIXTURES();
-  std::string problem;
-  auto doc = InspectJson((ts::FixturesDir() / "jet3" / "testV1997.mdb").string(), {}, problem);
-  ASSERT_TRUE(doc) << problem;
-  const json& b = (*doc)["tables"][0]["columns"][1];
-  ASSERT_EQ(b["name"], "B");
-  EXPECT_EQ(b["size"], 100) << "mdb-schema and mdb-reader: Text (100)";
-}
-
-// The one row of MSP_PROJECTS (74 columns, memos among them) is over 256
-// bytes, so its offsets need the Jet 3 jump table with a dummy entry;
-// mdb-export reads PROJ_ID 1, PROJ_NAME "Project1".
-TEST(InspectFaultTest, Jet3LongRowReadsThroughItsJumpTable) {
-  REQUIRE_FIXTURES();
-  std::string problem;
-  auto doc = InspectJson((ts::FixturesDir() / "jet3" / "test2V1997.mdb").string(), {"--rows"}, problem);
-  ASSERT_TRUE(doc) << problem;
-  const json& row = (*doc)["tables"][0]["data"][0];
-  EXPECT_EQ(row["PROJ_ID"], 1);
-  EXPECT_EQ(row["PROJ_NAME"], "Project1");
-}
-
 TEST(InspectTest, ErrorsCarryTheJetNumber) {
   ts::TempDir dir;
   auto missing = ts::RunMaquetor({"inspect", dir.File("nada.mdb")});

@@ -94,19 +94,6 @@ TEST_P(AuxDatabase, IsEncryptedWithThePasswordAndKeyedOnOneField) {
   EXPECT_TRUE(Readable(plain.File("plain.mdb"), texts.back()));
 }
 
-TEST_P(AuxDatabase, LogsTheFileOnlyWhenTheLogExists) {
-  const AuxFile& a = GetParam();
-  const std::string before = "\r\nACTION: CreateDir: \"" + JoinPath(app_.string(), "Bases") + "\"";
-  WriteLog(before);
-  a.press();
-  EXPECT_EQ(Contents(LogPath()), before + FileEntry(Named(a.logged)));
-
-  UseProgramFolder("SinLog");
-  a.press();
-  EXPECT_TRUE(std::filesystem::exists(OnDisk(a.file)));
-  EXPECT_FALSE(std::filesystem::exists(LogPath()));
-}
-
 TEST_P(AuxDatabase, ASecondPressIsRefusedAndChangesNothing) {
   const AuxFile& a = GetParam();
   WriteLog("");

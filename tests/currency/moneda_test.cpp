@@ -209,13 +209,8 @@ TEST_F(Conversion, ASecondRunDividesAgain) {
   std::string ruta = path;
   int sentido = currency::kAEuros;
   currency::ConvertirBase(ruta, sentido);
-  const auto second = currency::ConvertirBase(ruta, sentido);
+  currency::ConvertirBase(ruta, sentido);
   EXPECT_EQ(ReadAll(path), Converted(Converted(before)));
-  std::vector<std::string> texts;
-  for (const auto& t : second.tables) {
-    for (const auto& s : t.statements) texts.push_back(s.sql);
-  }
-  EXPECT_EQ(texts, kToEuros);
 }
 
 TEST_F(Conversion, AnUnknownDirectionIsRefusedBeforeAnythingIsOpened) {

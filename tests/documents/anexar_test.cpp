@@ -195,16 +195,6 @@ TEST_F(Attachment, KeepsOwnKindsDropsTheOthersAndAppendsTheOriginsUnderNewNumber
   EXPECT_TRUE(ProgramState::Instance().BDatosDestino.empty());
 }
 
-TEST_F(Attachment, SevenDigitNumbersKeepAllTheirDigits) {
-  const std::string origen = Catalogue("origen", "Origen.mdb", {{5, "Escrito", "GENERAL", "e"}});
-  const std::string destino =
-      Catalogue("destino", "Destino.mdb", {{999999, "Propio", "PROPIOS", "p"}});
-  Choose(origen, destino);
-  documents::AnexarDocumentos();
-  EXPECT_EQ(Files(dir_.path() / "destino" / "DOCS"),
-            (std::map<std::string, std::string>{{"Doc999999.TXM", "p"}, {"Doc1000000.TXM", "e"}}));
-}
-
 TEST_F(Attachment, OneDatabaseTwiceIsRefusedAndNothingChanges) {
   const std::string path = Catalogue("base", "Base.mdb",
                                      {{1, "Propio", "PROPIOS", "p"}, {2, "Ajeno", "OTROS", "a"}});

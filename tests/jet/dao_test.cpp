@@ -94,11 +94,5 @@ TEST(DaoTest, HandlesOfOneProgramShareTheFile) {
   EXPECT_JET_ERROR(ws.OpenDatabase(path, false, false, ";pwd=ktrw_blm"), kErrBadPassword);
 }
 
-TEST(DaoTest, ConnectStringPasswordKeyIgnoresCase) {
-  EXPECT_EQ(PasswordFromConnect(";pwd=KTRW_BLM"), "KTRW_BLM");
-  EXPECT_EQ(PasswordFromConnect(";LANGID=0x0409;CP=1252;COUNTRY=0;PWD=x;"), "x");
-  EXPECT_EQ(PasswordFromConnect(";LANGID=0x0409;CP=1252;COUNTRY=0"), "");
-}
-
 }  // namespace
 }  // namespace jet::dao

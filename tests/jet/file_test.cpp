@@ -9,6 +9,7 @@
 #include "jet/error.h"
 #include "jet/file.h"
 #include "support/fixtures.h"
+#include "support/jet_error.h"
 
 namespace {
 
@@ -97,12 +98,7 @@ TEST(FileTest, NamesAreUtf8) {
   EXPECT_TRUE(std::filesystem::exists(tmp.path() / std::filesystem::path(u8"Peña y Núñez.mdb")));
   EXPECT_NE(jet::CanonicalPath(path), "");
   EXPECT_NE(jet::CurrentFileSystem().Open(path, FileAccess::kReadWrite), nullptr);
-  try {
-    jet::CurrentFileSystem().Create(path);
-    ADD_FAILURE() << "created twice";
-  } catch (const jet::JetError& e) {
-    EXPECT_EQ(e.number(), jet::kErrDatabaseExists);
-  }
+  EXPECT_JET_ERROR(jet::CurrentFileSystem().Create(path), jet::kErrDatabaseExists);
   EXPECT_TRUE(jet::CurrentFileSystem().Remove(path));
   EXPECT_EQ(jet::CanonicalPath(path), "");
 }

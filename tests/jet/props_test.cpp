@@ -25,41 +25,17 @@ Bytes B(std::initializer_list<int> v) {
 // (object name, LvProp blob) for every MSysObjects row that has one, as
 // mdb-export reads them.
 std::vector<std::pair<std::string, Bytes>> FixtureBlobs(const fs::path& file) {
-  const std::string sep = "\x1e\n";
-  const std::string out = testing_support::RunProcess({"mdb-export", "-b", "hex", "-d", "\t", "-q", "",
-                                                       "-R", sep, file.string(), "MSysObjects"})
-                              .out;
+  const testing_support::CsvTable csv = testing_support::MdbExport(file.string(), "MSysObjects");
   std::vector<std::pair<std::string, Bytes>> blobs;
-  size_t name_col = SIZE_MAX, prop_col = SIZE_MAX;
-  for (size_t pos = 0; pos < out.size();) {
-    size_t end = out.find(sep, pos);
-    if (end == std::string::npos) end = out.size();
-    std::vector<std::string> fields;
-    for (size_t f = pos;;) {
-      const size_t tab = out.find('\t', f);
-      if (tab == std::string::npos || tab > end) {
-        fields.push_back(out.substr(f, end - f));
-        break;
-      }
-      fields.push_back(out.substr(f, tab - f));
-      f = tab + 1;
-    }
-    pos = end + sep.size();
-    if (name_col == SIZE_MAX) {
-      for (size_t k = 0; k < fields.size(); ++k) {
-        if (fields[k] == "Name") name_col = k;
-        if (fields[k] == "LvProp") prop_col = k;
-      }
-      if (prop_col == SIZE_MAX) return blobs;
-      continue;
-    }
-    if (prop_col >= fields.size() || fields[prop_col].empty()) continue;
-    const std::string& hex = fields[prop_col];
+  if (csv.Column("LvProp") < 0) return blobs;
+  for (size_t r = 0; r < csv.rows.size(); ++r) {
+    const std::string& hex = csv.At(r, "LvProp");
+    if (hex.empty()) continue;
     Bytes blob;
     for (size_t k = 0; k + 1 < hex.size(); k += 2) {
       blob.push_back(static_cast<uint8_t>(std::stoi(hex.substr(k, 2), nullptr, 16)));
     }
-    blobs.emplace_back(fields[name_col], std::move(blob));
+    blobs.emplace_back(csv.At(r, "Name"), std::move(blob));
   }
   return blobs;
 }

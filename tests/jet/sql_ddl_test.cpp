@@ -10,6 +10,7 @@
 #include "jet/database.h"
 #include "jet/error.h"
 #include "support/fixtures.h"
+#include "support/jet_error.h"
 
 namespace {
 
@@ -17,12 +18,7 @@ namespace dao = jet::dao;
 namespace ts = testing_support;
 
 int ErrorNumber(dao::Database& db, const std::string& sql) {
-  try {
-    db.Execute(sql, dao::dbFailOnError);
-  } catch (const jet::JetError& e) {
-    return e.number();
-  }
-  return 0;
+  return ts::ErrorOf([&] { db.Execute(sql, dao::dbFailOnError); });
 }
 
 TEST(SqlDdlTest, SaysWhatJetsDdlCannot) {

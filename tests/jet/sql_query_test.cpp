@@ -18,6 +18,7 @@
 #include "jet/pager.h"
 #include "jet/sql.h"
 #include "support/fixtures.h"
+#include "support/jet_error.h"
 #include "support/oracles.h"
 
 namespace {
@@ -394,14 +395,7 @@ TEST_F(SqlQueryTest, MistakesGetTheEnginesErrors) {
 }
 
 TEST_F(SqlQueryTest, StatementsTooDeepAreRefusedNotACrash) {
-  auto error_of = [](const std::string& sql) {
-    try {
-      Query(sql);
-    } catch (const jet::JetError& e) {
-      return e.number();
-    }
-    return 0;
-  };
+  auto error_of = [](const std::string& sql) { return testing_support::ErrorOf([&] { Query(sql); }); };
   std::string ors = "Id = 0";
   for (int i = 1; i < 100000; ++i) ors += " OR Id = " + std::to_string(i);
   EXPECT_EQ(error_of("SELECT COUNT(*) FROM Clientes WHERE " + ors), jet::kErrQueryTooComplex);

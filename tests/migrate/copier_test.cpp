@@ -207,10 +207,6 @@ TEST(StoredBytes, EveryKindOfValueArrivesUnchanged) {
                  report);
   EXPECT_EQ(report.tables.at(0).copied, 5);
   EXPECT_EQ(Rows(destino, "TNotas"), Rows(origen, "TNotas"));
-  auto want = Rows(origen, "TNotas");
-  ASSERT_EQ(want.size(), 5u);
-  EXPECT_EQ(want[2][2], Value(largo));
-  EXPECT_EQ(want[1][3], Value(ole));
 
   // Copied again, every unique code is already there: the rows are refused.
   destino.Execute("DELETE FROM TNotas WHERE Id = 5");
@@ -361,8 +357,6 @@ TEST(Jet3Origin, EveryTypeArrivesUnchanged) {
   auto want = Rows(origen, "Table1");
   ASSERT_EQ(want.size(), 2u);
   EXPECT_EQ(Rows(destino, "Table1"), want);
-  EXPECT_EQ(want[1][6].ToString(), "1974-09-21 00:00:00");
-  EXPECT_EQ(want[1][7], Value(jet::Currency{35000}));
   origen.Close();
   destino.Close();
   EXPECT_TRUE(ts::FileContents(fixture) == before);
@@ -558,18 +552,6 @@ TEST_F(ReadingWays, UnguardedCopiesStopAtTheSameRow) {
       reports.push_back(f.message);
     }
     EXPECT_EQ(Rows(destino, "TCasos").size(), 2046u);
-    // A field the destination lacks, in a later field, stops at the first row.
-    mig::MigrationReport again;
-    Database otra = Destination(reading == mig::Reading::kAhead ? "a2.mdb" : "s2.mdb");
-    try {
-      mig::CopyTable(origen_, otra, Copy("TCasos", {"Id", "Importe", "Otro"}, mig::Loop::kUnguarded),
-                     again, {}, reading);
-      FAIL() << "the copy did not stop";
-    } catch (const mig::MigrationStopped& e) {
-      EXPECT_EQ(e.report().failure->field, "Otro");
-      EXPECT_EQ(e.report().failure->row, 1);
-    }
-    EXPECT_TRUE(Rows(otra, "TCasos").empty());
   }
   ASSERT_EQ(reports.size(), 2u);
   EXPECT_EQ(reports[0], reports[1]);

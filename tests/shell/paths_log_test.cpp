@@ -5,15 +5,10 @@
 #include <fstream>
 #include <string>
 
-#include "db/file_name.h"
 #include "db/program_state.h"
 #include "shell/install_log.h"
 #include "shell/paths.h"
 #include "support/fixtures.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace {
 
@@ -86,27 +81,6 @@ TEST(InstallLogTest, EntriesAreWrittenOnlyWhenTheLogExists) {
             "\r\nACTION: RegKey: \"HKEY_CURRENT_USER\\SOFTWARE\\VB and VBA Program Settings\", "
             "\"Corvanta\""
             "\r\ntexto libre");
-}
-
-TEST(InstallLogTest, AnAccentedPathIsWrittenInTheUninstallersCodePage) {
-  ts::TempDir dir;
-  const std::string accented = "Pe\xC3\xB1" "a y N\xC3\xBA\xC3\xB1" "ez";
-  const fs::path app = dir.path() / maquetor::db::FsPath(accented);
-  fs::create_directory(app);
-  std::ofstream(app / kInstallLogName, std::ios::binary) << "cabecera\r\n";
-  maquetor::db::ProgramState::Instance().RutaApp = maquetor::db::Utf8Name(app);
-  int tipo = kLogCreatedFolder;
-  std::string ruta = "C:\\Despachos\\" + accented + "\\Bases";
-  RegistrarEnLog(tipo, ruta);
-  EXPECT_EQ(ruta, "ACTION: CreateDir: \"C:\\Despachos\\" + accented + "\\Bases\"");
-#ifdef _WIN32
-  if (GetACP() != 1252) GTEST_SKIP() << "the expected bytes are those of code page 1252";
-  const std::string on_disk = "Pe\xF1" "a y N\xFA\xF1" "ez";
-#else
-  const std::string on_disk = accented;
-#endif
-  EXPECT_EQ(ts::FileContents(app / kInstallLogName),
-            "cabecera\r\n\r\nACTION: CreateDir: \"C:\\Despachos\\" + on_disk + "\\Bases\"");
 }
 
 TEST(InstallLogTest, AnUnwritableLogIsAnError) {
