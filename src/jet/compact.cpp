@@ -23,9 +23,6 @@
 namespace jet {
 namespace {
 
-// A long value's header flag: its bytes follow in the row.
-constexpr uint32_t kLongValueInline = 0x80000000u;
-
 // One MSysObjects row with what compaction carries over.
 struct ObjectRecord {
   int32_t id = 0;
@@ -295,13 +292,8 @@ bool PrimaryIndexOrder(Table& t, std::vector<RowId>& out) {
 using TakeRow = std::function<void(std::vector<Value>& row,
                                    std::vector<Table::StoredColumn>& stored, ByteView as_is)>;
 
-// `same_layout`: whether the new table lays out rows as the origin's does
-// (RowPreparer::SameLayout), given the origin's definition and the slots of
-// the described columns in it.
-using LayoutTest = std::function<bool(const TableDef& origin, const std::vector<size_t>& slots)>;
-
 void ReadRows(FileState& file, const rebuild::Database& description, size_t index,
-              const TakeRow& sink, const LayoutTest& same_layout = nullptr) {
+              const TakeRow& sink, const rebuild::RowPreparer* prepare = nullptr) {
   const rebuild::Table& described = description.tables.at(index);
   Table& t = file.GetTable(described.name);
   // Index trees and usage maps must read whole: a damaged file is
@@ -340,9 +332,10 @@ void ReadRows(FileState& file, const rebuild::Database& description, size_t inde
     as_stored[i] = binary || (text && jet4);
     with_value[i] = !as_stored[i] || indexed || d->auto_number();
   }
-  // Rows whose bytes the new table would store alike go as they are, but
-  // those with a long value on other pages (its pages are written anew).
-  const bool layout_kept = jet4 && same_layout && same_layout(def, slots);
+  // Rows whose bytes the new table (made ready with `prepare`) would store
+  // alike go as they are, but those with a long value on other pages (its
+  // pages are written anew).
+  const bool layout_kept = jet4 && prepare && prepare->SameLayout(def, slots);
   Bytes raw;
   std::vector<ColumnSlice> slices;
   std::vector<Value> row(n);
@@ -363,7 +356,7 @@ void ReadRows(FileState& file, const rebuild::Database& description, size_t inde
     for (size_t s : auto_slots) as_is = as_is && slices[s].present;
     for (size_t s : long_slots) {
       const ColumnSlice& sl = slices[s];
-      if (sl.present && (sl.data.size() < 4 || !(Get32(sl.data, 0) & kLongValueInline))) {
+      if (sl.present && !Table::LongValueInRow(sl.data)) {
         raw.assign(bytes.begin(), bytes.end());
         CrackRow(t.format(), def, raw, slices);
         as_is = false;
@@ -539,9 +532,7 @@ class ReadAhead {
                 batch.table = table;
               }
             },
-            [&](const TableDef& origin, const std::vector<size_t>& slots) {
-              return prepare.SameLayout(origin, slots);
-            });
+            &prepare);
       } catch (...) {
         batch.error = std::current_exception();
       }

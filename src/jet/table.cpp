@@ -415,6 +415,10 @@ void Table::EncodeRow(const std::vector<Value>& values, size_t min_size,
   PackRowInto(def_, packed_, min_size, row_);
 }
 
+bool Table::LongValueInRow(ByteView slice) {
+  return slice.size() >= 4 && (Get32(slice, 0) & kLongValueInline) != 0;
+}
+
 void Table::EncodeAhead(const Format& f, const TableDef& def, const std::vector<Value>& values,
                         const std::vector<StoredColumn>* stored, EncodedRow& out,
                         EncodeScratch& reused) {

@@ -84,6 +84,9 @@ class Table {
   // table's own format: the stored bytes, or for Memo and OLE the whole
   // long-value payload. `slice` is from a cracked row of this table.
   void ReadStored(const ColumnDef& col, const ColumnSlice& slice, Bytes& out);
+  // Whether a Memo or OLE column's bytes in a row (a present slice) hold
+  // its whole value, so that reading it reads no other page.
+  static bool LongValueInRow(ByteView slice);
 
   // A column's bytes in the form ReadStored gives them, to be stored as
   // they are instead of encoded from a value.
