@@ -646,13 +646,9 @@ CompactResult CompactDatabase(const std::string& origin, const std::string& out,
   };
   result.left_out = std::move(left_out);
   const std::string target = out.empty() ? RandomCopyName(origin) : out;
-  rebuild::Report report;
-  try {
-    report = rebuild::WriteDatabase(target, db, rows, write_options);
-  } catch (...) {
-    ahead.Finish();
-    throw;
-  }
+  // A failed write stops the reading as `ahead` goes; a finished one lets
+  // the thread end before the origin is closed.
+  const rebuild::Report report = rebuild::WriteDatabase(target, db, rows, write_options);
   ahead.Finish();
   result.tables = db.tables.size();
   for (size_t n : report.rows_stored) result.rows += n;

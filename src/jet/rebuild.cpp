@@ -224,7 +224,7 @@ void FillTable(FileState& fs, const Database& db, size_t ti, RowPreparer& prepar
                const PreparedRowSource& rows, const Options& options, Report& report) {
   const Table& described = db.tables[ti];
   jet::Table& t = fs.GetTable(described.name);
-  const std::vector<size_t> slots = Slots(t.def(), described);
+  const std::vector<size_t>& slots = preparer.slots();
   int auto_slot = -1;
   for (size_t i = 0; i < described.columns.size(); ++i) {
     if (described.columns[i].column.auto_number) auto_slot = static_cast<int>(slots[i]);

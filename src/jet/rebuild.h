@@ -155,6 +155,8 @@ class RowPreparer {
   // key needs may stand as true for present, null for absent); `row.stored`
   // empty or unset.
   void PrepareAsStored(PreparedRow& row, ByteView bytes);
+  // Described column -> definition column.
+  const std::vector<size_t>& slots() const { return slots_; }
 
  private:
   // Checks the row's columns and puts them in the definition's order.
